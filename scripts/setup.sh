@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and benchmarking
+# Ormbrook need, and only those that are missing. Quiet when there is
+# nothing to do; says what to install when it cannot do it itself.
+set -euo pipefail
+
+# What each package is for:
+#   qt6-base-dev         QtCore and QtNetwork (core), QtGui and QtWidgets (windows)
+#   libjpeg62-turbo-dev  JPEG decoding of the pictures
+#   libgtest/gmock-dev   unit tests; libbenchmark-dev micro-benchmarks
+#   libxml2-dev          benchmark only: the HTML parser the link scanner is compared with
+#   nginx-light          end-to-end tests serve generated sites with it
+#   curl                 benchmark only: transfer speed comparison
+#   clang, libclang-rt   libFuzzer harnesses (fuzz preset)
+packages=(
+  g++ cmake ninja-build git pkg-config ccache
+  qt6-base-dev libjpeg62-turbo-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev
+  nginx-light curl
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if ! command -v apt-get >/dev/null 2>&1 || [ ! -r /etc/debian_version ]; then
+  echo "setup: this is not a Debian system. Please install the equivalents of:" >&2
+  echo "  ${missing[*]}" >&2
+  exit 1
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    sudo="sudo"
+  else
+    echo "setup: these packages are missing and installing them needs root:" >&2
+    echo "  apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+log=$(mktemp)
+if ! { $sudo apt-get update -qq && $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  rm -f "$log"
+  echo "setup: apt-get failed; please install: ${missing[*]}" >&2
+  exit 1
+fi
+rm -f "$log"

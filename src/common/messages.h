@@ -1,0 +1,61 @@
+#pragma once
+// Message numbers that cross threads and processes. They keep the numbers of
+// the desktop system this program first ran on (WM_USER = 0x0400), so that
+// records, traces and the frames exchanged between programs stay comparable.
+
+#include <cstdint>
+
+namespace ormbrook {
+
+constexpr uint32_t WM_USER = 0x0400;
+
+// Socket layer event window.
+constexpr uint32_t MsgLookupDone = WM_USER + 1;    // lookup completion
+constexpr uint32_t MsgSocketEvent = WM_USER + 6;   // socket event
+
+// Dial-up manager.
+constexpr uint32_t MsgDialupReply = WM_USER + 10;  // to a download manager: 0x2000 up, 0x2001 down
+constexpr uint32_t MsgDialupRedial = 0x409;        // dial-up manager to itself
+constexpr uint32_t MsgDialupNotify = 0x40A;        // DialupNotify(state, error)
+
+// Status view protocol.
+constexpr uint32_t MsgStatusClear = WM_USER + 14;
+constexpr uint32_t MsgStatusCurrentUrl = WM_USER + 15;
+constexpr uint32_t MsgStatusContacting = WM_USER + 16;
+constexpr uint32_t MsgStatusConnected = WM_USER + 17;
+constexpr uint32_t MsgStatusHeadRead = WM_USER + 18;
+constexpr uint32_t MsgStatusProgress = WM_USER + 19;
+constexpr uint32_t MsgStatusSlotDone = WM_USER + 20;
+constexpr uint32_t MsgStatusDetected = WM_USER + 21;
+constexpr uint32_t MsgStatusRetry = WM_USER + 22;
+constexpr uint32_t MsgStatusVisited = WM_USER + 23;
+constexpr uint32_t MsgStatusFailed = WM_USER + 24;
+constexpr uint32_t MsgStatusHtmlDetected = WM_USER + 25;
+constexpr uint32_t MsgStatusHtmlModified = WM_USER + 26;
+constexpr uint32_t MsgStatusManager = WM_USER + 27;
+constexpr uint32_t MsgStatusCrawlOver = WM_USER + 28;
+
+// Engine thread and download manager.
+constexpr uint32_t MsgEngineCreateManager = WM_USER + 30;
+constexpr uint32_t MsgEngineQuit = WM_USER + 31;
+constexpr uint32_t MsgManagerStart = WM_USER + 32;
+constexpr uint32_t MsgManagerStop = WM_USER + 33;
+constexpr uint32_t MsgManagerDispatch = WM_USER + 34;
+constexpr uint32_t MsgManagerRobotsDone = WM_USER + 35;
+constexpr uint32_t MsgManagerPageDone = WM_USER + 37;
+constexpr uint32_t MsgManagerSlotEnded = WM_USER + 38;
+constexpr uint32_t MsgManagerLocalize = WM_USER + 39;
+constexpr uint32_t MsgManagerSavedDataJob = WM_USER + 41;
+constexpr uint32_t MsgManagerDeleteVisit = WM_USER + 42;
+constexpr uint32_t MsgManagerDeleteAct = WM_USER + 43;
+constexpr uint32_t MsgManagerCopyVisit = WM_USER + 44;
+constexpr uint32_t MsgManagerCopyAct = WM_USER + 45;
+
+// Transfer results shared by the download object, the manager and the crawl.
+enum TransferResult : int16_t {
+    TransferAborted = 1,
+    TransferComplete = 2,
+    TransferFailed = 3,
+};
+
+} // namespace ormbrook

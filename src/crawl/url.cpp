@@ -1,0 +1,5 @@
+#include "crawl/url.h"
+
+namespace ormbrook {
+// Implementation follows.
+} // namespace ormbrook
