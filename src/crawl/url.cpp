@@ -99,6 +99,8 @@ enum class HttpPart { Segment, Query, Fragment };
 
 std::string_view UpToNul(std::string_view text)
 {
+    if (text.empty())
+        return text;  // its data() may be null, which memchr must not see
     const void* nul = std::memchr(text.data(), '\0', text.size());
     return nul ? text.substr(0, static_cast<const char*>(nul) - text.data()) : text;
 }

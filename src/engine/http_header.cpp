@@ -68,6 +68,8 @@ constexpr size_t kHeadLimit = 1001;
 
 std::string_view UpToNul(std::string_view text)
 {
+    if (text.empty())
+        return text;  // its data() may be null, which memchr must not see
     const void* nul = std::memchr(text.data(), '\0', text.size());
     return nul ? text.substr(0, static_cast<const char*>(nul) - text.data()) : text;
 }
