@@ -1,5 +1,6 @@
 #include "pictures/pickup_queue.h"
 
+#include "crawl/settings.h"
 #include "crawl/url.h"
 #include "pictures/jpeg_decode.h"
 
@@ -68,17 +69,12 @@ std::string_view AsView(const std::vector<uint8_t>& bytes)
 
 } // namespace
 
-bool ExtensionInList(std::string_view ext, std::string_view list)
+PageWalkSettings PageWalkSettingsFrom(const AppSettings& settings)
 {
-    while (true) {
-        const size_t end = list.find(';');
-        const std::string_view item = list.substr(0, end);
-        if (!item.empty() && EqualsIgnoringCase(item, ext))
-            return true;
-        if (end == std::string_view::npos)
-            return false;
-        list.remove_prefix(end + 1);
-    }
+    PageWalkSettings walk;
+    walk.extHtml = settings.ExtList(ExtKindHtml);
+    walk.uvExtHtml = settings.UVExtList(ExtKindHtml);
+    return walk;
 }
 
 CPickupQueue::CPickupQueue(std::unique_ptr<PickupStore> store, MirrorPages& mirror)
@@ -216,7 +212,8 @@ void CPickupQueue::WalkPage(const PickupEntry& entry, std::vector<std::string>& 
 
     if (url.hasExtension()) {
         std::lock_guard lock(settingsMutex_);
-        if (!ExtensionInList(url.extension(), walk_.extHtml) || ExtensionInList(url.extension(), walk_.uvExtHtml))
+        if (!ExtensionListMatches(walk_.extHtml, url.extension())
+            || ExtensionListMatches(walk_.uvExtHtml, url.extension()))
             return;
     }
 

@@ -69,6 +69,9 @@ struct PageWalkSettings {
     std::string uvExtHtml;
 };
 
+class AppSettings;
+PageWalkSettings PageWalkSettingsFrom(const AppSettings& settings);
+
 // A finished JPEG download that may become a picture, with the options of the
 // item it was fetched for.
 struct NewPictureOffer {
@@ -81,10 +84,6 @@ struct NewPictureOffer {
     int32_t followImages = 1;
     int32_t interval = 5;
 };
-
-// True when ext equals one item of the ";"-separated list, ignoring ASCII
-// letter case; blanks count, empty items never match.
-bool ExtensionInList(std::string_view ext, std::string_view list);
 
 class CPickupQueue {
 public:

@@ -1,5 +1,6 @@
 #include "shell/slide_show_list.h"
 
+#include "crawl/settings.h"
 #include "shell/list_file_io.h"
 #include "shell/record_line_reader.h"
 
@@ -67,6 +68,23 @@ bool SlideEntryFitsFile(const SlideEntry& e)
             return false;
     return TextFits(e.file, kSlidePathMax) && TextFits(e.folder, kSlidePathMax) && TextFits(e.url, kSlideTextMax)
         && TextFits(e.title, kSlideTextMax);
+}
+
+PictureSourceSettings PictureSourceSettingsFrom(const AppSettings& settings)
+{
+    PictureSourceSettings s;
+    s.pickupDisplay = settings.values().PickupDisplay;
+    s.pickupDir = settings.values().PickupDir;
+    s.mirrorDir = settings.values().MirrorDir;
+    s.linkMaxStored = settings.values().LinkMax;
+    s.bgColor = settings.BGColor();
+    s.drawType = settings.MUDrawType();
+    s.drawSpeed = settings.MUDrawSpeed();
+    s.minPicWidth = settings.MinPicWidth();
+    s.minPicHeight = settings.MinPicHeight();
+    s.imgSw = settings.IMGSW();
+    s.picChgInterval = settings.PicChgInterval();
+    return s;
 }
 
 CSSDoc::CSSDoc() : exists_(DefaultFileExists) {}

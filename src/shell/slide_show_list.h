@@ -69,6 +69,9 @@ struct PictureSourceSettings {
     int picChgInterval = 5;
 };
 
+class AppSettings;
+PictureSourceSettings PictureSourceSettingsFrom(const AppSettings& settings);
+
 class CSSDoc {
 public:
     using FileExists = std::function<bool(const std::string& path)>;

@@ -420,26 +420,3 @@ TEST(PickupOpen, OldVersionIsKeptAsACopyAndItsRecordsCarriedOver)
     EXPECT_EQ(queue.TakeEntry(), a);
     EXPECT_FALSE(queue.TakeEntry());
 }
-
-TEST(PickupExtensions, ListMatchingRules)
-{
-    struct Row {
-        const char* name;
-        const char* ext;
-        const char* list;
-        bool match;
-    };
-    const Row rows[] = {
-        {"any_letter_case", "JPG", "GIF;Jpg", true},
-        {"first_item", "gif", "GIF;Jpg", true},
-        {"blank_belongs_to_item", "jpg", "jpg ;gif", false},
-        {"empty_items_never_match", "", "htm;;html", false},
-        {"empty_list", "htm", "", false},
-        {"whole_item_only", "htm", "html", false},
-        {"last_item", "shtml", "htm;html;shtml", true},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(ExtensionInList(r.ext, r.list), r.match);
-    }
-}
