@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 using namespace ormbrook;
 using namespace ormbrook::test;
@@ -16,9 +15,6 @@ int ComponentsOf(JpegColours c)
 {
     return c == JpegColours::Grey ? 1 : c == JpegColours::Rgb ? 3 : 4;
 }
-
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 // The exact block the viewers expect, built from libjpeg's own RGB decode.
 std::vector<uint8_t> ExpectedDib(const RgbImage& ref)
@@ -77,6 +73,7 @@ TEST_P(DecodableJpeg, GivesTheExactDibOfTheReferenceDecode)
 
     const DibBlock dib = DecodeJpegToDib(path);
     ASSERT_TRUE(dib);
+    EXPECT_EQ(dib.size(), 40 + size_t(spec.height) * ((size_t(spec.width) * 3 + 3) / 4 * 4));
     EXPECT_EQ(Bytes(dib), ExpectedDib(ref));
 }
 
@@ -96,44 +93,6 @@ INSTANTIATE_TEST_SUITE_P(Pictures, DecodableJpeg,
         Decodable{"colour_restart_every_row", {45, 50, JpegColours::Rgb, false, 1}},
         Decodable{"progressive_with_restarts", {31, 40, JpegColours::Rgb, true, 2}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// The grey picture whose layout is easiest to check by eye: three pixels of
-// nine bytes and three bytes of zero padding a row, bottom row first.
-TEST(JpegDecode, GreyThreeByTwoLayout)
-{
-    ScratchDir dir;
-    const std::vector<uint8_t> grey = {10, 128, 250, 60, 90, 200};
-    const auto jpeg = EncodeJpeg({3, 2, JpegColours::Grey, false, 0, 100}, grey);
-    WriteFile(dir.file("g.jpg"), jpeg);
-    const RgbImage ref = ReferenceDecodeRgb(jpeg);
-    ASSERT_TRUE(ref.ok);
-
-    const DibBlock dib = DecodeJpegToDib(dir.file("g.jpg"));
-    ASSERT_TRUE(dib);
-    ASSERT_EQ(dib.size(), 40u + 2 * 12);
-    const uint8_t* h = dib.data();
-    EXPECT_EQ(Le32(h), 40u);
-    EXPECT_EQ(Le32(h + 4), 3u);
-    EXPECT_EQ(Le32(h + 8), 2u);
-    EXPECT_EQ(Le16(h + 12), 1u);
-    EXPECT_EQ(Le16(h + 14), 24u);
-    for (int off = 16; off < 40; ++off)
-        EXPECT_EQ(h[off], 0) << "header byte " << off;
-    for (int row = 0; row < 2; ++row) {
-        const uint8_t* r = dib.row(row);
-        const int top = 1 - row;
-        for (int x = 0; x < 3; ++x) {
-            const uint8_t v = ref.rgb[size_t(top * 3 + x) * 3];
-            EXPECT_EQ(r[3 * x], v);
-            EXPECT_EQ(r[3 * x + 1], v);
-            EXPECT_EQ(r[3 * x + 2], v);
-            EXPECT_NEAR(v, grey[size_t(top * 3 + x)], 3);
-        }
-        EXPECT_EQ(r[9], 0);
-        EXPECT_EQ(r[10], 0);
-        EXPECT_EQ(r[11], 0);
-    }
-}
 
 // Adobe CMYK pictures store inverted inks; a decoder that forgets the
 // inversion shows a negative, one that ignores K shows everything too light.
@@ -199,9 +158,13 @@ TEST(JpegDecode, BrokenFilesFailCleanly)
         EXPECT_FALSE(size.ok);
         EXPECT_FALSE(DecodeJpegToDib(dir.file("b.jpg")));
     }
-    SetJpegMessageSink({});
     // Unreadable pictures are skipped silently; only a missing file is reported.
     EXPECT_EQ(messages, "");
+    ScratchDir dir;
+    EXPECT_FALSE(ReadJpegSize(dir.file("gone.jpg")).ok);
+    EXPECT_FALSE(DecodeJpegToDib(dir.file("gone.jpg")));
+    SetJpegMessageSink({});
+    EXPECT_EQ(messages, "JPEG :\nCan't open " + dir.file("gone.jpg") + "\n");
 }
 
 // A picture cut off inside its scan data is what libjpeg makes of it (the
@@ -220,18 +183,4 @@ TEST(JpegDecode, PictureCutInItsDataDecodesLikeTheLibrary)
         ASSERT_TRUE(dib);
         EXPECT_EQ(Bytes(dib), ExpectedDib(ref));
     }
-}
-
-TEST(JpegDecode, MissingFileIsReportedBySizeCheckOnly)
-{
-    ScratchDir dir;
-    const std::string path = dir.file("gone.jpg");
-    std::string messages;
-    SetJpegMessageSink([&](std::string_view m) { messages += m; });
-    EXPECT_FALSE(ReadJpegSize(path).ok);
-    EXPECT_EQ(messages, "JPEG :\nCan't open " + path + "\n");
-    messages.clear();
-    EXPECT_FALSE(DecodeJpegToDib(path));
-    EXPECT_EQ(messages, "");
-    SetJpegMessageSink({});
 }

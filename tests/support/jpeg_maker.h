@@ -20,12 +20,10 @@ struct JpegSpec {
     int quality = 90;
 };
 
-// Pixels: width*height*components bytes, top row first (components 1, 3 or 4
-// for Grey, Rgb and CmykAdobe; CMYK values inverted as Adobe writers store them).
+// Pixels: top row first, 1, 3 or 4 bytes each (CMYK inverted, as Adobe stores it).
 std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec, const std::vector<uint8_t>& pixels);
 
-// A picture with gradients and a little noise, so that the encoder has real
-// work and odd widths exercise every edge of the MCU grid.
+// Gradients with a little noise, so odd sizes exercise every edge of the MCU grid.
 std::vector<uint8_t> PatternPixels(int width, int height, int components, uint32_t seed = 1);
 
 struct RgbImage {
