@@ -144,6 +144,13 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ReturningErrorManager& err, FILE*
     jpeg_stdio_src(&cinfo, file);
     jpeg_read_header(&cinfo, TRUE);
 
+    // A few hundred bytes of header can claim 65500 x 65500 pixels; a picture
+    // whose DIB would pass the limit is refused before anything is allocated.
+    if (kDibHeaderSize + DibStride(cinfo.image_width) * size_t(cinfo.image_height) > kMaxDibBytes) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+
     // Ask libjpeg for the final byte order where it can give it, so that each
     // row is written once, straight into its place in the DIB.
     enum class Path { Direct, Cmyk, Other } path = Path::Direct;

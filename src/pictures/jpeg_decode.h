@@ -14,6 +14,9 @@
 namespace ormbrook {
 
 constexpr size_t kDibHeaderSize = 40;
+// Largest DIB the decoder makes (about 350 megapixels): far above any photo,
+// and well inside the 32-bit size of the block that carries it to a viewer.
+constexpr size_t kMaxDibBytes = size_t(1) << 30;
 
 // A zero-filled block holding a BITMAPINFOHEADER followed by bottom-up BGR
 // rows, each padded to a multiple of four bytes. The block is allocated with

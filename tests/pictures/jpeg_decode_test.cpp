@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 
 using namespace ormbrook;
 using namespace ormbrook::test;
@@ -42,6 +44,8 @@ std::vector<uint8_t> ExpectedDib(const RgbImage& ref)
     }
     return dib;
 }
+
+const uint8_t kSof0[] = {0xFF, 0xC0};
 
 std::vector<uint8_t> Bytes(const DibBlock& b) { return std::vector<uint8_t>(b.data(), b.data() + b.size()); }
 
@@ -158,6 +162,19 @@ TEST(JpegDecode, BrokenFilesFailCleanly)
         EXPECT_FALSE(size.ok);
         EXPECT_FALSE(DecodeJpegToDib(dir.file("b.jpg")));
     }
+    // A header claiming 60000 x 60000 pixels: sized, but never allocated.
+    auto huge = good;
+    const size_t sof = size_t(std::search(huge.begin(), huge.end(), std::begin(kSof0), std::end(kSof0)) - huge.begin());
+    ASSERT_LT(sof, huge.size());
+    for (size_t i : {sof + 5, sof + 7}) {
+        huge[i] = 0xEA;
+        huge[i + 1] = 0x60;
+    }
+    ScratchDir hugeDir;
+    WriteFile(hugeDir.file("h.jpg"), huge);
+    EXPECT_EQ(ReadJpegSize(hugeDir.file("h.jpg")).width, 60000);
+    EXPECT_FALSE(DecodeJpegToDib(hugeDir.file("h.jpg")));
+
     // Unreadable pictures are skipped silently; only a missing file is reported.
     EXPECT_EQ(messages, "");
     ScratchDir dir;
