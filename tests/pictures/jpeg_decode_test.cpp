@@ -162,17 +162,16 @@ TEST(JpegDecode, BrokenFilesFailCleanly)
         EXPECT_FALSE(size.ok);
         EXPECT_FALSE(DecodeJpegToDib(dir.file("b.jpg")));
     }
-    // A header claiming 60000 x 60000 pixels: sized, but never allocated.
+    // A header claiming 20000 x 18000 pixels (a DIB just over the limit):
+    // sized, but never allocated.
     auto huge = good;
     const size_t sof = size_t(std::search(huge.begin(), huge.end(), std::begin(kSof0), std::end(kSof0)) - huge.begin());
     ASSERT_LT(sof, huge.size());
-    for (size_t i : {sof + 5, sof + 7}) {
-        huge[i] = 0xEA;
-        huge[i + 1] = 0x60;
-    }
+    huge[sof + 5] = 0x46, huge[sof + 6] = 0x50; // height 18000
+    huge[sof + 7] = 0x4E, huge[sof + 8] = 0x20; // width 20000
     ScratchDir hugeDir;
     WriteFile(hugeDir.file("h.jpg"), huge);
-    EXPECT_EQ(ReadJpegSize(hugeDir.file("h.jpg")).width, 60000);
+    EXPECT_EQ(ReadJpegSize(hugeDir.file("h.jpg")).width, 20000);
     EXPECT_FALSE(DecodeJpegToDib(hugeDir.file("h.jpg")));
 
     // Unreadable pictures are skipped silently; only a missing file is reported.
