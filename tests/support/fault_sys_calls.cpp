@@ -1,7 +1,10 @@
 #include "support/fault_sys_calls.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ormbrook::test {
 
@@ -19,6 +22,23 @@ bool FaultSysCalls::Flake()
     return percentWouldBlock_ > 0 && int(random_() % 100) < percentWouldBlock_;
 }
 
+FaultSysCalls::~FaultSysCalls()
+{
+    if (pipe_[0] >= 0) {
+        ::close(pipe_[0]);
+        ::close(pipe_[1]);
+    }
+}
+
+// The read end of a pipe whose write end stays open: never writable, never
+// hung up, so a connect waiting on it never finishes.
+int FaultSysCalls::NeverReady()
+{
+    if (pipe_[0] < 0 && ::pipe2(pipe_, O_CLOEXEC) < 0)
+        return -1;
+    return pipe_[0];
+}
+
 int FaultSysCalls::Socket()
 {
     const int fd = SysCalls::Socket();
@@ -30,6 +50,12 @@ int FaultSysCalls::Socket()
 int FaultSysCalls::Connect(int fd, const sockaddr_in& address)
 {
     connectedTo.push_back(address.sin_addr.s_addr);
+    if (std::find(stalled_.begin(), stalled_.end(), address.sin_addr.s_addr) != stalled_.end()) {
+        const int quiet = NeverReady();
+        if (quiet < 0 || ::dup2(quiet, fd) < 0)
+            return -EIO;
+        return -EINPROGRESS;
+    }
     sockaddr_in local = address;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     auto fault = connectFaults_.find(address.sin_addr.s_addr);
