@@ -316,3 +316,37 @@ TEST_F(DLObjTest, TimeoutsAreKeptInMilliseconds)
     for (int timer = 1; timer <= 6; ++timer)
         EXPECT_EQ(obj->timeout(timer), expected[timer - 1]) << "timer " << timer;
 }
+
+// Would-block answers and short reads and writes from the kernel, seeded:
+// the same bytes must reach the file and the job must end the same way.
+TEST_F(DLObjTest, FlakyKernelChangesNothingObservable)
+{
+    struct Row {
+        const char* intent;
+        unsigned seed;
+        int percentWouldBlock;
+        size_t maxSend;
+        size_t maxRecv;
+    } rows[] = {
+        {"reads come back short", 11, 0, 0, 97},
+        {"a quarter of the calls would block", 12, 25, 0, 0},
+        {"both, and the request goes out a few bytes at a time", 13, 40, 4, 300},
+    };
+    const std::string body = FillPattern(0, 100000);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(Script{ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 100000\r\n")),
+                                   SendSlowly(body, 30000, 5), Close()});
+        FaultSysCalls sys;
+        sys.SetFlaky(r.seed, r.percentWouldBlock, r.maxSend, r.maxRecv);
+        ScopedSysCalls use(sys);
+        manager.msgs.clear();
+        status.msgs.clear();
+        const Outcome o = RunPage(Url(server.port(), "/flaky.bin"));
+        EXPECT_EQ(o.result, 2);
+        EXPECT_TRUE(o.file == body) << "file of " << o.file.size() << " bytes differs";
+        ASSERT_FALSE(status.msgs.empty());
+        EXPECT_EQ(status.msgs.back(), (Msg{MsgStatusProgress, 2, 100000, 100000}));
+        obj->Release();
+    }
+}

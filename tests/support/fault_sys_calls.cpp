@@ -10,8 +10,9 @@ namespace ormbrook::test {
 
 uint32_t Ipv4(const char* dotted) { return ::inet_addr(dotted); }
 
-void FaultSysCalls::SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend)
+void FaultSysCalls::SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend, size_t maxRecv)
 {
+    maxRecv_ = maxRecv;
     random_.seed(seed);
     percentWouldBlock_ = percentWouldBlock;
     maxSend_ = maxSend;
@@ -102,6 +103,8 @@ ssize_t FaultSysCalls::Recv(int fd, void* data, size_t length)
 {
     if (Flake())
         return -EAGAIN;
+    if (maxRecv_ > 0)
+        length = std::min(length, maxRecv_);
     return SysCalls::Recv(fd, data, length);
 }
 

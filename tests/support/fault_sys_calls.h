@@ -34,8 +34,9 @@ public:
     // (a count for a short write is still sent for real, up to that count).
     std::function<std::optional<ssize_t>(int fd, size_t length, int call)> onSend;
     // Seeded knobs: a share (0..100) of sends and receives come back
-    // would-block, and sends write at most `maxSend` bytes.
-    void SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend);
+    // would-block, sends write at most `maxSend` bytes and receives read at
+    // most `maxRecv` (0: no limit).
+    void SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend, size_t maxRecv = 0);
 
     int Socket() override;
     int Connect(int fd, const sockaddr_in& address) override;
@@ -61,6 +62,7 @@ private:
     std::mt19937 random_;
     int percentWouldBlock_ = 0;
     size_t maxSend_ = 0;
+    size_t maxRecv_ = 0;
 };
 
 } // namespace ormbrook::test
