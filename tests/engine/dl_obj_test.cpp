@@ -16,11 +16,11 @@ using namespace ormbrook::test;
 namespace {
 
 struct Msg {
-    uint32_t message;
-    int slot;
+    uint32_t message = 0;
+    int slot = -1;
     int64_t a = 0; // length or result
     int64_t b = 0; // bytes so far
-    std::string text;
+    std::string text = {};
     bool operator==(const Msg&) const = default;
 };
 
