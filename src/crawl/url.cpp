@@ -1,5 +1,503 @@
 #include "crawl/url.h"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
 namespace ormbrook {
-// Implementation follows.
+
+namespace {
+
+// Byte classes, "C" locale. One table lookup per byte keeps the parse loop tight.
+enum : uint8_t {
+    kAlnum = 1 << 0,
+    kUnreserved = 1 << 1,  // alnum, safe or extra
+    kHex = 1 << 2,
+    kSchemeByte = 1 << 3,  // alnum + - .
+    kHostByte = 1 << 4,    // alnum . -
+    kHttpKeep = 1 << 5,    // copied unchanged into an http segment or query
+    kFileKeep = 1 << 6,    // allowed in a file segment
+};
+
+constexpr std::array<uint8_t, 256> MakeClasses()
+{
+    std::array<uint8_t, 256> t{};
+    auto add = [&t](const char* bytes, uint8_t flags) {
+        for (; *bytes; ++bytes)
+            t[static_cast<unsigned char>(*bytes)] |= flags;
+    };
+    for (int c = '0'; c <= '9'; ++c)
+        t[c] |= kAlnum | kHex;
+    for (int c = 'a'; c <= 'z'; ++c)
+        t[c] |= kAlnum;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        t[c] |= kAlnum;
+    add("abcdefABCDEF", kHex);
+    for (int c = 0; c < 256; ++c) {
+        if (t[c] & kAlnum)
+            t[c] |= kUnreserved | kSchemeByte | kHostByte;
+    }
+    add("$-_.+", kUnreserved);      // safe
+    add("!*'(),", kUnreserved);     // extra
+    add("+-.", kSchemeByte);
+    add(".-", kHostByte);
+    for (int c = 0; c < 256; ++c) {
+        if (t[c] & kUnreserved)
+            t[c] |= kHttpKeep | kFileKeep;
+    }
+    add("&:;=@", kHttpKeep);
+    add("&:=?@", kFileKeep);
+    return t;
+}
+
+constexpr std::array<uint8_t, 256> kClasses = MakeClasses();
+
+inline bool Is(unsigned char c, uint8_t cls) { return (kClasses[c] & cls) != 0; }
+
+inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+struct NameValue {
+    const char* text;
+    int value;
+};
+
+// Ordered tables ended by the empty text, whose value answers "no match".
+constexpr NameValue kSchemes[] = {
+    {"ftp", SchemeFtp},       {"file", SchemeFile},       {"gopher", SchemeGopher},
+    {"http", SchemeHttp},     {"mailto", SchemeMailto},   {"news", SchemeNews},
+    {"nntp", SchemeNntp},     {"prospero", SchemeProspero}, {"telnet", SchemeTelnet},
+    {"wais", SchemeWais},     {"", SchemeNone},
+};
+
+constexpr NameValue kFileKinds[] = {
+    {"gif", FileKindGif},   {"htm", FileKindHtml},   {"html", FileKindHtml},
+    {"shtm", FileKindHtml}, {"shtml", FileKindHtml}, {"jpg", FileKindJpeg},
+    {"jpeg", FileKindJpeg}, {"", FileKindOther},
+};
+
+template <size_t N>
+int LookupTable(const NameValue (&table)[N], std::string_view name)
+{
+    for (const NameValue& entry : table) {
+        if (entry.text[0] == '\0' || name == entry.text)
+            return entry.value;
+    }
+    return table[N - 1].value;
+}
+
+// The longest known scheme name; anything longer can't match and needn't be folded.
+constexpr size_t kMaxSchemeLength = 8;
+
+// A segment (with its leading "/"), a query or a fragment is collected into a
+// 1024-byte buffer that must keep its NUL.
+constexpr size_t kMaxPartLength = 1023;
+
+enum class HttpPart { Segment, Query, Fragment };
+
+std::string_view UpToNul(std::string_view text)
+{
+    const void* nul = std::memchr(text.data(), '\0', text.size());
+    return nul ? text.substr(0, static_cast<const char*>(nul) - text.data()) : text;
+}
+
+// Collects an http segment, query or fragment starting at text[pos] into
+// out[0..*length), escaping what must be escaped. Returns 0 or a UrlError.
+int CollectHttp(std::string_view text, size_t& pos, HttpPart part, char* out, size_t& length)
+{
+    const size_t n = text.size();
+    const char* s = text.data();
+    size_t len = length;
+    while (pos < n) {
+        const auto c = static_cast<unsigned char>(s[pos]);
+        if (part == HttpPart::Segment && (c == '#' || c == '/' || c == '?'))
+            break;
+        if (c == '%') {
+            if (pos + 2 >= n || !Is(static_cast<unsigned char>(s[pos + 1]), kHex)
+                || !Is(static_cast<unsigned char>(s[pos + 2]), kHex))
+                return UrlSyntaxError;
+            if (len + 3 > kMaxPartLength)
+                return UrlPartTooLong;
+            out[len++] = '%';
+            out[len++] = s[pos + 1];
+            out[len++] = s[pos + 2];
+            pos += 3;
+            continue;
+        }
+        if (Is(c, kHttpKeep) || (c == '#' && part == HttpPart::Query)) {
+            if (len + 1 > kMaxPartLength)
+                return UrlPartTooLong;
+            out[len++] = static_cast<char>(c);
+        } else {
+            if (len + 3 > kMaxPartLength)
+                return UrlPartTooLong;
+            out[len++] = '%';
+            out[len++] = kHexDigits[c >> 4];
+            out[len++] = kHexDigits[c & 15];
+        }
+        ++pos;
+    }
+    length = len;
+    return UrlOk;
+}
+
+// Host whose last label starts with a letter: labels of letters, digits and
+// inner hyphens, separated by single dots.
+bool CheckDomain(std::string_view host)
+{
+    enum { Start, Letter, Digit, Hyphen, Dot } state = Start;
+    for (const char c : host) {
+        if (c == '-') {
+            if (state == Start || state == Dot)
+                return false;
+            state = Hyphen;
+        } else if (c == '.') {
+            if (state != Letter && state != Digit)
+                return false;
+            state = Dot;
+        } else {
+            state = (c >= '0' && c <= '9') ? Digit : Letter;
+        }
+    }
+    return state == Letter || state == Digit;
+}
+
+// Host whose last label starts with a digit: digits and single dots. The
+// number of labels and their values are left to the resolver.
+bool CheckNumericHost(std::string_view host)
+{
+    char previous = '.';
+    for (const char c : host) {
+        if (c == '.') {
+            if (previous == '.')
+                return false;
+        } else if (!(c >= '0' && c <= '9')) {
+            return false;
+        }
+        previous = c;
+    }
+    return previous != '.';
+}
+
+} // namespace
+
+SchemeId LookupScheme(std::string_view lowerScheme)
+{
+    return static_cast<SchemeId>(LookupTable(kSchemes, lowerScheme));
+}
+
+FileKind LookupFileKind(std::string_view lowerExtension)
+{
+    return static_cast<FileKind>(LookupTable(kFileKinds, lowerExtension));
+}
+
+void CUrl::Clear()
+{
+    // clear() keeps each string's capacity, so a reused object stops allocating.
+    error_ = UrlOk;
+    scheme_ = SchemeNone;
+    host_.clear();
+    hasPort_ = false;
+    port_.clear();
+    path_.clear();
+    directory_.clear();
+    hasFileName_ = false;
+    fileName_.clear();
+    hasExtension_ = false;
+    extension_.clear();
+    fileKind_ = FileKindNone;
+    site_.clear();
+    siteDirectory_.clear();
+    urlNoQuery_.clear();
+    hasQuery_ = false;
+    query_.clear();
+    hasFragment_ = false;
+    fragment_.clear();
+    url_.clear();
+}
+
+bool CUrl::Fail(int error)
+{
+    error_ = error;
+    return false;
+}
+
+bool CUrl::Parse(std::string_view input)
+{
+    try {
+        return ParseText(UpToNul(input));
+    } catch (const std::bad_alloc&) {
+        return Fail(UrlOutOfMemory);
+    }
+}
+
+bool CUrl::ParseText(std::string_view text)
+{
+    Clear();
+    const char* s = text.data();
+    const size_t n = text.size();
+    size_t pos = 0;
+
+    // Scheme.
+    while (pos < n && s[pos] != ':') {
+        if (!Is(static_cast<unsigned char>(s[pos]), kSchemeByte))
+            return Fail(UrlSyntaxError);
+        ++pos;
+    }
+    if (pos >= n)
+        return Fail(UrlSyntaxError);
+    if (pos <= kMaxSchemeLength) {
+        char lower[kMaxSchemeLength];
+        for (size_t i = 0; i < pos; ++i)
+            lower[i] = Lower(s[i]);
+        scheme_ = LookupScheme(std::string_view(lower, pos));
+    }
+    if (scheme_ != SchemeHttp && scheme_ != SchemeFile)
+        return Fail(UrlSchemeNotSupported);
+    const bool http = scheme_ == SchemeHttp;
+    ++pos;
+    if (pos + 1 >= n || s[pos] != '/' || s[pos + 1] != '/')
+        return Fail(UrlSyntaxError);
+    pos += 2;
+
+    // Host.
+    const size_t hostStart = pos;
+    size_t lastDot = std::string_view::npos;
+    while (pos < n && s[pos] != '/' && s[pos] != ':') {
+        if (!Is(static_cast<unsigned char>(s[pos]), kHostByte))
+            return Fail(UrlSyntaxError);
+        if (s[pos] == '.')
+            lastDot = pos;
+        ++pos;
+    }
+    const std::string_view host(s + hostStart, pos - hostStart);
+    if (!host.empty()) {
+        const size_t labelStart = lastDot == std::string_view::npos ? hostStart : lastDot + 1;
+        const char first = labelStart < pos ? s[labelStart] : '\0';
+        const bool valid = (Is(static_cast<unsigned char>(first), kAlnum) && !(first >= '0' && first <= '9'))
+            ? CheckDomain(host)
+            : (first >= '0' && first <= '9') ? CheckNumericHost(host) : false;
+        if (!valid)
+            return Fail(UrlSyntaxError);
+    }
+
+    // Port.
+    size_t portStart = 0;
+    size_t portLength = 0;
+    if (pos < n && s[pos] == ':') {
+        if (!http)
+            return Fail(UrlSyntaxError);
+        ++pos;
+        portStart = pos;
+        while (pos < n && s[pos] != '/') {
+            if (!(s[pos] >= '0' && s[pos] <= '9'))
+                return Fail(UrlSyntaxError);
+            ++pos;
+        }
+        portLength = pos - portStart;
+        hasPort_ = true;
+    }
+
+    // Path segments are built in scratch_, which only ever grows: an escape
+    // triples a byte, so three times the rest of the input always suffices.
+    const size_t need = 3 * (n - pos) + 8;
+    if (scratch_.size() < need)
+        scratch_.resize(need);
+    char* out = scratch_.data();
+    size_t pathLength = 0;
+    segmentStarts_.clear();
+
+    if (http && pos >= n) {
+        // "http://host" names the root.
+        out[0] = '/';
+        pathLength = 1;
+        segmentStarts_.push_back(0);
+    } else if (pos >= n || s[pos] != '/') {
+        return Fail(UrlSyntaxError);
+    }
+
+    while (pos < n && s[pos] == '/') {
+        ++pos;
+        const size_t start = pathLength;
+        size_t length = 1;
+        out[start] = '/';
+        if (http) {
+            if (const int error = CollectHttp(text, pos, HttpPart::Segment, out + start, length))
+                return Fail(error);
+        } else {
+            while (pos < n && s[pos] != '/') {
+                const auto c = static_cast<unsigned char>(s[pos]);
+                if (c == '%') {
+                    if (pos + 2 >= n || !Is(static_cast<unsigned char>(s[pos + 1]), kHex)
+                        || !Is(static_cast<unsigned char>(s[pos + 2]), kHex))
+                        return Fail(UrlSyntaxError);
+                    out[start + length++] = s[pos++];
+                    out[start + length++] = s[pos++];
+                    out[start + length++] = s[pos++];
+                    continue;
+                }
+                if (!Is(c, kFileKeep))
+                    return Fail(UrlSyntaxError);
+                out[start + length++] = static_cast<char>(c);
+                ++pos;
+            }
+        }
+        const char* seg = out + start;
+        if (length == 2 && seg[1] == '.')
+            continue;
+        if (length == 1 && http && pos < n && s[pos] == '/')
+            continue;
+        if (length == 3 && seg[1] == '.' && seg[2] == '.') {
+            if (segmentStarts_.empty()) {
+                if (http)
+                    return Fail(UrlAboveRoot);
+                continue;
+            }
+            pathLength = segmentStarts_.back();
+            segmentStarts_.pop_back();
+            continue;
+        }
+        segmentStarts_.push_back(start);
+        pathLength = start + length;
+    }
+
+    // Query or fragment (http only; a file segment runs to the end).
+    size_t tailStart = pathLength;
+    size_t tailLength = 0;
+    if (http && pos < n) {
+        const bool isQuery = s[pos] == '?';
+        ++pos;
+        if (const int error = CollectHttp(text, pos,
+                isQuery ? HttpPart::Query : HttpPart::Fragment, out + tailStart, tailLength))
+            return Fail(error);
+        (isQuery ? hasQuery_ : hasFragment_) = true;
+    }
+
+    if (host.empty())
+        return Fail(UrlSyntaxError);
+
+    host_.assign(host);
+    if (hasPort_)
+        port_.assign(s + portStart, portLength);
+
+    if (segmentStarts_.empty()) {
+        path_.assign(1, '/');
+    } else {
+        path_.assign(out, pathLength);
+        const size_t lastStart = segmentStarts_.back();
+        directory_.assign(out, lastStart);
+        const std::string_view last(out + lastStart, pathLength - lastStart);
+        if (last.size() > 1) {
+            hasFileName_ = true;
+            fileName_.assign(last.substr(1));
+        }
+        const size_t dot = last.rfind('.');
+        if (dot != std::string_view::npos) {
+            hasExtension_ = true;
+            extension_.assign(last.substr(dot + 1));
+            for (char& c : extension_)
+                c = Lower(c);
+            fileKind_ = LookupFileKind(extension_);
+        }
+    }
+    if (hasQuery_)
+        query_.assign(out + tailStart, tailLength);
+    if (hasFragment_)
+        fragment_.assign(out + tailStart, tailLength);
+
+    site_.assign(http ? "http://" : "file://");
+    site_.append(host_);
+    if (hasPort_) {
+        site_.push_back(':');
+        site_.append(port_);
+    }
+    siteDirectory_.assign(site_).append(directory_);
+    urlNoQuery_.assign(site_).append(path_);
+    url_.assign(urlNoQuery_);
+    if (hasQuery_)
+        url_.append(1, '?').append(query_);
+    if (hasFragment_)
+        url_.append(1, '#').append(fragment_);
+    return true;
+}
+
+std::optional<std::string> CUrl::ResolveLink(std::string_view baseText, std::string_view linkText)
+{
+    try {
+        const std::string_view base = UpToNul(baseText);
+        const std::string_view link = UpToNul(linkText);
+
+        CUrl url;
+        url.Parse(link);
+        switch (url.scheme()) {
+        case SchemeHttp:
+        case SchemeFile:
+            if (url.error() == UrlOk)
+                return url.url();
+            return std::string(link);
+        case SchemeNone:
+            break;
+        default:
+            return std::nullopt;
+        }
+
+        // A relative link needs a base that parsed: its parts are undefined otherwise.
+        if (!url.Parse(base))
+            return std::nullopt;
+        std::string candidate;
+        if (!link.empty() && link.front() == '/') {
+            candidate.reserve(url.site().size() + link.size());
+            candidate.append(url.site()).append(link);
+        } else {
+            candidate.reserve(url.siteDirectory().size() + 1 + link.size());
+            candidate.append(url.siteDirectory()).append(1, '/').append(link);
+        }
+        if (url.Parse(candidate))
+            return url.url();
+        if (url.error() != UrlAboveRoot)
+            return std::nullopt;
+
+        // A link that climbs above the site root is taken as naming a host.
+        std::string_view rest = link;
+        while (rest.substr(0, 3) == "../")
+            rest.remove_prefix(3);
+        candidate.assign("http://").append(rest);
+        if (url.Parse(candidate))
+            return url.url();
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+std::string TrailingSlash(std::string_view text)
+{
+    text = UpToNul(text);
+    std::string result;
+    result.reserve(text.size() + 1);
+    result.assign(text);
+    if (result.empty() || result.back() != '/')
+        result.push_back('/');
+    return result;
+}
+
+void ForwardSlashes(std::string& text)
+{
+    const size_t n = text.size();
+    for (size_t i = 0; i < n && text[i] != '\0'; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xEF)) {
+            // The trail byte may be 0x5C, the backslash; a lead byte that
+            // ends the text has no trail byte to skip.
+            if (i + 1 >= n || text[i + 1] == '\0')
+                break;
+            ++i;
+        } else if (c == '\\') {
+            text[i] = '/';
+        }
+    }
+}
+
 } // namespace ormbrook

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ormbrook {
 
@@ -81,6 +82,8 @@ public:
 
 private:
     void Clear();
+    bool Fail(int error);
+    bool ParseText(std::string_view text);
 
     int error_ = UrlOk;
     SchemeId scheme_ = SchemeNone;
@@ -102,6 +105,10 @@ private:
     bool hasFragment_ = false;
     std::string fragment_;
     std::string url_;
+
+    // Working space of a parse, kept so that reparsing does not allocate.
+    std::string scratch_;
+    std::vector<size_t> segmentStarts_; // offsets of the kept path segments in scratch_
 };
 
 // A copy of a directory path that ends in "/".

@@ -1,0 +1,346 @@
+#include "crawl/url.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace ormbrook;
+using namespace std::string_literals;
+
+namespace {
+
+struct ParsedRow {
+    const char* intent;
+    std::string input;
+    const char* url;
+    const char* path;
+    const char* directory;
+    const char* fileName;   // nullptr: absent
+    const char* extension;  // nullptr: absent
+    FileKind kind;
+    const char* query;      // nullptr: absent
+    const char* fragment;   // nullptr: absent
+};
+
+const ParsedRow kParsed[] = {
+    {"bare host gets the root path and a lower-case scheme", "HTTP://site", "http://site/", "/", "", nullptr,
+        nullptr, FileKindNone, nullptr, nullptr},
+    {"dot segments go, query keeps a later fragment", "http://site:8080/a/./b/../c.HTML?x=1 2#top",
+        "http://site:8080/a/c.HTML?x=1%202#top", "/a/c.HTML", "/a", "c.HTML", "html", FileKindHtml,
+        "x=1%202#top", nullptr},
+    {"empty segments collapse", "http://site/a//b/", "http://site/a/b/", "/a/b/", "/a/b", nullptr, nullptr,
+        FileKindNone, nullptr, nullptr},
+    {"tilde is escaped and a fragment kept", "http://site/~u/p.jpg#f", "http://site/%7eu/p.jpg#f",
+        "/%7eu/p.jpg", "/%7eu", "p.jpg", "jpg", FileKindJpeg, nullptr, "f"},
+    {"hash inside a query stays in it", "http://site/p?a#b", "http://site/p?a#b", "/p", "", "p", nullptr,
+        FileKindNone, "a#b", nullptr},
+    {"slash and question mark inside a query are escaped", "http://site/p?a=b/c?d",
+        "http://site/p?a=b%2fc%3fd", "/p", "", "p", nullptr, FileKindNone, "a=b%2fc%3fd", nullptr},
+    {"fragment escapes hash, slash and question mark", "http://site/p#a#b/c?d", "http://site/p#a%23b%2fc%3fd",
+        "/p", "", "p", nullptr, FileKindNone, nullptr, "a%23b%2fc%3fd"},
+    {"high bytes are escaped in lower case, existing escapes kept", "http://site/\x82%7E%41",
+        "http://site/%82%7E%41", "/%82%7E%41", "", "%82%7E%41", nullptr, FileKindNone, nullptr, nullptr},
+    {"space, quote, bar, less-than and control bytes are escaped", "http://site/a b\"|<\x01",
+        "http://site/a%20b%22%7c%3c%01", "/a%20b%22%7c%3c%01", "", "a%20b%22%7c%3c%01", nullptr, FileKindNone,
+        nullptr, nullptr},
+    {"sub-delimiters are kept in a segment", "http://site/a;b=c&d@e:f$-_.+!*'(),",
+        "http://site/a;b=c&d@e:f$-_.+!*'(),", "/a;b=c&d@e:f$-_.+!*'(),", "", "a;b=c&d@e:f$-_.+!*'(),",
+        "+!*'(),", FileKindOther, nullptr, nullptr},
+    {"climbing back to the root leaves the root", "http://site/a/..", "http://site/", "/", "", nullptr, nullptr,
+        FileKindNone, nullptr, nullptr},
+    {"file climbs above the root without failing", "file://host/a/../../b", "file://host/b", "/b", "", "b",
+        nullptr, FileKindNone, nullptr, nullptr},
+    {"file keeps empty segments", "file://host/a//b", "file://host/a//b", "/a//b", "/a/", "b", nullptr,
+        FileKindNone, nullptr, nullptr},
+    {"file keeps a question mark as path text", "file://host/a?b=c", "file://host/a?b=c", "/a?b=c", "", "a?b=c",
+        nullptr, FileKindNone, nullptr, nullptr},
+    {"empty port is kept with its colon", "http://site:/x", "http://site:/x", "/x", "", "x", nullptr,
+        FileKindNone, nullptr, nullptr},
+    {"numeric host labels are not counted", "http://1.2.3/", "http://1.2.3/", "/", "", nullptr, nullptr,
+        FileKindNone, nullptr, nullptr},
+    {"host case is kept, extension folded", "http://Site.EXAMPLE/Dir/A.JPEG", "http://Site.EXAMPLE/Dir/A.JPEG",
+        "/Dir/A.JPEG", "/Dir", "A.JPEG", "jpeg", FileKindJpeg, nullptr, nullptr},
+    {"hyphen runs inside a label are allowed", "http://a--b.c-d/x.gif", "http://a--b.c-d/x.gif", "/x.gif", "",
+        "x.gif", "gif", FileKindGif, nullptr, nullptr},
+    {"a dot in a directory is no extension", "http://site/a.b/c", "http://site/a.b/c", "/a.b/c", "/a.b", "c",
+        nullptr, FileKindNone, nullptr, nullptr},
+    {"trailing dot gives an empty extension of kind other", "http://site/x.", "http://site/x.", "/x.", "", "x.",
+        "", FileKindOther, nullptr, nullptr},
+    {"shtm is an html page", "http://site/x.ShTm", "http://site/x.ShTm", "/x.ShTm", "", "x.ShTm", "shtm",
+        FileKindHtml, nullptr, nullptr},
+    {"query right after the host", "http://site/?q", "http://site/?q", "/", "", nullptr, nullptr, FileKindNone,
+        "q", nullptr},
+    {"empty query is still a query", "http://site/p?", "http://site/p?", "/p", "", "p", nullptr, FileKindNone,
+        "", nullptr},
+    {"a NUL ends the text", "http://site/a\0/b"s, "http://site/a", "/a", "", "a", nullptr, FileKindNone, nullptr,
+        nullptr},
+};
+
+TEST(CUrlParse, ProducesCanonicalParts)
+{
+    CUrl url;
+    for (const ParsedRow& row : kParsed) {
+        SCOPED_TRACE(row.intent);
+        ASSERT_TRUE(url.Parse(row.input)) << "error " << url.error();
+        EXPECT_EQ(url.error(), UrlOk);
+        EXPECT_EQ(url.url(), row.url);
+        EXPECT_EQ(url.path(), row.path);
+        EXPECT_EQ(url.directory(), row.directory);
+        EXPECT_EQ(url.hasFileName(), row.fileName != nullptr);
+        if (row.fileName) {
+            EXPECT_EQ(url.fileName(), row.fileName);
+        }
+        EXPECT_EQ(url.hasExtension(), row.extension != nullptr);
+        if (row.extension) {
+            EXPECT_EQ(url.extension(), row.extension);
+        }
+        EXPECT_EQ(url.fileKind(), row.kind);
+        EXPECT_EQ(url.hasQuery(), row.query != nullptr);
+        if (row.query) {
+            EXPECT_EQ(url.query(), row.query);
+        }
+        EXPECT_EQ(url.hasFragment(), row.fragment != nullptr);
+        if (row.fragment) {
+            EXPECT_EQ(url.fragment(), row.fragment);
+        }
+        EXPECT_EQ(url.urlNoQuery(), url.site() + url.path());
+        EXPECT_EQ(url.siteDirectory(), url.site() + url.directory());
+    }
+}
+
+TEST(CUrlParse, SiteCarriesSchemeHostAndPort)
+{
+    CUrl url;
+    ASSERT_TRUE(url.Parse("HTTP://Host:0081/a/b.html"));
+    EXPECT_EQ(url.scheme(), SchemeHttp);
+    EXPECT_EQ(url.host(), "Host");
+    EXPECT_TRUE(url.hasPort());
+    EXPECT_EQ(url.port(), "0081");
+    EXPECT_EQ(url.site(), "http://Host:0081");
+    EXPECT_EQ(url.siteDirectory(), "http://Host:0081/a");
+
+    ASSERT_TRUE(url.Parse("http://site/a/.."));
+    EXPECT_EQ(url.siteDirectory(), "http://site");
+}
+
+TEST(CUrlParse, ReuseForgetsThePreviousParse)
+{
+    CUrl url;
+    ASSERT_TRUE(url.Parse("http://a:1/b/c.gif?q"));
+    ASSERT_TRUE(url.Parse("file://h/"));
+    EXPECT_EQ(url.url(), "file://h/");
+    EXPECT_FALSE(url.hasPort());
+    EXPECT_FALSE(url.hasQuery());
+    EXPECT_FALSE(url.hasFileName());
+    EXPECT_FALSE(url.hasExtension());
+    EXPECT_EQ(url.fileKind(), FileKindNone);
+    EXPECT_EQ(url.directory(), "");
+    ASSERT_TRUE(url.Parse("http://a/x#f"));
+    ASSERT_FALSE(url.Parse("http://a/../x"));
+    ASSERT_TRUE(url.Parse("http://b/"));
+    EXPECT_FALSE(url.hasFragment());
+    EXPECT_EQ(url.url(), "http://b/");
+}
+
+struct FailedRow {
+    const char* intent;
+    std::string input;
+    int error;
+    SchemeId scheme;
+};
+
+const FailedRow kFailed[] = {
+    {"climbing above the http root", "http://site/../x", UrlAboveRoot, SchemeHttp},
+    {"climbing after the root emptied", "http://site/a/../../x", UrlAboveRoot, SchemeHttp},
+    {"known scheme that is not fetched", "ftp://site/", UrlSchemeNotSupported, SchemeFtp},
+    {"mailto is recognised", "mailto:x", UrlSchemeNotSupported, SchemeMailto},
+    {"unknown scheme", "javascript:f()", UrlSchemeNotSupported, SchemeNone},
+    {"https is not in the table", "HTTPS://x/", UrlSchemeNotSupported, SchemeNone},
+    {"no scheme at all", "page.html", UrlSyntaxError, SchemeNone},
+    {"empty text", "", UrlSyntaxError, SchemeNone},
+    {"bad byte in the scheme", "ht_tp://x/", UrlSyntaxError, SchemeNone},
+    {"scheme without slashes", "http:site/", UrlSyntaxError, SchemeHttp},
+    {"scheme with one slash", "http:/site/", UrlSyntaxError, SchemeHttp},
+    {"underscore in the host", "http://si_te/", UrlSyntaxError, SchemeHttp},
+    {"double dot in the host", "http://a..b/", UrlSyntaxError, SchemeHttp},
+    {"host starting with a hyphen", "http://-a/", UrlSyntaxError, SchemeHttp},
+    {"host ending with a hyphen", "http://a-/", UrlSyntaxError, SchemeHttp},
+    {"hyphen after a dot", "http://a.-b/", UrlSyntaxError, SchemeHttp},
+    {"host ending with a dot", "http://a.b./", UrlSyntaxError, SchemeHttp},
+    {"host starting with a dot", "http://.a/", UrlSyntaxError, SchemeHttp},
+    {"numeric host with a letter", "http://1.2a/", UrlSyntaxError, SchemeHttp},
+    {"numeric host with a double dot", "http://1..2/", UrlSyntaxError, SchemeHttp},
+    {"numeric host starting with a dot", "http://.1/", UrlSyntaxError, SchemeHttp},
+    {"query right after the host", "http://site?x", UrlSyntaxError, SchemeHttp},
+    {"empty host", "http:///x", UrlSyntaxError, SchemeHttp},
+    {"letter in the port", "http://site:8a/", UrlSyntaxError, SchemeHttp},
+    {"port on a file url", "file://host:80/", UrlSyntaxError, SchemeFile},
+    {"file url without a path", "file://host", UrlSyntaxError, SchemeFile},
+    {"space in a file path", "file://host/a b", UrlSyntaxError, SchemeFile},
+    {"hash in a file path", "file://host/a#b", UrlSyntaxError, SchemeFile},
+    {"short escape at the end", "http://site/%4", UrlSyntaxError, SchemeHttp},
+    {"escape with a non-hex digit", "http://site/%zz", UrlSyntaxError, SchemeHttp},
+    {"bad escape in a query", "http://site/p?%g0", UrlSyntaxError, SchemeHttp},
+    {"bad escape in a file path", "file://h/%0", UrlSyntaxError, SchemeFile},
+    {"segment of 1024 bytes", "http://site/" + std::string(1023, 'a'), UrlPartTooLong, SchemeHttp},
+    {"escaping pushes a segment over", "http://site/aaa" + std::string(340, ' '), UrlPartTooLong, SchemeHttp},
+    {"query of 1024 bytes", "http://site/?" + std::string(1024, 'q'), UrlPartTooLong, SchemeHttp},
+    {"fragment of 1024 bytes", "http://site/#" + std::string(1024, 'f'), UrlPartTooLong, SchemeHttp},
+};
+
+TEST(CUrlParse, RejectsWithItsErrorCode)
+{
+    CUrl url;
+    for (const FailedRow& row : kFailed) {
+        SCOPED_TRACE(row.intent);
+        EXPECT_FALSE(url.Parse(row.input));
+        EXPECT_EQ(url.error(), row.error);
+        EXPECT_EQ(url.scheme(), row.scheme);
+    }
+}
+
+TEST(CUrlParse, PartLimitsAreInclusive)
+{
+    CUrl url;
+    EXPECT_TRUE(url.Parse("http://site/" + std::string(1022, 'a')));   // "/" + 1022 bytes
+    EXPECT_EQ(url.url(), "http://site/" + std::string(1022, 'a'));
+    EXPECT_TRUE(url.Parse("http://site/aa" + std::string(340, ' ')));  // 1 + 2 + 1020 bytes
+    EXPECT_TRUE(url.Parse("http://site/?" + std::string(1023, 'q')));
+    EXPECT_TRUE(url.Parse("http://site/#" + std::string(1023, 'f')));
+    EXPECT_TRUE(url.Parse("file://h/" + std::string(5000, 'a')));     // file paths have no limit
+}
+
+struct LinkRow {
+    const char* intent;
+    const char* base;
+    std::string link;
+    std::optional<std::string> expected;
+};
+
+const LinkRow kLinks[] = {
+    {"relative to the page's directory", "http://site/d/p.html", "q.html", "http://site/d/q.html"},
+    {"rooted at the site", "http://site/d/p.html", "/r.html", "http://site/r.html"},
+    {"parent directory", "http://site/d/p.html", "../s.html", "http://site/s.html"},
+    {"other known scheme is not followed", "http://site/d/p.html", "mailto:x", std::nullopt},
+    {"ftp is not followed", "http://site/d/p.html", "ftp://x/", std::nullopt},
+    {"absolute link is canonicalised", "http://site/d/p.html", "HTTP://other", "http://other/"},
+    {"unlisted scheme is taken as relative", "http://site/d/p.html", "javascript:f()",
+        "http://site/d/javascript:f()"},
+    {"climbing above the root names a host", "http://site/d/p.html", "../../t/u.html", "http://t/u.html"},
+    {"invalid absolute link comes back as written", "http://site/d/p.html", "http://si_te/x",
+        "http://si_te/x"},
+    {"relative to a directory url", "http://site/d/", "q", "http://site/d/q"},
+    {"relative to the root page", "http://site/", "x#y", "http://site/x#y"},
+    {"relative link with a bad escape", "http://site/d/p.html", "a%zz", std::nullopt},
+    {"climbing to nothing", "http://site/d/p.html", "../../../", std::nullopt},
+    {"unparsable base gives nothing for a relative link", "no base", "q.html", std::nullopt},
+    {"unparsable base still lets an absolute link through", "no base", "http://x/y", "http://x/y"},
+    {"a NUL ends the link", "http://site/d/p.html", "q.html\0junk"s, "http://site/d/q.html"},
+    {"file base", "file://h/a/b.html", "../c.html", "file://h/c.html"},
+};
+
+TEST(CUrlResolveLink, FollowsTheBaseOrRefuses)
+{
+    for (const LinkRow& row : kLinks) {
+        SCOPED_TRACE(row.intent);
+        EXPECT_EQ(CUrl::ResolveLink(row.base, row.link), row.expected);
+    }
+}
+
+// A deterministic mix of the pieces URLs are made of, valid and broken alike.
+std::vector<std::string> GeneratedUrls(size_t count)
+{
+    static const char* const kStarts[] = {"http://", "http://", "http://", "HTTP://", "file://", "Http://", "ftp://", "http:/", ""};
+    static const char* const kHosts[] = {"site", "site", "Site.Example", "1.2.3.4", "a-b.c", "x..y", "", "h_", "w.e."};
+    static const char* const kPieces[] = {"/", "/", "/", "a", "B", ".", "..", "%", "%2F", "%e3", "?", "#", " ",
+        "\x82", "\xff", ":", "~", ";", "=", "&", "\"", "index.html", "p.JPG", "x.gif", "\\", "+", "//", "/./",
+        "/../", "%zz", "@"};
+    std::mt19937 random(20260);
+    std::vector<std::string> urls;
+    urls.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        std::string url = kStarts[random() % std::size(kStarts)];
+        url += kHosts[random() % std::size(kHosts)];
+        if (random() % 5 == 0)
+            url += random() % 2 ? ":8080" : ":";
+        if (random() % 4 != 0)
+            url += '/';
+        const size_t pieces = random() % 12;
+        for (size_t p = 0; p < pieces; ++p)
+            url += kPieces[random() % std::size(kPieces)];
+        urls.push_back(std::move(url));
+    }
+    return urls;
+}
+
+TEST(CUrlProperties, CanonicalUrlParsesToItself)
+{
+    CUrl url;
+    CUrl again;
+    size_t parsed = 0;
+    for (const std::string& text : GeneratedUrls(20000)) {
+        if (!url.Parse(text))
+            continue;
+        ++parsed;
+        ASSERT_TRUE(again.Parse(url.url())) << text << " -> " << url.url() << " error " << again.error();
+        ASSERT_EQ(again.url(), url.url()) << text;
+        ASSERT_EQ(again.fileKind(), url.fileKind()) << text;
+        ASSERT_EQ(again.hasQuery(), url.hasQuery()) << text;
+        ASSERT_EQ(again.hasFragment(), url.hasFragment()) << text;
+    }
+    EXPECT_GT(parsed, 3000u);  // the corpus must exercise the success path
+}
+
+TEST(CUrlProperties, ResolvingAnAbsoluteLinkGivesItsCanonicalForm)
+{
+    CUrl url;
+    for (const std::string& text : GeneratedUrls(5000)) {
+        if (!url.Parse(text))
+            continue;
+        ASSERT_EQ(CUrl::ResolveLink("http://base/d/p.html", text), url.url()) << text;
+    }
+}
+
+TEST(UrlTables, LookUpInOrder)
+{
+    const std::pair<const char*, SchemeId> schemes[] = {{"ftp", SchemeFtp}, {"file", SchemeFile},
+        {"gopher", SchemeGopher}, {"http", SchemeHttp}, {"mailto", SchemeMailto}, {"news", SchemeNews},
+        {"nntp", SchemeNntp}, {"prospero", SchemeProspero}, {"telnet", SchemeTelnet}, {"wais", SchemeWais},
+        {"https", SchemeNone}, {"HTTP", SchemeNone}, {"", SchemeNone}};
+    for (const auto& [text, id] : schemes)
+        EXPECT_EQ(LookupScheme(text), id) << text;
+
+    const std::pair<const char*, FileKind> kinds[] = {{"gif", FileKindGif}, {"htm", FileKindHtml},
+        {"html", FileKindHtml}, {"shtm", FileKindHtml}, {"shtml", FileKindHtml}, {"jpg", FileKindJpeg},
+        {"jpeg", FileKindJpeg}, {"png", FileKindOther}, {"", FileKindOther}};
+    for (const auto& [text, kind] : kinds)
+        EXPECT_EQ(LookupFileKind(text), kind) << text;
+}
+
+TEST(UrlHelpers, TrailingSlash)
+{
+    EXPECT_EQ(TrailingSlash("a/b"), "a/b/");
+    EXPECT_EQ(TrailingSlash("a/b/"), "a/b/");
+    EXPECT_EQ(TrailingSlash(""), "/");
+}
+
+TEST(UrlHelpers, ForwardSlashesSkipsShiftJisTrailBytes)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"a\\b\\c", "a/b/c"},
+        {"\x81\\x\\", "\x81\\x/"},     // 0x5C after a lead byte is part of the character
+        {"\x9F\\\xE0\\\xEF\\\\", "\x9F\\\xE0\\\xEF\\/"},
+        {"\xA0\\\xF0\\", "\xA0/\xF0/"}, // half-width kana and others are single bytes
+        {"ab\x81", "ab\x81"},           // a lead byte at the end
+        {"a\\\0\\"s, "a/\0\\"s},          // a NUL ends the text
+    };
+    for (const auto& [input, expected] : rows) {
+        std::string text = input;
+        ForwardSlashes(text);
+        EXPECT_EQ(text, expected);
+    }
+}
+
+} // namespace
