@@ -1,0 +1,97 @@
+#include "engine/ws_event_window.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace ormbrook {
+
+namespace {
+std::atomic<WSEventWindow*> g_window{nullptr};
+}
+
+WSEventWindow* WSEventWindow::Current() { return g_window.load(); }
+
+bool WSEventWindow::CreateEventWindow()
+{
+    if (g_window.load())
+        return false;
+    const int fd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0)
+        return false;
+    g_window.store(new WSEventWindow(fd));
+    return true;
+}
+
+void WSEventWindow::DestroyEventWindow() { delete g_window.exchange(nullptr); }
+
+WSEventWindow::WSEventWindow(int epollFd)
+    : epollFd_(epollFd), notifier_(std::make_unique<QSocketNotifier>(epollFd, QSocketNotifier::Read))
+{
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &WSEventWindow::OnReady);
+}
+
+WSEventWindow::~WSEventWindow()
+{
+    notifier_.reset();
+    ::close(epollFd_);
+    WSEventWindow* self = this;
+    g_window.compare_exchange_strong(self, nullptr);
+}
+
+bool WSEventWindow::Watch(int fd, uint32_t events)
+{
+    // Every change gets a new serial: readiness already collected under the
+    // old set is recognised as stale and dropped.
+    const uint32_t serial = nextSerial_++;
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u64 = (uint64_t(serial) << 32) | uint32_t(fd);
+    auto it = watched_.find(fd);
+    const int op = it == watched_.end() ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+    if (::epoll_ctl(epollFd_, op, fd, &ev) < 0)
+        return false;
+    watched_[fd] = Watched{events, serial};
+    return true;
+}
+
+void WSEventWindow::Unwatch(int fd)
+{
+    auto it = watched_.find(fd);
+    if (it == watched_.end())
+        return;
+    ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+    watched_.erase(it);
+}
+
+int64_t WSEventWindow::WatchedEvents(int fd) const
+{
+    auto it = watched_.find(fd);
+    return it == watched_.end() ? -1 : int64_t(it->second.events);
+}
+
+void WSEventWindow::OnReady()
+{
+    epoll_event events[32];
+    const int n = ::epoll_wait(epollFd_, events, 32, 0);
+    for (int i = 0; i < n; ++i) {
+        const int fd = int(uint32_t(events[i].data.u64));
+        const uint32_t serial = uint32_t(events[i].data.u64 >> 32);
+        // An earlier handler may have closed this socket, reopened the number
+        // or changed what it waits for.
+        auto it = watched_.find(fd);
+        if (it == watched_.end() || it->second.serial != serial)
+            continue;
+        if (WSEventTarget* target = SocketRegistry::Instance().Find(fd, WSKindSocket))
+            target->OnSocketReady(events[i].events);
+    }
+}
+
+void WSEventWindow::DeliverLookupAnswer(int task, const LookupAnswer& answer)
+{
+    if (WSEventTarget* target = SocketRegistry::Instance().Find(task, WSKindLookup))
+        target->OnLookupAnswer(answer);
+}
+
+} // namespace ormbrook

@@ -1,0 +1,39 @@
+#include "engine/ws_thread.h"
+
+#include "common/messages.h"
+#include "engine/ws_event_window.h"
+#include "engine/ws_registry.h"
+
+namespace ormbrook {
+
+CWSThread::CWSThread(const CWSInit& init, QObject* parent) : MessageThread(MsgEngineQuit, parent), init_(init) {}
+
+CWSThread::~CWSThread()
+{
+    // Shut down here, while this class's overrides still exist.
+    if (isRunning()) {
+        Post(MsgEngineQuit);
+        wait();
+    }
+}
+
+bool CWSThread::StartUp()
+{
+    if (init_.startUpError() != 0)
+        return false;
+    return WSEventWindow::CreateEventWindow();
+}
+
+void CWSThread::ShutDown()
+{
+    WSEventWindow::DestroyEventWindow();
+    SocketRegistry::Instance().Clear();
+}
+
+void CWSThread::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
+{
+    if (handler_)
+        handler_(message, wParam, std::move(record));
+}
+
+} // namespace ormbrook

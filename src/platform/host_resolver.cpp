@@ -1,0 +1,63 @@
+#include "platform/host_resolver.h"
+
+#include "platform/ws_error.h"
+
+#include <QHostInfo>
+
+#include <arpa/inet.h>
+
+namespace ormbrook {
+
+namespace {
+HostResolver* g_current = nullptr;
+
+} // namespace
+
+LookupAnswer AnswerFromHostInfo(const QHostInfo& info)
+{
+    LookupAnswer answer;
+    switch (info.error()) {
+    case QHostInfo::NoError:
+        break;
+    case QHostInfo::HostNotFound:
+        answer.error = WsaHostNotFound;
+        return answer;
+    default:
+        answer.error = WsaNoRecovery;
+        return answer;
+    }
+    for (const QHostAddress& a : info.addresses()) {
+        bool isV4 = false;
+        const quint32 v4 = a.toIPv4Address(&isV4);
+        if (isV4)
+            answer.addresses.push_back(htonl(v4));
+    }
+    // A name with only IPv6 addresses is, for an IPv4 client, a name without
+    // addresses.
+    if (answer.addresses.empty())
+        answer.error = WsaNoData;
+    return answer;
+}
+
+HostResolver& HostResolver::Current()
+{
+    static SystemHostResolver system;
+    return g_current ? *g_current : system;
+}
+
+int SystemHostResolver::Start(const std::string& name, QObject* context, Done done)
+{
+    const int id = QHostInfo::lookupHost(QString::fromStdString(name), context,
+                                         [done = std::move(done)](const QHostInfo& info) {
+                                             done(info.lookupId(), AnswerFromHostInfo(info));
+                                         });
+    return id > 0 ? id : 0;
+}
+
+void SystemHostResolver::Abort(int task) { QHostInfo::abortHostLookup(task); }
+
+ScopedHostResolver::ScopedHostResolver(HostResolver& resolver) : previous_(g_current) { g_current = &resolver; }
+
+ScopedHostResolver::~ScopedHostResolver() { g_current = previous_; }
+
+} // namespace ormbrook

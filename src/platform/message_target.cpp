@@ -1,0 +1,63 @@
+#include "platform/message_target.h"
+
+#include <QTimerEvent>
+
+namespace ormbrook {
+
+MessageTarget::MessageTarget(QObject* parent) : QObject(parent) {}
+
+MessageTarget::~MessageTarget() = default;
+
+void MessageTarget::SetTimer(int id, int ms)
+{
+    KillTimer(id);
+    const int qtId = startTimer(ms, Qt::PreciseTimer);
+    if (qtId != 0)
+        timers_[id] = qtId;
+}
+
+bool MessageTarget::KillTimer(int id)
+{
+    auto it = timers_.find(id);
+    if (it == timers_.end())
+        return false;
+    killTimer(it->second);
+    timers_.erase(it);
+    return true;
+}
+
+bool MessageTarget::TimerRunning(int id) const { return timers_.count(id) != 0; }
+
+void MessageTarget::KillAllTimers()
+{
+    for (const auto& [id, qtId] : timers_)
+        killTimer(qtId);
+    timers_.clear();
+}
+
+void MessageTarget::OnMessage(uint32_t, uintptr_t, std::unique_ptr<MessageRecord>) {}
+
+void MessageTarget::OnTimer(int) {}
+
+bool MessageTarget::event(QEvent* e)
+{
+    if (e->type() == PostedMessage::EventType()) {
+        auto* m = static_cast<PostedMessage*>(e);
+        OnMessage(m->message(), m->wParam(), m->TakeRecord());
+        return true;
+    }
+    return QObject::event(e);
+}
+
+void MessageTarget::timerEvent(QTimerEvent* e)
+{
+    for (const auto& [id, qtId] : timers_) {
+        if (qtId == e->timerId()) {
+            OnTimer(id);
+            return;
+        }
+    }
+    QObject::timerEvent(e);
+}
+
+} // namespace ormbrook

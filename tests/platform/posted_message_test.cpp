@@ -1,0 +1,147 @@
+#include "platform/message_target.h"
+#include "platform/message_thread.h"
+#include "support/event_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <QThread>
+
+#include <atomic>
+
+using namespace ormbrook;
+using ormbrook::test::RunUntil;
+
+namespace {
+
+std::atomic<int> g_recordsAlive{0};
+
+struct CountedRecord : MessageRecord {
+    explicit CountedRecord(int v) : value(v) { ++g_recordsAlive; }
+    ~CountedRecord() override { --g_recordsAlive; }
+    int value;
+};
+
+class Recorder : public MessageTarget {
+public:
+    struct Got {
+        uint32_t message;
+        uintptr_t wParam;
+        int value;
+        Qt::HANDLE thread;
+    };
+    std::vector<Got> got;
+    std::vector<int> timers;
+
+    using MessageTarget::KillTimer;
+    using MessageTarget::SetTimer;
+
+protected:
+    void OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record) override
+    {
+        auto* r = dynamic_cast<CountedRecord*>(record.get());
+        got.push_back({message, wParam, r ? r->value : -1, QThread::currentThreadId()});
+    }
+    void OnTimer(int id) override { timers.push_back(id); }
+};
+
+} // namespace
+
+TEST(PostedMessage, ArrivesInOrderWithItsRecordAndFreesIt)
+{
+    Recorder r;
+    PostMessage(&r, 1030, 7, std::make_unique<CountedRecord>(42));
+    PostMessage(&r, 1031, 8);
+    ASSERT_TRUE(RunUntil([&] { return r.got.size() == 2; }));
+    EXPECT_EQ(r.got[0].message, 1030u);
+    EXPECT_EQ(r.got[0].wParam, 7u);
+    EXPECT_EQ(r.got[0].value, 42);
+    EXPECT_EQ(r.got[1].message, 1031u);
+    EXPECT_EQ(r.got[1].value, -1);
+    EXPECT_EQ(g_recordsAlive.load(), 0);
+}
+
+// Both ways a receiver can be gone: before the post, and between the post and
+// its delivery. Neither may crash, and neither may leak the record.
+TEST(PostedMessage, ToAVanishedReceiverIsDroppedAndFreed)
+{
+    QPointer<QObject> gone;
+    {
+        Recorder r;
+        gone = &r;
+    }
+    EXPECT_FALSE(PostMessage(gone, 1030, 0, std::make_unique<CountedRecord>(1)));
+    EXPECT_EQ(g_recordsAlive.load(), 0);
+
+    auto* r = new Recorder;
+    EXPECT_TRUE(PostMessage(r, 1030, 0, std::make_unique<CountedRecord>(2)));
+    EXPECT_EQ(g_recordsAlive.load(), 1);
+    delete r;
+    EXPECT_EQ(g_recordsAlive.load(), 0);
+}
+
+TEST(MessageTarget, TimersFireByIdUntilKilled)
+{
+    Recorder r;
+    r.SetTimer(4, 5);
+    r.SetTimer(6, 5);
+    ASSERT_TRUE(RunUntil([&] { return r.timers.size() >= 4; }));
+    EXPECT_TRUE(r.KillTimer(4));
+    EXPECT_FALSE(r.KillTimer(4)) << "a killed timer is no longer running";
+    r.timers.clear();
+    ASSERT_TRUE(RunUntil([&] { return r.timers.size() >= 3; }));
+    for (int id : r.timers)
+        EXPECT_EQ(id, 6);
+}
+
+namespace {
+class EchoThread : public MessageThread {
+public:
+    EchoThread() : MessageThread(1055) {}
+    ~EchoThread() override
+    {
+        if (isRunning()) {
+            Post(1055);
+            wait();
+        }
+    }
+    bool failStartUp = false;
+    std::atomic<int> handled{0};
+    std::atomic<bool> onThread{true};
+    std::atomic<bool> shutDown{false};
+
+protected:
+    bool StartUp() override { return !failStartUp; }
+    void ShutDown() override { shutDown = true; }
+    void OnMessage(uint32_t, uintptr_t, std::unique_ptr<MessageRecord>) override
+    {
+        if (QThread::currentThread() != this)
+            onThread = false;
+        ++handled;
+    }
+};
+} // namespace
+
+TEST(MessageThread, HandlesMessagesOnItsOwnThreadAndEndsOnQuit)
+{
+    EchoThread t;
+    ASSERT_TRUE(t.Start());
+    for (int i = 0; i < 10; ++i)
+        t.Post(1040, i, std::make_unique<CountedRecord>(i));
+    t.Post(1055);
+    t.Wait();
+    EXPECT_EQ(t.handled.load(), 10);
+    EXPECT_TRUE(t.onThread.load());
+    EXPECT_TRUE(t.shutDown.load());
+    EXPECT_EQ(g_recordsAlive.load(), 0);
+    EXPECT_FALSE(t.Post(1040, 0, std::make_unique<CountedRecord>(0))) << "an ended thread takes no messages";
+    EXPECT_EQ(g_recordsAlive.load(), 0);
+}
+
+TEST(MessageThread, FailedStartUpEndsTheThread)
+{
+    EchoThread t;
+    t.failStartUp = true;
+    EXPECT_FALSE(t.Start());
+    EXPECT_FALSE(t.isRunning());
+    EXPECT_FALSE(t.Post(1040));
+}

@@ -1,0 +1,89 @@
+#include "support/fault_sys_calls.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+
+namespace ormbrook::test {
+
+uint32_t Ipv4(const char* dotted) { return ::inet_addr(dotted); }
+
+void FaultSysCalls::SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend)
+{
+    random_.seed(seed);
+    percentWouldBlock_ = percentWouldBlock;
+    maxSend_ = maxSend;
+}
+
+bool FaultSysCalls::Flake()
+{
+    return percentWouldBlock_ > 0 && int(random_() % 100) < percentWouldBlock_;
+}
+
+int FaultSysCalls::Socket()
+{
+    const int fd = SysCalls::Socket();
+    if (fd >= 0)
+        opened.push_back(fd);
+    return fd;
+}
+
+int FaultSysCalls::Connect(int fd, const sockaddr_in& address)
+{
+    connectedTo.push_back(address.sin_addr.s_addr);
+    sockaddr_in local = address;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto fault = connectFaults_.find(address.sin_addr.s_addr);
+    if (fault == connectFaults_.end())
+        return SysCalls::Connect(fd, local);
+    // The connection really starts (so that readiness comes), and its
+    // outcome is the fault.
+    const int r = SysCalls::Connect(fd, local);
+    if (r != 0 && r != -EINPROGRESS)
+        return r;
+    pendingFault_[fd] = fault->second;
+    return -EINPROGRESS;
+}
+
+int FaultSysCalls::ConnectResult(int fd)
+{
+    auto it = pendingFault_.find(fd);
+    if (it != pendingFault_.end()) {
+        const int err = it->second;
+        pendingFault_.erase(it);
+        return err;
+    }
+    return SysCalls::ConnectResult(fd);
+}
+
+ssize_t FaultSysCalls::Send(int fd, const void* data, size_t length)
+{
+    const int call = sendCalls++;
+    if (onSend) {
+        if (std::optional<ssize_t> r = onSend(fd, length, call)) {
+            if (*r <= 0)
+                return *r;
+            length = std::min(length, size_t(*r));
+        }
+    }
+    if (Flake())
+        return -EAGAIN;
+    if (maxSend_ > 0)
+        length = std::min(length, maxSend_);
+    return SysCalls::Send(fd, data, length);
+}
+
+ssize_t FaultSysCalls::Recv(int fd, void* data, size_t length)
+{
+    if (Flake())
+        return -EAGAIN;
+    return SysCalls::Recv(fd, data, length);
+}
+
+int FaultSysCalls::Close(int fd)
+{
+    closed.push_back(fd);
+    pendingFault_.erase(fd);
+    return SysCalls::Close(fd);
+}
+
+} // namespace ormbrook::test

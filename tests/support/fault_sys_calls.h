@@ -1,0 +1,58 @@
+#pragma once
+// A system-call table for tests: failures are made where the kernel would
+// make them. Every connect goes to 127.0.0.1 (at the port asked for), so a
+// test may name any address without anything leaving the machine; the
+// address asked for is what the log shows and what faults are keyed by.
+//
+//   FaultSysCalls sys;
+//   sys.FailConnect(Ipv4("10.0.0.1"), ETIMEDOUT); // that connect finishes with a time-out
+//   ScopedSysCalls use(sys);
+
+#include "platform/sys_calls.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace ormbrook::test {
+
+// Network-order address of a dotted-decimal text.
+uint32_t Ipv4(const char* dotted);
+
+class FaultSysCalls : public SysCalls {
+public:
+    // A connect to `address` starts normally and finishes with `err`.
+    void FailConnect(uint32_t address, int err) { connectFaults_[address] = err; }
+    // Called before each send; a value is returned instead of sending
+    // (a count for a short write is still sent for real, up to that count).
+    std::function<std::optional<ssize_t>(int fd, size_t length, int call)> onSend;
+    // Seeded knobs: a share (0..100) of sends and receives come back
+    // would-block, and sends write at most `maxSend` bytes.
+    void SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend);
+
+    int Socket() override;
+    int Connect(int fd, const sockaddr_in& address) override;
+    int ConnectResult(int fd) override;
+    ssize_t Send(int fd, const void* data, size_t length) override;
+    ssize_t Recv(int fd, void* data, size_t length) override;
+    int Close(int fd) override;
+
+    // In call order: sockets opened, closed, and the addresses connected to.
+    std::vector<int> opened;
+    std::vector<int> closed;
+    std::vector<uint32_t> connectedTo;
+    int sendCalls = 0;
+
+private:
+    bool Flake();
+
+    std::map<uint32_t, int> connectFaults_;
+    std::map<int, int> pendingFault_; // fd -> error its connect finishes with
+    std::mt19937 random_;
+    int percentWouldBlock_ = 0;
+    size_t maxSend_ = 0;
+};
+
+} // namespace ormbrook::test
