@@ -1,0 +1,584 @@
+#include "engine/queue_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ormbrook {
+
+namespace {
+
+// A link is read back as a signed 32-bit number, so no block may start or
+// end beyond this.
+constexpr uint64_t kMaxFileSize = uint64_t(std::numeric_limits<int32_t>::max());
+constexpr uint32_t kBlockHead = 12; // prev, next, length
+// Pops read the block head and this much data in one call; most records fit.
+constexpr size_t kPopReadAhead = 512;
+
+void putU32(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+uint32_t getU32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Reads the file through a window, so that walking a long list at Open costs
+// a few large reads instead of one small read per record.
+class WindowReader {
+public:
+    WindowReader(int fd, uint64_t size) : fd_(fd), size_(size) {}
+
+    bool read(uint64_t offset, uint8_t* out, size_t n)
+    {
+        if (offset + n > size_)
+            return false;
+        if (offset < start_ || offset + n > start_ + buffer_.size()) {
+            uint64_t start = offset & ~uint64_t(4095);
+            size_t want = size_t(std::min<uint64_t>(kWindow, size_ - start));
+            buffer_.resize(want);
+            size_t got = 0;
+            while (got < want) {
+                ssize_t r = ::pread(fd_, buffer_.data() + got, want - got, off_t(start + got));
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r <= 0)
+                    break;
+                got += size_t(r);
+            }
+            buffer_.resize(got);
+            start_ = start;
+            if (offset + n > start_ + buffer_.size())
+                return false;
+        }
+        std::memcpy(out, buffer_.data() + (offset - start_), n);
+        return true;
+    }
+
+private:
+    static constexpr uint64_t kWindow = 64 * 1024;
+    int fd_;
+    uint64_t size_;
+    uint64_t start_ = 0;
+    std::vector<uint8_t> buffer_;
+};
+
+} // namespace
+
+CQueueFile::CQueueFile(int32_t signature, QueueHeaderForm form)
+    : ownerSignature_(signature), form_(form)
+{
+}
+
+CQueueFile::~CQueueFile()
+{
+    Close();
+}
+
+uint32_t CQueueFile::headerSize() const
+{
+    return form_ == QueueHeaderForm::WithSignature ? 44 : 40;
+}
+
+uint32_t CQueueFile::head() const
+{
+    return form_ == QueueHeaderForm::WithSignature ? 12 : 8;
+}
+
+uint32_t CQueueFile::tail() const
+{
+    return head() + 8;
+}
+
+bool CQueueFile::isBlockOffset(uint32_t offset) const
+{
+    return offset >= headerSize() && uint64_t(offset) + kBlockHead <= size_;
+}
+
+bool CQueueFile::fail(int error, std::string text)
+{
+    error_ = error;
+    errorText_ = std::move(text);
+    return false;
+}
+
+void CQueueFile::Close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    valid_ = false;
+}
+
+bool CQueueFile::writeHeader()
+{
+    uint8_t h[44];
+    uint32_t words[11];
+    size_t count;
+    if (form_ == QueueHeaderForm::WithSignature) {
+        const uint32_t w[] = {44, 44, uint32_t(ownerSignature_), 12, 20, 12, 20, 28, 36, 28, 36};
+        std::memcpy(words, w, sizeof w);
+        count = 11;
+    } else {
+        const uint32_t w[] = {40, 40, 8, 16, 8, 16, 24, 32, 24, 32};
+        std::memcpy(words, w, sizeof w);
+        count = 10;
+    }
+    for (size_t i = 0; i < count; ++i)
+        putU32(h + 4 * i, words[i]);
+    if (!writeAt(0, h, 4 * count))
+        return false;
+    // The header goes first: a crash before the cut leaves an empty list
+    // followed by bytes nothing points at, which is a sound file.
+    if (size_ > headerSize() && ::ftruncate(fd_, off_t(headerSize())) != 0)
+        return fail(QueueFileWriteFailed, std::string("cannot shorten queue file: ") + std::strerror(errno));
+    size_ = headerSize();
+    headNext_ = tail();
+    tailPrev_ = head();
+    return true;
+}
+
+bool CQueueFile::writeAt(uint64_t offset, const void* data, size_t size)
+{
+    if (fd_ < 0)
+        return fail(QueueFileNotOpen, "queue file is not open");
+    if (writeLimit_ == 0) {
+        // The simulated crash: nothing more reaches the file.
+        Close();
+        return fail(QueueFileWriteFailed, "write stopped by the test limit");
+    }
+    if (writeLimit_ > 0)
+        --writeLimit_;
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t w = ::pwrite(fd_, p + done, size - done, off_t(offset + done));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return fail(QueueFileWriteFailed, std::string("cannot write queue file: ") +
+                                                  (w < 0 ? std::strerror(errno) : "no space"));
+        done += size_t(w);
+    }
+    if (offset + size > size_)
+        size_ = offset + size;
+    return true;
+}
+
+bool CQueueFile::writeLink(uint32_t at, uint32_t value)
+{
+    uint8_t b[4];
+    putU32(b, value);
+    return writeAt(at, b, 4);
+}
+
+bool CQueueFile::readAt(uint64_t offset, void* data, size_t size) const
+{
+    if (fd_ < 0 || offset + size > size_)
+        return false;
+    uint8_t* p = static_cast<uint8_t*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t r = ::pread(fd_, p + done, size - done, off_t(offset + done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        done += size_t(r);
+    }
+    return true;
+}
+
+bool CQueueFile::readBlock(uint32_t offset, Block& block, std::vector<uint8_t>* data) const
+{
+    if (!isBlockOffset(offset))
+        return false;
+    uint8_t first[kBlockHead + kPopReadAhead];
+    size_t ahead = size_t(std::min<uint64_t>(sizeof first, size_ - offset));
+    if (!readAt(offset, first, ahead))
+        return false;
+    block.prev = getU32(first);
+    block.next = getU32(first + 4);
+    block.length = getU32(first + 8);
+    if (uint64_t(block.length) > size_ - offset - kBlockHead)
+        return false;
+    if (data == nullptr)
+        return true;
+    try {
+        data->resize(block.length);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    size_t inFirst = std::min<size_t>(block.length, ahead - kBlockHead);
+    std::memcpy(data->data(), first + kBlockHead, inFirst);
+    if (inFirst < block.length)
+        return readAt(uint64_t(offset) + kBlockHead + inFirst, data->data() + inFirst, block.length - inFirst);
+    return true;
+}
+
+bool CQueueFile::openFile(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return fail(QueueFileCannotOpen, "cannot open queue file " + path + ": " + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(QueueFileCannotOpen, "queue file " + path + " is not a regular file");
+    }
+    fd_ = fd;
+    size_ = uint64_t(st.st_size);
+    return true;
+}
+
+bool CQueueFile::moveTo(const std::string& path)
+{
+    if (path == path_)
+        return true;
+    if (::rename(path_.c_str(), path.c_str()) == 0)
+        return true;
+    if (errno != EXDEV)
+        return fail(QueueFileMoveFailed, "cannot move queue file " + path_ + " to " + path + ": " +
+                                             std::strerror(errno));
+    // Another file system: copy, and give up the old file only once the
+    // copy is complete.
+    int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    int out = in < 0 ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = in >= 0 && out >= 0;
+    char buffer[65536];
+    while (ok) {
+        ssize_t r = ::read(in, buffer, sizeof buffer);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            ok = r == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < r;) {
+            ssize_t w = ::write(out, buffer + done, size_t(r - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            ok = w > 0;
+            done += w > 0 ? w : 0;
+        }
+    }
+    if (ok && ::fsync(out) != 0)
+        ok = false;
+    if (in >= 0)
+        ::close(in);
+    if (out >= 0 && ::close(out) != 0)
+        ok = false;
+    if (!ok) {
+        ::unlink(path.c_str());
+        return fail(QueueFileMoveFailed, "cannot copy queue file " + path_ + " to " + path);
+    }
+    ::unlink(path_.c_str());
+    return true;
+}
+
+int32_t CQueueFile::Open(const std::string& path)
+{
+    repaired_ = false;
+    error_ = QueueFileOk;
+    errorText_.clear();
+    if (fd_ >= 0) {
+        Close();
+        if (!moveTo(path))
+            return -1;
+    }
+    Close();
+    path_ = path;
+    if (!openFile(path))
+        return -1;
+    const bool withSignature = form_ == QueueHeaderForm::WithSignature;
+    if (size_ == 0) {
+        // New, or created by a run that stopped before its header was written.
+        if (!writeHeader()) {
+            Close();
+            return -1;
+        }
+    } else if (size_ < headerSize()) {
+        Close();
+        fail(QueueFileCorrupt, "queue file " + path + " is shorter than its header");
+        return -1;
+    }
+    if (withSignature) {
+        uint8_t b[4];
+        if (!readAt(8, b, 4)) {
+            Close();
+            fail(QueueFileCannotOpen, "cannot read queue file " + path);
+            return -1;
+        }
+        signature_ = int32_t(getU32(b));
+        if (signature_ != ownerSignature_) {
+            Close();
+            fail(QueueFileBadSignature, "queue file " + path + " has signature " + std::to_string(signature_) +
+                                            ", expected " + std::to_string(ownerSignature_));
+            return signature_;
+        }
+    }
+    if (!walkList()) {
+        Close();
+        return -1;
+    }
+    valid_ = true;
+    return withSignature ? signature_ : 0;
+}
+
+bool CQueueFile::walkList()
+{
+    WindowReader reader(fd_, size_);
+    auto corrupt = [&](uint64_t at, const char* why) {
+        return fail(QueueFileCorrupt, "queue file " + path_ + " is damaged at offset " + std::to_string(at) +
+                                          ": " + why);
+    };
+    auto readLinks = [&](uint32_t node, uint32_t& prev, uint32_t& next) {
+        uint8_t b[8];
+        if (!reader.read(node, b, 8))
+            return false;
+        prev = getU32(b);
+        next = getU32(b + 4);
+        return true;
+    };
+    // A block takes at least kBlockHead bytes, so a longer walk has gone round.
+    const uint64_t maxBlocks = (size_ - headerSize()) / kBlockHead;
+    uint32_t headPrev, first;
+    if (!readLinks(head(), headPrev, first))
+        return corrupt(head(), "cannot read the head of the list");
+    uint32_t from = head();
+    uint32_t fromPrev = headPrev;
+    uint32_t node = first;
+    uint64_t steps = 0;
+    bool mended = false;
+    uint32_t mendAt = 0, mendTo = 0;
+    for (;;) {
+        uint32_t prev, next, length = 0;
+        const bool atTail = node == tail();
+        if (!atTail) {
+            if (node == head())
+                return corrupt(from, "a link leads back to the head");
+            if (!isBlockOffset(node))
+                return corrupt(from, "a link points outside the records");
+            uint8_t b[kBlockHead];
+            if (!reader.read(node, b, kBlockHead))
+                return corrupt(node, "cannot read a record");
+            prev = getU32(b);
+            next = getU32(b + 4);
+            length = getU32(b + 8);
+            if (uint64_t(length) > size_ - node - kBlockHead)
+                return corrupt(node, "a record is longer than the file");
+            if (++steps > maxBlocks)
+                return corrupt(node, "the links form a cycle");
+        } else if (!readLinks(tail(), prev, next)) {
+            return corrupt(tail(), "cannot read the tail of the list");
+        }
+        if (prev != from) {
+            // Two interrupted updates leave this pattern, and only one update
+            // is ever in flight. A push stopped after linking forwards: the
+            // new block `from` sits between its own prev and `node`, which
+            // still points back past it. A pop stopped after unlinking
+            // forwards: `node` still points back at the removed block, whose
+            // links name `from` and `node`.
+            bool pushStopped = from != head() && node != from && prev == fromPrev;
+            bool popStopped = false;
+            if (!pushStopped && isBlockOffset(prev) && !isSentinel(prev)) {
+                uint32_t gonePrev, goneNext;
+                popStopped = readLinks(prev, gonePrev, goneNext) && gonePrev == from && goneNext == node;
+            }
+            if (mended || !(pushStopped || popStopped))
+                return corrupt(node, "forward and backward links disagree");
+            // Mended only once the whole list has proved sound.
+            mended = true;
+            mendAt = node;
+            mendTo = from;
+        }
+        if (atTail)
+            break;
+        fromPrev = from;
+        from = node;
+        node = next;
+    }
+    if (mended) {
+        if (!writeLink(mendAt, mendTo))
+            return false;
+        repaired_ = true;
+    }
+    headNext_ = first;
+    tailPrev_ = from;
+    return true;
+}
+
+bool CQueueFile::insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length)
+{
+    if (!valid_)
+        return fail(QueueFileNotOpen, "queue file is not open");
+    if (form_ != QueueHeaderForm::WithSignature)
+        return fail(QueueFileReadOnly, "a queue file without signature is only read");
+    if (data == nullptr && length != 0)
+        return fail(QueueFileWriteFailed, "no data to add");
+    const uint64_t at = size_;
+    if (at + kBlockHead + length > kMaxFileSize)
+        return fail(QueueFileTooLarge, "queue file " + path_ + " is full");
+    std::vector<uint8_t> block;
+    try {
+        block.resize(kBlockHead + size_t(length));
+    } catch (const std::bad_alloc&) {
+        return fail(QueueFileOutOfMemory, "out of memory");
+    }
+    putU32(block.data(), prev);
+    putU32(block.data() + 4, next);
+    putU32(block.data() + 8, length);
+    if (length != 0)
+        std::memcpy(block.data() + kBlockHead, data, length);
+    const uint32_t b = uint32_t(at);
+    // The block is complete before anything points at it; then the forward
+    // link, then the backward one, so Open can tell how far a push got.
+    bool ok = writeAt(at, block.data(), block.size());
+    if (ok && prev == head() && next == tail()) {
+        uint8_t links[8];
+        putU32(links, b);
+        putU32(links + 4, b);
+        ok = writeAt(prev + 4, links, 8); // the two links are neighbours in the header
+    } else if (ok) {
+        ok = writeLink(prev + 4, b) && writeLink(next, b);
+    }
+    if (!ok) {
+        valid_ = false;
+        return false;
+    }
+    if (prev == head())
+        headNext_ = b;
+    if (next == tail())
+        tailPrev_ = b;
+    return true;
+}
+
+bool CQueueFile::PushFront(const void* data, uint32_t length)
+{
+    return insertBetween(head(), headNext_, data, length);
+}
+
+bool CQueueFile::PushBack(const void* data, uint32_t length)
+{
+    return insertBetween(tailPrev_, tail(), data, length);
+}
+
+std::optional<std::vector<uint8_t>> CQueueFile::remove(uint32_t offset)
+{
+    if (!valid_) {
+        fail(QueueFileNotOpen, "queue file is not open");
+        return std::nullopt;
+    }
+    if (form_ != QueueHeaderForm::WithSignature) {
+        fail(QueueFileReadOnly, "a queue file without signature is only read");
+        return std::nullopt;
+    }
+    if (isSentinel(offset))
+        return std::nullopt;
+    Block block;
+    std::vector<uint8_t> data;
+    if (!readBlock(offset, block, &data)) {
+        fail(QueueFileReadPastEnd, "cannot read a record of " + path_);
+        return std::nullopt;
+    }
+    auto isNode = [&](uint32_t o) { return isSentinel(o) || isBlockOffset(o); };
+    if (!isNode(block.prev) || !isNode(block.next)) {
+        fail(QueueFileCorrupt, "queue file " + path_ + " has a record with broken links");
+        return std::nullopt;
+    }
+    if (!writeLink(block.prev + 4, block.next) || !writeLink(block.next, block.prev)) {
+        valid_ = false;
+        return std::nullopt;
+    }
+    if (block.prev == head())
+        headNext_ = block.next;
+    if (block.next == tail())
+        tailPrev_ = block.prev;
+    if (headNext_ == tail() && !writeHeader())
+        valid_ = false;
+    return data;
+}
+
+std::optional<std::vector<uint8_t>> CQueueFile::PopFront()
+{
+    return remove(headNext_);
+}
+
+std::optional<std::vector<uint8_t>> CQueueFile::PopBack()
+{
+    return remove(tailPrev_);
+}
+
+std::optional<std::vector<uint8_t>> CQueueFile::First(uint32_t& position)
+{
+    if (!valid_ || headNext_ == tail())
+        return std::nullopt;
+    Block block;
+    std::vector<uint8_t> data;
+    if (!readBlock(headNext_, block, &data))
+        return std::nullopt;
+    position = headNext_;
+    return data;
+}
+
+std::optional<std::vector<uint8_t>> CQueueFile::Next(uint32_t& position)
+{
+    if (!valid_)
+        return std::nullopt;
+    if (position == head())
+        return First(position);
+    if (!isBlockOffset(position))
+        return std::nullopt;
+    uint8_t b[4];
+    if (!readAt(uint64_t(position) + 4, b, 4))
+        return std::nullopt;
+    const uint32_t next = getU32(b);
+    if (isSentinel(next))
+        return std::nullopt;
+    Block block;
+    std::vector<uint8_t> data;
+    if (!readBlock(next, block, &data))
+        return std::nullopt;
+    position = next;
+    return data;
+}
+
+bool CQueueFile::IsEmpty() const
+{
+    return !valid_ || headNext_ == tail();
+}
+
+bool CQueueFile::Reset()
+{
+    error_ = QueueFileOk;
+    errorText_.clear();
+    if (fd_ < 0) {
+        if (path_.empty())
+            return fail(QueueFileNotOpen, "queue file has no path");
+        int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return fail(QueueFileCannotOpen, "cannot create queue file " + path_ + ": " + std::strerror(errno));
+        fd_ = fd;
+        size_ = 0;
+    }
+    if (!writeHeader()) {
+        Close();
+        return false;
+    }
+    signature_ = form_ == QueueHeaderForm::WithSignature ? ownerSignature_ : 0;
+    valid_ = true;
+    return true;
+}
+
+} // namespace ormbrook

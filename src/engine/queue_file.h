@@ -1,0 +1,163 @@
+#pragma once
+// CQueueFile: a persistent doubly linked list of byte records in one file.
+// The crawl's work lists and the pickup queue live in such files so that a
+// stopped program resumes where it stopped; records are added and taken at
+// either end without rewriting the file, and the file is cut back to its bare
+// header when the list empties.
+//
+// Layout (all numbers 32-bit little-endian, every link a byte offset):
+//   header with signature, 44 bytes: 44, 44, signature, head sentinel
+//   (prev, next) at 12, tail sentinel (prev, next) at 20, and an unused
+//   second list's sentinels at 28 and 36;
+//   header without signature, 40 bytes: 40, 40, head at 8, tail at 16,
+//   second list at 24 and 32;
+//   record block: prev link, next link, length n, n data bytes.
+//
+// A crash can stop a push or a pop between its writes. Open walks the whole
+// list, mends the one half-finished update that can result (a forward link
+// written whose backward link was not) and refuses a file whose links cannot
+// be trusted, so a damaged file is reported instead of being followed.
+//
+// The object assumes it is the only writer of its file while open (it keeps
+// the end of the file and both ends of the list in memory); two threads
+// sharing a file share one CLockedQueueFile.
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ormbrook {
+
+enum QueueFileError : int {
+    QueueFileOk = 0,
+    QueueFileOutOfMemory = -1,
+    QueueFileReadPastEnd = -2,   // a read would cross the end of the file
+    QueueFileCannotOpen = -3,    // neither opened nor created
+    QueueFileBadSignature = -4,  // written by another owner (or another version)
+    QueueFileCorrupt = -5,       // links or lengths that cannot be trusted
+    QueueFileWriteFailed = -6,
+    QueueFileNotOpen = -7,
+    QueueFileReadOnly = -8,      // the header form without signature is only read
+    QueueFileTooLarge = -9,      // a link could no longer express the offset
+    QueueFileMoveFailed = -10,   // Open could not move the open queue to the new path
+};
+
+// Every current owner of a queue file uses this signature.
+constexpr int32_t kQueueFileSignature = 10050;
+
+enum class QueueHeaderForm {
+    WithSignature,    // 44-byte header; every operation
+    WithoutSignature, // 40-byte header; Open, First and Next only
+};
+
+class CQueueFile {
+public:
+    explicit CQueueFile(int32_t signature, QueueHeaderForm form = QueueHeaderForm::WithSignature);
+    ~CQueueFile();
+    CQueueFile(const CQueueFile&) = delete;
+    CQueueFile& operator=(const CQueueFile&) = delete;
+
+    // Opens (or creates) the queue at path. With a signature: returns the
+    // signature read from the file, or -1 when the file can neither be opened
+    // nor created or cannot be trusted; valid() tells whether it may be used.
+    // Without a signature: 0 or -1. When a queue is open already it is moved
+    // to the new path first, records and all.
+    int32_t Open(const std::string& path);
+    void Close();
+
+    bool valid() const { return valid_; }
+    int error() const { return error_; }
+    const std::string& errorText() const { return errorText_; }
+    const std::string& path() const { return path_; }
+    // True when the last Open mended a half-finished push or pop.
+    bool repaired() const { return repaired_; }
+    int32_t signature() const { return signature_; }
+
+    bool PushFront(const void* data, uint32_t length);
+    bool PushBack(const void* data, uint32_t length);
+    std::optional<std::vector<uint8_t>> PopFront();
+    std::optional<std::vector<uint8_t>> PopBack();
+
+    // Reading without removing. position is the offset of the record just
+    // read; Next continues after it. Nothing at the end of the list.
+    std::optional<std::vector<uint8_t>> First(uint32_t& position);
+    std::optional<std::vector<uint8_t>> Next(uint32_t& position);
+
+    bool IsEmpty() const;
+    // Empties the queue and gives back its space.
+    bool Reset();
+
+    // Fault injection for tests: after `writes` more writes the object acts
+    // as if the process had died - the next write is not made, the file is
+    // closed and every operation fails. -1 (the default) switches it off.
+    void SetWriteLimit(int writes) { writeLimit_ = writes; }
+
+private:
+    struct Block {
+        uint32_t prev = 0;
+        uint32_t next = 0;
+        uint32_t length = 0;
+    };
+
+    uint32_t headerSize() const;
+    uint32_t head() const;
+    uint32_t tail() const;
+    bool isSentinel(uint32_t offset) const { return offset == head() || offset == tail(); }
+    bool isBlockOffset(uint32_t offset) const;
+
+    bool fail(int error, std::string text);
+    bool openFile(const std::string& path);
+    bool moveTo(const std::string& path);
+    bool writeHeader();
+    bool walkList();
+    bool writeAt(uint64_t offset, const void* data, size_t size);
+    bool writeLink(uint32_t at, uint32_t value);
+    bool readAt(uint64_t offset, void* data, size_t size) const;
+    bool readBlock(uint32_t offset, Block& block, std::vector<uint8_t>* data) const;
+    bool insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length);
+    std::optional<std::vector<uint8_t>> remove(uint32_t block);
+
+    int32_t ownerSignature_;
+    QueueHeaderForm form_;
+    int fd_ = -1;
+    std::string path_;
+    bool valid_ = false;
+    int error_ = QueueFileOk;
+    std::string errorText_;
+    bool repaired_ = false;
+    int32_t signature_ = 0;
+    uint64_t size_ = 0;     // current end of the file
+    uint32_t headNext_ = 0; // first block, or the tail sentinel
+    uint32_t tailPrev_ = 0; // last block, or the head sentinel
+    int writeLimit_ = -1;
+};
+
+// The same queue for files that two threads share: each operation holds one
+// mutex for its whole length.
+class CLockedQueueFile {
+public:
+    explicit CLockedQueueFile(int32_t signature, QueueHeaderForm form = QueueHeaderForm::WithSignature)
+        : file_(signature, form) {}
+
+    int32_t Open(const std::string& path) { std::lock_guard g(mutex_); return file_.Open(path); }
+    void Close() { std::lock_guard g(mutex_); file_.Close(); }
+    bool valid() { std::lock_guard g(mutex_); return file_.valid(); }
+    int error() { std::lock_guard g(mutex_); return file_.error(); }
+    std::string errorText() { std::lock_guard g(mutex_); return file_.errorText(); }
+    bool PushFront(const void* d, uint32_t n) { std::lock_guard g(mutex_); return file_.PushFront(d, n); }
+    bool PushBack(const void* d, uint32_t n) { std::lock_guard g(mutex_); return file_.PushBack(d, n); }
+    std::optional<std::vector<uint8_t>> PopFront() { std::lock_guard g(mutex_); return file_.PopFront(); }
+    std::optional<std::vector<uint8_t>> PopBack() { std::lock_guard g(mutex_); return file_.PopBack(); }
+    std::optional<std::vector<uint8_t>> First(uint32_t& p) { std::lock_guard g(mutex_); return file_.First(p); }
+    std::optional<std::vector<uint8_t>> Next(uint32_t& p) { std::lock_guard g(mutex_); return file_.Next(p); }
+    bool IsEmpty() { std::lock_guard g(mutex_); return file_.IsEmpty(); }
+    bool Reset() { std::lock_guard g(mutex_); return file_.Reset(); }
+
+private:
+    std::mutex mutex_;
+    CQueueFile file_;
+};
+
+} // namespace ormbrook

@@ -1,0 +1,328 @@
+#include "engine/queue_file.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+
+using namespace ormbrook;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+uint32_t word(const Bytes& b, size_t at)
+{
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+void setWord(Bytes& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = uint8_t(v >> (8 * i));
+}
+
+bool push(CQueueFile& q, const std::string& s, bool front = false)
+{
+    return front ? q.PushFront(s.data(), uint32_t(s.size())) : q.PushBack(s.data(), uint32_t(s.size()));
+}
+
+std::string text(const std::optional<Bytes>& b)
+{
+    return b ? std::string(b->begin(), b->end()) : std::string("<none>");
+}
+
+std::vector<std::string> contents(CQueueFile& q)
+{
+    std::vector<std::string> out;
+    uint32_t pos = 0;
+    for (auto r = q.First(pos); r; r = q.Next(pos))
+        out.push_back(text(r));
+    return out;
+}
+
+struct QueueFileTest : ::testing::Test {
+    QTemporaryDir dir;
+    std::string path(const char* name = "q.uq") { return dir.filePath(name).toStdString(); }
+};
+
+} // namespace
+
+TEST_F(QueueFileTest, NewFileHasTheExactHeaderAndBlockLayout)
+{
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+    ASSERT_TRUE(q.valid());
+    Bytes b = fileBytes(path());
+    ASSERT_EQ(b.size(), 44u);
+    const uint32_t expected[] = {44, 44, 10050, 12, 20, 12, 20, 28, 36, 28, 36};
+    for (size_t i = 0; i < 11; ++i)
+        EXPECT_EQ(word(b, 4 * i), expected[i]) << "word " << i;
+
+    ASSERT_TRUE(push(q, "0123456789"));
+    b = fileBytes(path());
+    ASSERT_EQ(b.size(), 66u);
+    EXPECT_EQ(word(b, 16), 44u); // head -> block
+    EXPECT_EQ(word(b, 20), 44u); // tail <- block
+    EXPECT_EQ(word(b, 44), 12u);
+    EXPECT_EQ(word(b, 48), 20u);
+    EXPECT_EQ(word(b, 52), 10u);
+    EXPECT_EQ(std::string(b.begin() + 56, b.end()), "0123456789");
+}
+
+TEST_F(QueueFileTest, HeaderWithoutSignatureIsFortyBytesAndOnlyRead)
+{
+    CQueueFile q(0, QueueHeaderForm::WithoutSignature);
+    ASSERT_EQ(q.Open(path()), 0);
+    Bytes b = fileBytes(path());
+    ASSERT_EQ(b.size(), 40u);
+    const uint32_t expected[] = {40, 40, 8, 16, 8, 16, 24, 32, 24, 32};
+    for (size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(word(b, 4 * i), expected[i]) << "word " << i;
+    EXPECT_FALSE(push(q, "x"));
+    EXPECT_EQ(q.error(), QueueFileReadOnly);
+    uint32_t pos;
+    EXPECT_FALSE(q.First(pos));
+
+    // An old file with records is read in order.
+    Bytes old = b;
+    old.resize(40 + 13 + 13);
+    setWord(old, 12, 40);                                   // head.next
+    setWord(old, 16, 53);                                   // tail.prev
+    setWord(old, 40, 8), setWord(old, 44, 53), setWord(old, 48, 1), old[52] = 'a';
+    setWord(old, 53, 40), setWord(old, 57, 16), setWord(old, 61, 1), old[65] = 'b';
+    writeFile(path("old.lst"), old);
+    CQueueFile r(0, QueueHeaderForm::WithoutSignature);
+    ASSERT_EQ(r.Open(path("old.lst")), 0);
+    EXPECT_EQ(contents(r), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(QueueFileTest, EndsAreAddedAndTakenInOrder)
+{
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+    ASSERT_TRUE(push(q, "A"));
+    ASSERT_TRUE(push(q, "B"));
+    ASSERT_TRUE(push(q, "C", true));
+    EXPECT_EQ(contents(q), (std::vector<std::string>{"C", "A", "B"}));
+    EXPECT_EQ(text(q.PopBack()), "B");
+    EXPECT_EQ(text(q.PopFront()), "C");
+    EXPECT_FALSE(q.IsEmpty());
+    EXPECT_EQ(text(q.PopFront()), "A");
+    EXPECT_TRUE(q.IsEmpty());
+    EXPECT_FALSE(q.PopFront());
+    EXPECT_FALSE(q.PopBack());
+}
+
+TEST_F(QueueFileTest, EmptyingTheListCutsTheFileToItsHeader)
+{
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(push(q, std::string(100, char('a' + i))));
+    for (int i = 0; i < 19; ++i)
+        ASSERT_TRUE(q.PopFront());
+    EXPECT_GT(fileBytes(path()).size(), 44u);
+    ASSERT_TRUE(q.PopBack());
+    Bytes b = fileBytes(path());
+    ASSERT_EQ(b.size(), 44u);
+    EXPECT_EQ(word(b, 16), 20u);
+    EXPECT_EQ(word(b, 20), 12u);
+    // Still usable afterwards.
+    ASSERT_TRUE(push(q, "again"));
+    EXPECT_EQ(contents(q), std::vector<std::string>{"again"});
+}
+
+TEST_F(QueueFileTest, RecordsSurviveCloseAndReopenAndEmptyRecordsAreKept)
+{
+    {
+        CQueueFile q(kQueueFileSignature);
+        ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+        ASSERT_TRUE(push(q, "one"));
+        ASSERT_TRUE(push(q, ""));
+        ASSERT_TRUE(push(q, std::string(3000, 'x'))); // longer than a pop's first read
+    }
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+    EXPECT_FALSE(q.repaired());
+    EXPECT_EQ(contents(q), (std::vector<std::string>{"one", "", std::string(3000, 'x')}));
+    EXPECT_EQ(text(q.PopBack()), std::string(3000, 'x'));
+    EXPECT_EQ(text(q.PopFront()), "one");
+}
+
+TEST_F(QueueFileTest, AnotherOwnersFileIsRefusedWithItsSignature)
+{
+    {
+        CQueueFile other(777);
+        ASSERT_EQ(other.Open(path()), 777);
+    }
+    CQueueFile q(kQueueFileSignature);
+    EXPECT_EQ(q.Open(path()), 777);
+    EXPECT_FALSE(q.valid());
+    EXPECT_EQ(q.error(), QueueFileBadSignature);
+    EXPECT_FALSE(push(q, "x"));
+}
+
+TEST_F(QueueFileTest, OpeningAnOpenQueueElsewhereMovesItWithItsRecords)
+{
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path("old.uq")), kQueueFileSignature);
+    ASSERT_TRUE(push(q, "kept"));
+    ASSERT_EQ(q.Open(path("new.uq")), kQueueFileSignature);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path("old.uq"))));
+    EXPECT_EQ(contents(q), std::vector<std::string>{"kept"});
+    // Opening it again under its own name must not lose it.
+    ASSERT_EQ(q.Open(path("new.uq")), kQueueFileSignature);
+    EXPECT_EQ(contents(q), std::vector<std::string>{"kept"});
+}
+
+TEST_F(QueueFileTest, ResetEmptiesTheQueue)
+{
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+    ASSERT_TRUE(push(q, "a"));
+    ASSERT_TRUE(q.Reset());
+    EXPECT_TRUE(q.IsEmpty());
+    EXPECT_EQ(fileBytes(path()).size(), 44u);
+}
+
+TEST_F(QueueFileTest, UntrustworthyFilesAreRefusedWithAClearError)
+{
+    // A sound file with two records: A at 44 (13 bytes), B at 57 (13 bytes).
+    CQueueFile maker(kQueueFileSignature);
+    ASSERT_EQ(maker.Open(path("base.uq")), kQueueFileSignature);
+    ASSERT_TRUE(push(maker, "A"));
+    ASSERT_TRUE(push(maker, "B"));
+    maker.Close();
+    const Bytes base = fileBytes(path("base.uq"));
+    ASSERT_EQ(base.size(), 70u);
+
+    struct Row {
+        const char* name;
+        std::function<void(Bytes&)> damage;
+        int error;
+    };
+    const Row rows[] = {
+        {"head link beyond the end", [](Bytes& b) { setWord(b, 16, 5000); }, QueueFileCorrupt},
+        {"link into the header", [](Bytes& b) { setWord(b, 16, 30); }, QueueFileCorrupt},
+        {"next link beyond the end", [](Bytes& b) { setWord(b, 48, 0xFFFFFFF0); }, QueueFileCorrupt},
+        {"record longer than the file", [](Bytes& b) { setWord(b, 52, 0x7FFFFFFF); }, QueueFileCorrupt},
+        {"cycle back to itself", [](Bytes& b) { setWord(b, 48, 44); }, QueueFileCorrupt},
+        {"cycle through two records", [](Bytes& b) { setWord(b, 61, 44); }, QueueFileCorrupt},
+        {"link back to the head", [](Bytes& b) { setWord(b, 61, 12); }, QueueFileCorrupt},
+        {"backward link to nowhere", [](Bytes& b) { setWord(b, 57, 1234); }, QueueFileCorrupt},
+        {"shorter than the header", [](Bytes& b) { b.resize(30); }, QueueFileCorrupt},
+        {"cut inside the last record", [](Bytes& b) { b.resize(65); }, QueueFileCorrupt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes b = base;
+        row.damage(b);
+        writeFile(path("bad.uq"), b);
+        CQueueFile q(kQueueFileSignature);
+        EXPECT_EQ(q.Open(path("bad.uq")), -1);
+        EXPECT_FALSE(q.valid());
+        EXPECT_EQ(q.error(), row.error);
+        EXPECT_FALSE(q.errorText().empty());
+        uint32_t pos = 0;
+        EXPECT_FALSE(q.First(pos));
+        EXPECT_FALSE(q.PopFront());
+        EXPECT_FALSE(push(q, "x"));
+        EXPECT_EQ(fileBytes(path("bad.uq")), b) << "a refused file is left as it was";
+    }
+}
+
+TEST_F(QueueFileTest, AnEmptyFileLeftByAnInterruptedCreationIsGivenAHeader)
+{
+    writeFile(path(), {});
+    CQueueFile q(kQueueFileSignature);
+    EXPECT_EQ(q.Open(path()), kQueueFileSignature);
+    EXPECT_TRUE(q.valid());
+    EXPECT_EQ(fileBytes(path()).size(), 44u);
+}
+
+// A crash can stop any operation after any of its writes. Whatever point it
+// stopped at, the reopened queue holds either the old or the new list, and
+// it goes on working.
+TEST_F(QueueFileTest, AnInterruptedUpdateIsAllOrNothingAfterReopening)
+{
+    using List = std::vector<std::string>;
+    struct Row {
+        const char* name;
+        List start;
+        std::function<void(CQueueFile&)> op;
+        List after;
+    };
+    const Row rows[] = {
+        {"push back", {"a", "b"}, [](CQueueFile& q) { push(q, "new"); }, {"a", "b", "new"}},
+        {"push front", {"a", "b"}, [](CQueueFile& q) { push(q, "new", true); }, {"new", "a", "b"}},
+        {"push into empty", {}, [](CQueueFile& q) { push(q, "new"); }, {"new"}},
+        {"pop front", {"a", "b", "c"}, [](CQueueFile& q) { q.PopFront(); }, {"b", "c"}},
+        {"pop back", {"a", "b", "c"}, [](CQueueFile& q) { q.PopBack(); }, {"a", "b"}},
+        {"pop the last record", {"a"}, [](CQueueFile& q) { q.PopFront(); }, {}},
+    };
+    int repairs = 0;
+    for (const Row& row : rows) {
+        for (int limit = 0; limit <= 4; ++limit) {
+            SCOPED_TRACE(std::string(row.name) + ", stopped after write " + std::to_string(limit));
+            const std::string p = path("crash.uq");
+            ::unlink(p.c_str());
+            {
+                CQueueFile q(kQueueFileSignature);
+                ASSERT_EQ(q.Open(p), kQueueFileSignature);
+                for (const std::string& s : row.start)
+                    ASSERT_TRUE(push(q, s));
+                q.SetWriteLimit(limit);
+                row.op(q);
+            }
+            CQueueFile q(kQueueFileSignature);
+            ASSERT_EQ(q.Open(p), kQueueFileSignature) << q.errorText();
+            repairs += q.repaired();
+            List now = contents(q);
+            EXPECT_TRUE(now == row.start || now == row.after) << "list of " << now.size() << " records";
+            // Both directions agree, and the queue takes new work.
+            List backwards;
+            ASSERT_TRUE(push(q, "later"));
+            while (auto r = q.PopBack())
+                backwards.insert(backwards.begin(), text(r));
+            now.push_back("later");
+            EXPECT_EQ(backwards, now);
+        }
+    }
+    EXPECT_GE(repairs, 5) << "every row has one write after which the list needs mending";
+}
+
+TEST_F(QueueFileTest, LockedFormKeepsEveryRecordOfTwoThreads)
+{
+    CLockedQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+    auto worker = [&q](char tag) {
+        for (int i = 0; i < 500; ++i) {
+            std::string s(20, tag);
+            q.PushBack(s.data(), uint32_t(s.size()));
+        }
+    };
+    std::thread t1(worker, 'x'), t2(worker, 'y');
+    t1.join();
+    t2.join();
+    int x = 0, y = 0;
+    while (auto r = q.PopFront())
+        (r->front() == 'x' ? x : y)++;
+    EXPECT_EQ(x, 500);
+    EXPECT_EQ(y, 500);
+}
