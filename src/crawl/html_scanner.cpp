@@ -1,0 +1,663 @@
+#include "crawl/html_scanner.h"
+
+#include "crawl/mirror.h"
+#include "crawl/url.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ormbrook {
+
+namespace {
+
+enum NameCode : int {
+    CodeNone = 0,
+    CodeA = 1,
+    CodeArea = 3,
+    CodeBody = 5,
+    CodeComment = 7,
+    CodeFrame = 8,
+    CodeImg = 10,
+    CodeMeta = 12,
+    CodeTitle = 14,
+    CodeEndTitle = 15,
+    CodeBackground = 16,
+    CodeContent = 17,
+    CodeHref = 18,
+    CodeName = 20,
+    CodeSrc = 21,
+    CodeUsemap = 22,
+    CodeNofollow = 26,
+    CodeNoneKeyword = 28,
+    CodeRobots = 29,
+    CodeNotWanted = -1,
+};
+
+constexpr size_t kNameMax = 144;   // name buffer of 145 bytes
+constexpr size_t kValueMax = 2047; // value buffer of 2048 bytes
+constexpr size_t kLongestTableName = 10;
+
+struct NameEntry {
+    std::string_view name;
+    int code;
+};
+
+constexpr NameEntry kNames[] = {
+    {"A", 1}, {"/A", 2}, {"AREA", 3}, {"/AREA", 4}, {"BODY", 5}, {"/BODY", 6}, {"!--", 7},
+    {"FRAME", 8}, {"/FRAME", 9}, {"IMG", 10}, {"/IMG", 11}, {"META", 12}, {"/META", 13},
+    {"TITLE", 14}, {"/TITLE", 15}, {"BACKGROUND", 16}, {"CONTENT", 17}, {"HREF", 18},
+    {"ISMAP", 19}, {"NAME", 20}, {"SRC", 21}, {"USEMAP", 22}, {"ALL", 23}, {"FOLLOW", 24},
+    {"INDEX", 25}, {"NOFOLLOW", 26}, {"NOINDEX", 27}, {"NONE", 28}, {"ROBOTS", 29},
+};
+
+enum ByteClass : unsigned char {
+    kWhite = 1,        // tab, LF, CR, space
+    kNameEnd = 2,      // ends a name: white, quotes, "=", ">"
+    kUnquotedEnd = 4,  // ends an unquoted value: LF, CR, space, ">", double quote
+    kSkipEnd = 8,      // ends a skipped attribute: space, tab, ">"
+};
+
+constexpr std::array<unsigned char, 256> MakeClasses()
+{
+    std::array<unsigned char, 256> table{};
+    for (unsigned char c : {'\t', '\n', '\r', ' '})
+        table[c] |= kWhite | kNameEnd;
+    for (unsigned char c : {'"', '\'', '=', '>'})
+        table[c] |= kNameEnd;
+    for (unsigned char c : {'\n', '\r', ' ', '>', '"'})
+        table[c] |= kUnquotedEnd;
+    for (unsigned char c : {' ', '\t', '>'})
+        table[c] |= kSkipEnd;
+    return table;
+}
+
+constexpr std::array<unsigned char, 256> kClass = MakeClasses();
+
+inline unsigned char Upper(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
+}
+
+// Folds and looks up a value (a META name or keyword) the way names are.
+int LookupFolded(std::string_view text)
+{
+    if (text.size() > kLongestTableName)
+        return CodeNone;
+    char folded[kLongestTableName];
+    for (size_t i = 0; i < text.size(); ++i)
+        folded[i] = static_cast<char>(Upper(static_cast<unsigned char>(text[i])));
+    return LookupHtmlName(std::string_view(folded, text.size()));
+}
+
+// The tokenizer both passes share. p_ is the current byte; Advance() fails
+// at the end of the data, which ends the pass. Output for the rewrite pass
+// is kept as spans of the input, so echoing costs nothing per byte.
+class Tokenizer {
+public:
+    explicit Tokenizer(std::string_view data)
+        : begin_(reinterpret_cast<const unsigned char*>(data.data())),
+          p_(begin_), end_(begin_ + data.size())
+    {
+    }
+
+    enum class Value { End, Absent, Present };
+
+    bool FindTag()
+    {
+        if (p_ >= end_)
+            return false;
+        auto* lt = static_cast<const unsigned char*>(std::memchr(p_, '<', end_ - p_));
+        if (!lt) {
+            p_ = end_;
+            return false;
+        }
+        p_ = lt;
+        tagStart_ = p_ + 1;
+        return Advance();
+    }
+
+    bool SkipWhite()
+    {
+        while (kClass[*p_] & kWhite) {
+            if (!Advance())
+                return false;
+        }
+        return true;
+    }
+
+    // The first byte is always taken; the name ends before the next name
+    // terminator, which becomes current.
+    bool ReadName()
+    {
+        size_t length = 0;
+        bool fits = true;
+        do {
+            if (length < kNameMax) {
+                if (length < kLongestTableName)
+                    name_[length] = static_cast<char>(Upper(*p_));
+                ++length;
+            }
+            if (!Advance())
+                return false;
+        } while (!(kClass[*p_] & kNameEnd));
+        fits = length <= kLongestTableName;
+        code_ = fits ? LookupHtmlName(std::string_view(name_, length)) : CodeNone;
+        return true;
+    }
+
+    bool SkipPastGt()
+    {
+        auto* gt = static_cast<const unsigned char*>(std::memchr(p_, '>', end_ - p_));
+        if (!gt) {
+            p_ = end_;
+            return false;
+        }
+        p_ = gt;
+        return Advance();
+    }
+
+    bool SkipComment()
+    {
+        auto* close = static_cast<const unsigned char*>(::memmem(p_, end_ - p_, "-->", 3));
+        if (!close) {
+            p_ = end_;
+            return false;
+        }
+        p_ = close + 2;
+        return Advance();
+    }
+
+    bool SkipAttribute()
+    {
+        while (!(kClass[*p_] & kSkipEnd)) {
+            if (!Advance())
+                return false;
+        }
+        return true;
+    }
+
+    Value ReadValue()
+    {
+        if (!SkipWhite())
+            return Value::End;
+        if (*p_ != '=')
+            return Value::Absent;
+        if (!Advance() || !SkipWhite())
+            return Value::End;
+        const unsigned char quote = *p_;
+        const unsigned char* start;
+        const unsigned char* stop;
+        if (quote == '"' || quote == '\'') {
+            if (!Advance())
+                return Value::End;
+            start = p_;
+            stop = static_cast<const unsigned char*>(std::memchr(p_, quote, end_ - p_));
+            if (!stop) {
+                p_ = end_;
+                return Value::End;
+            }
+            p_ = stop;
+            if (!Advance())
+                return Value::End;
+        } else {
+            start = p_;
+            while (!(kClass[*p_] & kUnquotedEnd)) {
+                if (!Advance())
+                    return Value::End;
+            }
+            stop = p_;
+        }
+        size_t length = static_cast<size_t>(stop - start);
+        valueCut_ = length > kValueMax;
+        value_ = std::string_view(reinterpret_cast<const char*>(start), valueCut_ ? kValueMax : length);
+        return Value::Present;
+    }
+
+    bool Advance() { return ++p_ < end_; }
+    unsigned char Current() const { return *p_; }
+    size_t Offset() const { return static_cast<size_t>(p_ - begin_); }
+    size_t TagOffset() const { return static_cast<size_t>(tagStart_ - begin_); }
+    int Code() const { return code_; }
+    std::string_view ValueText() const { return value_; }
+    bool ValueCut() const { return valueCut_; }
+
+private:
+    const unsigned char* begin_;
+    const unsigned char* p_;
+    const unsigned char* end_;
+    const unsigned char* tagStart_ = nullptr;
+    char name_[kLongestTableName];
+    int code_ = CodeNone;
+    std::string_view value_;
+    bool valueCut_ = false;
+};
+
+// Runs find tag / handle tag over the data until it ends or the pass stops.
+// Pass::Tag(tokenizer, code) handles one tag positioned after its name and
+// white space; it returns false when the data ended.
+template <typename Pass>
+void RunTokenizer(Tokenizer& t, Pass& pass)
+{
+    while (!pass.Done()) {
+        if (!t.FindTag() || !t.SkipWhite() || !t.ReadName())
+            return;
+        const int tag = t.Code();
+        if (tag == CodeComment) {
+            if (!t.SkipComment())
+                return;
+            continue;
+        }
+        if (!t.SkipWhite() || !pass.Tag(t, tag))
+            return;
+    }
+}
+
+// The attribute loop of a listed tag: every attribute named wanted1 or
+// wanted2 with a value goes to onValue(code, offset after the name's
+// terminator); the rest are skipped. Ends past the tag's ">".
+template <typename OnValue>
+bool AttributeLoop(Tokenizer& t, int wanted1, int wanted2, OnValue onValue)
+{
+    while (t.Current() != '>') {
+        if (!t.ReadName())
+            return false;
+        const int code = t.Code();
+        if (code != CodeNone && (code == wanted1 || code == wanted2)) {
+            const size_t afterTerminator = t.Offset() + 1;
+            const char terminator = static_cast<char>(t.Current());
+            switch (t.ReadValue()) {
+            case Tokenizer::Value::End:
+                return false;
+            case Tokenizer::Value::Absent:
+                if (!t.SkipAttribute())
+                    return false;
+                break;
+            case Tokenizer::Value::Present:
+                onValue(code, afterTerminator, terminator);
+                break;
+            }
+        } else if (!t.SkipAttribute()) {
+            return false;
+        }
+        if (!t.SkipWhite())
+            return false;
+    }
+    return t.Advance();
+}
+
+class CollectPass {
+public:
+    CollectPass(std::string_view pageUrl, std::string_view data, std::vector<LinkRef>& links,
+                std::optional<std::string>& title)
+        : pageUrl_(pageUrl), data_(data), links_(links), title_(title)
+    {
+    }
+
+    bool Done() const { return stopped_; }
+    bool stopped() const { return stopped_; }
+
+    bool Tag(Tokenizer& t, int tag)
+    {
+        switch (tag) {
+        case CodeA:
+            return Links(t, CodeHref, LinkKindAnchor);
+        case CodeArea:
+            return Links(t, CodeHref, LinkKindArea);
+        case CodeBody:
+            return Links(t, CodeBackground, LinkKindBackground);
+        case CodeFrame:
+            return Links(t, CodeSrc, LinkKindFrame);
+        case CodeImg:
+            return AttributeLoop(t, CodeSrc, CodeUsemap, [&](int code, size_t, char) {
+                Add(t.ValueText(), code == CodeSrc ? LinkKindImage : LinkKindUsemap);
+            });
+        case CodeMeta:
+            return Meta(t);
+        case CodeTitle:
+            if (!t.SkipPastGt())
+                return false;
+            titleStart_ = t.Offset();
+            haveTitleStart_ = true;
+            return true;
+        case CodeEndTitle:
+            if (haveTitleStart_) {
+                const size_t lt = t.TagOffset() - 1;
+                if (lt > titleStart_)
+                    title_ = std::string(data_.substr(titleStart_, lt - titleStart_));
+                else
+                    title_.reset();
+                haveTitleStart_ = false;
+            }
+            return t.SkipPastGt();
+        default:
+            return t.SkipPastGt();
+        }
+    }
+
+private:
+    bool Links(Tokenizer& t, int attribute, LinkKind kind)
+    {
+        return AttributeLoop(t, attribute, CodeNotWanted,
+                             [&](int, size_t, char) { Add(t.ValueText(), kind); });
+    }
+
+    void Add(std::string_view value, LinkKind kind)
+    {
+        if (value.empty() || value[0] == '#')
+            return;
+        // A link already rewritten to a local name ("[" for "%") resolves
+        // back to the URL it was made from.
+        scratch_.assign(value);
+        for (char& c : scratch_) {
+            if (c == '[')
+                c = '%';
+        }
+        if (std::optional<std::string> url = CUrl::ResolveLink(pageUrl_, scratch_))
+            links_.push_back(LinkRef{std::move(*url), kind});
+    }
+
+    bool Meta(Tokenizer& t)
+    {
+        bool robotsTag = false;
+        while (t.Current() != '>') {
+            if (!t.ReadName())
+                return false;
+            const int code = t.Code();
+            if (code == CodeName || code == CodeContent) {
+                switch (t.ReadValue()) {
+                case Tokenizer::Value::End:
+                    return false;
+                case Tokenizer::Value::Absent:
+                    return t.SkipPastGt();
+                case Tokenizer::Value::Present:
+                    break;
+                }
+                if (code == CodeName) {
+                    robotsTag = LookupFolded(t.ValueText()) == CodeRobots;
+                } else if (robotsTag) {
+                    std::string_view content = t.ValueText();
+                    size_t start = 0;
+                    while (start <= content.size()) {
+                        size_t comma = content.find(',', start);
+                        if (comma == std::string_view::npos)
+                            comma = content.size();
+                        const int keyword = LookupFolded(content.substr(start, comma - start));
+                        if (keyword == CodeNofollow || keyword == CodeNoneKeyword)
+                            stopped_ = true;
+                        start = comma + 1;
+                    }
+                }
+            } else if (!t.SkipAttribute()) {
+                return false;
+            }
+            if (!t.SkipWhite())
+                return false;
+        }
+        return t.Advance();
+    }
+
+    std::string_view pageUrl_;
+    std::string_view data_;
+    std::vector<LinkRef>& links_;
+    std::optional<std::string>& title_;
+    std::string scratch_;
+    size_t titleStart_ = 0;
+    bool haveTitleStart_ = false;
+    bool stopped_ = false;
+};
+
+class RewritePass {
+public:
+    RewritePass(std::string_view pageUrl, std::string_view pageLocal, std::string_view folderPath,
+                std::string_view data, const CMirror& mirror, bool localizeAll, std::string& out)
+        : pageUrl_(pageUrl), pageLocal_(pageLocal), folderPath_(folderPath), data_(data),
+          mirror_(mirror), localizeAll_(localizeAll), out_(out)
+    {
+    }
+
+    bool Done() const { return false; }
+
+    bool Tag(Tokenizer& t, int tag)
+    {
+        auto replace = [&](int, size_t afterTerminator, char terminator) {
+            Replace(t, afterTerminator, terminator);
+        };
+        switch (tag) {
+        case CodeA:
+        case CodeArea:
+            return AttributeLoop(t, CodeHref, CodeNotWanted, replace);
+        case CodeBody:
+            return AttributeLoop(t, CodeBackground, CodeNotWanted, replace);
+        case CodeFrame:
+        case CodeImg:
+            return AttributeLoop(t, CodeSrc, CodeNotWanted, replace);
+        default:
+            return t.SkipPastGt();
+        }
+    }
+
+    // Whatever was not replaced goes out as it stands, also the bytes of a
+    // value the data ended in.
+    void Finish() { out_.append(data_.substr(copied_)); }
+
+private:
+    // The value's span (white space, "=", white space, the value with its
+    // quotes) becomes "=" (unless the name ended in one) and the new value in
+    // double quotes; the byte that ended the old value follows as it was.
+    void Replace(Tokenizer& t, size_t afterTerminator, char terminator)
+    {
+        std::optional<std::string> value = NewValue(t.ValueText(), t.ValueCut());
+        if (!value)
+            return;
+        out_.append(data_.substr(copied_, afterTerminator - copied_));
+        if (terminator != '=')
+            out_ += '=';
+        out_ += '"';
+        out_ += *value;
+        out_ += '"';
+        copied_ = t.Offset();
+    }
+
+    // Nothing means: leave the attribute as written. That is also the choice
+    // for a value cut at the buffer limit or one that can't stand between
+    // double quotes, so that rewriting never damages a link.
+    std::optional<std::string> NewValue(std::string_view old, bool cut)
+    {
+        if (cut)
+            return std::nullopt;
+        std::optional<std::string> value = Compute(old);
+        if (value && value->find('"') != std::string::npos)
+            return std::nullopt;
+        return value;
+    }
+
+    std::optional<std::string> Compute(std::string_view old)
+    {
+        if (old.empty() || old[0] == '#')
+            return std::string(old);
+        std::optional<std::string> resolved = CUrl::ResolveLink(pageUrl_, old);
+        if (!resolved)
+            return std::string(old);
+        if (localizeAll_ || mirror_.LocalState(*resolved, folderPath_) == LocalFileExists) {
+            std::optional<std::string> local = mirror_.LocalPath(*resolved, folderPath_);
+            if (!local)
+                return std::string(old);
+            CUrl parsed;
+            if (parsed.Parse(*resolved) && parsed.hasFragment()) {
+                *local += '#';
+                *local += parsed.fragment();
+            }
+            return RelativePath(pageLocal_, *local);
+        }
+        return resolved;
+    }
+
+    std::string_view pageUrl_;
+    std::string_view pageLocal_;
+    std::string_view folderPath_;
+    std::string_view data_;
+    const CMirror& mirror_;
+    bool localizeAll_;
+    std::string& out_;
+    size_t copied_ = 0;
+};
+
+// Reads a whole file; error codes as the scanner reports them.
+int ReadWholeFile(const std::string& path, std::string& data)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return HtmlScanFileError;
+    struct stat st;
+    int result = HtmlScanOk;
+    if (::fstat(fd, &st) != 0) {
+        result = HtmlScanFileError;
+    } else {
+        try {
+            data.resize(static_cast<size_t>(st.st_size));
+        } catch (const std::bad_alloc&) {
+            ::close(fd);
+            return HtmlScanOutOfMemory;
+        }
+        size_t got = 0;
+        while (got < data.size()) {
+            ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        if (got != data.size())
+            result = HtmlScanFileError;
+    }
+    ::close(fd);
+    if (result == HtmlScanOk && data.empty())
+        result = HtmlScanEmptyInput;
+    return result;
+}
+
+} // namespace
+
+int LookupHtmlName(std::string_view upperName)
+{
+    for (const NameEntry& entry : kNames) {
+        if (entry.name.size() == upperName.size() && entry.name == upperName)
+            return entry.code;
+    }
+    return CodeNone;
+}
+
+bool CHtmlScanner::CollectLinksFromBytes(std::string_view pageUrl, std::string_view page,
+                                         std::vector<LinkRef>& links, std::optional<std::string>& title)
+{
+    error_ = HtmlScanOk;
+    stopped_ = false;
+    title.reset();
+    if (page.empty()) {
+        error_ = HtmlScanEmptyInput;
+        return false;
+    }
+    try {
+        Tokenizer tokenizer(page);
+        CollectPass pass(pageUrl, page, links, title);
+        RunTokenizer(tokenizer, pass);
+        stopped_ = pass.stopped();
+    } catch (const std::bad_alloc&) {
+        error_ = HtmlScanOutOfMemory;
+        return false;
+    }
+    return true;
+}
+
+bool CHtmlScanner::CollectLinks(std::string_view pageUrl, const std::string& filePath,
+                                std::vector<LinkRef>& links, std::optional<std::string>& title)
+{
+    title.reset();
+    stopped_ = false;
+    std::string data;
+    error_ = ReadWholeFile(filePath, data);
+    if (error_ != HtmlScanOk)
+        return false;
+    return CollectLinksFromBytes(pageUrl, data, links, title);
+}
+
+bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folderPath, std::string_view page,
+                                const CMirror& mirror, bool localizeAll, std::string& out)
+{
+    error_ = HtmlScanOk;
+    stopped_ = false;
+    if (page.empty()) {
+        error_ = HtmlScanEmptyInput;
+        return false;
+    }
+    try {
+        std::optional<std::string> canonical = CUrl::ResolveLink(pageUrl, pageUrl);
+        std::optional<std::string> pageLocal = canonical ? mirror.LocalPath(*canonical, folderPath)
+                                                         : std::nullopt;
+        if (!pageLocal) {
+            error_ = HtmlScanNoOutput;
+            return false;
+        }
+        out.clear();
+        out.reserve(page.size() + page.size() / 8);
+        Tokenizer tokenizer(page);
+        RewritePass pass(*canonical, *pageLocal, folderPath, page, mirror, localizeAll, out);
+        RunTokenizer(tokenizer, pass);
+        pass.Finish();
+    } catch (const std::bad_alloc&) {
+        error_ = HtmlScanOutOfMemory;
+        return false;
+    }
+    return true;
+}
+
+bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folderPath,
+                                const std::string& savedFile, const CMirror& mirror, bool localizeAll)
+{
+    stopped_ = false;
+    std::string data;
+    error_ = ReadWholeFile(savedFile, data);
+    if (error_ != HtmlScanOk)
+        return false;
+    std::string out;
+    if (!RewriteBytes(pageUrl, folderPath, data, mirror, localizeAll, out))
+        return false;
+
+    // One temporary name per project: two rewrites of one project never run
+    // at once. The page is replaced by a rename, so a pass that fails on the
+    // way leaves it exactly as it was.
+    const std::string temporary = mirror.ProjectDirectory() + "tmp.html";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error_ = HtmlScanNoOutput;
+        return false;
+    }
+    bool written = true;
+    for (size_t done = 0; done < out.size();) {
+        ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            written = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0)
+        written = false;
+    if (!written || ::rename(temporary.c_str(), savedFile.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        error_ = HtmlScanFileError;
+        return false;
+    }
+    return true;
+}
+
+} // namespace ormbrook

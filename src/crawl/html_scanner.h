@@ -1,0 +1,82 @@
+#pragma once
+// CHtmlScanner: finds and rewrites the links of a saved HTML page.
+//
+// This is not an HTML parser. One byte-level tokenizer recognises a fixed
+// table of tag and attribute names, reads attribute values and skips the
+// rest; character references are not decoded and scripts are not looked
+// into. It serves two passes:
+//  - collect: the links the crawl may follow (with their kind), the title and
+//    the META ROBOTS instruction not to follow links;
+//  - rewrite: the page byte for byte, with every link value replaced by a
+//    local relative path or an absolute URL.
+// Names are kept to 144 bytes and values to 2047 bytes, as the crawl has
+// always done.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ormbrook {
+
+class CMirror;
+
+enum LinkKind : std::uint16_t {
+    LinkKindAnchor = 1,      // A HREF
+    LinkKindArea = 2,        // AREA HREF
+    LinkKindBackground = 3,  // BODY BACKGROUND
+    LinkKindFrame = 4,       // FRAME SRC
+    LinkKindImage = 6,       // IMG SRC
+    LinkKindUsemap = 7,      // IMG USEMAP, never followed
+    LinkKindRedirect = 8,    // target of an HTTP redirect (made by the crawl)
+};
+
+struct LinkRef {
+    std::string url;  // canonical
+    LinkKind kind;
+
+    bool operator==(const LinkRef&) const = default;
+};
+
+enum HtmlScanError : int {
+    HtmlScanOk = 0,
+    HtmlScanOutOfMemory = -1,
+    HtmlScanNoOutput = -2,   // the output file could not be opened, or there is no local path
+    HtmlScanFileError = -3,  // reading or writing failed
+    HtmlScanEmptyInput = -4,
+};
+
+class CHtmlScanner {
+public:
+    // Reads the page file and collects its links in document order, resolved
+    // against pageUrl (the canonical URL it was downloaded from). title is
+    // left absent when the page has none.
+    bool CollectLinks(std::string_view pageUrl, const std::string& filePath,
+                      std::vector<LinkRef>& links, std::optional<std::string>& title);
+    // The same over bytes already in memory.
+    bool CollectLinksFromBytes(std::string_view pageUrl, std::string_view page,
+                               std::vector<LinkRef>& links, std::optional<std::string>& title);
+
+    // Rewrites the saved page in place: through "tmp.html" in the project's
+    // mirror directory, which replaces the page only when the pass succeeded.
+    bool RewriteLinks(std::string_view pageUrl, std::string_view folderPath, const std::string& savedFile,
+                      const CMirror& mirror, bool localizeAll);
+    // The rewrite over bytes in memory; out receives the new page.
+    bool RewriteBytes(std::string_view pageUrl, std::string_view folderPath, std::string_view page,
+                      const CMirror& mirror, bool localizeAll, std::string& out);
+
+    int error() const { return error_; }
+    // Set when the collect pass met META ROBOTS with NOFOLLOW or NONE.
+    bool stopped() const { return stopped_; }
+
+private:
+    int error_ = HtmlScanOk;
+    bool stopped_ = false;
+};
+
+// Code of a tag name, attribute name or META keyword (already upper case);
+// 0 for names not in the table.
+int LookupHtmlName(std::string_view upperName);
+
+} // namespace ormbrook

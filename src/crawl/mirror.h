@@ -1,0 +1,117 @@
+#pragma once
+// CMirror: where every fetched file lives in the mirror tree, and the small
+// file operations on it. A file's place is computed from its URL and the
+// record's folder path alone, so the tree itself tells whether (the file
+// exists) and when (its modification time) a URL was fetched.
+//
+// All paths are absolute; the process's current directory is never used.
+// Whatever a server or a page sends, every file written here stays inside the
+// mirror root: the URL-derived part of a path can hold no "." or ".." level,
+// and odd folder titles are mapped (see SafeFolderPath).
+//
+// The object holds no lock. Callers that share the mirror between threads hold
+// the application's mirror lock around each document operation.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ormbrook {
+
+// Outcome of one mirror operation. A failure concerns that one file only.
+enum class MirrorResult {
+    Ok = 0,
+    NoLocalPath,       // the URL doesn't parse, has no host, or the mirror root isn't absolute
+    NameTooLong,       // a level is longer than NAME_MAX or the path longer than PATH_MAX
+    MissingDirectory,  // a level is missing and creating was not asked for
+    DirectoryFailed,   // a level could not be made (or exists and is not a directory)
+    ReadFailed,        // the source file could not be read
+    WriteFailed,       // the file could not be written or put in place
+};
+
+const char* MirrorResultText(MirrorResult result);
+
+// Times are compared at the file system's own resolution. Take crawl start
+// times with MirrorNow(): it reads the clock the file system stamps files
+// with, so a file written afterwards is never dated before it.
+using MirrorTime = std::chrono::system_clock::time_point;
+MirrorTime MirrorNow();
+
+// Local file states as the crawl names them.
+enum LocalFileState : int {
+    LocalFileUnknown = 1,
+    LocalFileExists = 4,
+};
+
+class CMirror {
+public:
+    // mirrorRoot: the MirrorDir setting ("/" is appended when missing);
+    // projectName: the title of the project's root item.
+    CMirror(std::string_view mirrorRoot, std::string_view projectName);
+
+    const std::string& root() const { return root_; }
+    // Root, project name, "/": the queue files and "tmp.html" lie here.
+    std::string ProjectDirectory() const;
+    // Root, folder path, "/".
+    std::string FolderDirectory(std::string_view folderPath) const;
+
+    // The local path of a URL for a folder path, or nothing.
+    std::optional<std::string> LocalPath(std::string_view url, std::string_view folderPath) const;
+
+    // Computes the local path, checks its length limits and makes sure its
+    // directories exist (creating missing ones when create is set).
+    MirrorResult PrepareLocalFile(std::string_view url, std::string_view folderPath, bool create,
+                                  std::string* path) const;
+
+    LocalFileState LocalState(std::string_view url, std::string_view folderPath) const;
+    // True when the local file exists and was last modified after time.
+    bool SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const;
+
+    // Puts a complete copy of the downloaded file at the URL's local path; the
+    // old file is replaced only once the copy is whole.
+    MirrorResult StoreDownload(std::string_view url, std::string_view folderPath,
+                               const std::string& temporaryFile) const;
+    // Sets the local file's access and modification times to now.
+    MirrorResult Touch(std::string_view url, std::string_view folderPath) const;
+
+    // The redirect page for pageUrl (the entry's URL, or its robots URL for a
+    // robots.txt redirect), with ".html" appended when addHtml is set.
+    MirrorResult WriteRedirectPage(std::string_view pageUrl, std::string_view folderPath,
+                                   std::string_view target, bool addHtml) const;
+    // The generated allow-all "robots.txt" in hostDirectory, which must lie
+    // inside the mirror root.
+    MirrorResult WriteAllowAllRobots(const std::string& hostDirectory) const;
+    // The same bytes at the local path of a robots URL.
+    MirrorResult WriteAllowAllRobotsFor(std::string_view robotsUrl, std::string_view folderPath) const;
+
+    static std::string RedirectPageBytes(std::string_view target);
+    static std::string_view AllowAllRobotsBytes();
+
+    // Writes bytes to path through a temporary file beside it and a rename.
+    // path must be a path this mirror made.
+    static MirrorResult WriteWhole(const std::string& path, std::string_view bytes);
+
+private:
+    bool rootUsable_ = false;
+    std::string root_;
+    std::string projectName_;
+};
+
+// A folder path made safe to append to the mirror root: empty levels are
+// dropped, and a level "." or ".." is written "[2e" or "[2e[2e" (the escaped
+// form of a dot, the same mapping that turns "%" into "[").
+std::string SafeFolderPath(std::string_view folderPath);
+
+// The path from the page's local path to a target local path, as the page's
+// links are written after localisation: "../" for every level of the page
+// below the longest shared directory, then the rest of the target.
+std::string RelativePath(std::string_view pagePath, std::string_view targetPath);
+
+// True when the file at path exists and was last modified after time.
+bool FileModifiedAfter(const std::string& path, MirrorTime time);
+
+// Creates every missing directory of an absolute directory path.
+MirrorResult MakeDirectories(const std::string& directory, bool create);
+
+} // namespace ormbrook

@@ -1,0 +1,287 @@
+#include "crawl/html_scanner.h"
+#include "crawl/mirror.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace ormbrook;
+using namespace std::string_literals;
+
+namespace {
+
+const char* const kPage = "http://site/d/p.html";
+
+struct CollectRow {
+    const char* intent;
+    std::string html;
+    std::vector<LinkRef> links;
+    const char* title;  // nullptr: none
+    bool stopped;
+};
+
+const std::string kLongValue = [] {
+    std::string v = "/";
+    while (v.size() < 3000)
+        v += "aaaaaaaaa/";
+    return v;
+}();
+
+const CollectRow kCollect[] = {
+    {"a fragment-only link is not collected", "<a href=#top>", {}, nullptr, false},
+    {"an empty link is not collected", "<a href=\"\">", {}, nullptr, false},
+    {"a quoted value keeps its space", "<a href=\"a b.html\">",
+        {{"http://site/d/a%20b.html", LinkKindAnchor}}, nullptr, false},
+    {"an unquoted value ends at a space", "<a href=a b.html>", {{"http://site/d/a", LinkKindAnchor}}, nullptr,
+        false},
+    {"a tab does not end an unquoted value", "<a href=x\tname=y>",
+        {{"http://site/d/x%09name=y", LinkKindAnchor}}, nullptr, false},
+    {"single quotes, upper case and white space around the equals sign", "< A  HREF = 'x.html' >",
+        {{"http://site/d/x.html", LinkKindAnchor}}, nullptr, false},
+    {"every tag gives its own kind",
+        "<body background=bg.gif><area href=/m.html><frame src=f.html>"
+        "<img ismap src=i.jpg usemap=#m><img usemap=map.html>",
+        {{"http://site/d/bg.gif", LinkKindBackground}, {"http://site/m.html", LinkKindArea},
+            {"http://site/d/f.html", LinkKindFrame}, {"http://site/d/i.jpg", LinkKindImage},
+            {"http://site/d/map.html", LinkKindUsemap}},
+        nullptr, false},
+    {"duplicates are kept in document order", "<a href=x><img src=x><a href=x>",
+        {{"http://site/d/x", LinkKindAnchor}, {"http://site/d/x", LinkKindImage},
+            {"http://site/d/x", LinkKindAnchor}},
+        nullptr, false},
+    {"mailto and ftp pictures are dropped, http kept",
+        "<img src=\"mailto:a@b\"><img src=\"ftp://h/x.jpg\"><img src=\"http://h/x.jpg\">",
+        {{"http://h/x.jpg", LinkKindImage}}, nullptr, false},
+    {"a local name maps back to its escaped URL", "<a href=\"[7eu/x.html\">",
+        {{"http://site/d/%7eu/x.html", LinkKindAnchor}}, nullptr, false},
+    {"other attributes are passed over, quoted ones cut at spaces", "<a class=\"x y\" href=z.html>",
+        {{"http://site/d/z.html", LinkKindAnchor}}, nullptr, false},
+    {"an attribute without a value skips the next one", "<a href target=x.html>", {}, nullptr, false},
+    {"links of unknown and closing tags are ignored", "<link href=s.css></a href=q><script src=j.js>", {},
+        nullptr, false},
+    {"META ROBOTS nofollow stops the pass after earlier links",
+        "<a href=1.html><meta name=robots content=noindex,nofollow><a href=2.html>",
+        {{"http://site/d/1.html", LinkKindAnchor}}, nullptr, true},
+    {"META ROBOTS none stops too", "<META NAME=\"Robots\" CONTENT=\"NONE\"><a href=2.html>", {}, nullptr,
+        true},
+    {"CONTENT before NAME does not count", "<meta content=nofollow name=robots><a href=2.html>",
+        {{"http://site/d/2.html", LinkKindAnchor}}, nullptr, false},
+    {"a piece with a leading space matches nothing",
+        "<meta name=robots content=\"noindex, nofollow\"><a href=2.html>",
+        {{"http://site/d/2.html", LinkKindAnchor}}, nullptr, false},
+    {"NAME without a value ends the META tag", "<meta name content=nofollow><a href=2.html>",
+        {{"http://site/d/2.html", LinkKindAnchor}}, nullptr, false},
+    {"a comment opened with a space hides its links", "<!-- <a href=c.html> --><a href=d.html>",
+        {{"http://site/d/d.html", LinkKindAnchor}}, nullptr, false},
+    {"a comment closed by three hyphens ends there", "<!-- x ---><a href=e.html>",
+        {{"http://site/d/e.html", LinkKindAnchor}}, nullptr, false},
+    {"a comment without a space ends at the first >", "<!--<a href=c.html>--><a href=d.html>",
+        {{"http://site/d/d.html", LinkKindAnchor}}, nullptr, false},
+    {"a value is cut to 2047 bytes", "<a href=\"" + kLongValue + "\">",
+        {{"http://site" + kLongValue.substr(0, 2047), LinkKindAnchor}}, nullptr, false},
+    {"a title keeps its nested tags", "<title>A <b>B</b></title>", {}, "A <b>B</b>", false},
+    {"a later title replaces an earlier one", "<title>one</title><TITLE>two</TITLE>", {}, "two", false},
+    {"an empty title is no title", "<title></title>", {}, nullptr, false},
+    {"a closing title without an opening one is no title", "x</title>", {}, nullptr, false},
+    {"a value the data ends in is lost", "<a href=\"x.html", {}, nullptr, false},
+};
+
+TEST(CHtmlScannerCollect, FollowsTheTokenRules)
+{
+    for (const CollectRow& row : kCollect) {
+        SCOPED_TRACE(row.intent);
+        CHtmlScanner scanner;
+        std::vector<LinkRef> links;
+        std::optional<std::string> title;
+        ASSERT_TRUE(scanner.CollectLinksFromBytes(kPage, row.html, links, title));
+        EXPECT_EQ(links, row.links);
+        EXPECT_EQ(title.has_value(), row.title != nullptr);
+        if (row.title && title) {
+            EXPECT_EQ(*title, row.title);
+        }
+        EXPECT_EQ(scanner.stopped(), row.stopped);
+    }
+}
+
+TEST(CHtmlScannerCollect, ReportsUnreadableAndEmptyFiles)
+{
+    QTemporaryDir dir;
+    const std::string empty = dir.path().toStdString() + "/empty.html";
+    std::ofstream(empty).close();
+    CHtmlScanner scanner;
+    std::vector<LinkRef> links;
+    std::optional<std::string> title;
+    EXPECT_FALSE(scanner.CollectLinks(kPage, empty, links, title));
+    EXPECT_EQ(scanner.error(), HtmlScanEmptyInput);
+    EXPECT_FALSE(scanner.CollectLinks(kPage, dir.path().toStdString() + "/missing.html", links, title));
+    EXPECT_EQ(scanner.error(), HtmlScanFileError);
+    EXPECT_TRUE(links.empty());
+}
+
+TEST(CHtmlScannerNames, TableCodes)
+{
+    EXPECT_EQ(LookupHtmlName("A"), 1);
+    EXPECT_EQ(LookupHtmlName("!--"), 7);
+    EXPECT_EQ(LookupHtmlName("/TITLE"), 15);
+    EXPECT_EQ(LookupHtmlName("BACKGROUND"), 16);
+    EXPECT_EQ(LookupHtmlName("ROBOTS"), 29);
+    EXPECT_EQ(LookupHtmlName("a"), 0);
+    EXPECT_EQ(LookupHtmlName("/B"), 0);
+}
+
+class RewriteTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = dir.path().toStdString() + "/Mirror/";
+        QDir().mkpath(QString::fromStdString(root + "P/site/a/b"));
+        QDir().mkpath(QString::fromStdString(root + "P/site/a/c"));
+        std::ofstream(root + "P/site/a/c/here.html") << "x";
+    }
+
+    std::string Rewrite(const std::string& html, bool localizeAll)
+    {
+        CMirror mirror(root, "P");
+        CHtmlScanner scanner;
+        std::string out;
+        EXPECT_TRUE(scanner.RewriteBytes("http://site/a/b/p.html", "P", html, mirror, localizeAll, out));
+        return out;
+    }
+
+    QTemporaryDir dir;
+    std::string root;
+};
+
+struct RewriteRow {
+    const char* intent;
+    const char* html;
+    bool localizeAll;
+    const char* expected;
+};
+
+const RewriteRow kRewrite[] = {
+    {"a link to a file not saved becomes absolute", "<a href=q.html>", false,
+        "<a href=\"http://site/a/b/q.html\">"},
+    {"a link to a saved file becomes relative", "<a href='../c/here.html'>", false,
+        "<a href=\"../c/here.html\">"},
+    {"localize-all points every link into the mirror", "<a href=q.html>", true, "<a href=\"q.html\">"},
+    {"the local name of a query and a kept fragment", "<a href=\"/x.html?k=1#s\"><a href=\"r.html#s\">", true,
+        "<a href=\"../../x.html[3fk=1#s\"><a href=\"r.html#s\">"},
+    {"another host is reached through the folder", "<img src=\"http://other/i.jpg\">", true,
+        "<img src=\"../../../other/i.jpg\">"},
+    {"a fragment-only value stays, now quoted", "<a href=#top>", true, "<a href=\"#top\">"},
+    {"an empty value becomes the empty quoted value", "<a href=''>", true, "<a href=\"\">"},
+    {"a link that can't be followed stays", "<a href=mailto:x>", true, "<a href=\"mailto:x\">"},
+    {"white space before the value goes and an equals sign is written", "<a href = 'q.html' title=t>", false,
+        "<a href =\"http://site/a/b/q.html\" title=t>"},
+    {"other attributes and tags are copied unchanged",
+        "<IMG USEMAP=#m SRC=i.jpg ALT='a b'><meta content=x><link href=s.css><!-- <a href=q> -->", true,
+        "<IMG USEMAP=#m SRC=\"i.jpg\" ALT='a b'><meta content=x><link href=s.css><!-- <a href=q> -->"},
+    {"body and frame are rewritten", "<body background=bg.gif><frame src=/f.html>", true,
+        "<body background=\"bg.gif\"><frame src=\"../../f.html\">"},
+    {"an attribute without a value is copied as written", "<a href>", true, "<a href>"},
+    {"a value that can't stand in double quotes stays as written", "<a href='mailto:\"x\"'>", true,
+        "<a href='mailto:\"x\"'>"},
+    {"a value the data ends in is kept", "text <a href=\"q.html", true, "text <a href=\"q.html"},
+};
+
+TEST_F(RewriteTest, ReplacesLinkValues)
+{
+    for (const RewriteRow& row : kRewrite) {
+        SCOPED_TRACE(row.intent);
+        EXPECT_EQ(Rewrite(row.html, row.localizeAll), row.expected);
+    }
+}
+
+TEST_F(RewriteTest, ValueCutAtTheLimitIsLeftAsWritten)
+{
+    const std::string html = "<a href=\"" + kLongValue + "\">";
+    EXPECT_EQ(Rewrite(html, true), html);
+}
+
+// Links rewritten to local names must resolve back to the URLs they were
+// made from, so that a later crawl finds the same pages in the saved copy.
+TEST_F(RewriteTest, CollectAfterRewriteFindsTheSameUrls)
+{
+    const std::string html =
+        "<html><title>T</title><body background=/bg.gif>"
+        "<a href=q.html>q</a><a href='../c/here.html#p'>h</a><a href=\"/~u/x y.html\">u</a>"
+        "<img src=\"http://other/i.jpg\"><frame src=sub/f.html><img src=\"http://third/a/b/c/d.gif\">"
+        "<area href=\"#local\"><a href=\"\">e</a><a href=\"../../index.html\">top</a></body></html>";
+    const std::string page = "http://site/a/b/p.html";
+    for (bool localizeAll : {false, true}) {
+        SCOPED_TRACE(localizeAll);
+        CHtmlScanner scanner;
+        std::vector<LinkRef> before, after;
+        std::optional<std::string> title;
+        ASSERT_TRUE(scanner.CollectLinksFromBytes(page, html, before, title));
+        ASSERT_EQ(before.size(), 8u);
+        const std::string rewritten = Rewrite(html, localizeAll);
+        ASSERT_NE(rewritten, html);
+        ASSERT_TRUE(scanner.CollectLinksFromBytes(page, rewritten, after, title));
+        EXPECT_EQ(after, before);
+    }
+}
+
+TEST(RelativePath, FromPageToTarget)
+{
+    struct Row {
+        const char* intent;
+        const char* page;
+        const char* target;
+        const char* expected;
+    } rows[] = {
+        {"sibling directory", "R/site/a/b/p.html", "R/site/a/c/q.html", "../c/q.html"},
+        {"the page itself", "R/site/a/p.html", "R/site/a/p.html", "p.html"},
+        {"deeper target", "R/site/p.html", "R/site/x/y/q.html", "x/y/q.html"},
+        {"shared name prefix is not a shared directory", "R/site/ab/p.html", "R/site/abc/q.html",
+            "../abc/q.html"},
+        {"another host", "R/P/site/a/p.html", "R/P/other/i.jpg", "../../other/i.jpg"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.intent);
+        EXPECT_EQ(RelativePath(row.page, row.target), row.expected);
+    }
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(RewriteTest, RewritesTheSavedFileThroughTheProjectTemporary)
+{
+    const std::string saved = root + "P/site/a/b/p.html";
+    std::ofstream(saved) << "<a href=q.html>";
+    CHtmlScanner scanner;
+    ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, CMirror(root, "P"), true));
+    EXPECT_EQ(ReadFile(saved), "<a href=\"q.html\">");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
+}
+
+TEST_F(RewriteTest, FailedRewriteLeavesThePageAsItWas)
+{
+    const std::string saved = root + "P/site/a/b/p.html";
+    std::ofstream(saved) << "<a href=q.html>";
+    CHtmlScanner scanner;
+    // No project directory for the temporary file.
+    EXPECT_FALSE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, CMirror(root, "Gone"), true));
+    EXPECT_EQ(scanner.error(), HtmlScanNoOutput);
+    // The page URL has no local path.
+    EXPECT_FALSE(scanner.RewriteLinks("mailto:x", "P", saved, CMirror(root, "P"), true));
+    EXPECT_EQ(scanner.error(), HtmlScanNoOutput);
+    // The temporary can't be put over a page that is a directory.
+    const std::string blocked = root + "P/site/a/c";
+    EXPECT_FALSE(scanner.RewriteLinks("http://site/a/c", "P", blocked, CMirror(root, "P"), true));
+    EXPECT_EQ(ReadFile(saved), "<a href=q.html>");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
+}
+
+} // namespace

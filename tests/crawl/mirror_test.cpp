@@ -1,0 +1,233 @@
+#include "crawl/mirror.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace ormbrook;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(CMirrorLocalPath, NamesFilesByUrlAndFolder)
+{
+    struct Row {
+        const char* intent;
+        const char* root;
+        const char* folder;
+        const char* url;
+        const char* expected;  // nullptr: no local path
+    } rows[] = {
+        {"a bare host gets index.html", "/W/Mirror/", "Proj/News", "http://site/", "/W/Mirror/Proj/News/site/index.html"},
+        {"the port is not used", "/W/Mirror/", "Proj/News", "http://site:8080/a/", "/W/Mirror/Proj/News/site/a/index.html"},
+        {"a query is appended as [3f, escapes become [", "/W/Mirror/", "Proj/News", "http://site/a/b.html?x=1 2",
+            "/W/Mirror/Proj/News/site/a/b.html[3fx=1[202"},
+        {"the fragment plays no part", "/W/Mirror/", "Proj/News", "http://site/%7eu/p.jpg#f",
+            "/W/Mirror/Proj/News/site/[7eu/p.jpg"},
+        {"a directory URL and its index share a file", "/W/Mirror/", "P", "http://site/a/index.html",
+            "/W/Mirror/P/site/a/index.html"},
+        {"a query with a fragment shares the query's file", "/W/Mirror/", "P", "http://site/p?x#top",
+            "/W/Mirror/P/site/p[3fx#top"},
+        {"a root without its final slash gets one", "/W/Mirror", "P", "http://site/x", "/W/Mirror/P/site/x"},
+        {"a percent sign in the root is the user's and stays", "/W/100%/", "P%", "http://site/x",
+            "/W/100%/P[/site/x"},
+        {"a URL that doesn't parse has no local path", "/W/Mirror/", "P", "page.html", nullptr},
+        {"a URL that climbs above its root has none", "/W/Mirror/", "P", "http://site/../x", nullptr},
+        {"a URL without host has none", "/W/Mirror/", "P", "file:///etc/passwd", nullptr},
+        {"a relative mirror root is refused", "Mirror/", "P", "http://site/x", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.intent);
+        std::optional<std::string> path = CMirror(row.root, "P").LocalPath(row.url, row.folder);
+        ASSERT_EQ(path.has_value(), row.expected != nullptr);
+        if (path) {
+            EXPECT_EQ(*path, row.expected);
+        }
+    }
+}
+
+// Whatever a page or a server sends, the path stays below the root: no level
+// of it is "." or "..", whatever escapes or folder titles were used.
+TEST(CMirrorLocalPath, HostileInputStaysInsideTheRoot)
+{
+    const char* urls[] = {
+        "http://site/a/../../x", "http://site/%2e%2e/%2E%2E/x", "http://site/..%2f..%2fetc/passwd",
+        "http://site/./.././x", "http://site/a/.../b", "http://site/.%2e/x?../../y",
+        "http://site/x\\..\\..\\y", "http://1.2.3/x", "http://site/a/..", "http://site/..",
+        "http://site/%00/x", "http://site/a?/../../../etc/passwd", "http://site/#../../x",
+        "file://host/../../../etc/passwd", "file://host/a/./../..//b", "http://..//x", "http://./x",
+    };
+    const char* folders[] = {"P", "..", "../..", "P/../..", ".", "", "/", "/etc", "P//./Q", "a/%2e%2e"};
+    const std::string root = "/W/Mirror/";
+    int made = 0;
+    for (const char* folder : folders) {
+        for (const char* url : urls) {
+            SCOPED_TRACE(std::string(url) + " in " + folder);
+            std::optional<std::string> path = CMirror(root, "P").LocalPath(url, folder);
+            if (!path)
+                continue;
+            ++made;
+            ASSERT_EQ(path->compare(0, root.size(), root), 0);
+            std::string rest = "/" + path->substr(root.size()) + "/";
+            EXPECT_EQ(rest.find("/../"), std::string::npos);
+            EXPECT_EQ(rest.find("/./"), std::string::npos);
+        }
+    }
+    EXPECT_GT(made, 100);
+}
+
+TEST(CMirrorFolders, OddTitlesAreMapped)
+{
+    struct Row {
+        const char* folder;
+        const char* expected;
+    } rows[] = {
+        {"P/F", "P/F"}, {"..", "[2e[2e"}, {"P/./Q", "P/[2e/Q"}, {"P//Q/", "P/Q"}, {"/abs", "abs"},
+        {"", ""}, {"P%41", "P[41"}, {"...", "..."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder);
+        EXPECT_EQ(SafeFolderPath(row.folder), row.expected);
+    }
+    EXPECT_EQ(CMirror("/W/", "..").ProjectDirectory(), "/W/[2e[2e/");
+    EXPECT_EQ(CMirror("/W/", "").ProjectDirectory(), "/W/");
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Leftover temporaries would pile up in the mirror.
+int CountFiles(const std::string& directory)
+{
+    return static_cast<int>(QDir(QString::fromStdString(directory)).entryList(QDir::Files | QDir::Hidden).size());
+}
+
+class MirrorFiles : public ::testing::Test {
+protected:
+    void SetUp() override { root = dir.path().toStdString() + "/Mirror/"; }
+
+    QTemporaryDir dir;
+    std::string root;
+    CMirror Mirror() const { return CMirror(root, "P"); }
+};
+
+TEST_F(MirrorFiles, PrepareReportsEachFailureByItself)
+{
+    CMirror m = Mirror();
+    std::string path;
+    EXPECT_EQ(m.PrepareLocalFile("http://site/a/b.html", "P", false, &path), MirrorResult::MissingDirectory);
+    EXPECT_EQ(m.PrepareLocalFile("http://site/a/b.html", "P", true, &path), MirrorResult::Ok);
+    EXPECT_EQ(path, root + "P/site/a/b.html");
+    EXPECT_TRUE(QDir(QString::fromStdString(root + "P/site/a")).exists());
+
+    // A file where a directory must go.
+    WriteFile(root + "P/site/file", "x");
+    EXPECT_EQ(m.PrepareLocalFile("http://site/file/x.html", "P", true, &path), MirrorResult::DirectoryFailed);
+
+    // Names the file system can't hold.
+    const std::string longName(300, 'n');
+    EXPECT_EQ(m.PrepareLocalFile("http://site/" + longName, "P", true, &path), MirrorResult::NameTooLong);
+    EXPECT_EQ(m.PrepareLocalFile("http://site/" + std::string(255, 'n'), "P", true, &path), MirrorResult::Ok);
+    std::string deep = "http://site";
+    for (int i = 0; i < 20; ++i)
+        deep += "/" + std::string(250, 'd');
+    EXPECT_EQ(m.PrepareLocalFile(deep, "P", true, &path), MirrorResult::NameTooLong);
+    EXPECT_EQ(m.PrepareLocalFile("mailto:x", "P", true, &path), MirrorResult::NoLocalPath);
+}
+
+TEST_F(MirrorFiles, StoreReplacesOnlyWithACompleteCopy)
+{
+    CMirror m = Mirror();
+    const std::string temp = dir.path().toStdString() + "/download.tmp";
+    WriteFile(temp, "new bytes\r\n\0x");
+    ASSERT_EQ(m.StoreDownload("http://site/a/p.html", "P", temp), MirrorResult::Ok);
+    EXPECT_EQ(ReadFile(root + "P/site/a/p.html"), ReadFile(temp));
+
+    WriteFile(temp, "second");
+    ASSERT_EQ(m.StoreDownload("http://site/a/p.html", "P", temp), MirrorResult::Ok);
+    EXPECT_EQ(ReadFile(root + "P/site/a/p.html"), "second");
+
+    // An unreadable download or a directory in the file's place fail that
+    // one store and leave the old file and no temporary behind.
+    EXPECT_EQ(m.StoreDownload("http://site/a/p.html", "P", temp + ".missing"), MirrorResult::ReadFailed);
+    EXPECT_EQ(ReadFile(root + "P/site/a/p.html"), "second");
+    ASSERT_EQ(m.StoreDownload("http://site/a/d/x.html", "P", temp), MirrorResult::Ok);
+    EXPECT_EQ(m.StoreDownload("http://site/a/d", "P", temp), MirrorResult::WriteFailed);
+    EXPECT_EQ(CountFiles(root + "P/site/a"), 1);
+    EXPECT_EQ(m.StoreDownload("http://site/" + std::string(256, 'n'), "P", temp), MirrorResult::NameTooLong);
+}
+
+TEST_F(MirrorFiles, StateAndTimes)
+{
+    CMirror m = Mirror();
+    const std::string temp = dir.path().toStdString() + "/download.tmp";
+    WriteFile(temp, "x");
+    EXPECT_EQ(m.LocalState("http://site/p.html", "P"), LocalFileUnknown);
+    EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", MirrorNow() - 1h));
+
+    const MirrorTime start = MirrorNow() - 1s;
+    ASSERT_EQ(m.StoreDownload("http://site/p.html", "P", temp), MirrorResult::Ok);
+    EXPECT_EQ(m.LocalState("http://site/p.html#x", "P"), LocalFileExists);
+    EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", start));
+    EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", MirrorNow() + 1s));
+
+    // An old file counts as written before the crawl until it is touched.
+    struct timespec old[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (root + "P/site/p.html").c_str(), old, 0), 0);
+    EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", start));
+    EXPECT_EQ(m.Touch("http://site/p.html", "P"), MirrorResult::Ok);
+    EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", start));
+    EXPECT_EQ(m.Touch("http://site/none.html", "P"), MirrorResult::WriteFailed);
+}
+
+TEST_F(MirrorFiles, FileNowIsNeverBeforeMirrorNow)
+{
+    CMirror m = Mirror();
+    const std::string temp = dir.path().toStdString() + "/download.tmp";
+    WriteFile(temp, "x");
+    for (int i = 0; i < 200; ++i) {
+        const MirrorTime before = MirrorNow() - 1ns;
+        ASSERT_EQ(m.StoreDownload("http://site/t.html", "P", temp), MirrorResult::Ok);
+        ASSERT_TRUE(m.SavedAfter("http://site/t.html", "P", before));
+    }
+}
+
+TEST_F(MirrorFiles, GeneratedFilesAreByteExact)
+{
+    CMirror m = Mirror();
+    ASSERT_EQ(m.WriteRedirectPage("http://site/pic.jpg", "P", "http://other/new.jpg", true), MirrorResult::Ok);
+    EXPECT_EQ(ReadFile(root + "P/site/pic.jpg.html"),
+              "<html>\r\n<head><title>Redirect</title></head>\r\n<body>\r\n"
+              "<a href=\"http://other/new.jpg\">Requested object is moved</a><br><br>\r\n"
+              "Generated by Ormbrook<br>\r\n</body>\r\n</html>\r\n");
+    ASSERT_EQ(m.WriteRedirectPage("http://site/d/", "P", "x", false), MirrorResult::Ok);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(root + "P/site/d/index.html")));
+    EXPECT_EQ(m.WriteRedirectPage("http://site/" + std::string(252, 'n'), "P", "x", true),
+              MirrorResult::NameTooLong);
+
+    const std::string allowAll = "#Robots.txt\r\n#Generated by Ormbrook\r\n#Allow all access\r\n";
+    ASSERT_EQ(m.WriteAllowAllRobots(root + "P/site"), MirrorResult::Ok);
+    EXPECT_EQ(ReadFile(root + "P/site/robots.txt"), allowAll);
+    ASSERT_EQ(m.WriteAllowAllRobotsFor("http://host:81/robots.txt", "P"), MirrorResult::Ok);
+    EXPECT_EQ(ReadFile(root + "P/host/robots.txt"), allowAll);
+    EXPECT_EQ(m.WriteAllowAllRobots(dir.path().toStdString() + "/elsewhere"), MirrorResult::NoLocalPath);
+    EXPECT_EQ(m.WriteAllowAllRobots(root + "P/../../elsewhere"), MirrorResult::NoLocalPath);
+    EXPECT_FALSE(QFile::exists(dir.path() + "/elsewhere/robots.txt"));
+}
+
+} // namespace
