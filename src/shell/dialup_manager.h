@@ -74,7 +74,6 @@ struct DialupSettings {
 };
 
 class DialupManager : public MessageTarget, public DialupConnector {
-    Q_OBJECT
 public:
     DialupManager(DialupService& service, DialupSettings settings, QObject* parent = nullptr);
     ~DialupManager() override;
