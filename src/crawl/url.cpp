@@ -99,12 +99,16 @@ enum class HttpPart { Segment, Query, Fragment };
 
 std::string_view UpToNul(std::string_view text)
 {
+    if (text.empty())
+        return text;  // its data() may be null, which memchr must not see
     const void* nul = std::memchr(text.data(), '\0', text.size());
     return nul ? text.substr(0, static_cast<const char*>(nul) - text.data()) : text;
 }
 
-// Collects an http segment, query or fragment starting at text[pos] into
-// out[0..*length), escaping what must be escaped. Returns 0 or a UrlError.
+// Collects an http segment, query or fragment starting at text[pos], escaping
+// what must be escaped, and appends it to out[length..]. The part (with the
+// "/" already in out for a segment) must stay within 1023 bytes: that is the
+// buffer the canonical form has always been built in. Returns 0 or a UrlError.
 int CollectHttp(std::string_view text, size_t& pos, HttpPart part, char* out, size_t& length)
 {
     const size_t n = text.size();

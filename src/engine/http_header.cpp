@@ -68,6 +68,8 @@ constexpr size_t kHeadLimit = 1001;
 
 std::string_view UpToNul(std::string_view text)
 {
+    if (text.empty())
+        return text;  // its data() may be null, which memchr must not see
     const void* nul = std::memchr(text.data(), '\0', text.size());
     return nul ? text.substr(0, static_cast<const char*>(nul) - text.data()) : text;
 }
@@ -84,13 +86,18 @@ T AddDigit(T value, char digit, T limit)
 }
 
 // Token bytes: 7-bit, not control, not a separator.
-bool IsTokenByte(char ch)
+constexpr std::array<bool, 256> MakeTokenBytes()
 {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 32 || c >= 127)
-        return false;
-    return std::strchr("()<>@,;:\\\"/[]?={} \t", c) == nullptr;
+    std::array<bool, 256> table{};
+    for (int c = 33; c < 127; ++c)
+        table[c] = true;
+    for (const char* separator = "()<>@,;:\\\"/[]?={}"; *separator; ++separator)
+        table[static_cast<unsigned char>(*separator)] = false;
+    return table;
 }
+constexpr std::array<bool, 256> kTokenBytes = MakeTokenBytes();
+
+inline bool IsTokenByte(char c) { return kTokenBytes[static_cast<unsigned char>(c)]; }
 
 // Reads a bounded text with a cursor; past the end it yields NUL.
 struct Cursor {
@@ -531,10 +538,16 @@ std::optional<std::string_view> RawHeaderValue(std::string_view block, RawHeader
 {
     block = UpToNul(block).substr(0, kHeadLimit);
     size_t pos = 0;
+    size_t colon = 0;
+    bool colonKnown = false;
     while (pos < block.size()) {
         while (pos < block.size() && block[pos] == ' ')
             ++pos;
-        const size_t colon = block.find(':', pos);
+        // The colon may lie lines ahead; remembering it keeps the scan linear.
+        if (!colonKnown || colon < pos) {
+            colon = block.find(':', pos);
+            colonKnown = true;
+        }
         if (colon == std::string_view::npos)
             return std::nullopt;
         const size_t nameLength = colon - pos;

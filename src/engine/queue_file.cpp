@@ -219,7 +219,8 @@ bool CQueueFile::readBlock(uint32_t offset, Block& block, std::vector<uint8_t>* 
         return false;
     }
     size_t inFirst = std::min<size_t>(block.length, ahead - kBlockHead);
-    std::memcpy(data->data(), first + kBlockHead, inFirst);
+    if (inFirst != 0)
+        std::memcpy(data->data(), first + kBlockHead, inFirst);
     if (inFirst < block.length)
         return readAt(uint64_t(offset) + kBlockHead + inFirst, data->data() + inFirst, block.length - inFirst);
     return true;

@@ -24,6 +24,8 @@ void ResponseHead::Commit(size_t count)
 size_t ResponseHead::Append(std::string_view bytes)
 {
     const size_t taken = std::min(bytes.size(), spaceLeft());
+    if (taken == 0)
+        return 0;
     std::memcpy(space(), bytes.data(), taken);
     count_ += taken;
     return taken;
@@ -68,6 +70,8 @@ bool ResponseHead::SplitHead()
 size_t ResponseHead::Take(char* out, size_t max)
 {
     const size_t taken = std::min(max, count_);
+    if (taken == 0)
+        return 0;
     std::memcpy(out, buffer_, taken);
     Drop(taken);
     return taken;

@@ -4,6 +4,8 @@
 
 #include <QHostInfo>
 
+#include <memory>
+
 #include <arpa/inet.h>
 
 namespace ormbrook {
@@ -47,10 +49,14 @@ HostResolver& HostResolver::Current()
 
 int SystemHostResolver::Start(const std::string& name, QObject* context, Done done)
 {
+    // The answer names its task by the id lookupHost returned; the id inside
+    // the reply is not the same on every path through Qt.
+    auto task = std::make_shared<int>(0);
     const int id = QHostInfo::lookupHost(QString::fromStdString(name), context,
-                                         [done = std::move(done)](const QHostInfo& info) {
-                                             done(info.lookupId(), AnswerFromHostInfo(info));
+                                         [task, done = std::move(done)](const QHostInfo& info) {
+                                             done(*task, AnswerFromHostInfo(info));
                                          });
+    *task = id;
     return id > 0 ? id : 0;
 }
 

@@ -26,13 +26,12 @@ TEST(HttpTables, LookUpTheirNumbers)
     for (const auto& [name, id] : headers)
         EXPECT_EQ(LookupHeaderId(name), id) << name;
 
-    const std::pair<const char*, int> raw[] = {{"DATE", 1}, {"MIME-VERSION", 4}, {"CONTENT-LENGTH", 22},
-        {"CONTENT-TRANSFER_ENCODING", 23}, {"LOCATION", 29}, {"VERSION", 32}, {"HOST", 0}, {"", 0}};
+    const std::pair<const char*, int> raw[] = {
+        {"CONTENT-LENGTH", 22}, {"CONTENT-TRANSFER_ENCODING", 23}, {"VERSION", 32}, {"HOST", 0}, {"", 0}};
     for (const auto& [name, id] : raw)
         EXPECT_EQ(LookupRawHeaderId(name), id) << name;
 
-    const std::pair<const char*, int> media[] = {{"TEXT", 1}, {"IMAGE", 2}, {"AUDIO", 3}, {"VIDEO", 4},
-        {"APPLICATION", 5}, {"MESSAGE", 6}, {"MULTIPART", 7}, {"FOO", 0}, {"text", 0}};
+    const std::pair<const char*, int> media[] = {{"MULTIPART", 7}, {"FOO", 0}, {"text", 0}};
     for (const auto& [name, id] : media)
         EXPECT_EQ(LookupMediaTopType(name), id) << name;
 }

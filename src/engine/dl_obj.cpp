@@ -1,0 +1,296 @@
+#include "engine/dl_obj.h"
+
+#include "common/messages.h"
+#include "engine/download_records.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+
+namespace ormbrook {
+
+namespace {
+int32_t Clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : int32_t(v); }
+
+// The length as the status view wants it: -1 when the response gave none.
+int32_t LengthForView(int64_t contentLength) { return contentLength == 0 ? -1 : Clamp32(contentLength); }
+} // namespace
+
+std::unique_ptr<DLObj> DLObj::Create()
+{
+    std::unique_ptr<DLObj> obj(new (std::nothrow) DLObj);
+    if (obj)
+        obj->setObjectName(QStringLiteral("DLObj"));
+    return obj;
+}
+
+DLObj::~DLObj()
+{
+    // The transfers go first: nothing may report into a half-destroyed slot.
+    page_.reset();
+    robots_.reset();
+    CloseTemp();
+    for (QueueEntry* e : attached_)
+        if (e != item_)
+            delete e;
+}
+
+bool DLObj::Prepare(QueueEntry* item, QPointer<QObject> statusWindow, QPointer<QObject> managerWindow, int16_t slot,
+                    const std::string& directory)
+{
+    try {
+        attached_.push_back(item);
+        if (!pageUrl_.Parse(item->url)) {
+            attached_.pop_back();
+            return false;
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "tmp%d.dat", int(slot));
+        tempPath_ = directory + name;
+        page_ = std::make_unique<CHttpTransfer>(this);
+        robots_ = std::make_unique<CHttpTransfer>(this);
+        if (!chunk_)
+            chunk_ = std::make_unique<char[]>(CHttpTransfer::kBodyChunk);
+    } catch (const std::bad_alloc&) {
+        attached_.clear();
+        page_.reset();
+        robots_.reset();
+        tempPath_.clear();
+        return false;
+    }
+    item_ = item;
+    statusWindow_ = statusWindow;
+    managerWindow_ = managerWindow;
+    slot_ = slot;
+    return true;
+}
+
+void DLObj::SetTimeouts(int total, int connection, int reply, int header, int data, int close)
+{
+    const int seconds[6] = {connection, reply, header, data, close, total};
+    for (int i = 0; i < 6; ++i)
+        durations_[i] = seconds[i] > 0 ? (seconds[i] > INT_MAX / 1000 ? INT_MAX : seconds[i] * 1000) : 0;
+}
+
+void DLObj::SetProxy(bool on, const std::string& name, uint16_t port)
+{
+    proxyOn_ = on;
+    proxyName_ = name;
+    proxyPort_ = port;
+}
+
+void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
+{
+    std::string host, uri, hostField;
+    uint16_t port;
+    if (proxyOn_) {
+        host = proxyName_;
+        port = proxyPort_;
+        uri = url.url();
+        hostField = url.host();
+    } else {
+        host = url.host();
+        port = url.hasPort() && !url.port().empty() ? uint16_t(std::atoi(url.port().c_str())) : 80;
+        uri = url.path();
+        if (url.hasQuery())
+            uri.append(1, '?').append(url.query());
+    }
+    if (kind == KindHead)
+        transfer->Head(host, port, uri);
+    else
+        transfer->Get(host, port, uri, hostField);
+}
+
+bool DLObj::StartPage(int kind)
+{
+    if (!page_)
+        return false;
+    free_ = false;
+    page_->header().SetField(HeaderAccept, "*/*");
+    // Armed and announced before the start: a connection that fails at once
+    // reports its end from inside the start, and the end must come last.
+    Arm(TimerTotal);
+    Arm(TimerConnection);
+    PostMessage(statusWindow_, MsgStatusContacting, 0, std::make_unique<SlotUrlRecord>(slot_, pageUrl_.url()));
+    StartOn(page_.get(), pageUrl_, kind);
+    return true;
+}
+
+bool DLObj::StartRobots(int kind)
+{
+    if (!robots_)
+        return false;
+    free_ = false;
+    std::string text = item_->robotsUrl;
+    if (text.empty())
+        text = "Http://" + pageUrl_.host() + "/robots.txt";
+    const bool parsed = robotsUrl_.Parse(text);
+    Arm(TimerTotal);
+    Arm(TimerConnection);
+    PostMessage(statusWindow_, MsgStatusContacting, 0,
+                std::make_unique<SlotUrlRecord>(slot_, parsed ? robotsUrl_.url() : text));
+    if (!parsed) {
+        // Nothing to fetch: the robots.txt fetch failed.
+        KillAllTimers();
+        PostMessage(managerWindow_, MsgManagerRobotsDone, 0, std::make_unique<SlotResultRecord>(slot_, 3));
+        return true;
+    }
+    StartOn(robots_.get(), robotsUrl_, kind);
+    return true;
+}
+
+bool DLObj::Attach(QueueEntry* item)
+{
+    try {
+        attached_.push_back(item);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void DLObj::Cancel()
+{
+    if (free_)
+        return;
+    if (CHttpTransfer* t = Running())
+        t->Abort(true);
+}
+
+void DLObj::Release()
+{
+    KillAllTimers();
+    page_.reset();
+    free_ = true;
+    for (QueueEntry* e : attached_)
+        if (e != item_)
+            delete e;
+    attached_.clear();
+    item_ = nullptr;
+    robots_.reset();
+    CloseTemp();
+    if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
+}
+
+CHttpTransfer* DLObj::Running()
+{
+    if (!page_)
+        return nullptr;
+    return page_->mode() == CHttpTransfer::ModeNotStarted ? robots_.get() : page_.get();
+}
+
+void DLObj::Arm(int timer)
+{
+    if (durations_[timer - 1] > 0)
+        SetTimer(timer, durations_[timer - 1]);
+}
+
+bool DLObj::OpenTemp(bool truncate)
+{
+    if (tempFd_ >= 0 && !truncate)
+        return true;
+    CloseTemp();
+    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+    if (truncate)
+        flags |= O_TRUNC;
+    tempFd_ = ::open(tempPath_.c_str(), flags, 0644);
+    return tempFd_ >= 0;
+}
+
+void DLObj::CloseTemp()
+{
+    if (tempFd_ >= 0) {
+        ::close(tempFd_);
+        tempFd_ = -1;
+    }
+}
+
+void DLObj::AppendChunk(const char* data, size_t count)
+{
+    // The file stays open for the job; every chunk is in the file when its
+    // progress message goes out. A failed write loses the chunk only.
+    if (!OpenTemp(false))
+        return;
+    while (count > 0) {
+        const ssize_t n = ::write(tempFd_, data, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        data += n;
+        count -= size_t(n);
+    }
+}
+
+void DLObj::OnTransferEvent(CHttpTransfer* transfer, int code)
+{
+    if (transfer != Running())
+        return;
+    switch (code) {
+    case CHttpTransfer::NoteConnected:
+        Stop(TimerConnection);
+        PostMessage(statusWindow_, MsgStatusConnected, 0, std::make_unique<SlotRecord>(slot_));
+        Arm(TimerReply);
+        break;
+    case CHttpTransfer::NoteStatusLine:
+        Stop(TimerReply);
+        Arm(TimerHeader);
+        break;
+    case CHttpTransfer::NoteHead:
+        Stop(TimerHeader);
+        PostMessage(statusWindow_, MsgStatusHeadRead, 0,
+                    std::make_unique<SlotLengthRecord>(slot_, LengthForView(transfer->contentLength())));
+        switch (page_->mode()) {
+        case CHttpTransfer::ModeGet:
+            OpenTemp(true);
+            Arm(TimerData);
+            break;
+        case CHttpTransfer::ModeNotStarted:
+            Arm(TimerData);
+            break;
+        case CHttpTransfer::ModeHead:
+            Arm(TimerClose);
+            break;
+        }
+        break;
+    case CHttpTransfer::NoteData: {
+        Stop(TimerData);
+        const size_t n = transfer->Read(chunk_.get(), CHttpTransfer::kBodyChunk);
+        AppendChunk(chunk_.get(), n);
+        PostMessage(statusWindow_, MsgStatusProgress, 0,
+                    std::make_unique<SlotProgressRecord>(slot_, LengthForView(transfer->contentLength()),
+                                                         Clamp32(transfer->delivered())));
+        Arm(TimerData);
+        break;
+    }
+    case CHttpTransfer::NoteFinished: {
+        KillAllTimers();
+        CloseTemp();
+        const int mode = page_->mode();
+        const int16_t result = int16_t(transfer->result());
+        if (mode == CHttpTransfer::ModeNotStarted)
+            PostMessage(managerWindow_, MsgManagerRobotsDone, 0, std::make_unique<SlotResultRecord>(slot_, result));
+        else if (mode == CHttpTransfer::ModeGet)
+            PostMessage(managerWindow_, MsgManagerPageDone, 0, std::make_unique<SlotResultRecord>(slot_, result));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void DLObj::OnTimer(int id)
+{
+    Stop(id);
+    // Every one of the six ends the job as aborted, the connection time-out
+    // included: a connection not made in the time the user set is given up.
+    if (CHttpTransfer* t = Running())
+        t->Abort(true);
+}
+
+} // namespace ormbrook

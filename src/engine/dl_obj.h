@@ -1,0 +1,102 @@
+#pragma once
+// One download slot of a download manager: fetches one URL (after the
+// site's robots.txt when asked) into the temporary file "tmp<slot>.dat"
+// under six time-outs, and reports progress and the outcome by message.
+
+#include "crawl/queue_entry.h"
+#include "crawl/url.h"
+#include "engine/http_transfer.h"
+#include "platform/message_target.h"
+
+#include <QPointer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ormbrook {
+
+class DLObj : public MessageTarget, public TransferListener {
+    Q_OBJECT
+public:
+    enum Timer : int {
+        TimerConnection = 1,
+        TimerReply = 2,
+        TimerHeader = 3,
+        TimerData = 4,
+        TimerClose = 5,
+        TimerTotal = 6,
+    };
+    enum Kind : int {
+        KindGet = 0,
+        KindHead = 1,
+    };
+
+    // Creates the slot on the calling thread (the engine thread).
+    static std::unique_ptr<DLObj> Create();
+    ~DLObj() override;
+
+    // For a new job. `item` stays the caller's. False (nothing kept) when
+    // memory runs out or the item's URL does not parse.
+    bool Prepare(QueueEntry* item, QPointer<QObject> statusWindow, QPointer<QObject> managerWindow, int16_t slot,
+                 const std::string& directory);
+    // Seconds; 0 means no limit.
+    void SetTimeouts(int total, int connection, int reply, int header, int data, int close);
+    // The application's proxy settings at the time of the request.
+    void SetProxy(bool on, const std::string& name, uint16_t port);
+    bool StartPage(int kind);
+    bool StartRobots(int kind);
+    // Another entry for the same URL; the slot owns it from here and frees
+    // it at Release.
+    bool Attach(QueueEntry* item);
+    void Cancel();
+    void Release();
+
+    bool free() const { return free_; }
+    int16_t slot() const { return slot_; }
+    const std::string& tempPath() const { return tempPath_; }
+    QueueEntry* item() const { return item_; }
+    const std::vector<QueueEntry*>& attached() const { return attached_; }
+    const CUrl& pageUrl() const { return pageUrl_; }
+    const CUrl& robotsUrl() const { return robotsUrl_; }
+    // The page transfer, whose header the manager fills before StartPage.
+    CHttpTransfer* page() { return page_.get(); }
+    CHttpTransfer* robots() { return robots_.get(); }
+    int timeout(int timer) const { return durations_[timer - 1]; }
+
+    void OnTransferEvent(CHttpTransfer* transfer, int code) override;
+
+protected:
+    void OnTimer(int id) override;
+
+private:
+    DLObj() = default;
+    CHttpTransfer* Running();
+    void Arm(int timer);
+    void Stop(int timer) { KillTimer(timer); }
+    // Starts `transfer` on `url` as the proxy settings say.
+    void StartOn(CHttpTransfer* transfer, const CUrl& url, int kind);
+    bool OpenTemp(bool truncate);
+    void CloseTemp();
+    void AppendChunk(const char* data, size_t count);
+
+    int16_t slot_ = 0;
+    bool free_ = true;
+    QPointer<QObject> statusWindow_;
+    QPointer<QObject> managerWindow_;
+    QueueEntry* item_ = nullptr;
+    std::vector<QueueEntry*> attached_;
+    CUrl pageUrl_;
+    CUrl robotsUrl_;
+    std::string tempPath_;
+    std::unique_ptr<CHttpTransfer> page_;
+    std::unique_ptr<CHttpTransfer> robots_;
+    std::unique_ptr<char[]> chunk_;
+    int tempFd_ = -1;
+    int durations_[6] = {};
+    bool proxyOn_ = false;
+    std::string proxyName_;
+    uint16_t proxyPort_ = 0;
+};
+
+} // namespace ormbrook
