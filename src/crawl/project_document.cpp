@@ -2,6 +2,7 @@
 
 #include "crawl/project_file.h"
 #include "crawl/settings.h"
+#include "crawl/url.h"
 
 #include <QDir>
 #include <QString>
@@ -41,7 +42,7 @@ bool CKESDLEDoc::OpenProject(const std::string& path)
     auto fresh = ProjectItem::NewRoot(title);
     if (!ReadProjectFile(path, *fresh, &errorText_))
         return false;
-    const std::string mirror = app_.values().MirrorDir + title + "/";
+    const std::string mirror = TrailingSlash(app_.values().MirrorDir) + title + "/";
     {
         QMutexLocker lock(&mirrorLock_);
         if (!QDir().mkpath(QString::fromUtf8(mirror.c_str()))) {
@@ -82,7 +83,7 @@ std::string CKESDLEDoc::filePath() const
 
 std::string CKESDLEDoc::ProjectMirrorDir() const
 {
-    return app_.values().MirrorDir + title() + "/";
+    return TrailingSlash(app_.values().MirrorDir) + title() + "/";
 }
 
 } // namespace ormbrook

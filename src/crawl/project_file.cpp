@@ -232,6 +232,7 @@ private:
     // starts no block.
     bool children(ProjectItem& parent, int depth)
     {
+        ProjectItem* last = nullptr;
         for (;;) {
             if (tok_.code == KwFolder) {
                 if (depth >= kProjectMaxDepth)
@@ -240,14 +241,14 @@ private:
                 std::string name;
                 if (!expect(TokEquals) || !string(name) || !expect(TokOpen))
                     return false;
-                ProjectItem* folder = AppendChild(parent, ProjectItem::NewFolder(std::move(name)));
+                ProjectItem* folder = last = AppendChild(parent, ProjectItem::NewFolder(std::move(name)), last);
                 if (!settings(*folder, BlockKind::Folder) || !children(*folder, depth + 1) || !expect(TokClose))
                     return false;
             } else if (tok_.code == KwRecord) {
                 advance();
                 if (!expect(TokOpen))
                     return false;
-                ProjectItem* record = AppendChild(parent, ProjectItem::NewRecord({}));
+                ProjectItem* record = last = AppendChild(parent, ProjectItem::NewRecord({}), last);
                 if (!settings(*record, BlockKind::Record) || !expect(TokClose))
                     return false;
             } else {
@@ -525,9 +526,10 @@ bool ReadProject(std::string_view input, ProjectItem& root, std::string* error)
     }
     while (root.firstChild != nullptr)
         DestroySubtree(root.firstChild);
-    ProjectItem* child;
-    while ((child = fresh->firstChild) != nullptr)
-        AppendChild(root, Unlink(*child));
+    root.firstChild = fresh->firstChild;
+    fresh->firstChild = nullptr;
+    for (ProjectItem* child = root.firstChild; child != nullptr; child = child->next)
+        child->parent = &root;
     for (int o = 0; o < kItemOptionCount; ++o)
         root.option(ItemOption(o)) = fresh->option(ItemOption(o));
     root.PilotType = fresh->PilotType;

@@ -173,7 +173,7 @@ const ProjectItem* ProjectItem::root() const
     return const_cast<ProjectItem*>(this)->root();
 }
 
-ProjectItem* AppendChild(ProjectItem& parent, std::unique_ptr<ProjectItem> owned)
+ProjectItem* AppendChild(ProjectItem& parent, std::unique_ptr<ProjectItem> owned, ProjectItem* last)
 {
     ProjectItem* item = owned.release();
     item->parent = &parent;
@@ -182,7 +182,8 @@ ProjectItem* AppendChild(ProjectItem& parent, std::unique_ptr<ProjectItem> owned
         item->previous = nullptr;
         parent.firstChild = item;
     } else {
-        ProjectItem* last = parent.firstChild;
+        if (last == nullptr || last->parent != &parent)
+            last = parent.firstChild;
         while (last->next != nullptr)
             last = last->next;
         last->next = item;

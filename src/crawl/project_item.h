@@ -127,7 +127,9 @@ public:
 // Tree editing. AppendChild takes ownership and returns the item; Unlink
 // hands ownership back to the caller. MoveTo refuses to move an item into
 // its own subtree.
-ProjectItem* AppendChild(ProjectItem& parent, std::unique_ptr<ProjectItem> item);
+// `last`, when given, must be the parent's current last child; it spares the
+// walk along the siblings when a long list is built in order.
+ProjectItem* AppendChild(ProjectItem& parent, std::unique_ptr<ProjectItem> item, ProjectItem* last = nullptr);
 std::unique_ptr<ProjectItem> Unlink(ProjectItem& item);
 bool MoveTo(ProjectItem& item, ProjectItem& newParent);
 void DestroySubtree(ProjectItem* item);

@@ -196,8 +196,9 @@ TEST_F(ProjectItemTest, TreeEditingKeepsSiblingOrder)
         std::vector<std::string> out;
         for (const ProjectItem* c = parent.firstChild; c; c = c->next) {
             out.push_back(c->url.empty() ? c->title : c->url);
-            if (c->next)
+            if (c->next) {
                 EXPECT_EQ(c->next->previous, c);
+            }
         }
         return out;
     };

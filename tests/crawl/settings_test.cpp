@@ -217,3 +217,15 @@ TEST(ProgramFolder, FollowsXdgDataHome)
     else
         ::unsetenv("XDG_DATA_HOME");
 }
+
+TEST_F(SettingsTest, TheToggleCommandsWriteAtOnce)
+{
+    AppSettings app(store(), folder());
+    ASSERT_TRUE(app.LoadSettings());
+    ASSERT_TRUE(app.ToggleTimerValid());
+    ASSERT_TRUE(app.SetPickupDisplay(2));
+    AppSettings again(store(), folder());
+    ASSERT_TRUE(again.LoadSettings());
+    EXPECT_EQ(again.values().TimerValid, 0);
+    EXPECT_EQ(again.values().PickupDisplay, 2);
+}
