@@ -250,6 +250,14 @@ std::optional<std::string> CMirror::LocalPath(std::string_view url, std::string_
     PercentToBracket(path, urlPart);
     if (CheckLevels(path, urlPart) == MirrorResult::NoLocalPath)
         return std::nullopt;
+    // http://site/dir names the same page as http://site/dir/ once the
+    // directory is in the mirror (servers answer the first with a redirect to
+    // the second): its file is the directory's index.html.
+    if (parsed.hasFileName() && !parsed.hasQuery()) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            path += "/index.html";
+    }
     return path;
 }
 
