@@ -65,7 +65,7 @@ void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
     QMutexLocker lock(context_.mirrorLock);
     const AppSettings& app = *context_.settings;
     useRobots_ = app.values().UseRobotsTxt == 1;
-    crawlStart_ = MirrorNow();
+    crawlStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
     forbidden_ = ForbiddenPrefixes(*context_.root);
 
     const bool resuming = !context_.urlQueue->IsEmpty() || !context_.localiseQueue->IsEmpty();
@@ -304,7 +304,10 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
     if (!target || !targetUrl.Parse(*target))
         return;
 
-    if (IsHtml(outcome, url)) {
+    // The media type of a redirect describes its own little body (servers
+    // say text/html for every redirect), not the object that moved, so the
+    // URL alone tells whether a page or a file moved.
+    if (url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml) {
         // A directory asked for without its "/" is answered with a redirect to
         // the directory. Its redirect page would take the name the directory
         // needs in the mirror, so none is written: the directory's own page
@@ -317,8 +320,16 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
             AppendToLocalise(outcome.entries.front());
         }
         const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
-        for (const QueueEntry& entry : outcome.entries)
-            QueueLinks(entry, links, *context_.urlQueue);
+        for (const QueueEntry& entry : outcome.entries) {
+            if (directorySlash) {
+                // The same page under its proper name: no level deeper.
+                QueueEntry same = entry;
+                --same.depth;
+                QueueLinks(same, links, *context_.urlQueue);
+            } else {
+                QueueLinks(entry, links, *context_.urlQueue);
+            }
+        }
     } else {
         for (const QueueEntry& entry : outcome.entries)
             context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, true);
@@ -449,7 +460,7 @@ void CrawlDriver::BeginLocalise()
 {
     QMutexLocker lock(context_.mirrorLock);
     context_.urlQueue->Reset();
-    localiseStart_ = MirrorNow();
+    localiseStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
 }
 
 bool CrawlDriver::LocaliseStep()
