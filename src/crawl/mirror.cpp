@@ -1,5 +1,6 @@
 #include "crawl/mirror.h"
 
+#include "crawl/robots.h"
 #include "crawl/url.h"
 
 #include <atomic>
@@ -425,6 +426,13 @@ MirrorResult CMirror::WriteRedirectPage(std::string_view pageUrl, std::string_vi
             return checked;
     }
     return WriteWhole(path, RedirectPageBytes(target));
+}
+
+MirrorResult CMirror::WriteRedirectPage(const QueueEntry& entry, std::string_view target, bool addHtml,
+                                        bool forRobots) const
+{
+    const std::string page = forRobots ? RobotsUrlFor(entry.url, entry.robotsUrl) : entry.url;
+    return WriteRedirectPage(page, entry.folderPath, target, addHtml);
 }
 
 MirrorResult CMirror::WriteAllowAllRobots(const std::string& hostDirectory) const

@@ -12,6 +12,8 @@
 // The object holds no lock. Callers that share the mirror between threads hold
 // the application's mirror lock around each document operation.
 
+#include "crawl/queue_entry.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -91,6 +93,16 @@ public:
     MirrorResult WriteAllowAllRobots(const std::string& hostDirectory) const;
     // The same bytes at the local path of a robots URL.
     MirrorResult WriteAllowAllRobotsFor(std::string_view robotsUrl, std::string_view folderPath) const;
+
+    // The same operations for a queue entry of the crawl.
+    MirrorResult StoreDownload(const QueueEntry& entry, const std::string& temporaryFile) const
+    {
+        return StoreDownload(entry.url, entry.folderPath, temporaryFile);
+    }
+    MirrorResult Touch(const QueueEntry& entry) const { return Touch(entry.url, entry.folderPath); }
+    // forRobots writes at the entry's robots URL (see RobotsUrlFor).
+    MirrorResult WriteRedirectPage(const QueueEntry& entry, std::string_view target, bool addHtml,
+                                   bool forRobots) const;
 
     static std::string RedirectPageBytes(std::string_view target);
     static std::string_view AllowAllRobotsBytes();

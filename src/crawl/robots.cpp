@@ -358,6 +358,16 @@ RobotsDecisionResult RobotsDecision(const CMirror& mirror, std::string_view url,
     return result;
 }
 
+RobotsDecisionResult RobotsDecision(const CMirror& mirror, QueueEntry& entry, MirrorTime crawlStart,
+                                    const RobotsBusyQuery& busy)
+{
+    RobotsDecisionResult result =
+        RobotsDecision(mirror, entry.url, entry.robotsUrl, entry.folderPath, crawlStart, busy);
+    if (result.verdict == RobotsVerdict::Redirected)
+        entry.robotsUrl = result.robotsUrl;
+    return result;
+}
+
 RobotsOutcome ClassifyRobotsFetch(bool stopping, int transferResult, int status)
 {
     if (stopping)

@@ -61,6 +61,10 @@ RobotsDecisionResult RobotsDecision(const CMirror& mirror, std::string_view url,
                                     std::string_view folderPath, MirrorTime crawlStart,
                                     const RobotsBusyQuery& busy);
 
+// The same for a queue entry; a Redirected verdict has set entry.robotsUrl.
+RobotsDecisionResult RobotsDecision(const CMirror& mirror, QueueEntry& entry, MirrorTime crawlStart,
+                                    const RobotsBusyQuery& busy);
+
 // What the end of a robots.txt download leads to.
 enum class RobotsNext {
     RequeueAll,     // the crawl is stopping: every attached entry back to the head of the queue

@@ -229,3 +229,24 @@ TEST_F(RobotsCrawl, StoppingAndOtherStatusesWriteNothing)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(RobotsCrawl, QueueEntriesCarryTheirRobotsUrl)
+{
+    QueueEntry entry;
+    entry.folderPath = "P";
+    entry.url = "http://site/pic.jpg";
+    Fetched(2, 301, "http://site/r2.txt", "");
+    RobotsDecisionResult decided = RobotsDecision(mirror, entry, start, nullptr);
+    EXPECT_EQ(decided.verdict, RobotsVerdict::Redirected);
+    EXPECT_EQ(entry.robotsUrl, "http://site/r2.txt");
+
+    // A redirect page for the entry itself, and one for its robots URL.
+    ASSERT_EQ(mirror.WriteRedirectPage(entry, "http://site/new.jpg", true, false), MirrorResult::Ok);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(root + "P/site/pic.jpg.html")));
+    ASSERT_EQ(mirror.WriteRedirectPage(entry, "http://site/r3.txt", true, true), MirrorResult::Ok);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(root + "P/site/r2.txt.html")));
+}
+
+} // namespace
