@@ -1,0 +1,25 @@
+#pragma once
+// The page walk's view of the mirror the crawler wrote: local file names and
+// the links of stored pages.
+
+#include "crawl/mirror.h"
+#include "pictures/pickup_queue.h"
+
+namespace ormbrook {
+
+class CrawlMirrorPages : public MirrorPages {
+public:
+    // mirrorRoot: the MirrorDir setting.
+    explicit CrawlMirrorPages(std::string_view mirrorRoot) : mirror_(mirrorRoot, "") {}
+
+    std::optional<std::string> LocalPath(const std::string& url, const std::string& folderPath) override
+    {
+        return mirror_.LocalPath(url, folderPath);
+    }
+    std::vector<PageLink> CollectLinks(const std::string& localFile, const std::string& pageUrl) override;
+
+private:
+    CMirror mirror_;
+};
+
+} // namespace ormbrook

@@ -1,0 +1,97 @@
+#include "shell/record_line_reader.h"
+
+namespace ormbrook {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+} // namespace
+
+void RecordLineReader::SkipBlanks()
+{
+    while (pos_ < text_.size() && IsBlank(text_[pos_]))
+        ++pos_;
+}
+
+bool RecordLineReader::ReadTextField(std::string& out, size_t maxLength)
+{
+    SkipBlanks();
+    const size_t start = pos_;
+    while (pos_ < text_.size()) {
+        const char c = text_[pos_];
+        if (c == '|' || c == '\r' || c == '\n' || c == '\t')
+            break;
+        ++pos_;
+    }
+    if (pos_ - start > maxLength)
+        return false;
+    out.assign(text_.substr(start, pos_ - start));
+    return Expect('|');
+}
+
+std::string RecordLineReader::ReadWord(std::string_view stops)
+{
+    SkipBlanks();
+    const size_t start = pos_;
+    while (pos_ < text_.size()) {
+        const char c = text_[pos_];
+        if (IsBlank(c) || stops.find(c) != std::string_view::npos)
+            break;
+        ++pos_;
+    }
+    return std::string(text_.substr(start, pos_ - start));
+}
+
+long RecordLineReader::ReadNumber(long limit)
+{
+    SkipBlanks();
+    long value = 0;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
+        value = value * 10 + (text_[pos_] - '0');
+        if (value > limit)
+            value = limit;
+        ++pos_;
+    }
+    return value;
+}
+
+bool RecordLineReader::ReadLetters(std::string& out, size_t maxLetters)
+{
+    SkipBlanks();
+    const size_t start = pos_;
+    while (pos_ < text_.size() && IsLetter(text_[pos_]))
+        ++pos_;
+    if (pos_ - start > maxLetters)
+        return false;
+    out.assign(text_.substr(start, pos_ - start));
+    return true;
+}
+
+bool RecordLineReader::Expect(char c)
+{
+    SkipBlanks();
+    if (Peek() != c || AtEnd())
+        return false;
+    ++pos_;
+    return true;
+}
+
+bool RecordLineReader::EndOfRecord()
+{
+    SkipBlanks();
+    if (AtEnd())
+        return true;
+    if (Peek() == '\r') {
+        ++pos_;
+        if (Peek() != '\n' || AtEnd())
+            return false;
+    }
+    if (Peek() != '\n' || AtEnd())
+        return false;
+    ++pos_;
+    return true;
+}
+
+} // namespace ormbrook

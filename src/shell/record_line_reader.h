@@ -1,0 +1,51 @@
+#pragma once
+// The field rules shared by the timer file and the slide-show file: records of
+// "|"-separated fields, one a line. Every read either succeeds and moves on or
+// fails and leaves the record malformed; the caller then stops reading the file.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ormbrook {
+
+class RecordLineReader {
+public:
+    explicit RecordLineReader(std::string_view text) : text_(text) {}
+
+    bool AtEnd() const { return pos_ >= text_.size(); }
+
+    // Blanks are spaces and tabs.
+    void SkipBlanks();
+
+    // A text field: runs to "|", CR, LF or tab, after leading blanks. A tab
+    // ends it, and only blanks may follow before the "|", which is consumed.
+    // Fails on a missing "|" or a text longer than maxLength.
+    bool ReadTextField(std::string& out, size_t maxLength);
+
+    // A run of letters, digits or other bytes up to a blank or one of the stop
+    // bytes; leading blanks skipped. Does not consume the stop byte.
+    std::string ReadWord(std::string_view stops);
+
+    // A run of decimal digits without sign after leading blanks; none reads
+    // as 0. Values past 'limit' are held at it rather than wrapping.
+    long ReadNumber(long limit);
+
+    // Up to maxLetters ASCII letters after leading blanks; fails when more
+    // letters follow.
+    bool ReadLetters(std::string& out, size_t maxLetters);
+
+    // Skips blanks and consumes c; fails when the next byte is anything else.
+    bool Expect(char c);
+
+    // Blanks, then the end of the line: CR LF, a bare LF (files edited on
+    // this system) or the end of the file.
+    bool EndOfRecord();
+
+private:
+    char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+    std::string_view text_;
+    size_t pos_ = 0;
+};
+
+} // namespace ormbrook
