@@ -134,6 +134,12 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
     CUrl url;
     if (!record || !url.Parse(entry->url))
         return Dispatch::Dropped;
+    // A URL that failed for good earlier in this crawl fails again without
+    // asking the server once more: broken links are linked from many pages.
+    if (failedThisCrawl_.count(entry->folderPath + '\n' + UrlKey(url))) {
+        host_.Report(MsgStatusFailed);
+        return Dispatch::Dropped;
+    }
 
     const int busy = host_.BusySlotFor(UrlKey(url), entry->folderPath);
     if (busy >= 0) {
@@ -258,6 +264,8 @@ void CrawlDriver::PageDone(const PageOutcome& outcome)
             ++entry.retries;
             context_.urlQueue->PushFront(entry);
             host_.Report(MsgStatusRetry);
+        } else if (parsed && outcome.result == TransferFailed) {
+            failedThisCrawl_.insert(entry.folderPath + '\n' + UrlKey(url));
         }
     }
 }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,8 @@ private:
     // Depth budget with which each page was last scanned this crawl, so that
     // rescans of pages reached again (frames lead back to their parents) end.
     std::map<std::string, int32_t> scanBudget_;
+    // Folder and URL of every download that failed for good this crawl.
+    std::unordered_set<std::string> failedThisCrawl_;
     CUrl scratch_;
     CHtmlScanner scanner_;
 };
