@@ -150,8 +150,9 @@ TEST_F(ConnMgrTest, CancelReportsOneAndStopsTheWork)
         EXPECT_EQ(mgr.state(), CConnMgr::State::Idle);
         EXPECT_EQ(socket.handle(), -1);
         EXPECT_EQ(SocketRegistry::Instance().Size(), 0u) << "no task or socket is left registered";
-        if (std::string(r.host) == "slow.test")
+        if (std::string(r.host) == "slow.test") {
             EXPECT_EQ(resolver.aborted.size(), 1u) << "the lookup task is cancelled";
+        }
         RunFor(50);
         EXPECT_EQ(owner.results, r.results) << "nothing more is reported later";
     }

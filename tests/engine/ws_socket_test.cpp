@@ -182,8 +182,9 @@ TEST_F(SocketTest, SendNeverOvertakesQueuedData)
         for (size_t i = 0; i < parts.size(); ++i) {
             const int callsBefore = rowSys.sendCalls;
             EXPECT_EQ(socket.Send(parts[i].data(), parts[i].size()), WsaWouldBlock);
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_EQ(rowSys.sendCalls, callsBefore) << "a send behind queued data waits its turn";
+            }
             all += parts[i];
         }
         ASSERT_TRUE(RunUntil([&] { return socket.queuedSends() == 0; }));

@@ -1,14 +1,18 @@
 #include "support/fault_sys_calls.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ormbrook::test {
 
 uint32_t Ipv4(const char* dotted) { return ::inet_addr(dotted); }
 
-void FaultSysCalls::SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend)
+void FaultSysCalls::SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend, size_t maxRecv)
 {
+    maxRecv_ = maxRecv;
     random_.seed(seed);
     percentWouldBlock_ = percentWouldBlock;
     maxSend_ = maxSend;
@@ -17,6 +21,23 @@ void FaultSysCalls::SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSen
 bool FaultSysCalls::Flake()
 {
     return percentWouldBlock_ > 0 && int(random_() % 100) < percentWouldBlock_;
+}
+
+FaultSysCalls::~FaultSysCalls()
+{
+    if (pipe_[0] >= 0) {
+        ::close(pipe_[0]);
+        ::close(pipe_[1]);
+    }
+}
+
+// The read end of a pipe whose write end stays open: never writable, never
+// hung up, so a connect waiting on it never finishes.
+int FaultSysCalls::NeverReady()
+{
+    if (pipe_[0] < 0 && ::pipe2(pipe_, O_CLOEXEC) < 0)
+        return -1;
+    return pipe_[0];
 }
 
 int FaultSysCalls::Socket()
@@ -30,6 +51,12 @@ int FaultSysCalls::Socket()
 int FaultSysCalls::Connect(int fd, const sockaddr_in& address)
 {
     connectedTo.push_back(address.sin_addr.s_addr);
+    if (std::find(stalled_.begin(), stalled_.end(), address.sin_addr.s_addr) != stalled_.end()) {
+        const int quiet = NeverReady();
+        if (quiet < 0 || ::dup2(quiet, fd) < 0)
+            return -EIO;
+        return -EINPROGRESS;
+    }
     sockaddr_in local = address;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     auto fault = connectFaults_.find(address.sin_addr.s_addr);
@@ -76,6 +103,8 @@ ssize_t FaultSysCalls::Recv(int fd, void* data, size_t length)
 {
     if (Flake())
         return -EAGAIN;
+    if (maxRecv_ > 0)
+        length = std::min(length, maxRecv_);
     return SysCalls::Recv(fd, data, length);
 }
 

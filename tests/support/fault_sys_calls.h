@@ -23,14 +23,20 @@ uint32_t Ipv4(const char* dotted);
 
 class FaultSysCalls : public SysCalls {
 public:
+    ~FaultSysCalls() override;
+
     // A connect to `address` starts normally and finishes with `err`.
     void FailConnect(uint32_t address, int err) { connectFaults_[address] = err; }
+    // A connect to `address` starts and never finishes (as when the far end
+    // drops every packet).
+    void StallConnect(uint32_t address) { stalled_.push_back(address); }
     // Called before each send; a value is returned instead of sending
     // (a count for a short write is still sent for real, up to that count).
     std::function<std::optional<ssize_t>(int fd, size_t length, int call)> onSend;
     // Seeded knobs: a share (0..100) of sends and receives come back
-    // would-block, and sends write at most `maxSend` bytes.
-    void SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend);
+    // would-block, sends write at most `maxSend` bytes and receives read at
+    // most `maxRecv` (0: no limit).
+    void SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend, size_t maxRecv = 0);
 
     int Socket() override;
     int Connect(int fd, const sockaddr_in& address) override;
@@ -47,12 +53,16 @@ public:
 
 private:
     bool Flake();
+    int NeverReady();
 
     std::map<uint32_t, int> connectFaults_;
     std::map<int, int> pendingFault_; // fd -> error its connect finishes with
+    std::vector<uint32_t> stalled_;
+    int pipe_[2] = {-1, -1};
     std::mt19937 random_;
     int percentWouldBlock_ = 0;
     size_t maxSend_ = 0;
+    size_t maxRecv_ = 0;
 };
 
 } // namespace ormbrook::test

@@ -1,0 +1,352 @@
+#include "common/messages.h"
+#include "engine/dl_obj.h"
+#include "engine/download_records.h"
+#include "support/event_loop.h"
+#include "support/fault_sys_calls.h"
+#include "support/script_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace ormbrook;
+using namespace ormbrook::test;
+
+namespace {
+
+struct Msg {
+    uint32_t message = 0;
+    int slot = -1;
+    int64_t a = 0; // length or result
+    int64_t b = 0; // bytes so far
+    std::string text = {};
+    bool operator==(const Msg&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Msg& m)
+{
+    return os << "{" << m.message - WM_USER << " slot " << m.slot << " " << m.a << " " << m.b << " '" << m.text << "'}";
+}
+
+class Recorder : public MessageTarget {
+public:
+    std::vector<Msg> msgs;
+
+protected:
+    void OnMessage(uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record) override
+    {
+        Msg m{message, -1};
+        if (auto* r = dynamic_cast<SlotUrlRecord*>(record.get()))
+            m.slot = r->slot, m.text = r->url;
+        else if (auto* r = dynamic_cast<SlotLengthRecord*>(record.get()))
+            m.slot = r->slot, m.a = r->contentLength;
+        else if (auto* r = dynamic_cast<SlotProgressRecord*>(record.get()))
+            m.slot = r->slot, m.a = r->contentLength, m.b = r->bytes;
+        else if (auto* r = dynamic_cast<SlotResultRecord*>(record.get()))
+            m.slot = r->slot, m.a = r->result;
+        else if (auto* r = dynamic_cast<SlotRecord*>(record.get()))
+            m.slot = r->slot;
+        msgs.push_back(m);
+    }
+};
+
+struct Timeouts {
+    int total = 20, connection = 20, reply = 20, header = 20, data = 20, close = 20;
+};
+
+struct Outcome {
+    int result = 0;
+    bool fileExists = false;
+    std::string file;
+};
+
+class DLObjTest : public ::testing::Test {
+protected:
+    std::string Url(uint16_t port, const std::string& path) { return "http://127.0.0.1:" + std::to_string(port) + path; }
+
+    // Runs one page job to its outcome; the temporary file is read before
+    // the slot is released.
+    Outcome RunPage(const std::string& url, const Timeouts& t = {}, int waitMs = 8000)
+    {
+        item.url = url;
+        obj = DLObj::Create();
+        EXPECT_TRUE(obj->Prepare(&item, &status, &manager, 2, dir));
+        obj->SetTimeouts(t.total, t.connection, t.reply, t.header, t.data, t.close);
+        obj->StartPage(DLObj::KindGet);
+        Outcome o;
+        EXPECT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }, waitMs));
+        if (manager.msgs.empty())
+            return o;
+        o.result = int(manager.msgs.back().a);
+        QFile f(QString::fromStdString(obj->tempPath()));
+        o.fileExists = f.exists();
+        if (f.open(QIODevice::ReadOnly))
+            o.file = f.readAll().toStdString();
+        RunFor(20); // lets late status messages arrive
+        return o;
+    }
+
+    EventWindowScope window;
+    QTemporaryDir tmp;
+    std::string dir = tmp.path().toStdString() + "/";
+    Recorder status, manager;
+    QueueEntry item;
+    std::unique_ptr<DLObj> obj;
+};
+
+std::string Head(const std::string& statusLine, const std::string& fields = "")
+{
+    return statusLine + "\r\n" + fields + "\r\n";
+}
+
+} // namespace
+
+// Every way a page transfer ends, with the bytes it leaves in the temporary
+// file. Time-outs of one second stand for "the server went quiet".
+TEST_F(DLObjTest, EndsEachWayWithItsResultAndFile)
+{
+    const std::string bigHead = "HTTP/1.0 200 OK\r\nX-Filler: " + std::string(1200, 'x') + "\r\n\r\nbody";
+    struct Row {
+        const char* intent;
+        Script script;
+        Timeouts timeouts;
+        int result;
+        std::string file;
+        bool fileExists = true;
+    } rows[] = {
+        {"a body with its length on a connection the server keeps open completes at the close",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 5\r\n") + "hello"), Pause(300), Close()}, {}, 2, "hello"},
+        {"the same with no close is aborted by the data time-out",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 5\r\n") + "hello"), KeepOpen(8000)},
+         {20, 20, 20, 20, 1, 20}, 1, "hello"},
+        {"a 302's body is not read; complete at the close",
+         {ReadHead(), Send(Head("HTTP/1.0 302 Found", "Location: /elsewhere\r\n") + "moved body"), Pause(100), Close()}, {}, 2, ""},
+        {"a 301's body lands in the file",
+         {ReadHead(), Send(Head("HTTP/1.0 301 Moved", "Location: /x\r\n") + "moved body"), Close()}, {}, 2, "moved body"},
+        {"a head over 1001 bytes never completes: the header time-out aborts",
+         {ReadHead(), Send(bigHead), KeepOpen(8000)}, {20, 20, 20, 1, 20, 20}, 1, "", false},
+        {"a zero length is no length: read until the close",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 0\r\n")), Pause(100), Send("tail"), Close()}, {}, 2, "tail"},
+        {"a body without a length ends normally at the close",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK")), SendSlowly(std::string(3000, 'b'), 700, 10), Close()}, {}, 2,
+         std::string(3000, 'b')},
+        {"a body cut off before its length is truncated: failed",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 100\r\n") + "only ten b"), Close()}, {}, 3, "only ten b"},
+        {"a 304 is complete at once, without waiting for the close",
+         {ReadHead(), Send(Head("HTTP/1.0 304 Not Modified")), KeepOpen(8000)}, {}, 2, "", false},
+        {"a 404 fails", {ReadHead(), Send(Head("HTTP/1.0 404 Not Found") + "gone"), KeepOpen(8000)}, {}, 3, "", false},
+        {"a malformed status line fails", {ReadHead(), Send("HTPP/1.0 200 OK\r\n\r\nx"), KeepOpen(8000)}, {}, 3, "", false},
+        {"a close before the head is complete fails",
+         {ReadHead(), Send("HTTP/1.0 200 OK\r\nContent-Le"), Close()}, {}, 3, "", false},
+        {"a server that never answers is aborted by the reply time-out", {ReadHead(), KeepOpen(8000)},
+         {20, 20, 1, 20, 20, 20}, 1, "", false},
+        {"the total time-out ends a slow body",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK")), SendSlowly(std::string(500, 'c'), 1, 20), Close()},
+         {1, 20, 20, 20, 20, 20}, 1, "", true},
+    };
+    for (Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(r.script);
+        manager.msgs.clear();
+        const Outcome o = RunPage(Url(server.port(), "/page.html"), r.timeouts);
+        EXPECT_EQ(o.result, r.result);
+        EXPECT_EQ(o.fileExists, r.fileExists);
+        if (std::string(r.intent).find("total") == std::string::npos)
+            EXPECT_EQ(o.file, r.file);
+        else
+            EXPECT_LT(o.file.size(), 500u);
+        EXPECT_EQ(manager.msgs.size(), 1u) << "one outcome per job";
+        obj->Release();
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(obj->tempPath()))) << "the slot removes its file";
+        EXPECT_TRUE(obj->free());
+    }
+}
+
+TEST_F(DLObjTest, ConnectionFailuresFail)
+{
+    {
+        SCOPED_TRACE("a refused connection fails");
+        const Outcome o = RunPage(Url(ScriptServer::UnusedPort(), "/"));
+        EXPECT_EQ(o.result, 3);
+        obj->Release();
+    }
+    {
+        SCOPED_TRACE("a connection not made within the connection time-out is given up (aborted)");
+        FaultSysCalls sys;
+        sys.StallConnect(Ipv4("10.0.0.9"));
+        ScopedSysCalls use(sys);
+        manager.msgs.clear();
+        Timeouts t;
+        t.connection = 1;
+        const Outcome o = RunPage("http://10.0.0.9/", t);
+        EXPECT_EQ(o.result, 1);
+        obj->Release();
+    }
+}
+
+TEST_F(DLObjTest, ReportsEachStepToTheStatusViewAndTheManager)
+{
+    ScriptServer server(Script{ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 5\r\n") + "hello"), Close()});
+    const std::string url = Url(server.port(), "/a.html");
+    const Outcome o = RunPage(url);
+    ASSERT_EQ(o.result, 2);
+    EXPECT_EQ(status.msgs, (std::vector<Msg>{{MsgStatusContacting, 2, 0, 0, url},
+                                             {MsgStatusConnected, 2},
+                                             {MsgStatusHeadRead, 2, 5},
+                                             {MsgStatusProgress, 2, 5, 5}}));
+    EXPECT_EQ(manager.msgs, (std::vector<Msg>{{MsgManagerPageDone, 2, 2}}));
+    obj->Release();
+}
+
+TEST_F(DLObjTest, CancelAbortsTheRunningJob)
+{
+    ScriptServer server(Script{ReadHead(), KeepOpen(8000)});
+    item.url = Url(server.port(), "/");
+    obj = DLObj::Create();
+    ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 0, dir));
+    obj->StartPage(DLObj::KindGet);
+    ASSERT_TRUE(server.WaitForConnections(1, 3000));
+    RunFor(50);
+    obj->Cancel();
+    ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }));
+    EXPECT_EQ(manager.msgs, (std::vector<Msg>{{MsgManagerPageDone, 0, 1}}));
+    obj->Release();
+}
+
+// The bytes that reach the server, for each way a request is built.
+TEST_F(DLObjTest, SendsTheExactRequest)
+{
+    struct Row {
+        const char* intent;
+        std::string url;       // %P is replaced by the server's port
+        std::string robotsUrl; // the item's own robots.txt URL, %P likewise
+        bool robots;
+        bool proxy;
+        std::string request;
+    } rows[] = {
+        {"a page GET", "http://127.0.0.1:%P/dir/page.html?q=1", "", false, false,
+         "GET /dir/page.html?q=1 HTTP/1.0\r\nACCEPT:*/*\r\nHOST:127.0.0.1\r\n\r\n"},
+        {"a robots.txt GET carries no field but HOST", "http://127.0.0.1:%P/dir/page.html",
+         "http://127.0.0.1:%P/robots.txt", true, false, "GET /robots.txt HTTP/1.0\r\nHOST:127.0.0.1\r\n\r\n"},
+        {"through a proxy the request line carries the whole URL, query included",
+         "http://example.test/a/b.cgi?x=1&y=2", "", false, true,
+         "GET http://example.test/a/b.cgi?x=1&y=2 HTTP/1.0\r\nACCEPT:*/*\r\nHOST:example.test\r\n\r\n"},
+        {"without its own robots URL a slot asks the page's host, at the default port", "http://example.test:8080/p",
+         "", true, true, "GET http://example.test/robots.txt HTTP/1.0\r\nHOST:example.test\r\n\r\n"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(Script{ReadHead(), Send(Head("HTTP/1.0 200 OK") + "x"), Close()});
+        auto fill = [&](std::string s) {
+            for (size_t at; (at = s.find("%P")) != std::string::npos;)
+                s.replace(at, 2, std::to_string(server.port()));
+            return s;
+        };
+        item = QueueEntry{};
+        item.url = fill(r.url);
+        item.robotsUrl = fill(r.robotsUrl);
+        manager.msgs.clear();
+        obj = DLObj::Create();
+        ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 1, dir));
+        obj->SetProxy(r.proxy, "127.0.0.1", server.port());
+        if (r.robots)
+            obj->StartRobots(DLObj::KindGet);
+        else
+            obj->StartPage(DLObj::KindGet);
+        ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }));
+        EXPECT_EQ(manager.msgs.back().message, r.robots ? MsgManagerRobotsDone : MsgManagerPageDone);
+        EXPECT_EQ(manager.msgs.back().a, 2);
+        ASSERT_TRUE(server.WaitForScriptEnd(0, 3000));
+        EXPECT_EQ(server.Received(0), r.request);
+        obj->Release();
+    }
+}
+
+TEST_F(DLObjTest, RobotsThenPageOnTheSameJob)
+{
+    ScriptServer server(std::vector<Script>{
+        {ReadHead(), Send(Head("HTTP/1.0 200 OK") + "User-agent: *\r\n"), Close()},
+        {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 4\r\n") + "page"), Close()},
+    });
+    item.url = Url(server.port(), "/p.html");
+    item.robotsUrl = Url(server.port(), "/robots.txt");
+    obj = DLObj::Create();
+    ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 4, dir));
+    obj->StartRobots(DLObj::KindGet);
+    ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }));
+    EXPECT_EQ(manager.msgs.back(), (Msg{MsgManagerRobotsDone, 4, 2}));
+    obj->StartPage(DLObj::KindGet);
+    ASSERT_TRUE(RunUntil([&] { return manager.msgs.size() == 2; }));
+    EXPECT_EQ(manager.msgs.back(), (Msg{MsgManagerPageDone, 4, 2}));
+    QFile f(QString::fromStdString(obj->tempPath()));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), "page") << "the page's head empties what the robots fetch left";
+    obj->Release();
+}
+
+TEST_F(DLObjTest, TemporaryFileIsNamedAfterTheSlot)
+{
+    item.url = "http://example.test/";
+    obj = DLObj::Create();
+    ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 3, "/data/mirror/"));
+    EXPECT_EQ(obj->tempPath(), "/data/mirror/tmp3.dat");
+    obj->Release();
+}
+
+TEST_F(DLObjTest, ReleaseFreesAttachedEntriesButNotTheItem)
+{
+    item.url = "http://example.test/";
+    obj = DLObj::Create();
+    ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 0, dir));
+    ASSERT_TRUE(obj->Attach(new QueueEntry{}));
+    ASSERT_TRUE(obj->Attach(new QueueEntry{}));
+    EXPECT_EQ(obj->attached().size(), 3u);
+    EXPECT_EQ(obj->attached().front(), &item);
+    obj->Release(); // the two attached entries are freed here (asan checks it)
+    EXPECT_TRUE(obj->attached().empty());
+    item.url = "still ours";
+}
+
+TEST_F(DLObjTest, TimeoutsAreKeptInMilliseconds)
+{
+    obj = DLObj::Create();
+    obj->SetTimeouts(60, 10, 20, 30, 40, 0);
+    const int expected[] = {10000, 20000, 30000, 40000, 0, 60000};
+    for (int timer = 1; timer <= 6; ++timer)
+        EXPECT_EQ(obj->timeout(timer), expected[timer - 1]) << "timer " << timer;
+}
+
+// Would-block answers and short reads and writes from the kernel, seeded:
+// the same bytes must reach the file and the job must end the same way.
+TEST_F(DLObjTest, FlakyKernelChangesNothingObservable)
+{
+    struct Row {
+        const char* intent;
+        unsigned seed;
+        int percentWouldBlock;
+        size_t maxSend;
+        size_t maxRecv;
+    } rows[] = {
+        {"reads come back short", 11, 0, 0, 97},
+        {"a quarter of the calls would block", 12, 25, 0, 0},
+        {"both, and the request goes out a few bytes at a time", 13, 40, 4, 300},
+    };
+    const std::string body = FillPattern(0, 100000);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(Script{ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 100000\r\n")),
+                                   SendSlowly(body, 30000, 5), Close()});
+        FaultSysCalls sys;
+        sys.SetFlaky(r.seed, r.percentWouldBlock, r.maxSend, r.maxRecv);
+        ScopedSysCalls use(sys);
+        manager.msgs.clear();
+        status.msgs.clear();
+        const Outcome o = RunPage(Url(server.port(), "/flaky.bin"));
+        EXPECT_EQ(o.result, 2);
+        EXPECT_TRUE(o.file == body) << "file of " << o.file.size() << " bytes differs";
+        ASSERT_FALSE(status.msgs.empty());
+        EXPECT_EQ(status.msgs.back(), (Msg{MsgStatusProgress, 2, 100000, 100000}));
+        obj->Release();
+    }
+}
