@@ -1,34 +1,36 @@
 // qry: the Ormbrook download engine. Headless verbs run on a QCoreApplication.
+#include "shell/command_line.h"
+#include "shell/headless_crawl.h"
+
 #include <QCoreApplication>
+
 #include <cstdio>
-#include <cstring>
 
-namespace {
-
-const char kUsage[] =
-    "Usage: qry [OPTION]... [FILE.prj]\n"
-    "Ormbrook keeps local mirrors of web sites.\n"
-    "\n"
-    "  --help       show this help and exit\n"
-    "  --version    show the version and exit\n";
-
-} // namespace
+using namespace ormbrook;
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Nordvane");
     QCoreApplication::setApplicationName("Ormbrook");
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("qry (Ormbrook) 1.005.0");
-            return 0;
-        }
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CommandLine line = ParseCommandLine(args);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "qry: %s\n%s", line.error.c_str(), kUsageText);
+        return ExitUsage;
     }
-    std::fputs(kUsage, stderr);
-    return 2;
+    switch (line.verb) {
+    case CommandVerb::Help:
+        std::fputs(kUsageText, stdout);
+        return 0;
+    case CommandVerb::Version:
+        std::puts("qry (Ormbrook) 1.005.0");
+        return 0;
+    case CommandVerb::Crawl:
+        return RunHeadlessCrawl(line);
+    default:
+        std::fprintf(stderr, "qry: this verb is not available yet\n%s", kUsageText);
+        return ExitUsage;
+    }
 }

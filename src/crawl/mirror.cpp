@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,6 +138,47 @@ MirrorTime MirrorNow()
         std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec)));
 }
 
+namespace {
+
+std::optional<MirrorTime> StampIn(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return std::nullopt;
+    // A write makes the kernel date the file now.
+    const char byte = 0;
+    const bool written = ::write(fd, &byte, 1) == 1;
+    struct stat st {};
+    const bool stated = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!written || !stated)
+        return std::nullopt;
+    return MirrorTime(std::chrono::duration_cast<MirrorTime::duration>(
+        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+}
+
+} // namespace
+
+MirrorTime MirrorBoundary(const std::string& directory)
+{
+    const std::string path = directory + (directory.empty() || directory.back() != '/' ? "/" : "") + "tmp.stamp";
+    std::optional<MirrorTime> boundary = StampIn(path);
+    if (!boundary) {
+        ::unlink(path.c_str());
+        return MirrorTime(std::chrono::system_clock::now());
+    }
+    // Wait for the file system's clock to move on, so that nothing written
+    // from here on can carry the boundary's own date.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::optional<MirrorTime> later = StampIn(path);
+        if (!later || *later > *boundary)
+            break;
+        ::usleep(200);
+    }
+    ::unlink(path.c_str());
+    return *boundary;
+}
+
 std::string SafeFolderPath(std::string_view folderPath)
 {
     std::string safe;
@@ -251,6 +293,14 @@ std::optional<std::string> CMirror::LocalPath(std::string_view url, std::string_
     PercentToBracket(path, urlPart);
     if (CheckLevels(path, urlPart) == MirrorResult::NoLocalPath)
         return std::nullopt;
+    // http://site/dir names the same page as http://site/dir/ once the
+    // directory is in the mirror (servers answer the first with a redirect to
+    // the second): its file is the directory's index.html.
+    if (parsed.hasFileName() && !parsed.hasQuery()) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            path += "/index.html";
+    }
     return path;
 }
 

@@ -40,6 +40,13 @@ const char* MirrorResultText(MirrorResult result);
 using MirrorTime = std::chrono::system_clock::time_point;
 MirrorTime MirrorNow();
 
+// A moment in the file system's own time, taken in `directory`: every file
+// written before the call is dated no later than it, every file written after
+// the call later. Crawl phases are dated with it, because file systems date
+// files with a clock of their own resolution (coarse ticks on some, exact
+// nanoseconds on others) that no process clock matches everywhere.
+MirrorTime MirrorBoundary(const std::string& directory);
+
 // Local file states as the crawl names them.
 enum LocalFileState : int {
     LocalFileUnknown = 1,

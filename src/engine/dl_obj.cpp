@@ -126,7 +126,7 @@ bool DLObj::StartRobots(int kind)
     free_ = false;
     std::string text = item_->robotsUrl;
     if (text.empty())
-        text = "Http://" + pageUrl_.host() + "/robots.txt";
+        text = pageUrl_.site() + "/robots.txt"; // the server of the URL, port included
     const bool parsed = robotsUrl_.Parse(text);
     Arm(TimerTotal);
     Arm(TimerConnection);

@@ -162,12 +162,14 @@ TEST_F(MirrorFiles, StoreReplacesOnlyWithACompleteCopy)
     ASSERT_EQ(m.StoreDownload("http://site/a/p.html", "P", temp), MirrorResult::Ok);
     EXPECT_EQ(ReadFile(root + "P/site/a/p.html"), "second");
 
-    // An unreadable download or a directory in the file's place fail that
-    // one store and leave the old file and no temporary behind.
+    // An unreadable download fails that one store and leaves the old file
+    // and no temporary behind.
     EXPECT_EQ(m.StoreDownload("http://site/a/p.html", "P", temp + ".missing"), MirrorResult::ReadFailed);
     EXPECT_EQ(ReadFile(root + "P/site/a/p.html"), "second");
+    // A URL naming a directory of the mirror stores the directory's page.
     ASSERT_EQ(m.StoreDownload("http://site/a/d/x.html", "P", temp), MirrorResult::Ok);
-    EXPECT_EQ(m.StoreDownload("http://site/a/d", "P", temp), MirrorResult::WriteFailed);
+    EXPECT_EQ(m.StoreDownload("http://site/a/d", "P", temp), MirrorResult::Ok);
+    EXPECT_EQ(ReadFile(root + "P/site/a/d/index.html"), "second");
     EXPECT_EQ(CountFiles(root + "P/site/a"), 1);
     EXPECT_EQ(m.StoreDownload("http://site/" + std::string(256, 'n'), "P", temp), MirrorResult::NameTooLong);
 }

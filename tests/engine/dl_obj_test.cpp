@@ -232,8 +232,8 @@ TEST_F(DLObjTest, SendsTheExactRequest)
         {"through a proxy the request line carries the whole URL, query included",
          "http://example.test/a/b.cgi?x=1&y=2", "", false, true,
          "GET http://example.test/a/b.cgi?x=1&y=2 HTTP/1.0\r\nACCEPT:*/*\r\nHOST:example.test\r\n\r\n"},
-        {"without its own robots URL a slot asks the page's host, at the default port", "http://example.test:8080/p",
-         "", true, true, "GET http://example.test/robots.txt HTTP/1.0\r\nHOST:example.test\r\n\r\n"},
+        {"without its own robots URL a slot asks the page's own server, port included", "http://example.test:8080/p",
+         "", true, true, "GET http://example.test:8080/robots.txt HTTP/1.0\r\nHOST:example.test\r\n\r\n"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.intent);

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Generates a deterministic test site for the crawl benchmarks:
+#   make_site.sh DIR DIRS PAGES_PER_DIR
+# Every page links to its neighbours, to pages of other directories, to a
+# picture, to a broken link and to a query link; directory pages are linked
+# both as "dN/" and as "dN/index.html".
+set -euo pipefail
+out=$1 dirs=${2:-40} pages=${3:-50}
+rm -rf "$out"
+mkdir -p "$out/img"
+printf 'GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x00\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;' > "$out/img/dot.gif"
+head -c 20000 /dev/zero | tr '\0' 'x' > "$out/img/filler.bin"
+awk -v out="$out" -v dirs="$dirs" -v pages="$pages" 'BEGIN {
+  top = out "/index.html"
+  print "<html><head><title>Bench site</title></head><body background=\"img/dot.gif\">" > top
+  for (d = 0; d < dirs; d++) {
+    printf "<a href=\"d%d/\">dir %d</a> <a href=\"d%d/index.html\">again</a>\n", d, d, d > top
+  }
+  print "</body></html>" > top
+  close(top)
+  for (d = 0; d < dirs; d++) {
+    system("mkdir -p " out "/d" d)
+    idx = out "/d" d "/index.html"
+    printf "<html><head><title>Directory %d</title></head><body>\n<a href=\"../index.html\">up</a>\n", d > idx
+    for (p = 0; p < pages; p++)
+      printf "<a href=\"p%d.html\">page %d</a>\n", p, p > idx
+    print "</body></html>" > idx
+    close(idx)
+    for (p = 0; p < pages; p++) {
+      f = out "/d" d "/p" p ".html"
+      printf "<html><head><title>Page %d of %d</title></head>\n<body bgcolor=white>\n", p, d > f
+      printf "<!-- a comment with <a href=\"nowhere.html\">a link</a> inside -->\n" > f
+      printf "<p>Text of page %d in directory %d. Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p>\n", p, d > f
+      printf "<a href=\"p%d.html\">next</a> <a href='\''p%d.html'\''>previous</a>\n", (p + 1) % pages, (p + pages - 1) % pages > f
+      printf "<a href=../d%d/p%d.html>elsewhere</a>\n", (d + 7) % dirs, (p * 3) % pages > f
+      printf "<a href=\"/d%d/\">a directory</a> <a href=\"p%d.html?view=%d\">query</a>\n", (d + 1) % dirs, p, p % 3 > f
+      printf "<img src=\"/img/dot.gif\" alt=\"dot\"> <a href=\"missing-%d.html\">broken</a>\n", p % 5 > f
+      printf "<script>var s = \"<a href=x>\";</script>\n</body></html>\n" > f
+      close(f)
+    }
+  }
+}'

@@ -1,0 +1,499 @@
+#include "crawl/crawl_driver.h"
+
+#include "common/messages.h"
+#include "crawl/project_item.h"
+#include "crawl/robots.h"
+#include "crawl/settings.h"
+#include "engine/http_header.h"
+
+#include <QMutexLocker>
+
+#include <sys/stat.h>
+
+namespace ormbrook {
+
+const char kUserAgent[] = "Ormbrook/1.005.0";
+
+namespace {
+
+// Links of these kinds are one level deeper than the page they are on.
+bool AddsLevel(LinkKind kind)
+{
+    return kind == LinkKindAnchor || kind == LinkKindArea || kind == LinkKindRedirect;
+}
+
+std::string UrlKey(const CUrl& url)
+{
+    return url.hasQuery() ? url.urlNoQuery() + "?" + url.query() : url.urlNoQuery();
+}
+
+// The modification time of a file as an HTTP date: the date a conditional
+// request carries, so that a page changed on the server after we saved it
+// is fetched again.
+std::string FileDate(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    return FormatHttpDate(static_cast<int64_t>(info.st_mtime));
+}
+
+} // namespace
+
+CrawlDriver::CrawlDriver(CrawlContext context, CrawlHost& host) : context_(context), host_(host) {}
+
+ProjectItem* CrawlDriver::RecordOf(const QueueEntry& entry) const
+{
+    return FindRecord(*context_.root, entry.folderPath, entry.recordUrl);
+}
+
+CrawlTimeouts CrawlDriver::TimeoutsFor(const ProjectItem& record) const
+{
+    const AppSettings& app = *context_.settings;
+    CrawlTimeouts t;
+    t.total = record.Effective(OptDLTotalTimeout, app);
+    t.connection = record.Effective(OptConnectionTimeout, app);
+    t.reply = record.Effective(OptReplyRcvTimeout, app);
+    t.header = record.Effective(OptCtlRcvTimeout, app);
+    t.data = record.Effective(OptDataRcvTimeout, app);
+    t.close = record.Effective(OptCloseTimeout, app);
+    return t;
+}
+
+void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
+{
+    QMutexLocker lock(context_.mirrorLock);
+    const AppSettings& app = *context_.settings;
+    useRobots_ = app.values().UseRobotsTxt == 1;
+    crawlStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
+    forbidden_ = ForbiddenPrefixes(*context_.root);
+
+    const bool resuming = !context_.urlQueue->IsEmpty() || !context_.localiseQueue->IsEmpty();
+    if (resuming) {
+        context_.urlQueue->ForEach([this](const QueueEntry&) { host_.Report(MsgStatusDetected); });
+        context_.localiseQueue->ForEach([this](const QueueEntry&) { host_.Report(MsgStatusHtmlDetected); });
+        if (!startItem)
+            return;
+    }
+
+    // Depth first with a stack: children go on in their order and so come
+    // off last child first.
+    std::vector<ProjectItem*> stack{startItem ? startItem : context_.root};
+    while (!stack.empty()) {
+        ProjectItem* item = stack.back();
+        stack.pop_back();
+        if (item->kind == ItemRecord) {
+            if (item->EffectivePilotType() == PilotForbidden)
+                continue;
+            if (selectedOnly && item->EffectivePilotType() != PilotSelected)
+                continue;
+            if (!scratch_.Parse(item->url) || !item->AdmitsExtension(scratch_, app))
+                continue;
+            QueueEntry entry;
+            entry.maxDepth = item->EffectiveGraphMax(app);
+            entry.folderPath = FolderPath(*item);
+            entry.recordUrl = item->url;
+            entry.url = item->url;
+            context_.urlQueue->PushBack(entry);
+            host_.Report(MsgStatusDetected);
+        }
+        for (ProjectItem* child = item->firstChild; child; child = child->next)
+            stack.push_back(child);
+    }
+}
+
+std::optional<QueueEntry> CrawlDriver::NextEntry()
+{
+    if (useRobots_) {
+        for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+            CUrl url;
+            const bool parsed = url.Parse(it->url);
+            const std::string robotsUrl = RobotsUrlFor(it->url, it->robotsUrl);
+            const bool known = RobotsStateOf(*context_.mirror, robotsUrl, it->folderPath, crawlStart_)
+                != RobotsStateUnknown;
+            if (!parsed || known || !host_.BusyWithHost(url.host(), it->folderPath)) {
+                QueueEntry entry = std::move(*it);
+                pending_.erase(it);
+                return entry;
+            }
+        }
+    }
+    return context_.urlQueue->PopFront();
+}
+
+CrawlDriver::Dispatch CrawlDriver::DispatchStep()
+{
+    QMutexLocker lock(context_.mirrorLock);
+    if (pending_.empty() && context_.urlQueue->IsEmpty())
+        return Dispatch::QueueEmpty;
+    std::optional<QueueEntry> entry = NextEntry();
+    if (!entry)
+        return Dispatch::Nothing;
+
+    ProjectItem* record = RecordOf(*entry);
+    CUrl url;
+    if (!record || !url.Parse(entry->url))
+        return Dispatch::Dropped;
+    // A URL that failed for good earlier in this crawl fails again without
+    // asking the server once more: broken links are linked from many pages.
+    if (failedThisCrawl_.count(entry->folderPath + '\n' + UrlKey(url))) {
+        host_.Report(MsgStatusFailed);
+        return Dispatch::Dropped;
+    }
+
+    const int busy = host_.BusySlotFor(UrlKey(url), entry->folderPath);
+    if (busy >= 0) {
+        host_.Attach(busy, std::move(*entry));
+        return Dispatch::Handled;
+    }
+    if (context_.mirror->LocalState(entry->url, entry->folderPath) == LocalFileExists) {
+        const bool savedThisCrawl = context_.mirror->SavedAfter(entry->url, entry->folderPath, crawlStart_);
+        if (savedThisCrawl || record->EffectiveRenewalType(*context_.settings) == 3) {
+            if (ShouldRescan(*entry))
+                RescanLocalCopy(*entry, *context_.urlQueue);
+            host_.Report(MsgStatusVisited);
+            return Dispatch::Handled;
+        }
+        StartEntry(std::move(*entry), true);
+        return Dispatch::Handled;
+    }
+    StartEntry(std::move(*entry), false);
+    return Dispatch::Handled;
+}
+
+bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
+{
+    // A page reached again is scanned again only when it now has more depth
+    // left than at its last scan; so rescans can't go round in circles.
+    const std::string key = entry.folderPath + '\n' + entry.recordUrl + '\n' + entry.url;
+    const int32_t budget = entry.maxDepth - entry.depth;
+    auto [it, inserted] = scanBudget_.try_emplace(key, budget);
+    if (inserted)
+        return true;
+    if (budget <= it->second)
+        return false;
+    it->second = budget;
+    return true;
+}
+
+void CrawlDriver::StartEntry(QueueEntry entry, bool conditional)
+{
+    CUrl url;
+    if (!url.Parse(entry.url) || url.scheme() != SchemeHttp)
+        return;
+    ProjectItem* record = RecordOf(entry);
+    if (!record)
+        return;
+
+    DownloadRequest request;
+    if (useRobots_) {
+        RobotsDecisionResult robots = RobotsDecision(
+            *context_.mirror, entry.url, entry.robotsUrl, entry.folderPath, crawlStart_,
+            [this](std::string_view host, std::string_view folder) { return host_.BusyWithHost(host, folder); });
+        switch (robots.verdict) {
+        case RobotsVerdict::Allowed:
+            break;
+        case RobotsVerdict::Refused:
+            host_.Report(MsgStatusFailed);
+            return;
+        case RobotsVerdict::Redirected:
+            entry.robotsUrl = robots.robotsUrl;
+            context_.urlQueue->PushFront(entry);
+            return;
+        case RobotsVerdict::Pending:
+            pending_.push_back(std::move(entry));
+            return;
+        case RobotsVerdict::FetchFirst:
+            request.robotsFirst = true;
+            request.robotsUrl = robots.robotsUrl;
+            break;
+        }
+    }
+
+    const AppSettings& app = *context_.settings;
+    request.timeouts = TimeoutsFor(*record);
+    if (conditional && record->EffectiveRenewalType(app) != 1) {
+        if (auto local = context_.mirror->LocalPath(entry.url, entry.folderPath))
+            request.ifModifiedSince = FileDate(*local);
+    }
+    request.noCache = record->Effective(OptNoCache, app) != 0;
+    request.entry = std::move(entry);
+    host_.StartDownload(std::move(request));
+}
+
+bool CrawlDriver::IsHtml(const PageOutcome& outcome, const CUrl& url) const
+{
+    return outcome.announcedHtml || url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml;
+}
+
+void CrawlDriver::AppendToLocalise(const QueueEntry& entry)
+{
+    context_.localiseQueue->PushBack(entry);
+    host_.Report(MsgStatusHtmlDetected);
+}
+
+void CrawlDriver::PageDone(const PageOutcome& outcome)
+{
+    QMutexLocker lock(context_.mirrorLock);
+    CUrl url;
+    const bool parsed = url.Parse(outcome.url);
+
+    if (outcome.result == TransferComplete && parsed) {
+        if (outcome.status == 200) {
+            StoreAndScan(outcome, url);
+        } else if (outcome.status == 301 || outcome.status == 302) {
+            FollowRedirect(outcome, url);
+        } else if (outcome.status == 304) {
+            for (const QueueEntry& entry : outcome.entries) {
+                context_.mirror->Touch(entry.url, entry.folderPath);
+                if (ShouldRescan(entry))
+                    RescanLocalCopy(entry, *context_.urlQueue);
+            }
+        }
+        return;
+    }
+    if (outcome.result == TransferComplete)
+        return;
+
+    // Aborted or failed: retried at the head of the queue while retries are left.
+    for (QueueEntry entry : outcome.entries) {
+        ProjectItem* record = RecordOf(entry);
+        if (!record)
+            continue;
+        if (entry.retries < record->Effective(OptDLoadRetry, *context_.settings)) {
+            ++entry.retries;
+            context_.urlQueue->PushFront(entry);
+            host_.Report(MsgStatusRetry);
+        } else if (parsed && outcome.result == TransferFailed) {
+            failedThisCrawl_.insert(entry.folderPath + '\n' + UrlKey(url));
+        }
+    }
+}
+
+void CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
+{
+    if (outcome.entries.empty())
+        return;
+    const QueueEntry& first = outcome.entries.front();
+    // A store that fails (a name too long for the file system, a directory
+    // that can't be made) loses that one file; the links are still collected
+    // from the temporary file.
+    for (const QueueEntry& entry : outcome.entries)
+        context_.mirror->StoreDownload(entry.url, entry.folderPath, outcome.temporaryFile);
+
+    if (IsHtml(outcome, url)) {
+        AppendToLocalise(first);
+        std::vector<LinkRef> links;
+        std::optional<std::string> title;
+        scanner_.CollectLinks(url.url(), outcome.temporaryFile, links, title);
+        for (const QueueEntry& entry : outcome.entries) {
+            if (title && entry.url == entry.recordUrl)
+                host_.TitleFound(entry.folderPath, entry.recordUrl, *title);
+            const std::string key = entry.folderPath + '\n' + entry.recordUrl + '\n' + entry.url;
+            scanBudget_[key] = std::max(scanBudget_.count(key) ? scanBudget_[key] : INT32_MIN,
+                                        entry.maxDepth - entry.depth);
+            QueueLinks(entry, links, *context_.urlQueue);
+        }
+    } else if (url.fileKind() == FileKindJpeg) {
+        for (const QueueEntry& entry : outcome.entries)
+            if (auto local = context_.mirror->LocalPath(entry.url, entry.folderPath))
+                host_.PictureStored(entry, *local);
+    }
+}
+
+void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
+{
+    if (outcome.entries.empty())
+        return;
+    // Servers may send a relative Location; it names the same thing as the
+    // absolute one.
+    std::optional<std::string> target = CUrl::ResolveLink(url.url(), outcome.location);
+    CUrl targetUrl;
+    if (!target || !targetUrl.Parse(*target))
+        return;
+
+    // The media type of a redirect describes its own little body (servers
+    // say text/html for every redirect), not the object that moved, so the
+    // URL alone tells whether a page or a file moved.
+    if (url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml) {
+        // A directory asked for without its "/" is answered with a redirect to
+        // the directory. Its redirect page would take the name the directory
+        // needs in the mirror, so none is written: the directory's own page
+        // is stored under it instead, and links to the bare name are
+        // localised to that page.
+        const bool directorySlash = !url.hasQuery() && targetUrl.urlNoQuery() == url.urlNoQuery() + "/";
+        if (!directorySlash) {
+            for (const QueueEntry& entry : outcome.entries)
+                context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false);
+            AppendToLocalise(outcome.entries.front());
+        }
+        const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
+        for (const QueueEntry& entry : outcome.entries) {
+            if (directorySlash) {
+                // The same page under its proper name: no level deeper.
+                QueueEntry same = entry;
+                --same.depth;
+                QueueLinks(same, links, *context_.urlQueue);
+            } else {
+                QueueLinks(entry, links, *context_.urlQueue);
+            }
+        }
+    } else {
+        for (const QueueEntry& entry : outcome.entries)
+            context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, true);
+    }
+}
+
+void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target)
+{
+    CUrl url;
+    if (!url.Parse(entry.url) || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml))
+        return;
+    host_.Report(MsgStatusCurrentUrl, entry.url);
+    auto local = context_.mirror->LocalPath(entry.url, entry.folderPath);
+    if (!local)
+        return;
+    std::vector<LinkRef> links;
+    std::optional<std::string> title;
+    scanner_.CollectLinks(entry.url, *local, links, title);
+
+    // A link is dropped when a later link of the same kind repeats it: with a
+    // query, the same text; without one, a text that begins with it.
+    std::vector<LinkRef> kept;
+    kept.reserve(links.size());
+    for (size_t i = 0; i < links.size(); ++i) {
+        const LinkRef& link = links[i];
+        const bool hasQuery = link.url.find('?') != std::string::npos;
+        bool repeated = false;
+        for (size_t j = i + 1; j < links.size() && !repeated; ++j) {
+            const LinkRef& later = links[j];
+            if (later.kind != link.kind)
+                continue;
+            repeated = hasQuery ? later.url == link.url : later.url.compare(0, link.url.size(), link.url) == 0;
+        }
+        if (!repeated)
+            kept.push_back(link);
+    }
+    QueueLinks(entry, kept, target);
+    if (&target == context_.urlQueue)
+        AppendToLocalise(entry);
+}
+
+void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>& links, EntryQueue& target)
+{
+    ProjectItem* record = RecordOf(entry);
+    if (!record)
+        return;
+    const AppSettings& app = *context_.settings;
+    CUrl start;
+    if (!start.Parse(entry.recordUrl))
+        return;
+    CUrl link;
+    for (const LinkRef& ref : links) {
+        if (!link.Parse(ref.url))
+            continue;
+        if (!record->AdmitsRange(start, link, app))
+            continue;
+        if (IsForbiddenUrl(forbidden_, link.url()))
+            continue;
+        if (!record->AdmitsExtension(link, app))
+            continue;
+        if (ref.kind == LinkKindUsemap || ref.kind == 5)
+            continue;
+        const int32_t depth = entry.depth + (AddsLevel(ref.kind) ? 1 : 0);
+        if (depth > entry.maxDepth)
+            continue;
+        QueueEntry next;
+        next.reservedA = entry.reservedA;
+        next.maxDepth = entry.maxDepth;
+        next.depth = depth;
+        next.reservedB = entry.reservedB;
+        next.folderPath = entry.folderPath;
+        next.recordUrl = entry.recordUrl;
+        next.referrer = entry.url;
+        next.url = link.url();
+        target.PushBack(next);
+        host_.Report(MsgStatusDetected);
+    }
+}
+
+CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, bool stopping)
+{
+    QMutexLocker lock(context_.mirrorLock);
+    if (outcome.entries.empty())
+        return RobotsAfter::EndDone;
+    const QueueEntry& first = outcome.entries.front();
+    RobotsFetchedResult fetched =
+        RobotsFetched(*context_.mirror, stopping, outcome.result, outcome.status, outcome.location, outcome.robotsUrl,
+                      first.url, first.folderPath, outcome.temporaryFile);
+    switch (fetched.next) {
+    case RobotsNext::RequeueAll:
+        for (auto it = outcome.entries.rbegin(); it != outcome.entries.rend(); ++it)
+            context_.urlQueue->PushFront(*it);
+        return RobotsAfter::EndDone;
+    case RobotsNext::FetchUrl:
+        return RobotsAfter::FetchPage;
+    case RobotsNext::ReportFailed:
+        return RobotsAfter::EndFailed;
+    case RobotsNext::RequeueRedirected:
+        for (auto it = outcome.entries.rbegin(); it != outcome.entries.rend(); ++it) {
+            QueueEntry entry = *it;
+            entry.robotsUrl = fetched.robotsUrl;
+            context_.urlQueue->PushFront(entry);
+        }
+        return RobotsAfter::EndDone;
+    case RobotsNext::Finish:
+        return RobotsAfter::EndDone;
+    }
+    return RobotsAfter::EndDone;
+}
+
+void CrawlDriver::Requeue(const std::vector<QueueEntry>& entries)
+{
+    QMutexLocker lock(context_.mirrorLock);
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        context_.urlQueue->PushFront(*it);
+}
+
+void CrawlDriver::RequeuePending()
+{
+    QMutexLocker lock(context_.mirrorLock);
+    while (!pending_.empty()) {
+        context_.urlQueue->PushFront(pending_.back());
+        pending_.pop_back();
+    }
+}
+
+void CrawlDriver::BeginLocalise()
+{
+    QMutexLocker lock(context_.mirrorLock);
+    context_.urlQueue->Reset();
+    localiseStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
+}
+
+bool CrawlDriver::LocaliseStep()
+{
+    QMutexLocker lock(context_.mirrorLock);
+    std::optional<QueueEntry> entry = context_.localiseQueue->PopFront();
+    if (!entry)
+        return false;
+    host_.Report(MsgStatusCurrentUrl, entry->url);
+    CUrl url;
+    ProjectItem* record = RecordOf(*entry);
+    if (url.Parse(entry->url) && context_.mirror->LocalState(entry->url, entry->folderPath) == LocalFileExists
+        && !context_.mirror->SavedAfter(entry->url, entry->folderPath, localiseStart_)) {
+        const bool localizeAll = record && record->EffectiveLocalizeLink(*context_.settings) == 1;
+        if (auto local = context_.mirror->LocalPath(entry->url, entry->folderPath))
+            scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll);
+    }
+    host_.Report(MsgStatusHtmlModified);
+    return true;
+}
+
+void CrawlDriver::EndLocalise()
+{
+    QMutexLocker lock(context_.mirrorLock);
+    context_.localiseQueue->Reset();
+}
+
+} // namespace ormbrook

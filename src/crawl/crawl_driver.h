@@ -1,0 +1,176 @@
+#pragma once
+// CrawlDriver: what a crawl fetches, in which order, and what happens with
+// each result. It runs inside a download manager on the engine thread, one
+// step per posted message, and keeps its work lists in the project's queue
+// files, so that a stopped crawl resumes where it stopped.
+//
+// The driver decides; the manager (CrawlHost) owns the five download slots,
+// counts outstanding steps and reports to the status view.
+
+#include "crawl/crawl_queues.h"
+#include "crawl/html_scanner.h"
+#include "crawl/mirror.h"
+#include "crawl/queue_entry.h"
+#include "crawl/url.h"
+
+#include <QMutex>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <unordered_set>
+#include <string>
+#include <vector>
+
+namespace ormbrook {
+
+class AppSettings;
+class ProjectItem;
+
+// The six time-outs of one download, in seconds.
+struct CrawlTimeouts {
+    int32_t total = 0;
+    int32_t connection = 0;
+    int32_t reply = 0;
+    int32_t header = 0;
+    int32_t data = 0;
+    int32_t close = 0;
+};
+
+// Everything a download slot needs to start one entry.
+struct DownloadRequest {
+    QueueEntry entry;
+    bool robotsFirst = false;     // fetch robotsUrl before the page
+    std::string robotsUrl;
+    std::string ifModifiedSince;  // empty: not conditional
+    bool noCache = false;
+    CrawlTimeouts timeouts;
+};
+
+// The end of a page download, as a slot reports it.
+struct PageOutcome {
+    std::vector<QueueEntry> entries;  // the entries attached to the slot, the first one first
+    std::string url;                  // the canonical URL that was fetched
+    int result = 3;                   // 1 aborted, 2 complete, 3 failed
+    int status = 0;                   // HTTP status code
+    bool announcedHtml = false;       // the reply said TEXT/HTML
+    std::string location;             // LOCATION of a redirect
+    std::string temporaryFile;        // where the body is
+};
+
+// The end of a robots.txt download.
+struct RobotsDownload {
+    std::vector<QueueEntry> entries;
+    std::string robotsUrl;            // the robots URL that was fetched
+    int result = 3;
+    int status = 0;
+    std::string location;
+    std::string temporaryFile;
+};
+
+class CrawlHost {
+public:
+    virtual ~CrawlHost() = default;
+    // The busy slot fetching this URL (urlNoQuery and query) for this folder, or -1.
+    virtual int BusySlotFor(std::string_view urlKey, std::string_view folderPath) const = 0;
+    // Whether a busy slot is fetching for this host and folder.
+    virtual bool BusyWithHost(std::string_view host, std::string_view folderPath) const = 0;
+    virtual bool RunningDownloads() const = 0;
+    virtual void Attach(int slot, QueueEntry entry) = 0;
+    // Starts the request on the first idle slot.
+    virtual void StartDownload(DownloadRequest request) = 0;
+    // A status-view message (WM_USER+15 carries text).
+    virtual void Report(uint32_t message, const std::string& text = {}) = 0;
+    // The page of a record's own start URL told its title.
+    virtual void TitleFound(const std::string& folderPath, const std::string& recordUrl, const std::string& title) = 0;
+    // A JPEG picture was stored.
+    virtual void PictureStored(const QueueEntry& entry, const std::string& localPath) = 0;
+};
+
+struct CrawlContext {
+    ProjectItem* root = nullptr;
+    const AppSettings* settings = nullptr;
+    const CMirror* mirror = nullptr;
+    EntryQueue* urlQueue = nullptr;
+    EntryQueue* localiseQueue = nullptr;
+    QMutex* mirrorLock = nullptr;
+};
+
+class CrawlDriver {
+public:
+    CrawlDriver(CrawlContext context, CrawlHost& host);
+
+    // Builds the URL queue from the chosen subtree (the whole project when
+    // startItem is null), or resumes the queues of an earlier crawl.
+    void Begin(bool selectedOnly, ProjectItem* startItem);
+
+    enum class Dispatch {
+        QueueEmpty,  // pending list and URL queue are both empty
+        Nothing,     // nothing ready to take now
+        Dropped,     // an entry was dropped (no record, or a URL that doesn't parse)
+        Handled,     // an entry was attached, started or rescanned
+    };
+    Dispatch DispatchStep();
+
+    void PageDone(const PageOutcome& outcome);
+
+    enum class RobotsAfter {
+        FetchPage,   // go on with the page on the same slot
+        EndFailed,   // the slot ends, its entries count as failed
+        EndDone,     // the slot ends (entries requeued or nothing to fetch)
+    };
+    RobotsAfter RobotsDone(const RobotsDownload& outcome, bool stopping);
+
+    // Puts entries back at the head of the URL queue (a stop, or a retry).
+    void Requeue(const std::vector<QueueEntry>& entries);
+    // At the end of a stopped crawl: the pending list goes back to the queue.
+    void RequeuePending();
+
+    // The localise phase: one page per call; false when the queue is empty.
+    void BeginLocalise();
+    bool LocaliseStep();
+    void EndLocalise();
+
+    MirrorTime crawlStart() const { return crawlStart_; }
+    bool useRobots() const { return useRobots_; }
+    size_t pendingCount() const { return pending_.size(); }
+
+    // Rescan of a stored page without a download: its links are queued as if
+    // it had just been fetched. Also used by the saved-data jobs, with their
+    // own work queue.
+    void RescanLocalCopy(const QueueEntry& entry, EntryQueue& target);
+
+    // Admission and queueing of the links found in a page, for one entry.
+    void QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>& links, EntryQueue& target);
+
+private:
+    std::optional<QueueEntry> NextEntry();
+    void StartEntry(QueueEntry entry, bool conditional);
+    void StoreAndScan(const PageOutcome& outcome, const CUrl& url);
+    void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
+    bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;
+    bool ShouldRescan(const QueueEntry& entry);
+    CrawlTimeouts TimeoutsFor(const ProjectItem& record) const;
+    ProjectItem* RecordOf(const QueueEntry& entry) const;
+    void AppendToLocalise(const QueueEntry& entry);
+
+    CrawlContext context_;
+    CrawlHost& host_;
+    bool useRobots_ = false;
+    MirrorTime crawlStart_{};
+    MirrorTime localiseStart_{};
+    std::vector<std::string> forbidden_;
+    std::deque<QueueEntry> pending_;
+    // Depth budget with which each page was last scanned this crawl, so that
+    // rescans of pages reached again (frames lead back to their parents) end.
+    std::map<std::string, int32_t> scanBudget_;
+    // Folder and URL of every download that failed for good this crawl.
+    std::unordered_set<std::string> failedThisCrawl_;
+    CUrl scratch_;
+    CHtmlScanner scanner_;
+};
+
+// "Ormbrook/1.005.0"
+extern const char kUserAgent[];
+
+} // namespace ormbrook

@@ -1,0 +1,59 @@
+#pragma once
+// The work lists of a project, kept beside its mirror so that a stopped
+// crawl resumes where it stopped: ".uq" the URLs still to fetch, ".lq" the
+// saved pages whose links are still to be rewritten, and ".det" / ".del" the
+// two lists of a saved-data job. Each is a queue file of QueueEntry records.
+
+#include "crawl/queue_entry.h"
+#include "engine/queue_file.h"
+
+#include <optional>
+#include <string>
+
+namespace ormbrook {
+
+// The version written into every queue file of this program.
+constexpr int32_t kQueueVersion = 10050;
+
+// Texts of the old-version dialogue. This program knows no older entry
+// layout, so it cannot convert one and refuses to open the project.
+extern const char kOldVersionQuestion[];
+extern const char kConvertFailed[];
+
+class EntryQueue {
+public:
+    EntryQueue() : file_(kQueueVersion) {}
+
+    enum class OpenResult { Ok, OldVersion, Failed };
+    OpenResult Open(const std::string& path);
+    void Close() { file_.Close(); }
+
+    bool PushBack(const QueueEntry& entry);
+    bool PushFront(const QueueEntry& entry);
+    // A record that does not decode (a damaged file) is skipped: it is taken
+    // off the list so that the crawl goes on with the rest.
+    std::optional<QueueEntry> PopFront();
+    std::optional<QueueEntry> PopBack();
+    bool IsEmpty() const { return !file_.valid() || file_.IsEmpty(); }
+    bool Reset() { return file_.Reset(); }
+    // Walks the list without changing it; fn(entry) for every record.
+    template <typename Fn> void ForEach(Fn fn)
+    {
+        uint32_t position = 0;
+        for (auto record = file_.First(position); record; record = file_.Next(position))
+            if (auto entry = DecodeQueueEntry(record->data(), record->size()))
+                fn(*entry);
+    }
+
+    const CQueueFile& file() const { return file_; }
+    const std::string& errorText() const { return file_.errorText(); }
+
+private:
+    CQueueFile file_;
+};
+
+// The queue file names of a project: its mirror directory, the document
+// title without its extension, and the suffix.
+std::string QueuePath(const std::string& projectDirectory, const std::string& title, const char* suffix);
+
+} // namespace ormbrook

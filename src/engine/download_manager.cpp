@@ -1,0 +1,397 @@
+#include "engine/download_manager.h"
+
+#include "common/messages.h"
+#include "crawl/crawl_project.h"
+#include "crawl/project_item.h"
+#include "crawl/settings.h"
+
+namespace ormbrook {
+
+namespace {
+
+// MsgManagerSlotEnded: the entry of a slot that finished.
+struct EntryRecord : MessageRecord {
+    explicit EntryRecord(std::unique_ptr<QueueEntry> e) : entry(std::move(e)) {}
+    std::unique_ptr<QueueEntry> entry;
+};
+
+std::string UrlKeyOf(const CUrl& url)
+{
+    return url.hasQuery() ? url.urlNoQuery() + "?" + url.query() : url.urlNoQuery();
+}
+
+bool IsTextHtml(const CHttpHeader& header)
+{
+    return header.contentTypeValid() && header.mediaTopType() == MediaText && header.mediaSubtype() == "HTML";
+}
+
+} // namespace
+
+DLManager::DLManager(const CrawlRequestRecord& request)
+    : statusWindow_(request.statusWindow),
+      project_(*request.project),
+      settings_(*request.settings),
+      dialup_(request.dialup),
+      selectedOnly_(request.startKind == 1),
+      startItem_(request.startItem),
+      driver_(CrawlContext{request.project->root, request.settings, &request.project->mirror,
+                           &request.project->urlQueue, &request.project->localiseQueue,
+                           request.project->mirrorLock},
+              *this)
+{
+    for (auto& slot : slots_)
+        slot = DLObj::Create();
+}
+
+DLManager::~DLManager()
+{
+    for (auto& slot : slots_)
+        if (slot && !slot->free())
+            slot->Cancel();
+}
+
+void DLManager::Post(uint32_t message)
+{
+    PostMessage(QPointer<QObject>(this), message);
+}
+
+void DLManager::Report(uint32_t message, const std::string& text)
+{
+    if (message == MsgStatusCurrentUrl)
+        PostMessage(statusWindow_, message, 0, std::make_unique<TextRecord>(text));
+    else
+        PostMessage(statusWindow_, message);
+}
+
+void DLManager::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
+{
+    switch (message) {
+    case MsgManagerStart:
+        Start();
+        break;
+    case MsgDialupReply: {
+        auto* notice = dynamic_cast<DialupNotifyRecord*>(record.get());
+        if (notice && notice->error != 0) {
+            state_ = Starting;
+            Finish();
+        } else if (wParam == static_cast<uintptr_t>(kDialConnected)) {
+            if (state_ == Starting)
+                BeginCrawl();
+        } else if (wParam == static_cast<uintptr_t>(kDialDisconnected)) {
+            if (state_ == Done || state_ == Starting)
+                Finish();
+        }
+        break;
+    }
+    case MsgManagerStop:
+        Stop();
+        break;
+    case MsgManagerDispatch:
+        DispatchStep();
+        break;
+    case MsgManagerRobotsDone:
+    case MsgManagerPageDone:
+        if (auto* done = dynamic_cast<SlotResultRecord*>(record.get())) {
+            if (done->slot >= 0 && done->slot < kSlots && !slots_[static_cast<size_t>(done->slot)]->free()) {
+                if (message == MsgManagerRobotsDone)
+                    RobotsOutcomeOf(done->slot, done->result);
+                else
+                    PageOutcomeOf(done->slot, done->result);
+            }
+        }
+        break;
+    case MsgManagerSlotEnded:
+        // The record (and the entry in it) is freed with it. The dispatch
+        // that follows is not counted: its decrement takes away the count of
+        // the job that ended.
+        Post(MsgManagerDispatch);
+        break;
+    case MsgManagerLocalize:
+        ClosingStep();
+        break;
+    default:
+        break;
+    }
+}
+
+void DLManager::Start()
+{
+    state_ = Starting;
+    if (settings_.values().AutoDialup == 1 && dialup_) {
+        dialled_ = true;
+        dialup_->Dial(QPointer<QObject>(this));
+    } else {
+        dialled_ = false;
+        BeginCrawl();
+    }
+}
+
+void DLManager::BeginCrawl()
+{
+    state_ = Crawling;
+    pendingPosts_ = 1;
+    stopRequested_ = false;
+    driver_.Begin(selectedOnly_, startItem_);
+    DispatchStep();
+}
+
+void DLManager::Stop()
+{
+    stopRequested_ = true;
+    if (state_ == Starting) {
+        if (dialled_ && dialup_)
+            dialup_->HangUp(QPointer<QObject>(this));
+        else
+            Finish();
+        return;
+    }
+    // Each cancelled slot still reports its outcome; that report puts its
+    // entries back at the head of the queue, once.
+    for (auto& slot : slots_)
+        if (!slot->free())
+            slot->Cancel();
+    if (state_ == Crawling && pendingPosts_ == 0 && freeSlots_ == kSlots) {
+        ++pendingPosts_;
+        Post(MsgManagerDispatch);
+    }
+}
+
+void DLManager::DispatchStep()
+{
+    --pendingPosts_;
+    if (finished_ || freeSlots_ == 0)
+        return;
+    if (stopRequested_) {
+        if (pendingPosts_ == 0) {
+            driver_.RequeuePending();
+            state_ = Done;
+            if (dialled_ && dialup_)
+                dialup_->HangUp(QPointer<QObject>(this));
+            else
+                Finish();
+        }
+        return;
+    }
+    switch (driver_.DispatchStep()) {
+    case CrawlDriver::Dispatch::QueueEmpty:
+        if (pendingPosts_ != 0 || freeSlots_ != kSlots)
+            return;
+        state_ = Closing;
+        if (dialled_ && dialup_)
+            dialup_->HangUp(QPointer<QObject>(this));
+        pendingPosts_ = 1;
+        driver_.BeginLocalise();
+        ClosingStep();
+        return;
+    case CrawlDriver::Dispatch::Nothing:
+        return;
+    case CrawlDriver::Dispatch::Dropped:
+        ++pendingPosts_;
+        Post(MsgManagerDispatch);
+        return;
+    case CrawlDriver::Dispatch::Handled:
+        if (freeSlots_ == 0)
+            return;
+        ++pendingPosts_;
+        Post(MsgManagerDispatch);
+        return;
+    }
+}
+
+void DLManager::ClosingStep()
+{
+    --pendingPosts_;
+    if (finished_)
+        return;
+    if (!stopRequested_ && driver_.LocaliseStep()) {
+        ++pendingPosts_;
+        Post(MsgManagerLocalize);
+        return;
+    }
+    if (pendingPosts_ == 0) {
+        if (!stopRequested_)
+            driver_.EndLocalise();
+        state_ = Done;
+        Finish();
+    }
+}
+
+int DLManager::BusySlotFor(std::string_view urlKey, std::string_view folderPath) const
+{
+    for (int i = 0; i < kSlots; ++i) {
+        const DLObj& slot = *slots_[static_cast<size_t>(i)];
+        if (!slot.free() && slot.item() && slot.item()->folderPath == folderPath
+            && UrlKeyOf(slot.pageUrl()) == urlKey)
+            return i;
+    }
+    return -1;
+}
+
+bool DLManager::BusyWithHost(std::string_view host, std::string_view folderPath) const
+{
+    for (const auto& slot : slots_)
+        if (!slot->free() && slot->item() && slot->item()->folderPath == folderPath && slot->pageUrl().host() == host)
+            return true;
+    return false;
+}
+
+void DLManager::Attach(int slot, QueueEntry entry)
+{
+    auto copy = std::make_unique<QueueEntry>(std::move(entry));
+    if (slots_[static_cast<size_t>(slot)]->Attach(copy.get()))
+        copy.release(); // the slot owns it now
+}
+
+void DLManager::StartDownload(DownloadRequest request)
+{
+    int index = -1;
+    for (int i = 0; i < kSlots; ++i)
+        if (slots_[static_cast<size_t>(i)]->free()) {
+            index = i;
+            break;
+        }
+    if (index < 0) {
+        // No slot after all: the entry goes back to wait for one.
+        driver_.Requeue({request.entry});
+        return;
+    }
+    DLObj& slot = *slots_[static_cast<size_t>(index)];
+    auto item = std::make_unique<QueueEntry>(std::move(request.entry));
+    if (!slot.Prepare(item.get(), statusWindow_, QPointer<QObject>(this), static_cast<int16_t>(index),
+                      project_.mirror.ProjectDirectory())) {
+        // Out of memory (or a URL that no longer parses): the entry is
+        // put back rather than lost.
+        driver_.Requeue({*item});
+        return;
+    }
+    const CrawlTimeouts& t = request.timeouts;
+    slot.SetTimeouts(t.total, t.connection, t.reply, t.header, t.data, t.close);
+    const SettingsValues& app = settings_.values();
+    slot.SetProxy(app.ProxyOn == 1, app.ProxyName, static_cast<uint16_t>(app.ProxyPort));
+    CHttpHeader& header = slot.page()->header();
+    header.SetField(HeaderUserAgent, kUserAgent);
+    if (!request.ifModifiedSince.empty())
+        header.SetField(HeaderIfModifiedSince, request.ifModifiedSince);
+    if (request.noCache) {
+        header.SetField(HeaderPragma, "no-cache");
+        header.SetField(HeaderCacheControl, "no-cache");
+    }
+    referrers_[static_cast<size_t>(index)] = item->referrer;
+    items_[static_cast<size_t>(index)] = std::move(item);
+    --freeSlots_;
+    ++pendingPosts_;
+    if (request.robotsFirst)
+        slot.StartRobots(0);
+    else
+        StartPageOn(slot);
+}
+
+void DLManager::StartPageOn(DLObj& slot)
+{
+    const std::string& referrer = referrers_[static_cast<size_t>(slot.slot())];
+    // A start URL has no referrer; an empty header line would say nothing.
+    if (!referrer.empty())
+        slot.page()->header().SetField(HeaderReferer, referrer);
+    slot.StartPage(0);
+}
+
+void DLManager::PageOutcomeOf(int index, int result)
+{
+    DLObj& slot = *slots_[static_cast<size_t>(index)];
+    std::vector<QueueEntry> entries;
+    for (const QueueEntry* entry : slot.attached())
+        entries.push_back(*entry);
+    if (stopRequested_) {
+        driver_.Requeue(entries);
+        EndSlot(index, result);
+        return;
+    }
+    PageOutcome outcome;
+    outcome.entries = std::move(entries);
+    outcome.url = slot.pageUrl().url();
+    outcome.result = result;
+    CHttpTransfer* page = slot.page();
+    outcome.status = page->statusCode();
+    outcome.announcedHtml = IsTextHtml(page->header());
+    outcome.location = page->header().location();
+    outcome.temporaryFile = slot.tempPath();
+    driver_.PageDone(outcome);
+    EndSlot(index, result);
+}
+
+void DLManager::RobotsOutcomeOf(int index, int result)
+{
+    DLObj& slot = *slots_[static_cast<size_t>(index)];
+    RobotsDownload outcome;
+    for (const QueueEntry* entry : slot.attached())
+        outcome.entries.push_back(*entry);
+    outcome.robotsUrl = slot.robotsUrl().url();
+    outcome.result = result;
+    CHttpTransfer* robots = slot.robots();
+    outcome.status = robots->statusCode();
+    outcome.location = robots->header().location();
+    outcome.temporaryFile = slot.tempPath();
+    switch (driver_.RobotsDone(outcome, stopRequested_)) {
+    case CrawlDriver::RobotsAfter::FetchPage:
+        StartPageOn(slot);
+        return;
+    case CrawlDriver::RobotsAfter::EndFailed:
+        EndSlot(index, TransferFailed);
+        return;
+    case CrawlDriver::RobotsAfter::EndDone:
+        EndSlot(index, slot.page()->result());
+        return;
+    }
+}
+
+void DLManager::EndSlot(int index, int pageResult)
+{
+    DLObj& slot = *slots_[static_cast<size_t>(index)];
+    ++freeSlots_;
+    const bool success = pageResult == TransferComplete;
+    for (size_t i = 0; i < slot.attached().size(); ++i)
+        PostMessage(statusWindow_, success ? MsgStatusVisited : MsgStatusFailed);
+    PostMessage(statusWindow_, MsgStatusSlotDone, 0,
+                std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success));
+    slot.Release();
+    PostMessage(QPointer<QObject>(this), MsgManagerSlotEnded, 0,
+                std::make_unique<EntryRecord>(std::move(items_[static_cast<size_t>(index)])));
+}
+
+void DLManager::Finish()
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    PostMessage(statusWindow_, MsgStatusCrawlOver);
+    deleteLater();
+}
+
+void DLManager::TitleFound(const std::string& folderPath, const std::string& recordUrl, const std::string& title)
+{
+    if (ProjectItem* record = FindRecord(*project_.root, folderPath, recordUrl))
+        record->title = title;
+    auto notice = std::make_unique<TitleRecord>();
+    notice->folderPath = folderPath;
+    notice->recordUrl = recordUrl;
+    notice->title = title;
+    PostMessage(statusWindow_, MsgStatusTitle, 0, std::move(notice));
+}
+
+void DLManager::PictureStored(const QueueEntry& entry, const std::string& localPath)
+{
+    if (onPictureStored)
+        onPictureStored(entry, localPath);
+}
+
+void CreateManagerFor(std::unique_ptr<MessageRecord> record)
+{
+    auto* request = dynamic_cast<CrawlRequestRecord*>(record.get());
+    if (!request || !request->project || !request->settings)
+        return;
+    auto* manager = new DLManager(*request);
+    PostMessage(request->statusWindow, MsgStatusManager, 0,
+                std::make_unique<ManagerRecord>(QPointer<QObject>(manager)));
+}
+
+} // namespace ormbrook

@@ -1,0 +1,124 @@
+#pragma once
+// DLManager: runs one crawl on the engine thread. It owns five download
+// slots, drives the crawl as a chain of messages it posts to itself (one
+// step per message), counts what is still outstanding so that the crawl
+// ends exactly once, and reports to the status view. The decisions of the
+// crawl are the CrawlDriver's.
+
+#include "crawl/crawl_driver.h"
+#include "common/messages.h"
+#include "engine/dialup_connector.h"
+#include "engine/download_records.h"
+#include "engine/dl_obj.h"
+#include "platform/message_target.h"
+
+#include <array>
+#include <memory>
+
+namespace ormbrook {
+
+struct CrawlProject;
+
+// MsgEngineCreateManager: what a status view asks the engine thread for.
+struct CrawlRequestRecord : MessageRecord {
+    QPointer<QObject> statusWindow;
+    CrawlProject* project = nullptr;
+    const AppSettings* settings = nullptr;
+    DialupConnector* dialup = nullptr;   // null: no dial-up
+    uint8_t startKind = 0;               // 1: selected items only
+    ProjectItem* startItem = nullptr;    // a partial crawl starts here
+};
+
+// MsgStatusManager: the manager that runs the crawl.
+struct ManagerRecord : MessageRecord {
+    explicit ManagerRecord(QPointer<QObject> m) : manager(std::move(m)) {}
+    QPointer<QObject> manager;
+};
+
+// MsgStatusCurrentUrl.
+struct TextRecord : MessageRecord {
+    explicit TextRecord(std::string t) : text(std::move(t)) {}
+    std::string text;
+};
+
+// MsgStatusSlotDone.
+struct SlotDoneRecord : MessageRecord {
+    SlotDoneRecord(int16_t s, bool ok) : slot(s), success(ok) {}
+    int16_t slot;
+    bool success;
+};
+
+// MsgStatusTitle: a record's page told its title (the views show it).
+constexpr uint32_t MsgStatusTitle = WM_USER + 29;
+struct TitleRecord : MessageRecord {
+    std::string folderPath;
+    std::string recordUrl;
+    std::string title;
+};
+
+class DLManager : public MessageTarget, private CrawlHost {
+public:
+    enum State { Starting = 1, Crawling = 2, Closing = 3, Done = 4 };
+    static constexpr int kSlots = 5;
+
+    explicit DLManager(const CrawlRequestRecord& request);
+    ~DLManager() override;
+
+    State state() const { return state_; }
+    int freeSlots() const { return freeSlots_; }
+    int pendingPosts() const { return pendingPosts_; }
+
+    // Called when a picture was stored; the picture side offers it on.
+    std::function<void(const QueueEntry&, const std::string&)> onPictureStored;
+
+protected:
+    void OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record) override;
+
+private:
+    void Start();
+    void BeginCrawl();
+    void Stop();
+    void DispatchStep();
+    void ClosingStep();
+    void PageOutcomeOf(int slot, int result);
+    void RobotsOutcomeOf(int slot, int result);
+    void EndSlot(int slot, int pageResult);
+    void StartPageOn(DLObj& slot);
+    void Finish();
+    void Post(uint32_t message);
+
+    // CrawlHost
+    int BusySlotFor(std::string_view urlKey, std::string_view folderPath) const override;
+    bool BusyWithHost(std::string_view host, std::string_view folderPath) const override;
+    bool RunningDownloads() const override { return freeSlots_ < kSlots; }
+    void Attach(int slot, QueueEntry entry) override;
+    void StartDownload(DownloadRequest request) override;
+    void Report(uint32_t message, const std::string& text) override;
+    void TitleFound(const std::string& folderPath, const std::string& recordUrl, const std::string& title) override;
+    void PictureStored(const QueueEntry& entry, const std::string& localPath) override;
+
+    QPointer<QObject> statusWindow_;
+    CrawlProject& project_;
+    const AppSettings& settings_;
+    DialupConnector* dialup_;
+    bool selectedOnly_;
+    ProjectItem* startItem_;
+    CrawlDriver driver_;
+
+    std::array<std::unique_ptr<DLObj>, kSlots> slots_;
+    // The entry each busy slot works for; the slot borrows it.
+    std::array<std::unique_ptr<QueueEntry>, kSlots> items_;
+    std::array<std::string, kSlots> referrers_;
+    int freeSlots_ = kSlots;
+    int pendingPosts_ = 0;
+    bool stopRequested_ = false;
+    State state_ = Starting;
+    bool dialled_ = false;
+    bool finished_ = false;
+};
+
+// The engine thread's handling of MsgEngineCreateManager: makes a manager
+// for the request and tells the status view about it.
+void CreateManagerFor(std::unique_ptr<MessageRecord> record);
+
+} // namespace ormbrook

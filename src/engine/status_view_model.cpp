@@ -1,0 +1,84 @@
+#include "engine/status_view_model.h"
+
+namespace ormbrook {
+
+void StatusViewModel::Clear()
+{
+    for (auto& row : rows_)
+        row = StatusRow{"", "0", "0", "0", 0};
+    counters_ = StatusCounters{};
+}
+
+StatusRow* StatusViewModel::SlotRow(int slot)
+{
+    // A record from a confused sender must not write outside the table.
+    if (slot < 0 || slot >= kSlotRows)
+        return nullptr;
+    return &rows_[static_cast<size_t>(slot)];
+}
+
+void StatusViewModel::SetCurrentUrl(const std::string& url)
+{
+    rows_[kItemRow].url = url;
+}
+
+void StatusViewModel::Contacting(int slot, const std::string& url)
+{
+    if (StatusRow* row = SlotRow(slot)) {
+        row->url = url;
+        row->bytes = "Contacting";
+        row->size = "0";
+        row->percent = "0";
+        row->bar = 0;
+    }
+}
+
+void StatusViewModel::Connected(int slot)
+{
+    if (StatusRow* row = SlotRow(slot))
+        row->bytes = "Connected";
+}
+
+void StatusViewModel::HeadRead(int slot, int32_t length)
+{
+    if (StatusRow* row = SlotRow(slot)) {
+        row->size = length == -1 ? "Unknown" : std::to_string(length);
+        row->percent = length == -1 ? "Unknown" : "0";
+        row->bytes = "0";
+        row->bar = 0;
+    }
+}
+
+void StatusViewModel::Progress(int slot, int32_t length, int32_t count)
+{
+    if (StatusRow* row = SlotRow(slot)) {
+        row->bytes = std::to_string(count);
+        if (length > 0) {
+            int64_t percent = static_cast<int64_t>(count) * 100 / length;
+            row->percent = std::to_string(percent);
+            row->bar = percent < 0 ? 0 : percent > 100 ? 100 : static_cast<int>(percent);
+        }
+    }
+}
+
+void StatusViewModel::SlotDone(int slot, bool success)
+{
+    if (StatusRow* row = SlotRow(slot))
+        row->bytes = success ? "Complete" : "Failed";
+}
+
+void StatusViewModel::CountHtmlModified()
+{
+    ++counters_.htmlModified;
+    if (counters_.htmlDetected != 0)
+        counters_.localizePercent = counters_.htmlModified * 100 / counters_.htmlDetected;
+}
+
+std::string StatusViewModel::CounterLine() const
+{
+    return "detected=" + std::to_string(counters_.detected) + " retries=" + std::to_string(counters_.retries)
+        + " visited=" + std::to_string(counters_.visited) + " failed=" + std::to_string(counters_.failed)
+        + " html=" + std::to_string(counters_.htmlDetected) + " modified=" + std::to_string(counters_.htmlModified);
+}
+
+} // namespace ormbrook

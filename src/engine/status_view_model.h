@@ -1,0 +1,66 @@
+#pragma once
+// What a crawl's status view shows: five slot rows, the row of the item the
+// manager works on without a slot, the project counters and the
+// localisation counters. Both faces (the project window and the command
+// line) keep one of these and draw it their own way.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace ormbrook {
+
+struct StatusRow {
+    std::string url;
+    std::string size;
+    std::string bytes;
+    std::string percent;
+    int bar = 0; // 0..100
+};
+
+struct StatusCounters {
+    int detected = 0;
+    int retries = 0;
+    int visited = 0;
+    int failed = 0;
+    int htmlDetected = 0;
+    int htmlModified = 0;
+    int localizePercent = 0;
+};
+
+class StatusViewModel {
+public:
+    static constexpr int kSlotRows = 5;
+    static constexpr int kItemRow = 5;
+    static constexpr int kRows = 6;
+
+    StatusViewModel() { Clear(); }
+
+    void Clear();                                          // WM_USER+14
+    void SetCurrentUrl(const std::string& url);            // WM_USER+15
+    void Contacting(int slot, const std::string& url);     // WM_USER+16
+    void Connected(int slot);                              // WM_USER+17
+    void HeadRead(int slot, int32_t length);               // WM_USER+18, -1 = unknown
+    void Progress(int slot, int32_t length, int32_t count);// WM_USER+19
+    void SlotDone(int slot, bool success);                 // WM_USER+20
+    void CountDetected() { ++counters_.detected; }         // WM_USER+21
+    void CountRetry() { ++counters_.retries; }             // WM_USER+22
+    void CountVisited() { ++counters_.visited; }           // WM_USER+23
+    void CountFailed() { ++counters_.failed; }             // WM_USER+24
+    void CountHtmlDetected() { ++counters_.htmlDetected; } // WM_USER+25
+    void CountHtmlModified();                              // WM_USER+26
+
+    const StatusRow& row(int index) const { return rows_[static_cast<size_t>(index)]; }
+    const StatusCounters& counters() const { return counters_; }
+
+    // "detected=N retries=N visited=N failed=N html=N modified=N"
+    std::string CounterLine() const;
+
+private:
+    StatusRow* SlotRow(int slot);
+
+    std::array<StatusRow, kRows> rows_;
+    StatusCounters counters_;
+};
+
+} // namespace ormbrook

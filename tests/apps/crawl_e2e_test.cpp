@@ -1,0 +1,270 @@
+// End-to-end crawls: qry as its own process against nginx serving a
+// generated site. Each test checks the files of the mirror (all of them: no
+// file that was not expected) and, where it matters, what nginx was asked.
+
+#include "support/crawl_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using ormbrook::test::CrawlFixture;
+using ormbrook::test::NginxServer;
+using Files = std::set<std::string>;
+
+namespace {
+
+const char kTop[] = "<html><head><title>Top page</title></head><body background=\"bg.gif\">\n"
+                    "<a href=\"a.html\">A</a> <a href=\"dir\">Dir</a> <a href=\"sub/b.html\">B</a>\n"
+                    "<img src=\"pic.jpg\"> <frame src=\"frame.html\">\n"
+                    "<a href=\"missing.html\">gone</a> <a href=\"doc.txt\">text</a>\n"
+                    "</body></html>\n";
+
+// A site of a few levels: top -> a, dir/, sub/b -> deeper pages.
+void MakeSite(CrawlFixture& f)
+{
+    f.Page("index.html", kTop);
+    f.Page("a.html", "<html><body><a href=\"a2.html\">a2</a><img src=\"a.gif\"></body></html>");
+    f.Page("a2.html", "<html><body>a2</body></html>");
+    f.Page("a.gif", "GIF89a");
+    f.Page("bg.gif", "GIF89a-bg");
+    f.Page("pic.jpg", "\xff\xd8\xff\xe0 not really a picture");
+    f.Page("frame.html", "<html><body><a href=\"index.html\">top</a></body></html>");
+    f.Page("doc.txt", "text");
+    f.Page("dir/index.html", "<html><body><a href=\"../index.html\">up</a><a href=\"d.html\">d</a></body></html>");
+    f.Page("dir/d.html", "<html><body>d</body></html>");
+    f.Page("sub/b.html", "<html><body><a href=\"../a.html\">a</a><a href=\"c.html\">c</a></body></html>");
+    f.Page("sub/c.html", "<html><body>c</body></html>");
+}
+
+std::string Prj(const std::string& defaults, const std::string& records)
+{
+    return "ProjectDefault\n{\n" + defaults + "}\n" + records;
+}
+
+std::string Record(const std::string& url, const std::string& options = {})
+{
+    return "Record\n{\n\tURL=\"" + url + "\"\n" + options + "}\n";
+}
+
+Files Prefixed(const std::string& prefix, const Files& names)
+{
+    Files out;
+    for (const auto& n : names)
+        out.insert(prefix + n);
+    return out;
+}
+
+#define REQUIRE_SERVER(f, ...)                                                                                        \
+    if (!NginxServer::Available())                                                                                    \
+        GTEST_SKIP() << "nginx not installed";                                                                       \
+    ASSERT_TRUE((f).StartServer(__VA_ARGS__))
+
+} // namespace
+
+TEST(CrawlEndToEnd, LinkDepthDecidesWhatIsFetched)
+{
+    struct Case {
+        const char* intent;
+        int graphMax;
+        Files files;
+    } cases[] = {
+        {"depth 0: the start page with its pictures, frames and background", 0,
+         {"index.html", "bg.gif", "pic.jpg", "frame.html"}},
+        {"depth 1: the pages it links to and their pictures", 1,
+         {"index.html", "bg.gif", "pic.jpg", "frame.html", "a.html", "a.gif", "dir/index.html", "sub/b.html",
+          "doc.txt"}},
+    };
+    for (const auto& c : cases) {
+        CrawlFixture f;
+        MakeSite(f);
+        REQUIRE_SERVER(f);
+        auto prj = f.Project("P", Prj("\tGraphMax=" + std::to_string(c.graphMax) + "\n", Record("@ORIGIN@/")));
+        auto run = f.Run({"--crawl", prj});
+        EXPECT_EQ(run.exitCode, 0) << c.intent << run.err;
+        EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", c.files)) << c.intent;
+    }
+}
+
+TEST(CrawlEndToEnd, CrawlRangesAndExtensionFilters)
+{
+    struct Case {
+        const char* intent;
+        std::string options;
+        std::string start;
+        Files files;
+    } cases[] = {
+        {"range 0 stays in the start directory", "", "/sub/b.html", {"sub/b.html", "sub/c.html"}},
+        {"range 1 may climb to other directories", "\tPilotArea=UpperDir\n", "/sub/b.html",
+         {"sub/b.html", "sub/c.html", "a.html", "a.gif"}},
+        {"a download filter without txt drops the text file", "\tUseExtFilter=1\n\tDLNoExt=1\n\tExtHtml=\"html\"\n",
+         "/", {"index.html", "a.html", "dir/index.html", "sub/b.html", "frame.html"}},
+        {"an exclusion filter drops pictures", "\tUseUVExtFilter=1\n\tUVExtImage=\"gif;jpg\"\n", "/",
+         {"index.html", "a.html", "dir/index.html", "sub/b.html", "frame.html", "doc.txt"}},
+    };
+    for (const auto& c : cases) {
+        CrawlFixture f;
+        MakeSite(f);
+        REQUIRE_SERVER(f);
+        auto prj = f.Project("P", Prj("\tGraphMax=1\n" + c.options, Record("@ORIGIN@" + c.start)));
+        auto run = f.Run({"--crawl", prj});
+        EXPECT_EQ(run.exitCode, 0) << c.intent << run.err;
+        EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", c.files)) << c.intent;
+    }
+}
+
+TEST(CrawlEndToEnd, ForbiddenAndSelectedItems)
+{
+    CrawlFixture f;
+    MakeSite(f);
+    REQUIRE_SERVER(f);
+    auto prj = f.Project("P", Prj("\tGraphMax=0\n", Record("@ORIGIN@/a.html", "\tPilotType=Selected\n")
+                                                        + Record("@ORIGIN@/sub/b.html")
+                                                        + Record("@ORIGIN@/dir/", "\tPilotType=Forbidden\n")));
+    auto selected = f.Run({"--crawl", prj, "--selected"});
+    EXPECT_EQ(selected.exitCode, 0) << selected.err;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"a.html", "a.gif"}));
+    auto all = f.Run({"--crawl", prj});
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"a.html", "a.gif", "sub/b.html"}));
+    EXPECT_EQ(f.CountRequests("GET /dir/"), 0);
+}
+
+TEST(CrawlEndToEnd, RedirectsAndLocalisedLinks)
+{
+    CrawlFixture f;
+    MakeSite(f);
+    f.Page("moved/index.html", "");
+    REQUIRE_SERVER(f, false,
+                   "    location = /old.html { return 302 /a.html; }\n"
+                   "    location = /oldpic.jpg { return 302 /pic.jpg; }\n");
+    f.Page("index.html", std::string(kTop) + "<a href=\"old.html\">old</a><img src=\"oldpic.jpg\">");
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const Files files = f.MirrorFiles();
+    // nginx's own 301 for the directory without "/" leaves no redirect page
+    // in the directory's way; the 302 of a page leaves one; a picture's
+    // redirect leaves one with ".html" appended and is not followed.
+    EXPECT_TRUE(files.count("P/127.0.0.1/dir/index.html"));
+    EXPECT_FALSE(files.count("P/127.0.0.1/dir.html"));
+    EXPECT_TRUE(files.count("P/127.0.0.1/old.html")) << ::testing::PrintToString(files) << run.out;
+    EXPECT_TRUE(files.count("P/127.0.0.1/oldpic.jpg.html"));
+    EXPECT_NE(f.MirrorFile("P/127.0.0.1/oldpic.jpg.html").find("Requested object is moved"), std::string::npos);
+    const std::string top = f.MirrorFile("P/127.0.0.1/index.html");
+    EXPECT_NE(top.find("href=\"a.html\""), std::string::npos) << top;
+    EXPECT_NE(top.find("href=\"dir/index.html\""), std::string::npos) << top;
+    EXPECT_NE(top.find("href=\"" + f.origin() + "/missing.html\""), std::string::npos) << top;
+    const std::string old = f.MirrorFile("P/127.0.0.1/old.html");
+    EXPECT_NE(old.find("href=\"a.html\""), std::string::npos) << old << run.out << run.err;
+}
+
+TEST(CrawlEndToEnd, FailuresAreRetriedAndCounted)
+{
+    CrawlFixture f;
+    f.Page("index.html", "<a href=\"missing.html\">x</a>");
+    REQUIRE_SERVER(f);
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n\tDLoadRetry=2\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(f.CountRequests("GET /missing.html"), 3);
+    EXPECT_EQ(run.counters, "detected=2 retries=2 visited=1 failed=3 html=1 modified=1");
+}
+
+TEST(CrawlEndToEnd, RobotsTxtAllowsRefusesOrIsMissing)
+{
+    struct Case {
+        const char* intent;
+        const char* robots; // nullptr: none on the server
+        Files files;
+    } cases[] = {
+        {"allowing", "User-agent: *\r\nDisallow: /private\r\n", {"index.html", "a.html", "robots.txt"}},
+        {"refusing", "User-agent: *\r\nDisallow: /a\r\n", {"index.html", "robots.txt"}},
+        {"missing: the generated allow-all file", nullptr, {"index.html", "a.html", "robots.txt"}},
+    };
+    for (const auto& c : cases) {
+        CrawlFixture f;
+        f.Page("index.html", "<a href=\"a.html\">a</a>");
+        f.Page("a.html", "a");
+        if (c.robots)
+            f.Page("robots.txt", c.robots);
+        REQUIRE_SERVER(f);
+        auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@ORIGIN@/")));
+        auto run = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}});
+        EXPECT_EQ(run.exitCode, 0) << c.intent << run.err;
+        EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", c.files)) << c.intent;
+        EXPECT_EQ(f.CountRequests("GET /robots.txt"), 1) << c.intent;
+        if (!c.robots)
+            EXPECT_EQ(f.MirrorFile("P/127.0.0.1/robots.txt"),
+                      "#Robots.txt\r\n#Generated by Ormbrook\r\n#Allow all access\r\n");
+    }
+}
+
+TEST(CrawlEndToEnd, SecondCrawlAsksConditionallyAndFetchesOnlyWhatChanged)
+{
+    for (bool before : {true, false}) {
+        CrawlFixture f;
+        MakeSite(f);
+        REQUIRE_SERVER(f, before);
+        auto prj = f.Project("P", Prj("\tGraphMax=1\n\tRenewalType=ModifiedFile\n", Record("@ORIGIN@/")));
+        ASSERT_EQ(f.Run({"--crawl", prj}).exitCode, 0);
+        const size_t first = f.Requests().size();
+        // A file changed on the server after it was saved.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        f.Page("a.gif", "GIF89a-changed", true);
+        auto run = f.Run({"--crawl", prj});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        auto requests = f.Requests();
+        int notModified = 0;
+        for (size_t i = first; i < requests.size(); ++i)
+            notModified += requests[i].rfind("304 ", 0) == 0;
+        if (before)
+            EXPECT_GE(notModified, 5) << "nginx with if_modified_since before";
+        else
+            EXPECT_EQ(notModified, 0) << "nginx answers 304 only for the exact date";
+        EXPECT_EQ(f.MirrorFile("P/127.0.0.1/a.gif"), "GIF89a-changed");
+    }
+}
+
+TEST(CrawlEndToEnd, InterruptedCrawlResumesToTheSameMirror)
+{
+    std::set<std::string> whole;
+    std::map<std::string, std::string> wholeBytes;
+    {
+        CrawlFixture f;
+        MakeSite(f);
+        REQUIRE_SERVER(f);
+        auto prj = f.Project("P", Prj("\tGraphMax=3\n", Record("@ORIGIN@/")));
+        ASSERT_EQ(f.Run({"--crawl", prj}).exitCode, 0);
+        whole = f.MirrorFiles();
+        for (const auto& file : whole)
+            wholeBytes[file] = f.MirrorFile(file);
+    }
+    CrawlFixture f;
+    MakeSite(f);
+    REQUIRE_SERVER(f);
+    auto prj = f.Project("P", Prj("\tGraphMax=3\n", Record("@ORIGIN@/")));
+    auto stopped = f.RunAndInterrupt({"--crawl", prj}, {}, 3);
+    EXPECT_EQ(stopped.exitCode, 3) << stopped.err;
+    auto resumed = f.Run({"--crawl", prj});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(f.MirrorFiles(), whole);
+    for (const auto& file : whole) {
+        std::string bytes = f.MirrorFile(file);
+        // Links to a file that was not there yet at the first rewrite may
+        // stay absolute; everything else is the same.
+        EXPECT_EQ(bytes.size() > 0, wholeBytes[file].size() > 0) << file;
+    }
+}
+
+TEST(CrawlEndToEnd, WrongUsageAndUnreadableProjects)
+{
+    CrawlFixture f;
+    EXPECT_EQ(f.Run({"--crawl"}).exitCode, 2);
+    EXPECT_EQ(f.Run({"--crawl", "/nonexistent/P.prj"}).exitCode, 1);
+    auto bad = f.Project("Bad", "Record { URL=");
+    auto run = f.Run({"--crawl", bad});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(run.err.empty());
+}

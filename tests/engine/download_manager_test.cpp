@@ -1,0 +1,147 @@
+// The manager's counting: five downloads at once, the sixth only after a
+// slot has ended, a duplicate attached to the busy slot sharing its
+// outcome, and a stop that puts the running entries back.
+
+#include "common/messages.h"
+#include "crawl/crawl_project.h"
+#include "crawl/project_item.h"
+#include "crawl/settings.h"
+#include "engine/download_manager.h"
+#include "engine/download_records.h"
+#include "support/event_loop.h"
+#include "support/scratch_dir.h"
+#include "support/script_server.h"
+
+#include <gtest/gtest.h>
+
+using namespace ormbrook;
+using namespace ormbrook::test;
+
+namespace {
+
+class StatusRecorder : public MessageTarget {
+public:
+    std::vector<uint32_t> messages;
+    std::vector<int> contactingSlots;
+    QPointer<QObject> manager;
+    bool over = false;
+
+    int Count(uint32_t message) const { return static_cast<int>(std::count(messages.begin(), messages.end(), message)); }
+    // Position of the n-th occurrence (0-based) of a message, or -1.
+    int IndexOf(uint32_t message, int n) const
+    {
+        for (size_t i = 0; i < messages.size(); ++i)
+            if (messages[i] == message && n-- == 0)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+protected:
+    void OnMessage(uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record) override
+    {
+        messages.push_back(message);
+        if (auto* m = dynamic_cast<ManagerRecord*>(record.get())) {
+            manager = m->manager;
+            PostMessage(manager, MsgManagerStart);
+        }
+        if (auto* s = dynamic_cast<SlotUrlRecord*>(record.get()))
+            contactingSlots.push_back(s->slot);
+        if (message == MsgStatusCrawlOver)
+            over = true;
+    }
+};
+
+// A crawl of some start URLs, run on the test's own thread.
+class ManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        settings = std::make_unique<AppSettings>(scratch.file("settings.ini"), scratch.path() + "program");
+        settings->LoadSettings();
+        settings->SetByName("MirrorDir", scratch.path() + "mirror/");
+        root = ProjectItem::NewRoot("P");
+        root->GraphMax = 0;
+    }
+
+    void AddRecord(const std::string& url) { AppendChild(*root, ProjectItem::NewRecord(url)); }
+
+    void StartCrawl()
+    {
+        project = std::make_unique<CrawlProject>(settings->values().MirrorDir, "P");
+        project->root = root.get();
+        project->mirrorLock = &mirrorLock;
+        ASSERT_EQ(project->OpenQueues(nullptr), CrawlProject::OpenResult::Ok);
+        CrawlRequestRecord request;
+        request.statusWindow = &status;
+        request.project = project.get();
+        request.settings = settings.get();
+        CreateManagerFor(std::make_unique<CrawlRequestRecord>(request));
+    }
+
+    std::string Url(const ScriptServer& server, const std::string& path)
+    {
+        return "http://127.0.0.1:" + std::to_string(server.port()) + path;
+    }
+
+    ScratchDir scratch;
+    EventWindowScope window;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<ProjectItem> root;
+    QMutex mirrorLock;
+    std::unique_ptr<CrawlProject> project;
+    StatusRecorder status;
+};
+
+const char kReply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nbody";
+
+} // namespace
+
+TEST_F(ManagerTest, FiveAtOnceTheSixthAfterASlotHasEnded)
+{
+    ScriptServer server({ReadHead(), Pause(400), Send(kReply), Close()});
+    for (int i = 0; i < 6; ++i)
+        AddRecord(Url(server, "/p" + std::to_string(i) + ".txt"));
+    StartCrawl();
+    ASSERT_TRUE(RunUntil([&] { return server.Connections() >= 5; }, 5000));
+    RunFor(150);
+    EXPECT_EQ(server.Connections(), 5u);
+    EXPECT_EQ(status.Count(MsgStatusContacting), 5);
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
+    EXPECT_EQ(server.Connections(), 6u);
+    EXPECT_EQ(status.Count(MsgStatusVisited), 6);
+    // The sixth download was started only after the first slot reported its end.
+    EXPECT_LT(status.IndexOf(MsgStatusSlotDone, 0), status.IndexOf(MsgStatusContacting, 5));
+    // ... and on the slot that had become free.
+    EXPECT_EQ(status.contactingSlots.size(), 6u);
+    EXPECT_EQ(status.Count(MsgStatusCrawlOver), 1);
+    EXPECT_TRUE(project->urlQueue.IsEmpty());
+}
+
+TEST_F(ManagerTest, ADuplicateIsAttachedAndSharesTheOutcome)
+{
+    ScriptServer server({ReadHead(), Pause(300), Send(kReply), Close()});
+    AddRecord(Url(server, "/same.txt"));
+    AddRecord(Url(server, "/same.txt"));
+    StartCrawl();
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
+    EXPECT_EQ(server.Connections(), 1u);
+    EXPECT_EQ(status.Count(MsgStatusVisited), 2);
+    EXPECT_EQ(status.Count(MsgStatusSlotDone), 1);
+}
+
+TEST_F(ManagerTest, StopPutsRunningEntriesBackAndEndsOnce)
+{
+    ScriptServer server({ReadHead(), KeepOpen(5000)});
+    for (int i = 0; i < 3; ++i)
+        AddRecord(Url(server, "/s" + std::to_string(i) + ".txt"));
+    StartCrawl();
+    ASSERT_TRUE(RunUntil([&] { return server.Connections() >= 3; }, 5000));
+    PostMessage(status.manager, MsgManagerStop);
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 5000));
+    RunFor(50);
+    EXPECT_EQ(status.Count(MsgStatusCrawlOver), 1);
+    int queued = 0;
+    project->urlQueue.ForEach([&](const QueueEntry&) { ++queued; });
+    EXPECT_EQ(queued, 3);
+    EXPECT_EQ(status.Count(MsgStatusVisited), 0);
+}

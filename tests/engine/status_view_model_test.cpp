@@ -1,0 +1,71 @@
+#include "engine/status_view_model.h"
+
+#include <gtest/gtest.h>
+
+using namespace ormbrook;
+
+TEST(StatusViewModel, SlotRowFollowsOneDownload)
+{
+    StatusViewModel model;
+    model.Contacting(2, "http://site/a.html");
+    EXPECT_EQ(model.row(2).bytes, "Contacting");
+    model.Connected(2);
+    EXPECT_EQ(model.row(2).bytes, "Connected");
+    model.HeadRead(2, 200);
+    EXPECT_EQ(model.row(2).size, "200");
+    EXPECT_EQ(model.row(2).percent, "0");
+    model.Progress(2, 200, 50);
+    EXPECT_EQ(model.row(2).bytes, "50");
+    EXPECT_EQ(model.row(2).percent, "25");
+    EXPECT_EQ(model.row(2).bar, 25);
+    model.SlotDone(2, true);
+    EXPECT_EQ(model.row(2).bytes, "Complete");
+    EXPECT_EQ(model.row(2).url, "http://site/a.html");
+}
+
+TEST(StatusViewModel, UnknownLengthShowsUnknownAndNoPercent)
+{
+    StatusViewModel model;
+    model.HeadRead(0, -1);
+    EXPECT_EQ(model.row(0).size, "Unknown");
+    EXPECT_EQ(model.row(0).percent, "Unknown");
+    model.Progress(0, -1, 4096);
+    EXPECT_EQ(model.row(0).bytes, "4096");
+    EXPECT_EQ(model.row(0).percent, "Unknown");
+}
+
+TEST(StatusViewModel, LargeBodiesDoNotOverflowThePercentage)
+{
+    StatusViewModel model;
+    model.HeadRead(1, 2000000000);
+    model.Progress(1, 2000000000, 1000000000);
+    EXPECT_EQ(model.row(1).percent, "50");
+}
+
+TEST(StatusViewModel, SlotsOutsideTheTableAreIgnored)
+{
+    StatusViewModel model;
+    model.Contacting(5, "x");
+    model.Contacting(-1, "x");
+    model.SlotDone(99, true);
+    for (int i = 0; i < StatusViewModel::kRows; ++i)
+        EXPECT_EQ(model.row(i).url, "");
+}
+
+TEST(StatusViewModel, CountersAndTheirLine)
+{
+    StatusViewModel model;
+    model.CountDetected();
+    model.CountDetected();
+    model.CountRetry();
+    model.CountVisited();
+    model.CountFailed();
+    model.CountHtmlDetected();
+    model.CountHtmlDetected();
+    model.CountHtmlModified();
+    EXPECT_EQ(model.counters().localizePercent, 50);
+    EXPECT_EQ(model.CounterLine(), "detected=2 retries=1 visited=1 failed=1 html=2 modified=1");
+    model.Clear();
+    EXPECT_EQ(model.CounterLine(), "detected=0 retries=0 visited=0 failed=0 html=0 modified=0");
+    EXPECT_EQ(model.row(0).size, "0");
+}

@@ -1,0 +1,74 @@
+#pragma once
+// End-to-end crawl fixture: a site generated into a temporary folder, served
+// by nginx on loopback, a project file, and qry run as its own process with
+// a private settings store and mirror. Tests declare the pages, the project
+// and the settings, then look at the mirror and at what nginx was asked.
+
+#include "support/nginx_server.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ormbrook::test {
+
+struct QryRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    // The counter line that ends standard output.
+    std::string counters;
+};
+
+class CrawlFixture {
+public:
+    CrawlFixture();
+    ~CrawlFixture();
+
+    // Writes a file of the site (path relative to the site root). Its
+    // modification time is a fixed day in the past, so that no date a crawl
+    // takes can coincide with it by chance; `changedNow` dates it now.
+    void Page(const std::string& path, const std::string& body, bool changedNow = false);
+    bool StartServer(bool ifModifiedSinceBefore = false, const std::string& extraConfig = {});
+
+    // "http://127.0.0.1:<port>"
+    std::string origin() const { return server_.origin(); }
+    // The origin with the port dropped, as the mirror names the host.
+    std::string host() const { return "127.0.0.1"; }
+
+    // Writes the project file "<name>.prj" with the text, where every
+    // "@ORIGIN@" becomes the server's origin.
+    std::string Project(const std::string& name, std::string text);
+
+    // Runs qry with the arguments (after "qry"); the mirror root and any
+    // --set lines come from settings.
+    QryRun Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& settings = {});
+    // Starts qry and sends SIGINT after the server has answered `requests`
+    // requests; returns when qry has ended.
+    QryRun RunAndInterrupt(const std::vector<std::string>& args, const std::map<std::string, std::string>& settings,
+                           int requests);
+
+    const std::string& mirrorRoot() const { return mirror_; }
+    // Every file below the mirror root, relative to it, without the queue files.
+    std::set<std::string> MirrorFiles() const;
+    std::string MirrorFile(const std::string& relative) const;
+    // The request lines nginx logged, "$status $request".
+    std::vector<std::string> Requests() const;
+    int CountRequests(const std::string& requestLineStart) const;
+
+    const std::string& siteRoot() const { return site_; }
+
+private:
+    std::vector<std::string> Command(const std::vector<std::string>& args,
+                                     const std::map<std::string, std::string>& settings) const;
+
+    std::string dir_;
+    std::string site_;
+    std::string mirror_;
+    NginxServer server_;
+};
+
+std::string QryPath();
+
+} // namespace ormbrook::test

@@ -1,0 +1,186 @@
+#include "support/nginx_server.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace ormbrook::test {
+
+namespace {
+
+const char kNginx[] = "/usr/sbin/nginx";
+
+int FreeLoopbackPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool Accepts(int port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool NginxServer::Available()
+{
+    return ::access(kNginx, X_OK) == 0;
+}
+
+NginxServer::~NginxServer()
+{
+    Stop();
+}
+
+std::string NginxServer::origin() const
+{
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+bool NginxServer::Start(const Options& options)
+{
+    Stop();
+    if (!Available()) {
+        lastError_ = "nginx is not installed (scripts/setup.sh installs it)";
+        return false;
+    }
+    char pattern[] = "/tmp/ormbrook-nginx-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        lastError_ = "cannot make a temporary folder";
+        return false;
+    }
+    dir_ = pattern;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all | std::filesystem::perms::group_exec
+                                           | std::filesystem::perms::others_exec);
+
+    // A port picked here may be taken by someone else before nginx binds it;
+    // a few attempts make that race harmless.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = FreeLoopbackPort();
+        std::ostringstream conf;
+        if (::geteuid() == 0)
+            conf << "user root root;\n";
+        conf << "worker_processes 1;\n"
+             << "pid " << dir_ << "/nginx.pid;\n"
+             << "error_log " << dir_ << "/error.log;\n"
+             << "events { worker_connections 256; }\n"
+             << "http {\n"
+             << "  include /etc/nginx/mime.types;\n"
+             << "  default_type application/octet-stream;\n"
+             << "  log_format plain '$status $request';\n"
+             << "  access_log " << dir_ << "/access.log plain;\n"
+             << "  client_body_temp_path " << dir_ << "/body;\n"
+             << "  proxy_temp_path " << dir_ << "/proxy;\n"
+             << "  fastcgi_temp_path " << dir_ << "/fastcgi;\n"
+             << "  uwsgi_temp_path " << dir_ << "/uwsgi;\n"
+             << "  scgi_temp_path " << dir_ << "/scgi;\n"
+             << "  keepalive_timeout 0;\n"
+             << "  etag off;\n"
+             << (options.ifModifiedSinceBefore ? "  if_modified_since before;\n" : "  if_modified_since exact;\n")
+             << "  server {\n"
+             << "    listen 127.0.0.1:" << port_ << ";\n"
+             << "    server_name localhost;\n"
+             << "    root " << options.root << ";\n"
+             << options.extraServerConfig << "\n"
+             << "  }\n"
+             << "}\n";
+        std::string confPath = dir_ + "/nginx.conf";
+        std::ofstream(confPath) << conf.str();
+
+        std::string prefix = dir_ + "/";
+        const char* argv[] = {kNginx, "-p", prefix.c_str(), "-c", confPath.c_str(), "-g", "daemon off;", nullptr};
+        pid_t pid = -1;
+        if (::posix_spawn(&pid, kNginx, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+            lastError_ = "cannot start nginx";
+            return false;
+        }
+        pid_ = pid;
+        for (int wait = 0; wait < 200; ++wait) {
+            if (Accepts(port_))
+                return true;
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    std::ifstream log(dir_ + "/error.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    lastError_ = "nginx did not start: " + text.str();
+    return false;
+}
+
+void NginxServer::Stop()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGQUIT);
+        int status = 0;
+        for (int wait = 0; wait < 300; ++wait) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    if (!dir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+        dir_.clear();
+    }
+}
+
+std::string NginxServer::AccessLog() const
+{
+    std::ifstream log(dir_ + "/access.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    return text.str();
+}
+
+} // namespace ormbrook::test
