@@ -161,6 +161,31 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
     return Dispatch::Handled;
 }
 
+bool CrawlDriver::FirstQueuedWith(const std::string& folderPath, const std::string& recordUrl,
+                                  const std::string& url, int32_t budget)
+{
+    // Pages link to the same few pages over and over; a link that was queued
+    // before in this crawl with as much depth left would only be found local
+    // and skipped at its step. Hashes keep the memory small for a large
+    // frontier (the frontier itself stays on disk).
+    uint64_t hash = 14695981039346656037ull;
+    auto mix = [&hash](const std::string& text) {
+        for (unsigned char c : text)
+            hash = (hash ^ c) * 1099511628211ull;
+        hash = (hash ^ 0xff) * 1099511628211ull;
+    };
+    mix(folderPath);
+    mix(recordUrl);
+    mix(url);
+    auto [it, inserted] = queuedBudget_.try_emplace(hash, budget);
+    if (inserted)
+        return true;
+    if (budget <= it->second)
+        return false;
+    it->second = budget;
+    return true;
+}
+
 bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
 {
     // A page reached again is scanned again only when it now has more depth
@@ -402,6 +427,8 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
             continue;
         const int32_t depth = entry.depth + (AddsLevel(ref.kind) ? 1 : 0);
         if (depth > entry.maxDepth)
+            continue;
+        if (!FirstQueuedWith(entry.folderPath, entry.recordUrl, link.url(), entry.maxDepth - depth))
             continue;
         QueueEntry next;
         next.reservedA = entry.reservedA;
