@@ -300,17 +300,19 @@ void CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     if (outcome.entries.empty())
         return;
     const QueueEntry& first = outcome.entries.front();
-    // A store that fails (a name too long for the file system, a directory
-    // that can't be made) loses that one file; the links are still collected
-    // from the temporary file.
-    for (const QueueEntry& entry : outcome.entries)
-        context_.mirror->StoreDownload(entry.url, entry.folderPath, outcome.temporaryFile);
+    // Every entry attached to one download has the same URL and folder, so
+    // one file takes it. A store that fails (a name too long for the file
+    // system, a directory that can't be made) loses that one file; the links
+    // are still collected from the temporary file.
+    std::string stored;
+    if (context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) != MirrorResult::Ok)
+        stored = outcome.temporaryFile;
 
     if (IsHtml(outcome, url)) {
         AppendToLocalise(first);
         std::vector<LinkRef> links;
         std::optional<std::string> title;
-        scanner_.CollectLinks(url.url(), outcome.temporaryFile, links, title);
+        scanner_.CollectLinks(url.url(), stored, links, title);
         for (const QueueEntry& entry : outcome.entries) {
             if (title && entry.url == entry.recordUrl)
                 host_.TitleFound(entry.folderPath, entry.recordUrl, *title);
