@@ -34,6 +34,7 @@ public:
 
     // "http://127.0.0.1:<port>"
     std::string origin() const { return server_.origin(); }
+    int port() const { return server_.port(); }
     // The origin with the port dropped, as the mirror names the host.
     std::string host() const { return "127.0.0.1"; }
 
