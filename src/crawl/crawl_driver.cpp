@@ -38,6 +38,18 @@ std::string FileDate(const std::string& path)
     return FormatHttpDate(static_cast<int64_t>(info.st_mtime));
 }
 
+// Records the depth left for a key; true when it is more than any before.
+template <typename Map, typename Key> bool RaiseBudget(Map& budgets, const Key& key, int32_t budget)
+{
+    auto [it, inserted] = budgets.try_emplace(key, budget);
+    if (inserted)
+        return true;
+    if (budget <= it->second)
+        return false;
+    it->second = budget;
+    return true;
+}
+
 } // namespace
 
 CrawlDriver::CrawlDriver(CrawlContext context, CrawlHost& host) : context_(context), host_(host) {}
@@ -177,13 +189,7 @@ bool CrawlDriver::FirstQueuedWith(const std::string& folderPath, const std::stri
     mix(folderPath);
     mix(recordUrl);
     mix(url);
-    auto [it, inserted] = queuedBudget_.try_emplace(hash, budget);
-    if (inserted)
-        return true;
-    if (budget <= it->second)
-        return false;
-    it->second = budget;
-    return true;
+    return RaiseBudget(queuedBudget_, hash, budget);
 }
 
 bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
@@ -191,14 +197,7 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
     // A page reached again is scanned again only when it now has more depth
     // left than at its last scan; so rescans can't go round in circles.
     const std::string key = entry.folderPath + '\n' + entry.recordUrl + '\n' + entry.url;
-    const int32_t budget = entry.maxDepth - entry.depth;
-    auto [it, inserted] = scanBudget_.try_emplace(key, budget);
-    if (inserted)
-        return true;
-    if (budget <= it->second)
-        return false;
-    it->second = budget;
-    return true;
+    return RaiseBudget(scanBudget_, key, entry.maxDepth - entry.depth);
 }
 
 void CrawlDriver::StartEntry(QueueEntry entry, bool conditional)
@@ -316,9 +315,7 @@ void CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
         for (const QueueEntry& entry : outcome.entries) {
             if (title && entry.url == entry.recordUrl)
                 host_.TitleFound(entry.folderPath, entry.recordUrl, *title);
-            const std::string key = entry.folderPath + '\n' + entry.recordUrl + '\n' + entry.url;
-            scanBudget_[key] = std::max(scanBudget_.count(key) ? scanBudget_[key] : INT32_MIN,
-                                        entry.maxDepth - entry.depth);
+            ShouldRescan(entry); // a download is this crawl's first scan of the page
             QueueLinks(entry, links, *context_.urlQueue);
         }
     } else if (url.fileKind() == FileKindJpeg) {
