@@ -1,6 +1,7 @@
 // qry: the Ormbrook download engine. Headless verbs run on a QCoreApplication.
 #include "shell/command_line.h"
 #include "shell/headless_crawl.h"
+#include "shell/headless_saved_data.h"
 
 #include <QCoreApplication>
 
@@ -29,6 +30,10 @@ int main(int argc, char** argv)
         return 0;
     case CommandVerb::Crawl:
         return RunHeadlessCrawl(line);
+    case CommandVerb::DeleteSaved:
+    case CommandVerb::CopySaved:
+    case CommandVerb::MoveSaved:
+        return RunHeadlessSavedData(line);
     default:
         std::fprintf(stderr, "qry: this verb is not available yet\n%s", kUsageText);
         return ExitUsage;
