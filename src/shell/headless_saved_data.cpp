@@ -28,9 +28,12 @@ bool ConfirmDelete(std::FILE* in, std::FILE* out)
     if (!std::fgets(buffer, sizeof buffer, in))
         return false;
     std::string answer;
-    for (const char* c = buffer; *c && *c != '\n' && *c != '\r'; ++c)
-        if (!std::isspace(static_cast<unsigned char>(*c)))
-            answer.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*c))));
+    for (const char* c = buffer; *c; ++c)
+        answer.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*c))));
+    const size_t first = answer.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return false;
+    answer = answer.substr(first, answer.find_last_not_of(" \t\r\n") - first + 1);
     return answer == "y" || answer == "yes";
 }
 
