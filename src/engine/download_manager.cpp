@@ -241,7 +241,11 @@ void DLManager::BeginSavedDataJob(const SavedDataJobRecord& request)
     job_ = std::make_unique<SavedDataOperation>(
         SavedDataContext{project_.root, &settings_, &project_.mirror, project_.title, project_.mirrorLock},
         [this](uint32_t message, const std::string& text) { Report(message, text); });
-    if (!job_->Begin(request.kind, *request.item, request.destination).empty()) {
+    const std::string refusal = job_->Begin(request.kind, *request.item, request.destination);
+    if (!refusal.empty()) {
+        // The view shows why, and counts the job as failed.
+        Report(MsgStatusCurrentUrl, refusal);
+        Report(MsgStatusFailed, {});
         state_ = Done;
         Finish();
         return;

@@ -162,4 +162,10 @@ TEST(SavedDataEndToEnd, RefusalsTouchNothing)
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.intent << ": " << run.err;
         EXPECT_EQ(f.MirrorFiles(), saved) << c.intent;
     }
+    // Work lists that can't be opened: the job doesn't begin, and says why.
+    fs::create_directories(f.mirrorRoot() + "P/P.det");
+    auto blocked = f.Run({"--move-saved", item, f.mirrorRoot() + "../out", prj});
+    EXPECT_EQ(blocked.exitCode, 1);
+    EXPECT_NE(blocked.err.find("P.det"), std::string::npos) << blocked.err;
+    EXPECT_EQ(f.MirrorFiles(), saved);
 }
