@@ -20,7 +20,7 @@
 
 #include <functional>
 #include <memory>
-#include <set>
+#include <map>
 #include <string>
 
 namespace ormbrook {
