@@ -114,6 +114,11 @@ void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
     }
 }
 
+void CrawlDriver::PrepareAdmission()
+{
+    forbidden_ = ForbiddenPrefixes(*context_.root);
+}
+
 std::optional<QueueEntry> CrawlDriver::NextEntry()
 {
     if (useRobots_) {

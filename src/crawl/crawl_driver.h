@@ -136,6 +136,10 @@ public:
     bool useRobots() const { return useRobots_; }
     size_t pendingCount() const { return pending_.size(); }
 
+    // Loads the forbidden prefixes for link admission without beginning a
+    // crawl (the saved-data jobs walk records with the same admission).
+    void PrepareAdmission();
+
     // Rescan of a stored page without a download: its links are queued as if
     // it had just been fetched. Also used by the saved-data jobs, with their
     // own work queue.
