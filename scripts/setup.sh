@@ -11,12 +11,15 @@ set -euo pipefail
 #   libxml2-dev          benchmark only: the HTML parser the link scanner is compared with
 #   nginx-light          end-to-end tests serve generated sites with it
 #   curl                 benchmark only: transfer speed comparison
+#   wget, wget2, httrack benchmark only: the crawlers the crawl is measured against
+#   time, bc             benchmark only: measuring and the ratios
 #   clang, libclang-rt   libFuzzer harnesses (fuzz preset)
 packages=(
   g++ cmake ninja-build git pkg-config ccache
   qt6-base-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev
   nginx-light curl
+  wget wget2 httrack time bc
   clang libclang-rt-14-dev
 )
 

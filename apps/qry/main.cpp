@@ -1,6 +1,8 @@
 // qry: the Ormbrook download engine. Headless verbs run on a QCoreApplication.
 #include "shell/command_line.h"
 #include "shell/headless_crawl.h"
+#include "shell/headless_saved_data.h"
+#include "shell/headless_scheduler.h"
 
 #include <QCoreApplication>
 
@@ -29,8 +31,16 @@ int main(int argc, char** argv)
         return 0;
     case CommandVerb::Crawl:
         return RunHeadlessCrawl(line);
-    default:
-        std::fprintf(stderr, "qry: this verb is not available yet\n%s", kUsageText);
-        return ExitUsage;
+    case CommandVerb::Scheduler:
+        return RunHeadlessScheduler(line);
+    case CommandVerb::DeleteSaved:
+    case CommandVerb::CopySaved:
+    case CommandVerb::MoveSaved:
+        return RunHeadlessSavedData(line);
+    case CommandVerb::Desktop:
+        break;
     }
+    // The windows (tray, project windows) come with the desktop build.
+    std::fprintf(stderr, "qry: this build has no desktop program; use one of the verbs below\n%s", kUsageText);
+    return ExitUsage;
 }

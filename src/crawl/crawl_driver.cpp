@@ -38,6 +38,18 @@ std::string FileDate(const std::string& path)
     return FormatHttpDate(static_cast<int64_t>(info.st_mtime));
 }
 
+// Records the depth left for a key; true when it is more than any before.
+template <typename Map, typename Key> bool RaiseBudget(Map& budgets, const Key& key, int32_t budget)
+{
+    auto [it, inserted] = budgets.try_emplace(key, budget);
+    if (inserted)
+        return true;
+    if (budget <= it->second)
+        return false;
+    it->second = budget;
+    return true;
+}
+
 } // namespace
 
 CrawlDriver::CrawlDriver(CrawlContext context, CrawlHost& host) : context_(context), host_(host) {}
@@ -102,6 +114,11 @@ void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
     }
 }
 
+void CrawlDriver::PrepareAdmission()
+{
+    forbidden_ = ForbiddenPrefixes(*context_.root);
+}
+
 std::optional<QueueEntry> CrawlDriver::NextEntry()
 {
     if (useRobots_) {
@@ -161,19 +178,31 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
     return Dispatch::Handled;
 }
 
+bool CrawlDriver::FirstQueuedWith(const std::string& folderPath, const std::string& recordUrl,
+                                  const std::string& url, int32_t budget)
+{
+    // Pages link to the same few pages over and over; a link that was queued
+    // before in this crawl with as much depth left would only be found local
+    // and skipped at its step. Hashes keep the memory small for a large
+    // frontier (the frontier itself stays on disk).
+    uint64_t hash = 14695981039346656037ull;
+    auto mix = [&hash](const std::string& text) {
+        for (unsigned char c : text)
+            hash = (hash ^ c) * 1099511628211ull;
+        hash = (hash ^ 0xff) * 1099511628211ull;
+    };
+    mix(folderPath);
+    mix(recordUrl);
+    mix(url);
+    return RaiseBudget(queuedBudget_, hash, budget);
+}
+
 bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
 {
     // A page reached again is scanned again only when it now has more depth
     // left than at its last scan; so rescans can't go round in circles.
     const std::string key = entry.folderPath + '\n' + entry.recordUrl + '\n' + entry.url;
-    const int32_t budget = entry.maxDepth - entry.depth;
-    auto [it, inserted] = scanBudget_.try_emplace(key, budget);
-    if (inserted)
-        return true;
-    if (budget <= it->second)
-        return false;
-    it->second = budget;
-    return true;
+    return RaiseBudget(scanBudget_, key, entry.maxDepth - entry.depth);
 }
 
 void CrawlDriver::StartEntry(QueueEntry entry, bool conditional)
@@ -275,23 +304,23 @@ void CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     if (outcome.entries.empty())
         return;
     const QueueEntry& first = outcome.entries.front();
-    // A store that fails (a name too long for the file system, a directory
-    // that can't be made) loses that one file; the links are still collected
-    // from the temporary file.
-    for (const QueueEntry& entry : outcome.entries)
-        context_.mirror->StoreDownload(entry.url, entry.folderPath, outcome.temporaryFile);
+    // Every entry attached to one download has the same URL and folder, so
+    // one file takes it. A store that fails (a name too long for the file
+    // system, a directory that can't be made) loses that one file; the links
+    // are still collected from the temporary file.
+    std::string stored;
+    if (context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) != MirrorResult::Ok)
+        stored = outcome.temporaryFile;
 
     if (IsHtml(outcome, url)) {
         AppendToLocalise(first);
         std::vector<LinkRef> links;
         std::optional<std::string> title;
-        scanner_.CollectLinks(url.url(), outcome.temporaryFile, links, title);
+        scanner_.CollectLinks(url.url(), stored, links, title);
         for (const QueueEntry& entry : outcome.entries) {
             if (title && entry.url == entry.recordUrl)
                 host_.TitleFound(entry.folderPath, entry.recordUrl, *title);
-            const std::string key = entry.folderPath + '\n' + entry.recordUrl + '\n' + entry.url;
-            scanBudget_[key] = std::max(scanBudget_.count(key) ? scanBudget_[key] : INT32_MIN,
-                                        entry.maxDepth - entry.depth);
+            ShouldRescan(entry); // a download is this crawl's first scan of the page
             QueueLinks(entry, links, *context_.urlQueue);
         }
     } else if (url.fileKind() == FileKindJpeg) {
@@ -402,6 +431,8 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
             continue;
         const int32_t depth = entry.depth + (AddsLevel(ref.kind) ? 1 : 0);
         if (depth > entry.maxDepth)
+            continue;
+        if (!FirstQueuedWith(entry.folderPath, entry.recordUrl, link.url(), entry.maxDepth - depth))
             continue;
         QueueEntry next;
         next.reservedA = entry.reservedA;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <unordered_map>
 #include <unordered_set>
 #include <string>
 #include <vector>
@@ -135,6 +136,10 @@ public:
     bool useRobots() const { return useRobots_; }
     size_t pendingCount() const { return pending_.size(); }
 
+    // Loads the forbidden prefixes for link admission without beginning a
+    // crawl (the saved-data jobs walk records with the same admission).
+    void PrepareAdmission();
+
     // Rescan of a stored page without a download: its links are queued as if
     // it had just been fetched. Also used by the saved-data jobs, with their
     // own work queue.
@@ -150,6 +155,10 @@ private:
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;
     bool ShouldRescan(const QueueEntry& entry);
+    // Whether a link is queued for the first time this crawl with this much
+    // depth left (and records that it is).
+    bool FirstQueuedWith(const std::string& folderPath, const std::string& recordUrl, const std::string& url,
+                         int32_t budget);
     CrawlTimeouts TimeoutsFor(const ProjectItem& record) const;
     ProjectItem* RecordOf(const QueueEntry& entry) const;
     void AppendToLocalise(const QueueEntry& entry);
@@ -166,6 +175,9 @@ private:
     std::map<std::string, int32_t> scanBudget_;
     // Folder and URL of every download that failed for good this crawl.
     std::unordered_set<std::string> failedThisCrawl_;
+    // Hash of folder, record and URL of every link queued this crawl, with
+    // the depth it had left then.
+    std::unordered_map<uint64_t, int32_t> queuedBudget_;
     CUrl scratch_;
     CHtmlScanner scanner_;
 };

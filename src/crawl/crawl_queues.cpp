@@ -46,6 +46,16 @@ std::optional<QueueEntry> EntryQueue::PopBack()
     return std::nullopt;
 }
 
+std::optional<QueueEntry> EntryQueue::PeekBack()
+{
+    while (auto record = file_.Last()) {
+        if (auto entry = DecodeQueueEntry(record->data(), record->size()))
+            return entry;
+        file_.PopBack();
+    }
+    return std::nullopt;
+}
+
 std::string QueuePath(const std::string& projectDirectory, const std::string& title, const char* suffix)
 {
     return projectDirectory + title + suffix;

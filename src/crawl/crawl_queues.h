@@ -34,6 +34,9 @@ public:
     // off the list so that the crawl goes on with the rest.
     std::optional<QueueEntry> PopFront();
     std::optional<QueueEntry> PopBack();
+    // The tail entry, left in place, so that work on it can be finished
+    // before it leaves the list (a record that doesn't decode is dropped).
+    std::optional<QueueEntry> PeekBack();
     bool IsEmpty() const { return !file_.valid() || file_.IsEmpty(); }
     bool Reset() { return file_.Reset(); }
     // Walks the list without changing it; fn(entry) for every record.

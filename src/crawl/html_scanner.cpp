@@ -352,11 +352,20 @@ private:
         if (value.empty() || value[0] == '#')
             return;
         // A link already rewritten to a local name ("[" for "%") resolves
-        // back to the URL it was made from.
+        // back to the URL it was made from. The local name of a URL with a
+        // query carries "[3f" where the "?" was; read as "%3f" it would name
+        // a file that no server has, so it becomes the "?" again.
         scratch_.assign(value);
-        for (char& c : scratch_) {
-            if (c == '[')
-                c = '%';
+        bool queryFound = false;
+        for (size_t i = 0; i < scratch_.size(); ++i) {
+            if (scratch_[i] != '[')
+                continue;
+            if (!queryFound && scratch_.compare(i, 3, "[3f") == 0) {
+                scratch_.replace(i, 3, "?");
+                queryFound = true;
+            } else {
+                scratch_[i] = '%';
+            }
         }
         if (std::optional<std::string> url = CUrl::ResolveLink(pageUrl_, scratch_))
             links_.push_back(LinkRef{std::move(*url), kind});

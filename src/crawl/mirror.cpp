@@ -375,6 +375,23 @@ MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folde
     return result;
 }
 
+MirrorResult CMirror::MoveDownload(std::string_view url, std::string_view folderPath,
+                                   const std::string& temporaryFile, std::string* storedAt) const
+{
+    std::string path;
+    MirrorResult prepared = PrepareLocalFile(url, folderPath, true, &path);
+    if (prepared != MirrorResult::Ok)
+        return prepared;
+    // A rename puts the complete file in place in one step; only when the
+    // download lies on another file system is it copied.
+    MirrorResult result = MirrorResult::Ok;
+    if (::rename(temporaryFile.c_str(), path.c_str()) != 0)
+        result = StoreDownload(url, folderPath, temporaryFile);
+    if (result == MirrorResult::Ok && storedAt)
+        *storedAt = path;
+    return result;
+}
+
 MirrorResult CMirror::Touch(std::string_view url, std::string_view folderPath) const
 {
     std::optional<std::string> local = LocalPath(url, folderPath);

@@ -81,6 +81,10 @@ public:
     // old file is replaced only once the copy is whole.
     MirrorResult StoreDownload(std::string_view url, std::string_view folderPath,
                                const std::string& temporaryFile) const;
+    // The same, taking the downloaded file itself (renamed into place when it
+    // lies on the mirror's file system). storedAt receives the local path.
+    MirrorResult MoveDownload(std::string_view url, std::string_view folderPath, const std::string& temporaryFile,
+                              std::string* storedAt) const;
     // Sets the local file's access and modification times to now.
     MirrorResult Touch(std::string_view url, std::string_view folderPath) const;
 

@@ -3,6 +3,7 @@
 #include "common/messages.h"
 #include "crawl/crawl_project.h"
 #include "crawl/project_item.h"
+#include "crawl/saved_data_job.h"
 #include "crawl/settings.h"
 
 namespace ormbrook {
@@ -109,6 +110,16 @@ void DLManager::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<Me
     case MsgManagerLocalize:
         ClosingStep();
         break;
+    case MsgManagerSavedDataJob:
+        if (auto* request = dynamic_cast<SavedDataJobRecord*>(record.get()))
+            BeginSavedDataJob(*request);
+        break;
+    case MsgManagerDeleteVisit:
+    case MsgManagerDeleteAct:
+    case MsgManagerCopyVisit:
+    case MsgManagerCopyAct:
+        SavedDataStep(message);
+        break;
     default:
         break;
     }
@@ -138,6 +149,10 @@ void DLManager::BeginCrawl()
 void DLManager::Stop()
 {
     stopRequested_ = true;
+    // A saved-data job has exactly one step message queued; that step
+    // sees the stop and finishes, keeping the job's lists for a rerun.
+    if (job_)
+        return;
     if (state_ == Starting) {
         if (dialled_ && dialup_)
             dialup_->HangUp(QPointer<QObject>(this));
@@ -214,6 +229,53 @@ void DLManager::ClosingStep()
         state_ = Done;
         Finish();
     }
+}
+
+void DLManager::BeginSavedDataJob(const SavedDataJobRecord& request)
+{
+    if (job_ || state_ != Starting || !request.item) {
+        Finish();
+        return;
+    }
+    state_ = Crawling;
+    job_ = std::make_unique<SavedDataOperation>(
+        SavedDataContext{project_.root, &settings_, &project_.mirror, project_.title, project_.mirrorLock},
+        [this](uint32_t message, const std::string& text) { Report(message, text); });
+    const std::string refusal = job_->Begin(request.kind, *request.item, request.destination);
+    if (!refusal.empty()) {
+        // The view shows why, and counts the job as failed.
+        Report(MsgStatusCurrentUrl, refusal);
+        Report(MsgStatusFailed, {});
+        state_ = Done;
+        Finish();
+        return;
+    }
+    Post(request.kind == SavedDataDelete ? MsgManagerDeleteVisit : MsgManagerCopyVisit);
+}
+
+void DLManager::SavedDataStep(uint32_t message)
+{
+    if (!job_ || finished_)
+        return;
+    if (stopRequested_) {
+        state_ = Done;
+        Finish();
+        return;
+    }
+    const bool visiting = message == MsgManagerDeleteVisit || message == MsgManagerCopyVisit;
+    const SavedDataOperation::Step step = visiting ? job_->VisitStep() : job_->ActStep();
+    if (step == SavedDataOperation::Step::More) {
+        Post(message);
+        return;
+    }
+    if (visiting && step == SavedDataOperation::Step::PassOver) {
+        Post(message + 1);
+        return;
+    }
+    if (step == SavedDataOperation::Step::PassOver)
+        job_->End();
+    state_ = Done;
+    Finish();
 }
 
 int DLManager::BusySlotFor(std::string_view urlKey, std::string_view folderPath) const

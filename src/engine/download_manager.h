@@ -18,6 +18,15 @@
 namespace ormbrook {
 
 struct CrawlProject;
+class SavedDataOperation;
+
+// MsgManagerSavedDataJob: a delete (0), copy (1) or move (2) of the files
+// saved for an item, run instead of a crawl.
+struct SavedDataJobRecord : MessageRecord {
+    int kind = 0;
+    ProjectItem* item = nullptr;
+    std::string destination;
+};
 
 // MsgEngineCreateManager: what a status view asks the engine thread for.
 struct CrawlRequestRecord : MessageRecord {
@@ -86,6 +95,8 @@ private:
     void StartPageOn(DLObj& slot);
     void Finish();
     void Post(uint32_t message);
+    void BeginSavedDataJob(const SavedDataJobRecord& request);
+    void SavedDataStep(uint32_t message);
 
     // CrawlHost
     int BusySlotFor(std::string_view urlKey, std::string_view folderPath) const override;
@@ -115,6 +126,7 @@ private:
     State state_ = Starting;
     bool dialled_ = false;
     bool finished_ = false;
+    std::unique_ptr<SavedDataOperation> job_;
 };
 
 // The engine thread's handling of MsgEngineCreateManager: makes a manager

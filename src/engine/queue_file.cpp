@@ -555,6 +555,17 @@ std::optional<std::vector<uint8_t>> CQueueFile::Next(uint32_t& position)
     return data;
 }
 
+std::optional<std::vector<uint8_t>> CQueueFile::Last()
+{
+    if (!valid_ || tailPrev_ == head())
+        return std::nullopt;
+    Block block;
+    std::vector<uint8_t> data;
+    if (!readBlock(tailPrev_, block, &data))
+        return std::nullopt;
+    return data;
+}
+
 bool CQueueFile::IsEmpty() const
 {
     return !valid_ || headNext_ == tail();

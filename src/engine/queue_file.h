@@ -84,6 +84,8 @@ public:
     // read; Next continues after it. Nothing at the end of the list.
     std::optional<std::vector<uint8_t>> First(uint32_t& position);
     std::optional<std::vector<uint8_t>> Next(uint32_t& position);
+    // The record at the tail, left in place.
+    std::optional<std::vector<uint8_t>> Last();
 
     bool IsEmpty() const;
     // Empties the queue and gives back its space.

@@ -91,7 +91,7 @@ void ConsoleStatusView::PrintSummary()
 {
     if (live_)
         Redraw();
-    std::fprintf(out_, "%s\n", model_.CounterLine().c_str());
+    std::fprintf(out_, "%s%s\n", prefix_.c_str(), model_.CounterLine().c_str());
     std::fflush(out_);
 }
 
@@ -127,7 +127,7 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
         if (auto* slot = dynamic_cast<SlotDoneRecord*>(r)) {
             model_.SlotDone(slot->slot, slot->success);
             if (!live_ && slot->slot >= 0 && slot->slot < StatusViewModel::kSlotRows) {
-                std::fprintf(out_, "%s %s\n", slot->success ? "Complete" : "Failed",
+                std::fprintf(out_, "%s%s %s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
                              model_.row(slot->slot).url.c_str());
                 std::fflush(out_);
             }

@@ -25,6 +25,9 @@ public:
     const StatusViewModel& model() const { return model_; }
     // Writes the final counter line (after the live table, if any).
     void PrintSummary();
+    // Put before every line written outside the live table, so that the
+    // lines of crawls running side by side can be told apart.
+    void SetLinePrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
     // The live table as text, for a terminal of the given width.
     static std::string RenderTable(const StatusViewModel& model, int width);
@@ -40,6 +43,7 @@ private:
     bool live_;
     bool dirty_ = false;
     int drawnLines_ = 0;
+    std::string prefix_;
     StatusViewModel model_;
 };
 

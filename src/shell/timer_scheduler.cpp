@@ -9,10 +9,10 @@ CTimerScheduler::CTimerScheduler(CTimerDoc& doc, CrawlLauncher& launcher, std::f
 {
 }
 
-void CTimerScheduler::StartScheduler(std::time_t now)
+void CTimerScheduler::StartScheduler(std::time_t now, int tickMs)
 {
     start_ = now;
-    tick_.start(kSchedulerTickMs, this);
+    tick_.start(tickMs, this);
 }
 
 void CTimerScheduler::StopScheduler() { tick_.stop(); }

@@ -31,8 +31,9 @@ public:
     // timerValid answers the master switch at each tick.
     CTimerScheduler(CTimerDoc& doc, CrawlLauncher& launcher, std::function<bool()> timerValid);
 
-    // Remembers the start time (for Interval timers) and starts the minute tick.
-    void StartScheduler(std::time_t now);
+    // Remembers the start time (for Interval timers) and starts the minute
+    // tick; a shorter tick is for tests that can't wait for real minutes.
+    void StartScheduler(std::time_t now, int tickMs = kSchedulerTickMs);
     void StopScheduler();
 
     // One look at the clock: fires every due entry, in list order. Returns the

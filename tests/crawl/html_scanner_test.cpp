@@ -213,7 +213,8 @@ TEST_F(RewriteTest, CollectAfterRewriteFindsTheSameUrls)
         "<html><title>T</title><body background=/bg.gif>"
         "<a href=q.html>q</a><a href='../c/here.html#p'>h</a><a href=\"/~u/x y.html\">u</a>"
         "<img src=\"http://other/i.jpg\"><frame src=sub/f.html><img src=\"http://third/a/b/c/d.gif\">"
-        "<area href=\"#local\"><a href=\"\">e</a><a href=\"../../index.html\">top</a></body></html>";
+        "<area href=\"#local\"><a href=\"\">e</a><a href=\"../../index.html\">top</a>"
+        "<a href=\"list.html?page=2&amp;x=%7e\">query</a></body></html>";
     const std::string page = "http://site/a/b/p.html";
     for (bool localizeAll : {false, true}) {
         SCOPED_TRACE(localizeAll);
@@ -221,7 +222,7 @@ TEST_F(RewriteTest, CollectAfterRewriteFindsTheSameUrls)
         std::vector<LinkRef> before, after;
         std::optional<std::string> title;
         ASSERT_TRUE(scanner.CollectLinksFromBytes(page, html, before, title));
-        ASSERT_EQ(before.size(), 8u);
+        ASSERT_EQ(before.size(), 9u);
         const std::string rewritten = Rewrite(html, localizeAll);
         ASSERT_NE(rewritten, html);
         ASSERT_TRUE(scanner.CollectLinksFromBytes(page, rewritten, after, title));

@@ -65,7 +65,7 @@ protected:
 
     void AddRecord(const std::string& url) { AppendChild(*root, ProjectItem::NewRecord(url)); }
 
-    void StartCrawl()
+    void StartCrawl(DialupConnector* dialup = nullptr)
     {
         project = std::make_unique<CrawlProject>(settings->values().MirrorDir, "P");
         project->root = root.get();
@@ -75,6 +75,7 @@ protected:
         request.statusWindow = &status;
         request.project = project.get();
         request.settings = settings.get();
+        request.dialup = dialup;
         CreateManagerFor(std::make_unique<CrawlRequestRecord>(request));
     }
 
@@ -144,4 +145,52 @@ TEST_F(ManagerTest, StopPutsRunningEntriesBackAndEndsOnce)
     project->urlQueue.ForEach([&](const QueueEntry&) { ++queued; });
     EXPECT_EQ(queued, 3);
     EXPECT_EQ(status.Count(MsgStatusVisited), 0);
+}
+
+namespace {
+
+class ScriptedDialup : public DialupConnector {
+public:
+    void Dial(const QPointer<QObject>& requester) override { requesters.push_back(requester); }
+    void HangUp(const QPointer<QObject>& requester) override { hungUp.push_back(requester); }
+    std::vector<QPointer<QObject>> requesters;
+    std::vector<QPointer<QObject>> hungUp;
+};
+
+} // namespace
+
+TEST_F(ManagerTest, WithAutoDialupNothingIsFetchedBeforeTheLineIsUp)
+{
+    ScriptServer server({ReadHead(), Send(kReply), Close()});
+    AddRecord(Url(server, "/d.txt"));
+    settings->SetByName("AutoDialup", "1");
+    ScriptedDialup dialup;
+    StartCrawl(&dialup);
+    ASSERT_TRUE(RunUntil([&] { return !dialup.requesters.empty(); }, 5000));
+    RunFor(200);
+    EXPECT_EQ(server.Connections(), 0u);
+    // Progress of the dialling changes nothing; the line coming up starts the crawl.
+    PostMessage(dialup.requesters[0], MsgDialupReply, kDialAuthenticate,
+                std::make_unique<DialupNotifyRecord>(kDialAuthenticate, 0));
+    RunFor(100);
+    EXPECT_EQ(server.Connections(), 0u);
+    PostMessage(dialup.requesters[0], MsgDialupReply, kDialConnected,
+                std::make_unique<DialupNotifyRecord>(kDialConnected, 0));
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
+    EXPECT_EQ(server.Connections(), 1u);
+    // The crawl gave the line back when its fetching was done.
+    EXPECT_EQ(dialup.hungUp.size(), 1u);
+}
+
+TEST_F(ManagerTest, AFailedDialEndsTheCrawlWithoutFetching)
+{
+    ScriptServer server({ReadHead(), Send(kReply), Close()});
+    AddRecord(Url(server, "/d.txt"));
+    settings->SetByName("AutoDialup", "1");
+    ScriptedDialup dialup;
+    StartCrawl(&dialup);
+    ASSERT_TRUE(RunUntil([&] { return !dialup.requesters.empty(); }, 5000));
+    PostMessage(dialup.requesters[0], MsgDialupReply, 0, std::make_unique<DialupNotifyRecord>(0, 676));
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 5000));
+    EXPECT_EQ(server.Connections(), 0u);
 }

@@ -139,7 +139,7 @@ Child Spawn(const std::vector<std::string>& command, const std::string& configHo
 
 // Reads both pipes until they close, calling tick() now and then; kills
 // the child after two minutes so that a hung crawl fails its test.
-QryRun Collect(Child child, const std::function<void()>& tick)
+QryRun Collect(Child child, const std::function<void(const std::string& out)>& tick)
 {
     QryRun run;
     QElapsedTimer timer;
@@ -167,7 +167,7 @@ QryRun Collect(Child child, const std::function<void()>& tick)
             }
         }
         if (tick)
-            tick();
+            tick(run.out);
     }
     int status = 0;
     ::waitpid(child.pid, &status, 0);
@@ -196,8 +196,24 @@ QryRun CrawlFixture::RunAndInterrupt(const std::vector<std::string>& args,
     if (child.pid < 0)
         return {};
     bool sent = false;
-    return Collect(child, [&] {
+    return Collect(child, [&](const std::string&) {
         if (!sent && static_cast<int>(Requests().size()) >= requests) {
+            ::kill(child.pid, SIGINT);
+            sent = true;
+        }
+    });
+}
+
+QryRun CrawlFixture::RunAndInterruptWhen(const std::vector<std::string>& args,
+                                         const std::map<std::string, std::string>& settings,
+                                         const std::function<bool(const std::string& out)>& when)
+{
+    Child child = Spawn(Command(args, settings), dir_ + "/config", dir_ + "/data");
+    if (child.pid < 0)
+        return {};
+    bool sent = false;
+    return Collect(child, [&](const std::string& out) {
+        if (!sent && when(out)) {
             ::kill(child.pid, SIGINT);
             sent = true;
         }

@@ -6,6 +6,7 @@
 
 #include "support/nginx_server.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -34,6 +35,7 @@ public:
 
     // "http://127.0.0.1:<port>"
     std::string origin() const { return server_.origin(); }
+    int port() const { return server_.port(); }
     // The origin with the port dropped, as the mirror names the host.
     std::string host() const { return "127.0.0.1"; }
 
@@ -48,6 +50,10 @@ public:
     // requests; returns when qry has ended.
     QryRun RunAndInterrupt(const std::vector<std::string>& args, const std::map<std::string, std::string>& settings,
                            int requests);
+    // Starts qry and sends SIGINT once `when` holds for its standard output
+    // so far (asked every few milliseconds); returns when qry has ended.
+    QryRun RunAndInterruptWhen(const std::vector<std::string>& args, const std::map<std::string, std::string>& settings,
+                               const std::function<bool(const std::string& out)>& when);
 
     const std::string& mirrorRoot() const { return mirror_; }
     // Every file below the mirror root, relative to it, without the queue files.
@@ -58,6 +64,8 @@ public:
     int CountRequests(const std::string& requestLineStart) const;
 
     const std::string& siteRoot() const { return site_; }
+    // The XDG_DATA_HOME qry runs with; its program folder is "Ormbrook" below.
+    std::string dataHome() const { return dir_ + "/data"; }
 
 private:
     std::vector<std::string> Command(const std::vector<std::string>& args,

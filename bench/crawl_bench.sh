@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Crawl benchmark: qry against GNU wget, Wget2 and HTTrack on the same
+# generated site served by nginx on loopback, in the same run.
+#   bench/crawl_bench.sh [DIRS] [PAGES_PER_DIR]     (default 40 x 50 = 2,000 pages)
+# Reports wall time, CPU time and peak memory of each, and the ratios; then a
+# second qry crawl of the unchanged site (nginx answering If-Modified-Since
+# for older dates too) against wget -N; then the peak memory of a crawl whose
+# frontier holds 100,000 URLs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+qry="$top/build/release/apps/qry"
+[ -x "$qry" ] || { echo "build first: scripts/build.sh release" >&2; exit 1; }
+for tool in wget wget2 httrack /usr/bin/time nginx; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh installs it)" >&2; exit 1; }
+done
+
+dirs=${1:-40} pages=${2:-50}
+work=$(mktemp -d /tmp/ormbrook-bench-XXXXXX)
+chmod 755 "$work"
+trap 'kill $(cat "$work/nginx.pid" 2>/dev/null) 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+bench/make_site.sh "$work/site" "$dirs" "$pages"
+chmod -R a+rX "$work/site"
+
+port=$((20000 + RANDOM % 30000))
+start_nginx() { # $1: exact|before
+  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null && sleep 0.5
+  user_line=""; [ "$(id -u)" -eq 0 ] && user_line="user root root;"
+  cat > "$work/nginx.conf" <<CONF
+$user_line
+worker_processes 2;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 1024; }
+http {
+  include /etc/nginx/mime.types;
+  access_log $work/access.log;
+  keepalive_timeout 0;
+  if_modified_since $1;
+  server { listen 127.0.0.1:$port; root $work/site; }
+}
+CONF
+  : > "$work/access.log"
+  nginx -p "$work/" -c "$work/nginx.conf"
+  sleep 0.3
+  origin="http://127.0.0.1:$port"
+}
+
+measure() { # name, command...  -> "name wall cpu maxrss_kb"
+  local name=$1; shift
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time.$name" "$@" >"$work/out.$name" 2>&1 || true
+  read -r wall user sys rss < <(tail -n 1 "$work/time.$name")
+  cpu=$(echo "$user + $sys" | bc -l)
+  requests=$(wc -l < "$work/access.log")
+  printf "%-8s wall %7.2f s  cpu %6.2f s  peak %7d kB  requests %6d\n" "$name" "$wall" "$cpu" "$rss" "$requests"
+  eval "wall_$name=$wall cpu_$name=$cpu rss_$name=$rss"
+}
+
+pages_total=$((dirs * pages + dirs + 1))
+echo "Site: $pages_total pages, served by nginx on loopback"
+start_nginx exact
+mkdir -p "$work/qry" "$work/cfg"
+printf 'ProjectDefault\n{\n\tGraphMax=10\n}\nRecord\n{\n\tURL="%s/"\n}\n' "$origin" > "$work/Bench.prj"
+export XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/cfg"
+measure qry "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry/"
+: > "$work/access.log"
+measure wget wget --mirror --convert-links --no-parent --no-http-keep-alive -q -P "$work/wget" "$origin/"
+: > "$work/access.log"
+measure wget2 wget2 --mirror --convert-links --no-parent --max-threads=5 --header="Connection: close" \
+  -q -P "$work/wget2" "$origin/"
+: > "$work/access.log"
+measure httrack httrack "$origin/" -O "$work/httrack" -c5 -%! -%c0 -A0 -q -I0 -s0
+
+ratio() { echo "scale=2; $1 / $2" | bc -l; }
+echo
+echo "pages/s: qry $(ratio $pages_total $wall_qry), wget2 $(ratio $pages_total $wall_wget2);" \
+     "qry/wget2 = $(ratio $wall_wget2 $wall_qry) (goal >= 2)"
+echo "CPU per page: qry/wget = $(ratio $cpu_qry $cpu_wget) (goal <= 0.5)"
+echo "peak memory: qry/httrack = $(ratio $rss_qry $rss_httrack) (goal <= 1)"
+
+# Links in the localised mirror: a relative link must name a file that is
+# there; an absolute link to the site is needless when its file is there.
+broken=0 needless=0
+while IFS= read -r -d '' page; do
+  dir=$(dirname "$page")
+  while IFS= read -r link; do
+    case "$link" in
+      "$origin"/*)
+        path=${link#"$origin"}; path=${path%%#*}
+        case "$path" in */) path="${path}index.html";; esac
+        [ -f "$work/qry/Bench/127.0.0.1$path" ] && needless=$((needless + 1)) ;;
+      http:*|https:*|mailto:*|\#*|"") ;;
+      *)
+        target=${link%%#*}
+        [ -e "$dir/$target" ] || broken=$((broken + 1)) ;;
+    esac
+  done < <(sed -E 's/<!--.*-->//g' "$page" | grep -oE '(href|src|background)="[^"]*"' | sed -E 's/^[a-z]+="(.*)"$/\1/')
+done < <(find "$work/qry/Bench" -name '*.html' -print0)
+echo "localised mirror: $broken broken relative links, $needless needlessly absolute links"
+
+echo
+echo "Second crawl of the unchanged site (if_modified_since before):"
+start_nginx before
+measure qry2 "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry/"
+answered304=$(grep -c '" 304 ' "$work/access.log" || true)
+total=$(wc -l < "$work/access.log")
+[ "$total" -gt 0 ] || total=1
+stored=$(grep -vc '" 404 ' "$work/access.log" || true)
+[ "$stored" -gt 0 ] || stored=1
+: > "$work/access.log"
+# wget answers a 304 without reading its local copy for links, so it would
+# stop at the start page; with HEAD requests first it walks the whole site.
+measure wgetN wget -N --no-if-modified-since -r -l inf --no-parent --no-http-keep-alive -q -P "$work/wget" "$origin/"
+echo "qry: $answered304 of $total requests answered 304 ($(ratio $((answered304 * 100)) $total)%;" \
+     "$(ratio $((answered304 * 100)) $stored)% of the requests for files that exist)," \
+     "time qry/wget -N = $(ratio $wall_qry2 $wall_wgetN) (goals: >= 95%, <= 0.5)"
+
+echo
+echo "A frontier of 100,000 URLs:"
+mkdir -p "$work/site/wide"
+awk -v out="$work/site/wide/index.html" 'BEGIN { for (i = 0; i < 100000; i++) printf "<a href=\"n%d.html\">%d</a>\n", i, i > out }'
+printf 'ProjectDefault\n{\n\tGraphMax=1\n\tDLoadRetry=0\n}\nRecord\n{\n\tURL="%s/wide/"\n}\n' "$origin" > "$work/Wide.prj"
+# Stop after the frontier is queued: the peak is reached while it is built.
+( sleep 20; pkill -INT -f "Wide.prj" ) &
+measure wide "$qry" --crawl "$work/Wide.prj" --set "MirrorDir=$work/wide/"
+echo "peak memory with 100,000 queued URLs: $((rss_wide / 1024)) MB (goal < 50 MB)"
