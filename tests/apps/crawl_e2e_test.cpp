@@ -156,6 +156,22 @@ TEST(CrawlEndToEnd, ForbiddenAndSelectedItems)
     EXPECT_EQ(f.CountRequests("GET /dir/"), 0);
 }
 
+TEST(CrawlEndToEnd, OneItemAndItsSubtree)
+{
+    CrawlFixture f;
+    MakeSite(f);
+    REQUIRE_SERVER(f);
+    auto prj = f.Project("P", Prj("\tGraphMax=0\n", "Folder=\"News\"\n{\n" + Record("@ORIGIN@/a.html") + "}\n"
+                                                        + Record("@ORIGIN@/sub/b.html")));
+    auto record = f.Run({"--crawl", prj, "--item", "P/News/" + f.origin() + "/a.html"});
+    EXPECT_EQ(record.exitCode, 0) << record.err;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/News/127.0.0.1/", {"a.html", "a.gif"}));
+    auto folder = f.Run({"--crawl", prj, "--item", "P"});
+    EXPECT_EQ(folder.exitCode, 0) << folder.err;
+    EXPECT_TRUE(f.MirrorFiles().count("P/127.0.0.1/sub/b.html"));
+    EXPECT_EQ(f.Run({"--crawl", prj, "--item", "P/Nowhere"}).exitCode, 2);
+}
+
 TEST(CrawlEndToEnd, RedirectsAndLocalisedLinks)
 {
     CrawlFixture f;
