@@ -493,10 +493,9 @@ private:
         std::optional<std::string> resolved = CUrl::ResolveLink(pageUrl_, old);
         if (!resolved)
             return std::string(old);
-        if (localizeAll_ || mirror_.LocalState(*resolved, folderPath_) == LocalFileExists) {
-            std::optional<std::string> local = mirror_.LocalPath(*resolved, folderPath_);
-            if (!local)
-                return std::string(old);
+        std::optional<std::string> local = localizeAll_ ? mirror_.LocalPath(*resolved, folderPath_)
+                                                        : mirror_.ExistingFile(*resolved, folderPath_);
+        if (local) {
             CUrl parsed;
             if (parsed.Parse(*resolved) && parsed.hasFragment()) {
                 *local += '#';
@@ -504,6 +503,8 @@ private:
             }
             return RelativePath(pageLocal_, *local);
         }
+        if (localizeAll_)
+            return std::string(old); // no local path can be made for it
         return resolved;
     }
 

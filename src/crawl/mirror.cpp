@@ -272,6 +272,22 @@ std::string CMirror::FolderDirectory(std::string_view folderPath) const
 
 std::optional<std::string> CMirror::LocalPath(std::string_view url, std::string_view folderPath) const
 {
+    bool mayNameDirectory = false;
+    std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
+    // http://site/dir names the same page as http://site/dir/ once the
+    // directory is in the mirror (servers answer the first with a redirect to
+    // the second): its file is the directory's index.html.
+    if (path && mayNameDirectory) {
+        struct stat info {};
+        if (::stat(path->c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            *path += "/index.html";
+    }
+    return path;
+}
+
+std::optional<std::string> CMirror::NamedPath(std::string_view url, std::string_view folderPath,
+                                              bool* mayNameDirectory) const
+{
     if (!rootUsable_)
         return std::nullopt;
     CUrl parsed;
@@ -293,14 +309,29 @@ std::optional<std::string> CMirror::LocalPath(std::string_view url, std::string_
     PercentToBracket(path, urlPart);
     if (CheckLevels(path, urlPart) == MirrorResult::NoLocalPath)
         return std::nullopt;
-    // http://site/dir names the same page as http://site/dir/ once the
-    // directory is in the mirror (servers answer the first with a redirect to
-    // the second): its file is the directory's index.html.
-    if (parsed.hasFileName() && !parsed.hasQuery()) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            path += "/index.html";
+    *mayNameDirectory = parsed.hasFileName() && !parsed.hasQuery();
+    return path;
+}
+
+std::optional<std::string> CMirror::ExistingFile(std::string_view url, std::string_view folderPath,
+                                                 struct stat* info) const
+{
+    // One look at the disk answers both where the file is and whether it is
+    // there (LocalPath and a stat would look twice).
+    bool mayNameDirectory = false;
+    std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
+    struct stat st {};
+    if (!path || ::stat(path->c_str(), &st) != 0)
+        return std::nullopt;
+    if (S_ISDIR(st.st_mode) && mayNameDirectory) {
+        *path += "/index.html";
+        if (::stat(path->c_str(), &st) != 0)
+            return std::nullopt;
     }
+    if (!S_ISREG(st.st_mode))
+        return std::nullopt;
+    if (info)
+        *info = st;
     return path;
 }
 
@@ -323,11 +354,7 @@ MirrorResult CMirror::PrepareLocalFile(std::string_view url, std::string_view fo
 
 LocalFileState CMirror::LocalState(std::string_view url, std::string_view folderPath) const
 {
-    std::optional<std::string> local = LocalPath(url, folderPath);
-    struct stat st;
-    if (local && ::stat(local->c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        return LocalFileExists;
-    return LocalFileUnknown;
+    return ExistingFile(url, folderPath) ? LocalFileExists : LocalFileUnknown;
 }
 
 bool FileModifiedAfter(const std::string& path, MirrorTime time)
@@ -342,8 +369,12 @@ bool FileModifiedAfter(const std::string& path, MirrorTime time)
 
 bool CMirror::SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const
 {
-    std::optional<std::string> local = LocalPath(url, folderPath);
-    return local && FileModifiedAfter(*local, time);
+    struct stat st {};
+    if (!ExistingFile(url, folderPath, &st))
+        return false;
+    MirrorTime modified(std::chrono::duration_cast<MirrorTime::duration>(
+        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    return modified > time;
 }
 
 MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folderPath,

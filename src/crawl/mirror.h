@@ -15,6 +15,8 @@
 #include "crawl/queue_entry.h"
 
 #include <chrono>
+
+struct stat;
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,6 +76,9 @@ public:
                                   std::string* path) const;
 
     LocalFileState LocalState(std::string_view url, std::string_view folderPath) const;
+    // The local path when a file is there (with its stat when asked for), else nothing.
+    std::optional<std::string> ExistingFile(std::string_view url, std::string_view folderPath,
+                                            struct stat* info = nullptr) const;
     // True when the local file exists and was last modified after time.
     bool SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const;
 
@@ -116,6 +121,12 @@ public:
     static MirrorResult WriteWhole(const std::string& path, std::string_view bytes);
 
 private:
+    // The local path as the URL names it, before looking at the disk;
+    // mayNameDirectory says whether a directory of that name stands for
+    // its index.html.
+    std::optional<std::string> NamedPath(std::string_view url, std::string_view folderPath,
+                                         bool* mayNameDirectory) const;
+
     bool rootUsable_ = false;
     std::string root_;
     std::string projectName_;
