@@ -247,7 +247,9 @@ void CrawlDriver::StartEntry(QueueEntry entry, bool conditional)
     }
     request.noCache = record->Effective(OptNoCache, app) != 0;
     request.entry = std::move(entry);
-    host_.StartDownload(std::move(request));
+    // An entry that could not be started waits at the head of the queue.
+    if (!host_.StartDownload(request))
+        context_.urlQueue->PushFront(request.entry);
 }
 
 bool CrawlDriver::IsHtml(const PageOutcome& outcome, const CUrl& url) const

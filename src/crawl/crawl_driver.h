@@ -78,8 +78,9 @@ public:
     virtual bool BusyWithHost(std::string_view host, std::string_view folderPath) const = 0;
     virtual bool RunningDownloads() const = 0;
     virtual void Attach(int slot, QueueEntry entry) = 0;
-    // Starts the request on the first idle slot.
-    virtual void StartDownload(DownloadRequest request) = 0;
+    // Starts the request on the first idle slot; false when it could not be
+    // started (the driver then puts the entry back).
+    virtual bool StartDownload(const DownloadRequest& request) = 0;
     // A status-view message (WM_USER+15 carries text).
     virtual void Report(uint32_t message, const std::string& text = {}) = 0;
     // The page of a record's own start URL told its title.

@@ -92,7 +92,8 @@ private:
     bool BusyWithHost(std::string_view, std::string_view) const override { return false; }
     bool RunningDownloads() const override { return false; }
     void Attach(int, QueueEntry) override {}
-    void StartDownload(DownloadRequest) override {}
+    // A job never downloads: nothing to start and nothing to put back.
+    bool StartDownload(const DownloadRequest&) override { return true; }
     void Report(uint32_t message, const std::string& text) override { report_(message, text); }
     void TitleFound(const std::string&, const std::string&, const std::string&) override {}
     void PictureStored(const QueueEntry&, const std::string&) override {}

@@ -304,28 +304,23 @@ void DLManager::Attach(int slot, QueueEntry entry)
         copy.release(); // the slot owns it now
 }
 
-void DLManager::StartDownload(DownloadRequest request)
+bool DLManager::StartDownload(const DownloadRequest& request)
 {
+    // Called from within a crawl step, under the mirror lock: a request that
+    // can't start is handed back to the driver, which requeues it.
     int index = -1;
     for (int i = 0; i < kSlots; ++i)
         if (slots_[static_cast<size_t>(i)]->free()) {
             index = i;
             break;
         }
-    if (index < 0) {
-        // No slot after all: the entry goes back to wait for one.
-        driver_.Requeue({request.entry});
-        return;
-    }
+    if (index < 0)
+        return false;
     DLObj& slot = *slots_[static_cast<size_t>(index)];
-    auto item = std::make_unique<QueueEntry>(std::move(request.entry));
+    auto item = std::make_unique<QueueEntry>(request.entry);
     if (!slot.Prepare(item.get(), statusWindow_, QPointer<QObject>(this), static_cast<int16_t>(index),
-                      project_.mirror.ProjectDirectory())) {
-        // Out of memory (or a URL that no longer parses): the entry is
-        // put back rather than lost.
-        driver_.Requeue({*item});
-        return;
-    }
+                      project_.mirror.ProjectDirectory()))
+        return false;
     const CrawlTimeouts& t = request.timeouts;
     slot.SetTimeouts(t.total, t.connection, t.reply, t.header, t.data, t.close);
     const SettingsValues& app = settings_.values();
@@ -346,6 +341,7 @@ void DLManager::StartDownload(DownloadRequest request)
         slot.StartRobots(0);
     else
         StartPageOn(slot);
+    return true;
 }
 
 void DLManager::StartPageOn(DLObj& slot)

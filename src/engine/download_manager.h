@@ -103,7 +103,7 @@ private:
     bool BusyWithHost(std::string_view host, std::string_view folderPath) const override;
     bool RunningDownloads() const override { return freeSlots_ < kSlots; }
     void Attach(int slot, QueueEntry entry) override;
-    void StartDownload(DownloadRequest request) override;
+    bool StartDownload(const DownloadRequest& request) override;
     void Report(uint32_t message, const std::string& text) override;
     void TitleFound(const std::string& folderPath, const std::string& recordUrl, const std::string& title) override;
     void PictureStored(const QueueEntry& entry, const std::string& localPath) override;
