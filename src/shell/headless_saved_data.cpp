@@ -4,7 +4,6 @@
 #include "crawl/project_item.h"
 #include "crawl/saved_data_job.h"
 #include "engine/download_manager.h"
-#include "platform/stop_signals.h"
 #include "shell/console_status_view.h"
 #include "shell/headless_crawl.h"
 #include "shell/headless_session.h"
@@ -88,36 +87,18 @@ int RunHeadlessSavedData(const CommandLine& line)
         return ExitCannotOpen;
 
     ConsoleStatusView view(stdout, ::isatty(::fileno(stdout)) == 1);
-    QPointer<QObject> manager;
-    bool stopped = false;
-    view.onManager = [&](const QPointer<QObject>& m) {
-        manager = m;
+    auto request = std::make_unique<CrawlRequestRecord>();
+    request->project = project->crawl.get();
+    request->settings = &session.settings();
+    // A stopped job stops between two entries and keeps its lists: running
+    // the same command again finishes it.
+    const bool stopped = session.RunJob(std::move(request), view, [&](const QPointer<QObject>& manager) {
         auto job = std::make_unique<SavedDataJobRecord>();
         job->kind = kind;
         job->item = item;
         job->destination = destination;
         PostMessage(manager, MsgManagerSavedDataJob, 0, std::move(job));
-        if (stopped)
-            PostMessage(manager, MsgManagerStop);
-    };
-    view.onCrawlOver = [] { QCoreApplication::exit(0); };
-    StopSignals stopSignals([&](int) {
-        // The job stops between two entries and keeps its lists: running the
-        // same command again finishes it.
-        if (stopped)
-            return;
-        stopped = true;
-        PostMessage(manager, MsgManagerStop);
     });
-
-    auto request = std::make_unique<CrawlRequestRecord>();
-    request->statusWindow = &view;
-    request->project = project->crawl.get();
-    request->settings = &session.settings();
-    PostMessage(&view, MsgStatusClear);
-    session.engine().Post(MsgEngineCreateManager, 0, std::move(request));
-
-    QCoreApplication::exec();
     view.PrintSummary();
     // A job counts a failure only when it could not begin at all (its work
     // lists could not be opened); the view's item row says why.

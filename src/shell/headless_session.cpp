@@ -3,6 +3,10 @@
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "engine/download_manager.h"
+#include "platform/stop_signals.h"
+#include "shell/console_status_view.h"
+
+#include <QCoreApplication>
 
 #include <cstdio>
 
@@ -61,6 +65,33 @@ std::unique_ptr<OpenedProject> HeadlessSession::OpenProject(const std::string& p
         return nullptr;
     }
     return project;
+}
+
+bool HeadlessSession::RunJob(std::unique_ptr<CrawlRequestRecord> request, ConsoleStatusView& view,
+                             const std::function<void(const QPointer<QObject>&)>& begin)
+{
+    QPointer<QObject> manager;
+    bool stopped = false;
+    view.onManager = [&](const QPointer<QObject>& m) {
+        manager = m;
+        begin(manager);
+        if (stopped)
+            PostMessage(manager, MsgManagerStop);
+    };
+    view.onCrawlOver = [] { QCoreApplication::exit(0); };
+    StopSignals stopSignals([&](int) {
+        // A second signal while the stop is under way changes nothing: the
+        // stop already keeps everything that is not done.
+        if (stopped)
+            return;
+        stopped = true;
+        PostMessage(manager, MsgManagerStop);
+    });
+    request->statusWindow = &view;
+    PostMessage(&view, MsgStatusClear);
+    engine_->Post(MsgEngineCreateManager, 0, std::move(request));
+    QCoreApplication::exec();
+    return stopped;
 }
 
 ProjectItem* FindItemByPath(ProjectItem& root, const std::string& path)

@@ -11,13 +11,17 @@
 #include "shell/command_line.h"
 
 #include <QMutex>
+#include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace ormbrook {
 
 class ProjectItem;
+class ConsoleStatusView;
+struct CrawlRequestRecord;
 
 // One project opened for crawling: its document and its work lists.
 struct OpenedProject {
@@ -42,6 +46,13 @@ public:
     // Opens a project for crawling; nothing (reason on standard error) when
     // the file can't be read or its work lists can't be opened.
     std::unique_ptr<OpenedProject> OpenProject(const std::string& path);
+
+    // Runs one job of a download manager to its end: posts the request to
+    // the engine, calls `begin` with the manager once it exists, and turns
+    // SIGINT or SIGTERM into the stop message (once). Returns whether a stop
+    // signal came.
+    bool RunJob(std::unique_ptr<CrawlRequestRecord> request, ConsoleStatusView& view,
+                const std::function<void(const QPointer<QObject>& manager)>& begin);
 
     AppSettings& settings() { return settings_; }
     QMutex& mirrorLock() { return mirrorLock_; }

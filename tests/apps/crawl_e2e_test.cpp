@@ -10,6 +10,8 @@
 #include <thread>
 
 using ormbrook::test::CrawlFixture;
+using ormbrook::test::Prefixed;
+using ormbrook::test::Record;
 using ormbrook::test::NginxServer;
 using Files = std::set<std::string>;
 
@@ -43,18 +45,6 @@ std::string Prj(const std::string& defaults, const std::string& records)
     return "ProjectDefault\n{\n" + defaults + "}\n" + records;
 }
 
-std::string Record(const std::string& url, const std::string& options = {})
-{
-    return "Record\n{\n\tURL=\"" + url + "\"\n" + options + "}\n";
-}
-
-Files Prefixed(const std::string& prefix, const Files& names)
-{
-    Files out;
-    for (const auto& n : names)
-        out.insert(prefix + n);
-    return out;
-}
 
 #define REQUIRE_SERVER(f, ...)                                                                                        \
     if (!NginxServer::Available())                                                                                    \

@@ -9,6 +9,8 @@
 #include <filesystem>
 
 using ormbrook::test::CrawlFixture;
+using ormbrook::test::Prefixed;
+using ormbrook::test::Record;
 using ormbrook::test::NginxServer;
 using Files = std::set<std::string>;
 
@@ -31,18 +33,6 @@ void MakeSite(CrawlFixture& f)
     f.Page("sub/c.html", "<html><body>c</body></html>");
 }
 
-std::string Record(const std::string& url, const std::string& options = {})
-{
-    return "Record\n{\n\tURL=\"" + url + "\"\n" + options + "}\n";
-}
-
-Files Prefixed(const std::string& prefix, const Files& names)
-{
-    Files out;
-    for (const auto& n : names)
-        out.insert(prefix + n);
-    return out;
-}
 
 Files TreeFiles(const std::string& root)
 {

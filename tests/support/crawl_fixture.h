@@ -79,4 +79,19 @@ private:
 
 std::string QryPath();
 
+// A Record block of a project file for the URL, with option lines.
+inline std::string Record(const std::string& url, const std::string& options = {})
+{
+    return "Record\n{\n\tURL=\"" + url + "\"\n" + options + "}\n";
+}
+
+// The names with a common prefix, as mirror paths are compared.
+inline std::set<std::string> Prefixed(const std::string& prefix, const std::set<std::string>& names)
+{
+    std::set<std::string> out;
+    for (const auto& n : names)
+        out.insert(prefix + n);
+    return out;
+}
+
 } // namespace ormbrook::test
