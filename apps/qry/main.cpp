@@ -12,6 +12,11 @@ using namespace ormbrook;
 
 int main(int argc, char** argv)
 {
+    // Qt's own poll loop wakes a thread once for any number of posted events;
+    // the GLib loop wakes it once per event, which costs a crawl thousands of
+    // system calls. Nothing here needs GLib's loop.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Nordvane");
     QCoreApplication::setApplicationName("Ormbrook");

@@ -21,11 +21,17 @@ bool CWSThread::StartUp()
 {
     if (init_.startUpError() != 0)
         return false;
-    return WSEventWindow::CreateEventWindow();
+    if (!WSEventWindow::CreateEventWindow())
+        return false;
+    // Downloads report every few kilobytes; the windows take those reports
+    // in batches instead of waking once per report.
+    MessageOutbox::EnableForThisThread();
+    return true;
 }
 
 void CWSThread::ShutDown()
 {
+    MessageOutbox::DisableForThisThread();
     WSEventWindow::DestroyEventWindow();
     SocketRegistry::Instance().Clear();
 }

@@ -46,6 +46,17 @@ bool MessageTarget::event(QEvent* e)
         OnMessage(m->message(), m->wParam(), m->TakeRecord());
         return true;
     }
+    if (e->type() == PostedBatch::EventType()) {
+        // A message may end this object; the rest of the batch is then
+        // dropped, as Qt drops the queued events of an object that is gone.
+        QPointer<MessageTarget> self(this);
+        for (PostedBatch::Item& item : static_cast<PostedBatch*>(e)->items()) {
+            if (!self)
+                break;
+            OnMessage(item.message, item.wParam, std::move(item.record));
+        }
+        return true;
+    }
     return QObject::event(e);
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace ormbrook {
 
@@ -40,5 +41,45 @@ private:
 // (and their records) with it. Returns whether the message was queued.
 bool PostMessage(const QPointer<QObject>& receiver, uint32_t message, uintptr_t wParam = 0,
                  std::unique_ptr<MessageRecord> record = nullptr);
+
+// Several messages for one receiver delivered as one event, in order. A
+// receiver that handles PostedMessage handles this too (MessageTarget does).
+class PostedBatch : public QEvent {
+public:
+    struct Item {
+        uint32_t message;
+        uintptr_t wParam;
+        std::unique_ptr<MessageRecord> record;
+    };
+    explicit PostedBatch(std::vector<Item> items);
+
+    static QEvent::Type EventType();
+
+    std::vector<Item>& items() { return items_; }
+
+private:
+    std::vector<Item> items_;
+};
+
+// A busy thread that reports to another thread (the engine thread to the
+// windows) would wake that thread once per message. With an outbox enabled,
+// PostMessage from this thread to receivers on other threads collects the
+// messages and delivers them in batches: when the thread is about to wait for
+// events, when the oldest collected message is kBatchAgeMs old, or on Flush.
+// Messages to receivers on this same thread are posted at once. Each
+// receiver still gets its messages in the order they were posted.
+class MessageOutbox {
+public:
+    static constexpr int kBatchAgeMs = 20;
+
+    // Turns batching on for the calling thread, which must run an event
+    // loop. Returns false when the thread has no event dispatcher yet.
+    static bool EnableForThisThread();
+    // Delivers what the calling thread collected and turns batching off
+    // (before the thread ends).
+    static void DisableForThisThread();
+    // Delivers what the calling thread collected now.
+    static void Flush();
+};
 
 } // namespace ormbrook

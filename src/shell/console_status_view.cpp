@@ -36,8 +36,9 @@ int TerminalWidth(std::FILE* out)
 ConsoleStatusView::ConsoleStatusView(std::FILE* out, bool live, QObject* parent)
     : MessageTarget(parent), out_(out), live_(live)
 {
-    if (live_)
-        SetTimer(kRedrawTimer, kRedrawMs);
+    // Live: the table is redrawn on this beat. Otherwise the finished URLs
+    // go out as lines, flushed on this beat rather than one write per line.
+    SetTimer(kRedrawTimer, kRedrawMs);
 }
 
 std::string ConsoleStatusView::RenderTable(const StatusViewModel& model, int width)
@@ -83,8 +84,14 @@ void ConsoleStatusView::Redraw()
 
 void ConsoleStatusView::OnTimer(int id)
 {
-    if (id == kRedrawTimer && dirty_)
+    if (id != kRedrawTimer)
+        return;
+    if (live_ && dirty_)
         Redraw();
+    if (!live_ && unflushed_) {
+        std::fflush(out_);
+        unflushed_ = false;
+    }
 }
 
 void ConsoleStatusView::PrintSummary()
@@ -93,6 +100,7 @@ void ConsoleStatusView::PrintSummary()
         Redraw();
     std::fprintf(out_, "%s%s\n", prefix_.c_str(), model_.CounterLine().c_str());
     std::fflush(out_);
+    unflushed_ = false;
 }
 
 void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record)
@@ -129,7 +137,7 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
             if (!live_ && slot->slot >= 0 && slot->slot < StatusViewModel::kSlotRows) {
                 std::fprintf(out_, "%s%s %s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
                              model_.row(slot->slot).url.c_str());
-                std::fflush(out_);
+                unflushed_ = true;
             }
         }
         break;

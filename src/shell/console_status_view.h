@@ -41,6 +41,7 @@ private:
 
     std::FILE* out_;
     bool live_;
+    bool unflushed_ = false;
     bool dirty_ = false;
     int drawnLines_ = 0;
     std::string prefix_;

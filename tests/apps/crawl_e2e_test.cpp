@@ -258,6 +258,16 @@ TEST(CrawlEndToEnd, SecondCrawlAsksConditionallyAndFetchesOnlyWhatChanged)
     }
 }
 
+// The site with one file that nginx sends slowly: a crawl of it lasts long
+// enough to be interrupted in the middle, however fast the rest goes.
+void MakeSiteWithSlowFile(CrawlFixture& f)
+{
+    MakeSite(f);
+    f.Page("sub/c.html", "<html><body>c <a href=\"../slow.txt\">slow</a></body></html>");
+    f.Page("slow.txt", std::string(48 * 1024, 's'));
+}
+const char kSlowFileConfig[] = "location = /slow.txt { limit_rate 32k; }";
+
 TEST(CrawlEndToEnd, InterruptedCrawlResumesToTheSameMirror)
 {
     std::set<std::string> whole;
@@ -265,8 +275,8 @@ TEST(CrawlEndToEnd, InterruptedCrawlResumesToTheSameMirror)
     std::string wholeOrigin;
     {
         CrawlFixture f;
-        MakeSite(f);
-        REQUIRE_SERVER(f);
+        MakeSiteWithSlowFile(f);
+        REQUIRE_SERVER(f, false, kSlowFileConfig);
         auto prj = f.Project("P", Prj("\tGraphMax=3\n", Record("@ORIGIN@/")));
         ASSERT_EQ(f.Run({"--crawl", prj}).exitCode, 0);
         whole = f.MirrorFiles();
@@ -275,14 +285,15 @@ TEST(CrawlEndToEnd, InterruptedCrawlResumesToTheSameMirror)
             wholeBytes[file] = f.MirrorFile(file);
     }
     CrawlFixture f;
-    MakeSite(f);
-    REQUIRE_SERVER(f);
+    MakeSiteWithSlowFile(f);
+    REQUIRE_SERVER(f, false, kSlowFileConfig);
     auto prj = f.Project("P", Prj("\tGraphMax=3\n", Record("@ORIGIN@/")));
     auto stopped = f.RunAndInterrupt({"--crawl", prj}, {}, 3);
     EXPECT_EQ(stopped.exitCode, 3) << stopped.err;
     auto resumed = f.Run({"--crawl", prj});
     EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
     EXPECT_EQ(f.MirrorFiles(), whole);
+    EXPECT_EQ(whole.count("P/127.0.0.1/slow.txt"), 1u);
     // Byte for byte, but for the server's port in the links left absolute.
     auto withoutOrigin = [](std::string bytes, const std::string& origin) {
         for (size_t at = bytes.find(origin); at != std::string::npos; at = bytes.find(origin, at))
