@@ -502,6 +502,9 @@ void CrawlDriver::BeginLocalise()
     QMutexLocker lock(context_.mirrorLock);
     context_.urlQueue->Reset();
     localiseStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
+    // Nothing but the rewrites below changes the tree from here on, and they
+    // only replace pages that are there.
+    context_.mirror->UseLookupMemo(&lookupMemo_);
 }
 
 bool CrawlDriver::LocaliseStep()
@@ -513,11 +516,15 @@ bool CrawlDriver::LocaliseStep()
     host_.Report(MsgStatusCurrentUrl, entry->url);
     CUrl url;
     ProjectItem* record = RecordOf(*entry);
-    if (url.Parse(entry->url) && context_.mirror->LocalState(entry->url, entry->folderPath) == LocalFileExists
-        && !context_.mirror->SavedAfter(entry->url, entry->folderPath, localiseStart_)) {
+    // One look at the page tells whether it is there and whether this phase
+    // already rewrote it (a page queued twice).
+    struct stat info {};
+    std::optional<std::string> local;
+    if (url.Parse(entry->url))
+        local = context_.mirror->ExistingFile(entry->url, entry->folderPath, &info);
+    if (local && !(ModifiedTimeOf(info) > localiseStart_)) {
         const bool localizeAll = record && record->EffectiveLocalizeLink(*context_.settings) == 1;
-        if (auto local = context_.mirror->LocalPath(entry->url, entry->folderPath))
-            scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll);
+        scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll);
     }
     host_.Report(MsgStatusHtmlModified);
     return true;
@@ -527,6 +534,15 @@ void CrawlDriver::EndLocalise()
 {
     QMutexLocker lock(context_.mirrorLock);
     context_.localiseQueue->Reset();
+    context_.mirror->UseLookupMemo(nullptr);
+}
+
+CrawlDriver::~CrawlDriver()
+{
+    // A crawl stopped while localising ends here.
+    QMutexLocker lock(context_.mirrorLock);
+    if (context_.mirror)
+        context_.mirror->UseLookupMemo(nullptr);
 }
 
 } // namespace ormbrook

@@ -101,6 +101,9 @@ struct CrawlContext {
 class CrawlDriver {
 public:
     CrawlDriver(CrawlContext context, CrawlHost& host);
+    ~CrawlDriver();
+    CrawlDriver(const CrawlDriver&) = delete;
+    CrawlDriver& operator=(const CrawlDriver&) = delete;
 
     // Builds the URL queue from the chosen subtree (the whole project when
     // startItem is null), or resumes the queues of an earlier crawl.
@@ -181,6 +184,7 @@ private:
     std::unordered_map<uint64_t, int32_t> queuedBudget_;
     CUrl scratch_;
     CHtmlScanner scanner_;
+    MirrorLookupMemo lookupMemo_;
 };
 
 // "Ormbrook/1.005.0"

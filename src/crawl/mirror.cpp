@@ -270,6 +270,38 @@ std::string CMirror::FolderDirectory(std::string_view folderPath) const
     return safe.empty() ? root_ : root_ + safe + "/";
 }
 
+std::optional<MirrorLookupMemo::Kind> MirrorLookupMemo::Find(const std::string& path) const
+{
+    auto it = kinds_.find(path);
+    if (it == kinds_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void MirrorLookupMemo::Remember(const std::string& path, Kind kind)
+{
+    if (kinds_.size() >= kMaxPaths)
+        kinds_.clear();
+    kinds_.emplace(path, kind);
+}
+
+MirrorLookupMemo::Kind CMirror::LookAt(const std::string& path) const
+{
+    if (memo_) {
+        if (std::optional<MirrorLookupMemo::Kind> known = memo_->Find(path))
+            return *known;
+    }
+    struct stat st {};
+    MirrorLookupMemo::Kind kind = MirrorLookupMemo::Missing;
+    if (::stat(path.c_str(), &st) == 0)
+        kind = S_ISREG(st.st_mode) ? MirrorLookupMemo::Regular
+             : S_ISDIR(st.st_mode) ? MirrorLookupMemo::Directory
+                                   : MirrorLookupMemo::Other;
+    if (memo_)
+        memo_->Remember(path, kind);
+    return kind;
+}
+
 std::optional<std::string> CMirror::LocalPath(std::string_view url, std::string_view folderPath) const
 {
     bool mayNameDirectory = false;
@@ -277,11 +309,8 @@ std::optional<std::string> CMirror::LocalPath(std::string_view url, std::string_
     // http://site/dir names the same page as http://site/dir/ once the
     // directory is in the mirror (servers answer the first with a redirect to
     // the second): its file is the directory's index.html.
-    if (path && mayNameDirectory) {
-        struct stat info {};
-        if (::stat(path->c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            *path += "/index.html";
-    }
+    if (path && mayNameDirectory && LookAt(*path) == MirrorLookupMemo::Directory)
+        *path += "/index.html";
     return path;
 }
 
@@ -320,8 +349,20 @@ std::optional<std::string> CMirror::ExistingFile(std::string_view url, std::stri
     // there (LocalPath and a stat would look twice).
     bool mayNameDirectory = false;
     std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
+    if (!path)
+        return std::nullopt;
+    if (!info) {
+        MirrorLookupMemo::Kind kind = LookAt(*path);
+        if (kind == MirrorLookupMemo::Directory && mayNameDirectory) {
+            *path += "/index.html";
+            kind = LookAt(*path);
+        }
+        if (kind != MirrorLookupMemo::Regular)
+            return std::nullopt;
+        return path;
+    }
     struct stat st {};
-    if (!path || ::stat(path->c_str(), &st) != 0)
+    if (::stat(path->c_str(), &st) != 0)
         return std::nullopt;
     if (S_ISDIR(st.st_mode) && mayNameDirectory) {
         *path += "/index.html";
@@ -357,14 +398,18 @@ LocalFileState CMirror::LocalState(std::string_view url, std::string_view folder
     return ExistingFile(url, folderPath) ? LocalFileExists : LocalFileUnknown;
 }
 
+MirrorTime ModifiedTimeOf(const struct stat& info)
+{
+    return MirrorTime(std::chrono::duration_cast<MirrorTime::duration>(
+        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+}
+
 bool FileModifiedAfter(const std::string& path, MirrorTime time)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    MirrorTime modified(std::chrono::duration_cast<MirrorTime::duration>(
-        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
-    return modified > time;
+    return ModifiedTimeOf(st) > time;
 }
 
 bool CMirror::SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const
@@ -372,9 +417,7 @@ bool CMirror::SavedAfter(std::string_view url, std::string_view folderPath, Mirr
     struct stat st {};
     if (!ExistingFile(url, folderPath, &st))
         return false;
-    MirrorTime modified(std::chrono::duration_cast<MirrorTime::duration>(
-        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
-    return modified > time;
+    return ModifiedTimeOf(st) > time;
 }
 
 MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folderPath,

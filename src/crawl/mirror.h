@@ -20,6 +20,7 @@ struct stat;
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace ormbrook {
 
@@ -53,6 +54,22 @@ MirrorTime MirrorBoundary(const std::string& directory);
 enum LocalFileState : int {
     LocalFileUnknown = 1,
     LocalFileExists = 4,
+};
+
+// What the disk said about the paths of a mirror, remembered while nothing
+// but the crawl's own rewrites changes the tree (the localise phase): a file
+// linked from every page is looked at once, not once per link. It holds a
+// bounded number of paths and starts over when full.
+class MirrorLookupMemo {
+public:
+    enum Kind : uint8_t { Missing, Regular, Directory, Other };
+    static constexpr size_t kMaxPaths = 16384;
+
+    std::optional<Kind> Find(const std::string& path) const;
+    void Remember(const std::string& path, Kind kind);
+
+private:
+    std::unordered_map<std::string, Kind> kinds_;
 };
 
 class CMirror {
@@ -120,7 +137,14 @@ public:
     // path must be a path this mirror made.
     static MirrorResult WriteWhole(const std::string& path, std::string_view bytes);
 
+    // While set, the look-ups behind LocalPath, LocalState and ExistingFile
+    // (without stat) answer from memo; the caller keeps it alive and takes it
+    // away (nullptr) before anything else writes to the tree.
+    void UseLookupMemo(MirrorLookupMemo* memo) const { memo_ = memo; }
+
 private:
+    MirrorLookupMemo::Kind LookAt(const std::string& path) const;
+
     // The local path as the URL names it, before looking at the disk;
     // mayNameDirectory says whether a directory of that name stands for
     // its index.html.
@@ -130,6 +154,7 @@ private:
     bool rootUsable_ = false;
     std::string root_;
     std::string projectName_;
+    mutable MirrorLookupMemo* memo_ = nullptr;
 };
 
 // A folder path made safe to append to the mirror root: empty levels are
@@ -141,6 +166,9 @@ std::string SafeFolderPath(std::string_view folderPath);
 // links are written after localisation: "../" for every level of the page
 // below the longest shared directory, then the rest of the target.
 std::string RelativePath(std::string_view pagePath, std::string_view targetPath);
+
+// A file's modification time from its stat.
+MirrorTime ModifiedTimeOf(const struct stat& info);
 
 // True when the file at path exists and was last modified after time.
 bool FileModifiedAfter(const std::string& path, MirrorTime time);
