@@ -65,6 +65,8 @@ void WSEventWindow::Unwatch(int fd)
     watched_.erase(it);
 }
 
+void WSEventWindow::ForgetClosing(int fd) { watched_.erase(fd); }
+
 int64_t WSEventWindow::WatchedEvents(int fd) const
 {
     auto it = watched_.find(fd);

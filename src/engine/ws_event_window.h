@@ -31,6 +31,9 @@ public:
     // descriptor of the same number is never delivered to the new one.
     bool Watch(int fd, uint32_t events);
     void Unwatch(int fd);
+    // The same for a socket that is about to be closed: closing takes it out
+    // of the epoll set, so only the book-keeping goes.
+    void ForgetClosing(int fd);
     // The events `fd` is watched for, or -1 when it is not watched.
     int64_t WatchedEvents(int fd) const;
 

@@ -5,6 +5,7 @@
 #include "platform/ws_error.h"
 
 #include <cerrno>
+#include <optional>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 
@@ -93,7 +94,9 @@ int CWSSocket::Receive(char* data, size_t& length)
 {
     const ssize_t r = SysCalls::Current().Recv(handle_, data, length);
     // Reading asks for the next data-to-read report, as in the model this
-    // layer keeps: one report per read, not one per wake-up.
+    // layer keeps: one report per read, not one per wake-up. The epoll set
+    // usually still holds the read interest (see OnSocketReady), so this
+    // costs no system call.
     if (!readArmed_ && state_ == Connected && !closeReported_) {
         readArmed_ = true;
         UpdateInterest();
@@ -114,7 +117,7 @@ int CWSSocket::Close()
         return 0;
     const int fd = handle_;
     if (WSEventWindow* window = WSEventWindow::Current())
-        window->Unwatch(fd);
+        window->ForgetClosing(fd);
     SocketRegistry::Instance().Unregister(fd, WSKindSocket);
     queue_.clear();
     handle_ = -1;
@@ -218,6 +221,11 @@ void CWSSocket::OnSocketReady(uint32_t events)
     }
     if (state_ != Connected || closeReported_)
         return;
+    // A read report leaves the read interest in the epoll set, since the
+    // listener nearly always reads at once and so asks for the next one.
+    // Only when readiness comes while no report is wanted is it taken out.
+    if ((events & EPOLLIN) && !readArmed_)
+        UpdateInterest();
 
     if ((events & EPOLLOUT) && !queue_.empty()) {
         if (!Drain())
@@ -232,16 +240,22 @@ void CWSSocket::OnSocketReady(uint32_t events)
         return;
     }
     const bool peerClosed = events & (EPOLLRDHUP | EPOLLHUP);
-    if (readArmed_ && (events & EPOLLIN) && !(peerClosed && BytesAvailable() == 0)) {
+    // Asked at most once per wake-up: after a close, is anything left?
+    std::optional<bool> drained;
+    auto nothingLeft = [&] {
+        if (!drained)
+            drained = BytesAvailable() == 0;
+        return *drained;
+    };
+    if (readArmed_ && (events & EPOLLIN) && !(peerClosed && nothingLeft())) {
         readArmed_ = false;
-        UpdateInterest();
         Report(SocketRead, 0);
         return;
     }
     // The close is reported once nothing is left to read, or at once when the
     // listener has stopped reading: it must not wait for a close that unread
     // data holds back.
-    if (peerClosed && (!readArmed_ || BytesAvailable() == 0)) {
+    if (peerClosed && (!readArmed_ || nothingLeft())) {
         closeReported_ = true;
         UpdateInterest();
         Report(SocketClosed, 0);
