@@ -318,7 +318,10 @@ void CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
         AppendToLocalise(first);
         std::vector<LinkRef> links;
         std::optional<std::string> title;
-        scanner_.CollectLinks(url.url(), stored, links, title);
+        if (outcome.body)
+            scanner_.CollectLinksFromBytes(url.url(), *outcome.body, links, title);
+        else
+            scanner_.CollectLinks(url.url(), stored, links, title);
         for (const QueueEntry& entry : outcome.entries) {
             if (title && entry.url == entry.recordUrl)
                 host_.TitleFound(entry.folderPath, entry.recordUrl, *title);

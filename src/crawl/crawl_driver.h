@@ -57,6 +57,7 @@ struct PageOutcome {
     bool announcedHtml = false;       // the reply said TEXT/HTML
     std::string location;             // LOCATION of a redirect
     std::string temporaryFile;        // where the body is
+    std::optional<std::string> body;  // the same bytes, when they were kept in memory
 };
 
 // The end of a robots.txt download.

@@ -172,6 +172,7 @@ void DLObj::Release()
     item_ = nullptr;
     robots_.reset();
     CloseTemp();
+    DropKeptBody();
     if (!tempPath_.empty())
         ::unlink(tempPath_.c_str());
 }
@@ -213,18 +214,43 @@ void DLObj::AppendChunk(const char* data, size_t count)
 {
     // The file stays open for the job; every chunk is in the file when its
     // progress message goes out. A failed write loses the chunk only.
-    if (!OpenTemp(false))
+    if (!OpenTemp(false)) {
+        DropKeptBody();
         return;
+    }
+    if (keepingBody_) {
+        if (keptBody_.size() + count <= kKeptBodyLimit)
+            keptBody_.append(data, count);
+        else
+            DropKeptBody();
+    }
     while (count > 0) {
         const ssize_t n = ::write(tempFd_, data, count);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            DropKeptBody(); // the file and the copy would differ
             return;
         }
         data += n;
         count -= size_t(n);
     }
+}
+
+void DLObj::DropKeptBody()
+{
+    keepingBody_ = false;
+    std::string().swap(keptBody_);
+}
+
+std::optional<std::string> DLObj::TakeKeptBody()
+{
+    if (!keepingBody_)
+        return std::nullopt;
+    keepingBody_ = false;
+    std::string body;
+    body.swap(keptBody_);
+    return body;
 }
 
 void DLObj::OnTransferEvent(CHttpTransfer* transfer, int code)
@@ -247,7 +273,8 @@ void DLObj::OnTransferEvent(CHttpTransfer* transfer, int code)
                     std::make_unique<SlotLengthRecord>(slot_, LengthForView(transfer->contentLength())));
         switch (page_->mode()) {
         case CHttpTransfer::ModeGet:
-            OpenTemp(true);
+            DropKeptBody();
+            keepingBody_ = OpenTemp(true);
             Arm(TimerData);
             break;
         case CHttpTransfer::ModeNotStarted:

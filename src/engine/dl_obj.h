@@ -11,6 +11,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,13 @@ public:
 
     void OnTransferEvent(CHttpTransfer* transfer, int code) override;
 
+    // The page's body as it went into the temporary file, kept in memory
+    // when it was no larger than kKeptBodyLimit and every write succeeded:
+    // the links of a page just fetched are read from here, not from disk.
+    // Taking it leaves nothing behind.
+    static constexpr size_t kKeptBodyLimit = 1024 * 1024;
+    std::optional<std::string> TakeKeptBody();
+
 protected:
     void OnTimer(int id) override;
 
@@ -79,6 +87,7 @@ private:
     bool OpenTemp(bool truncate);
     void CloseTemp();
     void AppendChunk(const char* data, size_t count);
+    void DropKeptBody();
 
     int16_t slot_ = 0;
     bool free_ = true;
@@ -93,6 +102,8 @@ private:
     std::unique_ptr<CHttpTransfer> robots_;
     std::unique_ptr<char[]> chunk_;
     int tempFd_ = -1;
+    std::string keptBody_;
+    bool keepingBody_ = false;
     int durations_[6] = {};
     bool proxyOn_ = false;
     std::string proxyName_;

@@ -373,6 +373,7 @@ void DLManager::PageOutcomeOf(int index, int result)
     outcome.announcedHtml = IsTextHtml(page->header());
     outcome.location = page->header().location();
     outcome.temporaryFile = slot.tempPath();
+    outcome.body = slot.TakeKeptBody();
     driver_.PageDone(outcome);
     EndSlot(index, result);
 }

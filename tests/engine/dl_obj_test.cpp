@@ -59,6 +59,7 @@ struct Outcome {
     int result = 0;
     bool fileExists = false;
     std::string file;
+    std::optional<std::string> kept;
 };
 
 class DLObjTest : public ::testing::Test {
@@ -83,6 +84,7 @@ protected:
         o.fileExists = f.exists();
         if (f.open(QIODevice::ReadOnly))
             o.file = f.readAll().toStdString();
+        o.kept = obj->TakeKeptBody();
         RunFor(20); // lets late status messages arrive
         return o;
     }
@@ -157,9 +159,29 @@ TEST_F(DLObjTest, EndsEachWayWithItsResultAndFile)
         else
             EXPECT_LT(o.file.size(), 500u);
         EXPECT_EQ(manager.msgs.size(), 1u) << "one outcome per job";
+        if (o.kept)
+            EXPECT_EQ(*o.kept, o.file) << "the copy in memory is the file";
+        else
+            EXPECT_TRUE(o.file.empty()) << "a body that was written is kept";
         obj->Release();
         EXPECT_FALSE(QFile::exists(QString::fromStdString(obj->tempPath()))) << "the slot removes its file";
         EXPECT_TRUE(obj->free());
+    }
+}
+
+TEST_F(DLObjTest, KeepsOnlyBodiesWithinTheLimitInMemory)
+{
+    for (size_t size : {DLObj::kKeptBodyLimit, DLObj::kKeptBodyLimit + 1}) {
+        SCOPED_TRACE(size);
+        const std::string body(size, 'k');
+        ScriptServer server({ReadHead(), Send(Head("HTTP/1.0 200 OK") + body), Close()});
+        manager.msgs.clear();
+        const Outcome o = RunPage(Url(server.port(), "/big.html"));
+        EXPECT_EQ(o.result, 2);
+        EXPECT_EQ(o.file.size(), size);
+        EXPECT_EQ(o.kept.has_value(), size <= DLObj::kKeptBodyLimit);
+        EXPECT_FALSE(obj->TakeKeptBody()) << "taken once";
+        obj->Release();
     }
 }
 
