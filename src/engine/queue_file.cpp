@@ -117,6 +117,7 @@ void CQueueFile::Close()
         ::close(fd_);
     fd_ = -1;
     valid_ = false;
+    forgetWindow();
 }
 
 bool CQueueFile::writeHeader()
@@ -139,6 +140,7 @@ bool CQueueFile::writeHeader()
         return false;
     // The header goes first: a crash before the cut leaves an empty list
     // followed by bytes nothing points at, which is a sound file.
+    forgetWindow();
     if (size_ > headerSize() && ::ftruncate(fd_, off_t(headerSize())) != 0)
         return fail(QueueFileWriteFailed, std::string("cannot shorten queue file: ") + std::strerror(errno));
     size_ = headerSize();
@@ -171,6 +173,13 @@ bool CQueueFile::writeAt(uint64_t offset, const void* data, size_t size)
     }
     if (offset + size > size_)
         size_ = offset + size;
+    // Written through: the bytes the window holds stay the file's bytes.
+    const uint64_t windowEnd = windowStart_ + window_.size();
+    if (offset < windowEnd && offset + size > windowStart_) {
+        const uint64_t from = std::max(offset, windowStart_);
+        const uint64_t to = std::min(offset + size, windowEnd);
+        std::memcpy(window_.data() + (from - windowStart_), p + (from - offset), size_t(to - from));
+    }
     return true;
 }
 
@@ -186,6 +195,14 @@ bool CQueueFile::readAt(uint64_t offset, void* data, size_t size) const
     if (fd_ < 0 || offset + size > size_)
         return false;
     uint8_t* p = static_cast<uint8_t*>(data);
+    // Records are mostly taken from the front in the order they were added,
+    // so one read of the window serves the next pops as well.
+    if (size <= kReadWindow && (offset < windowStart_ || offset + size > windowStart_ + window_.size()))
+        fillWindow(offset);
+    if (offset >= windowStart_ && offset + size <= windowStart_ + window_.size()) {
+        std::memcpy(p, window_.data() + (offset - windowStart_), size);
+        return true;
+    }
     size_t done = 0;
     while (done < size) {
         ssize_t r = ::pread(fd_, p + done, size - done, off_t(offset + done));
@@ -196,6 +213,29 @@ bool CQueueFile::readAt(uint64_t offset, void* data, size_t size) const
         done += size_t(r);
     }
     return true;
+}
+
+void CQueueFile::fillWindow(uint64_t offset) const
+{
+    const size_t want = size_t(std::min<uint64_t>(kReadWindow, size_ - offset));
+    window_.resize(want);
+    size_t got = 0;
+    while (got < want) {
+        ssize_t r = ::pread(fd_, window_.data() + got, want - got, off_t(offset + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += size_t(r);
+    }
+    window_.resize(got);
+    windowStart_ = offset;
+}
+
+void CQueueFile::forgetWindow()
+{
+    window_.clear();
+    windowStart_ = 0;
 }
 
 bool CQueueFile::readBlock(uint32_t offset, Block& block, std::vector<uint8_t>* data) const

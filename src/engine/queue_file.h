@@ -117,6 +117,8 @@ private:
     bool writeAt(uint64_t offset, const void* data, size_t size);
     bool writeLink(uint32_t at, uint32_t value);
     bool readAt(uint64_t offset, void* data, size_t size) const;
+    void fillWindow(uint64_t offset) const;
+    void forgetWindow();
     bool readBlock(uint32_t offset, Block& block, std::vector<uint8_t>* data) const;
     bool insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length);
     std::optional<std::vector<uint8_t>> remove(uint32_t block);
@@ -134,6 +136,11 @@ private:
     uint32_t headNext_ = 0; // first block, or the tail sentinel
     uint32_t tailPrev_ = 0; // last block, or the head sentinel
     int writeLimit_ = -1;
+    // A copy of the file's bytes from windowStart_, kept equal to the file by
+    // every write, that serves reads of records near the last one read.
+    static constexpr size_t kReadWindow = 16 * 1024;
+    mutable std::vector<uint8_t> window_;
+    mutable uint64_t windowStart_ = 0;
 };
 
 // The same queue for files that two threads share: each operation holds one
