@@ -53,7 +53,7 @@ bool DLObj::Prepare(QueueEntry* item, QPointer<QObject> statusWindow, QPointer<Q
         page_ = std::make_unique<CHttpTransfer>(this);
         robots_ = std::make_unique<CHttpTransfer>(this);
         if (!chunk_)
-            chunk_ = std::make_unique<char[]>(CHttpTransfer::kBodyChunk);
+            chunk_ = std::make_unique_for_overwrite<char[]>(CHttpTransfer::kBodyChunk);
     } catch (const std::bad_alloc&) {
         attached_.clear();
         page_.reset();

@@ -299,7 +299,7 @@ void CHttpTransfer::RunReadHead(int event)
     }
     // The body continues from what the head buffer holds beyond the head.
     if (!body_)
-        body_ = std::make_unique<char[]>(kBodyChunk);
+        body_ = std::make_unique_for_overwrite<char[]>(kBodyChunk);
     bodyCount_ = head_.Take(body_.get(), kBodyChunk);
     SetState(State::ReadBody);
 }
