@@ -452,6 +452,18 @@ MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folde
 MirrorResult CMirror::MoveDownload(std::string_view url, std::string_view folderPath,
                                    const std::string& temporaryFile, std::string* storedAt) const
 {
+    // Most downloads go to a directory that is there, under a name that is
+    // no directory: then the rename alone does it. A rename never replaces a
+    // directory, so a name that stands for a directory's index.html, a
+    // missing directory or another file system all take the long way below.
+    bool mayNameDirectory = false;
+    std::optional<std::string> named = NamedPath(url, folderPath, &mayNameDirectory);
+    if (named && CheckLevels(*named, root_.size()) == MirrorResult::Ok
+        && ::rename(temporaryFile.c_str(), named->c_str()) == 0) {
+        if (storedAt)
+            *storedAt = std::move(*named);
+        return MirrorResult::Ok;
+    }
     std::string path;
     MirrorResult prepared = PrepareLocalFile(url, folderPath, true, &path);
     if (prepared != MirrorResult::Ok)

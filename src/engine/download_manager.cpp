@@ -6,6 +6,8 @@
 #include "crawl/saved_data_job.h"
 #include "crawl/settings.h"
 
+#include <QElapsedTimer>
+
 namespace ormbrook {
 
 namespace {
@@ -218,7 +220,15 @@ void DLManager::ClosingStep()
     --pendingPosts_;
     if (finished_)
         return;
-    if (!stopRequested_ && driver_.LocaliseStep()) {
+    // Pages are localised for a slice of time per message rather than one
+    // per message: the loop still hears a stop within the slice, and does
+    // not pay a wake-up per page.
+    QElapsedTimer slice;
+    slice.start();
+    bool more = false;
+    while (!stopRequested_ && (more = driver_.LocaliseStep()) && slice.elapsed() < kLocaliseSliceMs) {
+    }
+    if (more && !stopRequested_) {
         ++pendingPosts_;
         Post(MsgManagerLocalize);
         return;

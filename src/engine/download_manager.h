@@ -69,6 +69,8 @@ class DLManager : public MessageTarget, private CrawlHost {
 public:
     enum State { Starting = 1, Crawling = 2, Closing = 3, Done = 4 };
     static constexpr int kSlots = 5;
+    // How long one localise message works on pages before it yields.
+    static constexpr int kLocaliseSliceMs = 10;
 
     explicit DLManager(const CrawlRequestRecord& request);
     ~DLManager() override;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -172,6 +173,69 @@ TEST_F(MirrorFiles, StoreReplacesOnlyWithACompleteCopy)
     EXPECT_EQ(ReadFile(root + "P/site/a/d/index.html"), "second");
     EXPECT_EQ(CountFiles(root + "P/site/a"), 1);
     EXPECT_EQ(m.StoreDownload("http://site/" + std::string(256, 'n'), "P", temp), MirrorResult::NameTooLong);
+}
+
+// Taking the download itself: the rename that usually does it, and the ways
+// it can't (missing directories, a name that is a directory of the mirror, a
+// name too long), each with where the bytes end up.
+TEST_F(MirrorFiles, MoveDownloadPutsTheFileWhereItsUrlSays)
+{
+    CMirror m = Mirror();
+    ASSERT_EQ(m.PrepareLocalFile("http://site/d/x.html", "P", true, nullptr), MirrorResult::Ok);
+    WriteFile(root + "P/site/old.html", "old");
+    const struct {
+        const char* url;
+        MirrorResult result;
+        const char* storedAt; // below the root; empty: nothing stored
+    } rows[] = {
+        {"http://site/new.html", MirrorResult::Ok, "P/site/new.html"},
+        {"http://site/old.html", MirrorResult::Ok, "P/site/old.html"},
+        {"http://site/deep/er/page.html", MirrorResult::Ok, "P/site/deep/er/page.html"},
+        {"http://site/d", MirrorResult::Ok, "P/site/d/index.html"},
+        {"http://site/q.html?a=1", MirrorResult::Ok, "P/site/q.html[3fa=1"},
+        {"http://site/old.html/under.html", MirrorResult::DirectoryFailed, ""},
+        {"http://site/" "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"
+         "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"
+         "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn",
+         MirrorResult::NameTooLong, ""},
+    };
+    const std::string temp = dir.path().toStdString() + "/tmp0.dat";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
+        WriteFile(temp, std::string("bytes of ") + row.url);
+        std::string storedAt;
+        EXPECT_EQ(m.MoveDownload(row.url, "P", temp, &storedAt), row.result);
+        if (*row.storedAt) {
+            EXPECT_EQ(storedAt, root + row.storedAt);
+            EXPECT_EQ(ReadFile(root + row.storedAt), std::string("bytes of ") + row.url);
+            EXPECT_FALSE(QFile::exists(QString::fromStdString(temp))) << "the download itself was taken";
+        }
+    }
+    EXPECT_TRUE(QDir(QString::fromStdString(root + "P/site/d")).exists()) << "a directory is never replaced";
+}
+
+// While a memo is in use, the disk is looked at once per path; without it,
+// every look goes to the disk again.
+TEST_F(MirrorFiles, LookupMemoAnswersRepeatedLooks)
+{
+    CMirror m = Mirror();
+    ASSERT_EQ(m.PrepareLocalFile("http://site/d/x.html", "P", true, nullptr), MirrorResult::Ok);
+    WriteFile(root + "P/site/d/index.html", "i");
+    WriteFile(root + "P/site/p.html", "p");
+    MirrorLookupMemo memo;
+    m.UseLookupMemo(&memo);
+    EXPECT_TRUE(m.ExistingFile("http://site/p.html", "P"));
+    EXPECT_EQ(m.ExistingFile("http://site/d", "P"), root + "P/site/d/index.html");
+    EXPECT_FALSE(m.ExistingFile("http://site/gone.html", "P"));
+    // Changes behind the memo's back are not seen while it is in use...
+    WriteFile(root + "P/site/gone.html", "g");
+    QFile::remove(QString::fromStdString(root + "P/site/p.html"));
+    EXPECT_FALSE(m.ExistingFile("http://site/gone.html", "P"));
+    EXPECT_TRUE(m.ExistingFile("http://site/p.html", "P"));
+    // ...and are once it is taken away.
+    m.UseLookupMemo(nullptr);
+    EXPECT_TRUE(m.ExistingFile("http://site/gone.html", "P"));
+    EXPECT_FALSE(m.ExistingFile("http://site/p.html", "P"));
 }
 
 TEST_F(MirrorFiles, StateAndTimes)
