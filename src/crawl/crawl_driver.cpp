@@ -508,6 +508,7 @@ void CrawlDriver::BeginLocalise()
     // Nothing but the rewrites below changes the tree from here on, and they
     // only replace pages that are there.
     context_.mirror->UseLookupMemo(&lookupMemo_);
+    localising_ = true;
 }
 
 bool CrawlDriver::LocaliseStep()
@@ -538,6 +539,8 @@ void CrawlDriver::EndLocalise()
     QMutexLocker lock(context_.mirrorLock);
     context_.localiseQueue->Reset();
     context_.mirror->UseLookupMemo(nullptr);
+    CHtmlScanner::RemoveTemporary(*context_.mirror);
+    localising_ = false;
 }
 
 CrawlDriver::~CrawlDriver()
@@ -546,6 +549,8 @@ CrawlDriver::~CrawlDriver()
     QMutexLocker lock(context_.mirrorLock);
     if (context_.mirror)
         context_.mirror->UseLookupMemo(nullptr);
+    if (context_.mirror && localising_)
+        CHtmlScanner::RemoveTemporary(*context_.mirror);
 }
 
 } // namespace ormbrook

@@ -186,6 +186,7 @@ private:
     CUrl scratch_;
     CHtmlScanner scanner_;
     MirrorLookupMemo lookupMemo_;
+    bool localising_ = false;
 };
 
 // "Ormbrook/1.005.0"

@@ -519,7 +519,7 @@ private:
 };
 
 // Reads a whole file; error codes as the scanner reports them.
-int ReadWholeFile(const std::string& path, std::string& data)
+int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr)
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -529,6 +529,8 @@ int ReadWholeFile(const std::string& path, std::string& data)
     if (::fstat(fd, &st) != 0) {
         result = HtmlScanFileError;
     } else {
+        if (links)
+            *links = st.st_nlink;
         try {
             data.resize(static_cast<size_t>(st.st_size));
         } catch (const std::bad_alloc&) {
@@ -633,7 +635,8 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
 {
     stopped_ = false;
     std::string data;
-    error_ = ReadWholeFile(savedFile, data);
+    nlink_t links = 1;
+    error_ = ReadWholeFile(savedFile, data, &links);
     if (error_ != HtmlScanOk)
         return false;
     std::string out;
@@ -641,7 +644,7 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
         return false;
 
     // One temporary name per project: two rewrites of one project never run
-    // at once. The page is replaced by a rename, so a pass that fails on the
+    // at once (RemoveTemporary takes it away after the last). The page is replaced by a rename, so a pass that fails on the
     // way leaves it exactly as it was.
     const std::string temporary = mirror.ProjectDirectory() + "tmp.html";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -662,12 +665,31 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     }
     if (::close(fd) != 0)
         written = false;
-    if (!written || ::rename(temporary.c_str(), savedFile.c_str()) != 0) {
+    if (!written || !PutInPlace(temporary, savedFile, links == 1)) {
         ::unlink(temporary.c_str());
         error_ = HtmlScanFileError;
         return false;
     }
     return true;
+}
+
+void CHtmlScanner::RemoveTemporary(const CMirror& mirror)
+{
+    ::unlink((mirror.ProjectDirectory() + "tmp.html").c_str());
+}
+
+bool CHtmlScanner::PutInPlace(const std::string& temporary, const std::string& savedFile, bool reuseOld)
+{
+    // Exchanging the two names keeps the old page's file as the next
+    // temporary, so a run of rewrites neither creates nor deletes a file per
+    // page (file systems that date deleted files make each new file look
+    // past every file deleted in the last minutes). An old page with other
+    // names (a backup made of hard links) must keep its bytes, so it is only
+    // replaced. Where the exchange is not supported the rename does it.
+    if (reuseOld
+        && ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, savedFile.c_str(), RENAME_EXCHANGE) == 0)
+        return true;
+    return ::rename(temporary.c_str(), savedFile.c_str()) == 0;
 }
 
 } // namespace ormbrook

@@ -62,6 +62,8 @@ public:
     // mirror directory, which replaces the page only when the pass succeeded.
     bool RewriteLinks(std::string_view pageUrl, std::string_view folderPath, const std::string& savedFile,
                       const CMirror& mirror, bool localizeAll);
+    // Removes "tmp.html", which a rewrite may leave behind for the next one.
+    static void RemoveTemporary(const CMirror& mirror);
     // The rewrite over bytes in memory; out receives the new page.
     bool RewriteBytes(std::string_view pageUrl, std::string_view folderPath, std::string_view page,
                       const CMirror& mirror, bool localizeAll, std::string& out);
@@ -71,6 +73,8 @@ public:
     bool stopped() const { return stopped_; }
 
 private:
+    static bool PutInPlace(const std::string& temporary, const std::string& savedFile, bool reuseOld);
+
     int error_ = HtmlScanOk;
     bool stopped_ = false;
 };

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 using namespace ormbrook;
 using namespace std::string_literals;
@@ -264,7 +265,28 @@ TEST_F(RewriteTest, RewritesTheSavedFileThroughTheProjectTemporary)
     CHtmlScanner scanner;
     ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, CMirror(root, "P"), true));
     EXPECT_EQ(ReadFile(saved), "<a href=\"q.html\">");
+    CHtmlScanner::RemoveTemporary(CMirror(root, "P"));
     EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
+}
+
+// A page that has other names too (a backup made of hard links) keeps its
+// old bytes under them, also through the rewrites of further pages.
+TEST_F(RewriteTest, AHardLinkedPageKeepsItsOldBytesUnderItsOtherNames)
+{
+    const std::string first = root + "P/site/a/b/p.html";
+    const std::string second = root + "P/site/a/b/r.html";
+    const std::string backup = root + "backup.html";
+    std::ofstream(first) << "<a href=q.html>";
+    std::ofstream(second) << "<a href=s.html>";
+    ASSERT_EQ(::link(first.c_str(), backup.c_str()), 0);
+    CHtmlScanner scanner;
+    const CMirror mirror(root, "P");
+    ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", first, mirror, true));
+    ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/r.html", "P", second, mirror, true));
+    CHtmlScanner::RemoveTemporary(mirror);
+    EXPECT_EQ(ReadFile(first), "<a href=\"q.html\">");
+    EXPECT_EQ(ReadFile(second), "<a href=\"s.html\">");
+    EXPECT_EQ(ReadFile(backup), "<a href=q.html>");
 }
 
 TEST_F(RewriteTest, FailedRewriteLeavesThePageAsItWas)
