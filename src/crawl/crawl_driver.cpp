@@ -27,17 +27,6 @@ std::string UrlKey(const CUrl& url)
     return url.hasQuery() ? url.urlNoQuery() + "?" + url.query() : url.urlNoQuery();
 }
 
-// The modification time of a file as an HTTP date: the date a conditional
-// request carries, so that a page changed on the server after we saved it
-// is fetched again.
-std::string FileDate(const std::string& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return {};
-    return FormatHttpDate(static_cast<int64_t>(info.st_mtime));
-}
-
 // Records the depth left for a key; true when it is more than any before.
 template <typename Map, typename Key> bool RaiseBudget(Map& budgets, const Key& key, int32_t budget)
 {
@@ -163,18 +152,27 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
         host_.Attach(busy, std::move(*entry));
         return Dispatch::Handled;
     }
-    if (context_.mirror->LocalState(entry->url, entry->folderPath) == LocalFileExists) {
-        const bool savedThisCrawl = context_.mirror->SavedAfter(entry->url, entry->folderPath, crawlStart_);
+    // One look at the local copy: whether it is there, whether this crawl
+    // saved it, and the date a conditional request carries.
+    struct stat local {};
+    bool viaDirectory = false;
+    if (context_.mirror->ExistingFile(entry->url, entry->folderPath, &local, &viaDirectory)) {
+        // http://site/dir is the page http://site/dir/ once that directory
+        // is in the mirror, and its relative links are relative to the
+        // directory: it is scanned and localised under that name.
+        if (viaDirectory)
+            entry->url = url.urlNoQuery() + "/";
+        const bool savedThisCrawl = ModifiedTimeOf(local) > crawlStart_;
         if (savedThisCrawl || record->EffectiveRenewalType(*context_.settings) == 3) {
             if (ShouldRescan(*entry))
                 RescanLocalCopy(*entry, *context_.urlQueue);
             host_.Report(MsgStatusVisited);
             return Dispatch::Handled;
         }
-        StartEntry(std::move(*entry), true);
+        StartEntry(std::move(*entry), static_cast<int64_t>(local.st_mtime));
         return Dispatch::Handled;
     }
-    StartEntry(std::move(*entry), false);
+    StartEntry(std::move(*entry), std::nullopt);
     return Dispatch::Handled;
 }
 
@@ -205,7 +203,7 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
     return RaiseBudget(scanBudget_, key, entry.maxDepth - entry.depth);
 }
 
-void CrawlDriver::StartEntry(QueueEntry entry, bool conditional)
+void CrawlDriver::StartEntry(QueueEntry entry, std::optional<int64_t> localModified)
 {
     CUrl url;
     if (!url.Parse(entry.url) || url.scheme() != SchemeHttp)
@@ -241,10 +239,10 @@ void CrawlDriver::StartEntry(QueueEntry entry, bool conditional)
 
     const AppSettings& app = *context_.settings;
     request.timeouts = TimeoutsFor(*record);
-    if (conditional && record->EffectiveRenewalType(app) != 1) {
-        if (auto local = context_.mirror->LocalPath(entry.url, entry.folderPath))
-            request.ifModifiedSince = FileDate(*local);
-    }
+    // The local copy's own date: a page changed on the server after we saved
+    // it is fetched again.
+    if (localModified && record->EffectiveRenewalType(app) != 1)
+        request.ifModifiedSince = FormatHttpDate(*localModified);
     request.noCache = record->Effective(OptNoCache, app) != 0;
     request.entry = std::move(entry);
     // An entry that could not be started waits at the head of the queue.
@@ -276,9 +274,11 @@ void CrawlDriver::PageDone(const PageOutcome& outcome)
             FollowRedirect(outcome, url);
         } else if (outcome.status == 304) {
             for (const QueueEntry& entry : outcome.entries) {
-                context_.mirror->Touch(entry.url, entry.folderPath);
+                std::optional<std::string> local = context_.mirror->LocalPath(entry.url, entry.folderPath);
+                if (local)
+                    TouchFile(*local);
                 if (ShouldRescan(entry))
-                    RescanLocalCopy(entry, *context_.urlQueue);
+                    RescanLocalCopy(entry, *context_.urlQueue, local);
             }
         }
         return;
@@ -378,13 +378,14 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
     }
 }
 
-void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target)
+void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
+                                  std::optional<std::string> localPath)
 {
     CUrl url;
     if (!url.Parse(entry.url) || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml))
         return;
     host_.Report(MsgStatusCurrentUrl, entry.url);
-    auto local = context_.mirror->LocalPath(entry.url, entry.folderPath);
+    auto local = localPath ? std::move(localPath) : context_.mirror->LocalPath(entry.url, entry.folderPath);
     if (!local)
         return;
     std::vector<LinkRef> links;

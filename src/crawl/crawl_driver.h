@@ -148,14 +148,17 @@ public:
     // Rescan of a stored page without a download: its links are queued as if
     // it had just been fetched. Also used by the saved-data jobs, with their
     // own work queue.
-    void RescanLocalCopy(const QueueEntry& entry, EntryQueue& target);
+    // localPath: the page's local path when the caller has it already.
+    void RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
+                         std::optional<std::string> localPath = std::nullopt);
 
     // Admission and queueing of the links found in a page, for one entry.
     void QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>& links, EntryQueue& target);
 
 private:
     std::optional<QueueEntry> NextEntry();
-    void StartEntry(QueueEntry entry, bool conditional);
+    // localModified: the local copy's modification time when there is one.
+    void StartEntry(QueueEntry entry, std::optional<int64_t> localModified);
     void StoreAndScan(const PageOutcome& outcome, const CUrl& url);
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;

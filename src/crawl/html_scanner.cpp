@@ -642,6 +642,10 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     std::string out;
     if (!RewriteBytes(pageUrl, folderPath, data, mirror, localizeAll, out))
         return false;
+    // A page localised before (a second crawl that found it unchanged)
+    // comes out as it went in: there is nothing to write.
+    if (out == data)
+        return true;
 
     // One temporary name per project: two rewrites of one project never run
     // at once (RemoveTemporary takes it away after the last). The page is replaced by a rename, so a pass that fails on the

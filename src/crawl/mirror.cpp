@@ -343,8 +343,10 @@ std::optional<std::string> CMirror::NamedPath(std::string_view url, std::string_
 }
 
 std::optional<std::string> CMirror::ExistingFile(std::string_view url, std::string_view folderPath,
-                                                 struct stat* info) const
+                                                 struct stat* info, bool* viaDirectory) const
 {
+    if (viaDirectory)
+        *viaDirectory = false;
     // One look at the disk answers both where the file is and whether it is
     // there (LocalPath and a stat would look twice).
     bool mayNameDirectory = false;
@@ -368,6 +370,8 @@ std::optional<std::string> CMirror::ExistingFile(std::string_view url, std::stri
         *path += "/index.html";
         if (::stat(path->c_str(), &st) != 0)
             return std::nullopt;
+        if (viaDirectory)
+            *viaDirectory = true;
     }
     if (!S_ISREG(st.st_mode))
         return std::nullopt;
@@ -483,8 +487,12 @@ MirrorResult CMirror::Touch(std::string_view url, std::string_view folderPath) c
     std::optional<std::string> local = LocalPath(url, folderPath);
     if (!local)
         return MirrorResult::NoLocalPath;
-    return ::utimensat(AT_FDCWD, local->c_str(), nullptr, 0) == 0 ? MirrorResult::Ok
-                                                                   : MirrorResult::WriteFailed;
+    return TouchFile(*local);
+}
+
+MirrorResult TouchFile(const std::string& path)
+{
+    return ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0 ? MirrorResult::Ok : MirrorResult::WriteFailed;
 }
 
 std::string CMirror::RedirectPageBytes(std::string_view target)

@@ -94,8 +94,10 @@ public:
 
     LocalFileState LocalState(std::string_view url, std::string_view folderPath) const;
     // The local path when a file is there (with its stat when asked for), else nothing.
+    // viaDirectory tells whether the URL (without its "/") named a directory
+    // of the mirror and the path is that directory's index.html.
     std::optional<std::string> ExistingFile(std::string_view url, std::string_view folderPath,
-                                            struct stat* info = nullptr) const;
+                                            struct stat* info = nullptr, bool* viaDirectory = nullptr) const;
     // True when the local file exists and was last modified after time.
     bool SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const;
 
@@ -166,6 +168,9 @@ std::string SafeFolderPath(std::string_view folderPath);
 // links are written after localisation: "../" for every level of the page
 // below the longest shared directory, then the rest of the target.
 std::string RelativePath(std::string_view pagePath, std::string_view targetPath);
+
+// Sets a file's access and modification times to now.
+MirrorResult TouchFile(const std::string& path);
 
 // A file's modification time from its stat.
 MirrorTime ModifiedTimeOf(const struct stat& info);

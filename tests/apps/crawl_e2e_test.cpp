@@ -189,6 +189,17 @@ TEST(CrawlEndToEnd, RedirectsAndLocalisedLinks)
     EXPECT_NE(top.find("href=\"" + f.origin() + "/missing.html\""), std::string::npos) << top;
     const std::string old = f.MirrorFile("P/127.0.0.1/old.html");
     EXPECT_NE(old.find("href=\"a.html\""), std::string::npos) << old << run.out << run.err;
+
+    // A crawl that keeps the files it has, from a page that links the
+    // directory by its name without "/": the directory's page is scanned and
+    // localised as the directory's, its relative links staying relative to
+    // the directory.
+    f.Page("more.html", "<html><body><a href=\"dir\">dir again</a></body></html>");
+    auto keep = f.Project("P", Prj("\tGraphMax=1\n\tRenewalType=FailedFile\n", Record("@ORIGIN@/more.html")));
+    ASSERT_EQ(f.Run({"--crawl", keep}).exitCode, 0);
+    const std::string dirPage = f.MirrorFile("P/127.0.0.1/dir/index.html");
+    EXPECT_NE(dirPage.find("href=\"../index.html\""), std::string::npos) << dirPage;
+    EXPECT_NE(dirPage.find("href=\"" + f.origin() + "/dir/d.html\""), std::string::npos) << dirPage;
 }
 
 TEST(CrawlEndToEnd, FailuresAreRetriedAndCounted)

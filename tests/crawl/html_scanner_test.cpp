@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ormbrook;
@@ -267,6 +268,23 @@ TEST_F(RewriteTest, RewritesTheSavedFileThroughTheProjectTemporary)
     EXPECT_EQ(ReadFile(saved), "<a href=\"q.html\">");
     CHtmlScanner::RemoveTemporary(CMirror(root, "P"));
     EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
+}
+
+// A page that is already as the rewrite would make it is left untouched:
+// the same file, not written again.
+TEST_F(RewriteTest, AnAlreadyLocalisedPageIsNotWrittenAgain)
+{
+    const std::string saved = root + "P/site/a/b/p.html";
+    std::ofstream(saved) << "<a href=\"q.html\">";
+    struct stat before {};
+    ASSERT_EQ(::stat(saved.c_str(), &before), 0);
+    CHtmlScanner scanner;
+    ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, CMirror(root, "P"), true));
+    struct stat after {};
+    ASSERT_EQ(::stat(saved.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(ReadFile(saved), "<a href=\"q.html\">");
 }
 
 // A page that has other names too (a backup made of hard links) keeps its
