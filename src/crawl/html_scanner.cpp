@@ -651,7 +651,11 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     // at once (RemoveTemporary takes it away after the last). The page is replaced by a rename, so a pass that fails on the
     // way leaves it exactly as it was.
     const std::string temporary = mirror.ProjectDirectory() + "tmp.html";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // The temporary left by the last rewrite is written over and then cut to
+    // length rather than emptied first: ext4 writes a file that was emptied
+    // out to disk at once when it is closed, which would cost every page a
+    // disk write.
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         error_ = HtmlScanNoOutput;
         return false;
@@ -667,6 +671,8 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
         }
         done += static_cast<size_t>(n);
     }
+    if (written && ::ftruncate(fd, static_cast<off_t>(out.size())) != 0)
+        written = false;
     if (::close(fd) != 0)
         written = false;
     if (!written || !PutInPlace(temporary, savedFile, links == 1)) {
