@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <malloc.h>
 
 using namespace ormbrook;
 
@@ -17,6 +18,11 @@ int main(int argc, char** argv)
     // system calls. Nothing here needs GLib's loop.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+    // Every download borrows and returns buffers of 64 KB; with the default
+    // thresholds the allocator hands those pages back to the system and asks
+    // for them again each time.
+    ::mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
+    ::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Nordvane");
     QCoreApplication::setApplicationName("Ormbrook");
