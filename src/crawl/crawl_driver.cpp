@@ -261,7 +261,7 @@ void CrawlDriver::AppendToLocalise(const QueueEntry& entry)
     host_.Report(MsgStatusHtmlDetected);
 }
 
-void CrawlDriver::PageDone(const PageOutcome& outcome)
+bool CrawlDriver::PageDone(const PageOutcome& outcome)
 {
     QMutexLocker lock(context_.mirrorLock);
     CUrl url;
@@ -269,7 +269,7 @@ void CrawlDriver::PageDone(const PageOutcome& outcome)
 
     if (outcome.result == TransferComplete && parsed) {
         if (outcome.status == 200) {
-            StoreAndScan(outcome, url);
+            return StoreAndScan(outcome, url);
         } else if (outcome.status == 301 || outcome.status == 302) {
             FollowRedirect(outcome, url);
         } else if (outcome.status == 304) {
@@ -281,10 +281,10 @@ void CrawlDriver::PageDone(const PageOutcome& outcome)
                     RescanLocalCopy(entry, *context_.urlQueue, local);
             }
         }
-        return;
+        return false;
     }
     if (outcome.result == TransferComplete)
-        return;
+        return false;
 
     // Aborted or failed: retried at the head of the queue while retries are left.
     for (QueueEntry entry : outcome.entries) {
@@ -299,19 +299,22 @@ void CrawlDriver::PageDone(const PageOutcome& outcome)
             failedThisCrawl_.insert(entry.folderPath + '\n' + UrlKey(url));
         }
     }
+    return false;
 }
 
-void CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
+bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
 {
     if (outcome.entries.empty())
-        return;
+        return false;
     const QueueEntry& first = outcome.entries.front();
     // Every entry attached to one download has the same URL and folder, so
     // one file takes it. A store that fails (a name too long for the file
     // system, a directory that can't be made) loses that one file; the links
     // are still collected from the temporary file.
     std::string stored;
-    if (context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) != MirrorResult::Ok)
+    const bool taken =
+        context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) == MirrorResult::Ok;
+    if (!taken)
         stored = outcome.temporaryFile;
 
     if (IsHtml(outcome, url)) {
@@ -333,6 +336,7 @@ void CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
             if (auto local = context_.mirror->LocalPath(entry.url, entry.folderPath))
                 host_.PictureStored(entry, *local);
     }
+    return taken;
 }
 
 void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)

@@ -118,7 +118,8 @@ public:
     };
     Dispatch DispatchStep();
 
-    void PageDone(const PageOutcome& outcome);
+    // True when the download's temporary file was taken into the mirror.
+    bool PageDone(const PageOutcome& outcome);
 
     enum class RobotsAfter {
         FetchPage,   // go on with the page on the same slot
@@ -159,7 +160,7 @@ private:
     std::optional<QueueEntry> NextEntry();
     // localModified: the local copy's modification time when there is one.
     void StartEntry(QueueEntry entry, std::optional<int64_t> localModified);
-    void StoreAndScan(const PageOutcome& outcome, const CUrl& url);
+    bool StoreAndScan(const PageOutcome& outcome, const CUrl& url);
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;
     bool ShouldRescan(const QueueEntry& entry);

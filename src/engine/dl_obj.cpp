@@ -173,8 +173,9 @@ void DLObj::Release()
     robots_.reset();
     CloseTemp();
     DropKeptBody();
-    if (!tempPath_.empty())
+    if (tempMayExist_ && !tempPath_.empty())
         ::unlink(tempPath_.c_str());
+    tempMayExist_ = false;
 }
 
 CHttpTransfer* DLObj::Running()
@@ -199,6 +200,8 @@ bool DLObj::OpenTemp(bool truncate)
     if (truncate)
         flags |= O_TRUNC;
     tempFd_ = ::open(tempPath_.c_str(), flags, 0644);
+    if (tempFd_ >= 0)
+        tempMayExist_ = true;
     return tempFd_ >= 0;
 }
 

@@ -72,6 +72,8 @@ public:
     // the links of a page just fetched are read from here, not from disk.
     // Taking it leaves nothing behind.
     static constexpr size_t kKeptBodyLimit = 1024 * 1024;
+    // The temporary file went into the mirror: Release has nothing to remove.
+    void TemporaryTaken() { tempMayExist_ = false; }
     std::optional<std::string> TakeKeptBody();
 
 protected:
@@ -102,6 +104,7 @@ private:
     std::unique_ptr<CHttpTransfer> robots_;
     std::unique_ptr<char[]> chunk_;
     int tempFd_ = -1;
+    bool tempMayExist_ = false;
     std::string keptBody_;
     bool keepingBody_ = false;
     int durations_[6] = {};

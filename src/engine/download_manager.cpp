@@ -384,7 +384,8 @@ void DLManager::PageOutcomeOf(int index, int result)
     outcome.location = page->header().location();
     outcome.temporaryFile = slot.tempPath();
     outcome.body = slot.TakeKeptBody();
-    driver_.PageDone(outcome);
+    if (driver_.PageDone(outcome))
+        slot.TemporaryTaken();
     EndSlot(index, result);
 }
 

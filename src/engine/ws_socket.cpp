@@ -219,8 +219,14 @@ void CWSSocket::OnSocketReady(uint32_t events)
         Report(SocketConnected, error);
         return;
     }
-    if (state_ != Connected || closeReported_)
+    if (state_ != Connected)
         return;
+    if (closeReported_) {
+        // Listeners close the socket when told of the close, which takes it
+        // out of the epoll set; one that keeps it open hears no more of it.
+        UpdateInterest();
+        return;
+    }
     // A read report leaves the read interest in the epoll set, since the
     // listener nearly always reads at once and so asks for the next one.
     // Only when readiness comes while no report is wanted is it taken out.
@@ -257,7 +263,6 @@ void CWSSocket::OnSocketReady(uint32_t events)
     // data holds back.
     if (peerClosed && (!readArmed_ || nothingLeft())) {
         closeReported_ = true;
-        UpdateInterest();
         Report(SocketClosed, 0);
     }
 }
