@@ -105,9 +105,11 @@ void DLManager::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<Me
         break;
     case MsgManagerSlotEnded:
         // The record (and the entry in it) is freed with it. The dispatch
-        // that follows is not counted: its decrement takes away the count of
-        // the job that ended.
-        Post(MsgManagerDispatch);
+        // step that follows is not counted: its decrement takes away the
+        // count of the job that ended. It runs here rather than as a message
+        // of its own, which saves a wake-up per download; a stop that comes
+        // in meanwhile cancels what this step starts, like any other slot.
+        DispatchStep();
         break;
     case MsgManagerLocalize:
         ClosingStep();
