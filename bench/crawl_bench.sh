@@ -2,7 +2,8 @@
 # Crawl benchmark: qry against GNU wget, Wget2 and HTTrack on the same
 # generated site served by nginx on loopback, in the same run.
 #   bench/crawl_bench.sh [DIRS] [PAGES_PER_DIR]     (default 40 x 50 = 2,000 pages)
-# Reports wall time, CPU time and peak memory of each, and the ratios; then a
+# Reports wall time, CPU time and peak memory of each over ROUNDS rounds
+# (default 3), and the ratios of the medians; then a
 # second qry crawl of the unchanged site (nginx answering If-Modified-Since
 # for older dates too) against wget -N; then the peak memory of a crawl whose
 # frontier holds 100,000 URLs.
@@ -54,25 +55,44 @@ measure() { # name, command...  -> "name wall cpu maxrss_kb"
   requests=$(wc -l < "$work/access.log")
   printf "%-8s wall %7.2f s  cpu %6.2f s  peak %7d kB  requests %6d\n" "$name" "$wall" "$cpu" "$rss" "$requests"
   eval "wall_$name=$wall cpu_$name=$cpu rss_$name=$rss"
+  eval "walls_$name+=\" $wall\" cpus_$name+=\" $cpu\" rsss_$name+=\" $rss\""
+}
+median() { printf '%s\n' $1 | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+# The median of the rounds: file creation on a busy file system varies a lot
+# from one run to the next (deleted files nearby make new ones slower), and
+# all four tools take turns in every round.
+take_medians() {
+  for name in "$@"; do
+    eval "wall_$name=\$(median \"\$walls_$name\") cpu_$name=\$(median \"\$cpus_$name\") rss_$name=\$(median \"\$rsss_$name\")"
+  done
 }
 
 pages_total=$((dirs * pages + dirs + 1))
-echo "Site: $pages_total pages, served by nginx on loopback"
+rounds=${ROUNDS:-3}
+echo "Site: $pages_total pages, served by nginx on loopback; $rounds rounds, medians compared"
 start_nginx exact
-mkdir -p "$work/qry" "$work/cfg"
+mkdir -p "$work/cfg"
 printf 'ProjectDefault\n{\n\tGraphMax=10\n}\nRecord\n{\n\tURL="%s/"\n}\n' "$origin" > "$work/Bench.prj"
 export XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/cfg"
-measure qry "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry/"
-: > "$work/access.log"
-measure wget wget --mirror --convert-links --no-parent --no-http-keep-alive -q -P "$work/wget" "$origin/"
-: > "$work/access.log"
-measure wget2 wget2 --mirror --convert-links --no-parent --max-threads=5 --header="Connection: close" \
-  -q -P "$work/wget2" "$origin/"
-: > "$work/access.log"
-measure httrack httrack "$origin/" -O "$work/httrack" -c5 -%! -%c0 -A0 -q -I0 -s0
+for round in $(seq "$rounds"); do
+  echo "round $round:"
+  : > "$work/access.log"
+  mkdir -p "$work/qry.$round"
+  measure qry "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry.$round/"
+  : > "$work/access.log"
+  measure wget wget --mirror --convert-links --no-parent --no-http-keep-alive -q -P "$work/wget.$round" "$origin/"
+  : > "$work/access.log"
+  measure wget2 wget2 --mirror --convert-links --no-parent --max-threads=5 --header="Connection: close" \
+    -q -P "$work/wget2.$round" "$origin/"
+  : > "$work/access.log"
+  measure httrack httrack "$origin/" -O "$work/httrack.$round" -c5 -%! -%c0 -A0 -q -I0 -s0
+done
+take_medians qry wget wget2 httrack
+ln -s "qry.$rounds" "$work/qry"
 
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
 echo
+echo "medians: qry wall $wall_qry s cpu $cpu_qry s; wget $wall_wget s $cpu_wget s; wget2 $wall_wget2 s $cpu_wget2 s; httrack $wall_httrack s $cpu_httrack s"
 echo "pages/s: qry $(ratio $pages_total $wall_qry), wget2 $(ratio $pages_total $wall_wget2);" \
      "qry/wget2 = $(ratio $wall_wget2 $wall_qry) (goal >= 2)"
 echo "CPU per page: qry/wget = $(ratio $cpu_qry $cpu_wget) (goal <= 0.5)"
@@ -101,6 +121,8 @@ echo "localised mirror: $broken broken relative links, $needless needlessly abso
 echo
 echo "Second crawl of the unchanged site (if_modified_since before):"
 start_nginx before
+# One round: a crawl after this one would find every file just touched.
+: > "$work/access.log"
 measure qry2 "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry/"
 answered304=$(grep -c '" 304 ' "$work/access.log" || true)
 total=$(wc -l < "$work/access.log")
@@ -110,7 +132,8 @@ stored=$(grep -vc '" 404 ' "$work/access.log" || true)
 : > "$work/access.log"
 # wget answers a 304 without reading its local copy for links, so it would
 # stop at the start page; with HEAD requests first it walks the whole site.
-measure wgetN wget -N --no-if-modified-since -r -l inf --no-parent --no-http-keep-alive -q -P "$work/wget" "$origin/"
+measure wgetN wget -N --no-if-modified-since -r -l inf --no-parent --no-http-keep-alive -q \
+  -P "$work/wget.$rounds" "$origin/"
 echo "qry: $answered304 of $total requests answered 304 ($(ratio $((answered304 * 100)) $total)%;" \
      "$(ratio $((answered304 * 100)) $stored)% of the requests for files that exist)," \
      "time qry/wget -N = $(ratio $wall_qry2 $wall_wgetN) (goals: >= 95%, <= 0.5)"

@@ -490,6 +490,8 @@ private:
     {
         if (old.empty() || old[0] == '#')
             return std::string(old);
+        if (NamesFileBesidePage(old))
+            return std::string(old);
         std::optional<std::string> resolved = CUrl::ResolveLink(pageUrl_, old);
         if (!resolved)
             return std::string(old);
@@ -506,6 +508,24 @@ private:
         if (localizeAll_)
             return std::string(old); // no local path can be made for it
         return resolved;
+    }
+
+    // A page localised by an earlier crawl links the mirror's files by their
+    // local names ("p.html[3fq=1" for "p.html?q=1"); read as URLs those would
+    // name nothing and come out as broken absolute links. A relative link
+    // that names a file beside the page is already what localising makes.
+    bool NamesFileBesidePage(std::string_view link) const
+    {
+        const size_t end = link.find('#');
+        const std::string_view path = link.substr(0, end);
+        if (path.empty() || path[0] == '/' || path.find_first_of(":?\\") != std::string_view::npos)
+            return false;
+        const size_t slash = pageLocal_.rfind('/');
+        if (slash == std::string_view::npos)
+            return false;
+        std::string candidate(pageLocal_.substr(0, slash + 1));
+        candidate.append(path);
+        return mirror_.IsFile(candidate);
     }
 
     std::string_view pageUrl_;

@@ -143,6 +143,8 @@ public:
     // (without stat) answer from memo; the caller keeps it alive and takes it
     // away (nullptr) before anything else writes to the tree.
     void UseLookupMemo(MirrorLookupMemo* memo) const { memo_ = memo; }
+    // Whether a regular file is at path (through the memo while there is one).
+    bool IsFile(const std::string& path) const { return LookAt(path) == MirrorLookupMemo::Regular; }
 
 private:
     MirrorLookupMemo::Kind LookAt(const std::string& path) const;

@@ -270,6 +270,34 @@ TEST_F(RewriteTest, RewritesTheSavedFileThroughTheProjectTemporary)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
 }
 
+// A page localised by an earlier crawl names the mirror's files by their
+// local names; rewriting it again keeps every such link, and with it the
+// whole page, as it was.
+TEST_F(RewriteTest, LocalNamesOfAnEarlierLocalisationStay)
+{
+    std::ofstream(root + "P/site/a/b/q.html[3fview=1") << "q";
+    std::ofstream(root + "P/site/a/b/r.html") << "r";
+    const struct {
+        const char* link;
+        const char* expected;
+    } rows[] = {
+        {"q.html[3fview=1", "q.html[3fview=1"},
+        {"q.html[3fview=1#top", "q.html[3fview=1#top"},
+        {"../c/here.html", "../c/here.html"},
+        {"r.html", "r.html"},
+        {"q.html?view=1", "q.html[3fview=1"},
+        {"q.html[3fview=2", "http://site/a/b/q.html%5b3fview=2"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.link);
+        for (bool localizeAll : {false, true}) {
+            if (!localizeAll || std::string(row.expected).rfind("http:", 0) != 0)
+                EXPECT_EQ(Rewrite(std::string("<a href=\"") + row.link + "\">", localizeAll),
+                          std::string("<a href=\"") + row.expected + "\">");
+        }
+    }
+}
+
 // A page that is already as the rewrite would make it is left untouched:
 // the same file, not written again.
 TEST_F(RewriteTest, AnAlreadyLocalisedPageIsNotWrittenAgain)
