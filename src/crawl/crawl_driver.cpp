@@ -512,7 +512,7 @@ void CrawlDriver::BeginLocalise()
     localiseStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
     // Nothing but the rewrites below changes the tree from here on, and they
     // only replace pages that are there.
-    context_.mirror->UseLookupMemo(&lookupMemo_);
+    context_.mirror->RememberLookups(true);
     localising_ = true;
 }
 
@@ -543,19 +543,20 @@ void CrawlDriver::EndLocalise()
 {
     QMutexLocker lock(context_.mirrorLock);
     context_.localiseQueue->Reset();
-    context_.mirror->UseLookupMemo(nullptr);
+    context_.mirror->RememberLookups(false);
     CHtmlScanner::RemoveTemporary(*context_.mirror);
     localising_ = false;
 }
 
-CrawlDriver::~CrawlDriver()
+void CrawlDriver::LeaveMirror()
 {
-    // A crawl stopped while localising ends here.
+    // A crawl stopped while localising ends here, without EndLocalise.
+    if (!localising_)
+        return;
     QMutexLocker lock(context_.mirrorLock);
-    if (context_.mirror)
-        context_.mirror->UseLookupMemo(nullptr);
-    if (context_.mirror && localising_)
-        CHtmlScanner::RemoveTemporary(*context_.mirror);
+    context_.mirror->RememberLookups(false);
+    CHtmlScanner::RemoveTemporary(*context_.mirror);
+    localising_ = false;
 }
 
 } // namespace ormbrook

@@ -102,7 +102,6 @@ struct CrawlContext {
 class CrawlDriver {
 public:
     CrawlDriver(CrawlContext context, CrawlHost& host);
-    ~CrawlDriver();
     CrawlDriver(const CrawlDriver&) = delete;
     CrawlDriver& operator=(const CrawlDriver&) = delete;
 
@@ -137,6 +136,10 @@ public:
     void BeginLocalise();
     bool LocaliseStep();
     void EndLocalise();
+    // However the crawl ends, before the project may go away: nothing of the
+    // localise phase stays behind in the mirror (the driver itself may be
+    // destroyed after the project).
+    void LeaveMirror();
 
     MirrorTime crawlStart() const { return crawlStart_; }
     bool useRobots() const { return useRobots_; }
@@ -189,7 +192,6 @@ private:
     std::unordered_map<uint64_t, int32_t> queuedBudget_;
     CUrl scratch_;
     CHtmlScanner scanner_;
-    MirrorLookupMemo lookupMemo_;
     bool localising_ = false;
 };
 

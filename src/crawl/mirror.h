@@ -15,6 +15,7 @@
 #include "crawl/queue_entry.h"
 
 #include <chrono>
+#include <memory>
 
 struct stat;
 #include <optional>
@@ -139,10 +140,11 @@ public:
     // path must be a path this mirror made.
     static MirrorResult WriteWhole(const std::string& path, std::string_view bytes);
 
-    // While set, the look-ups behind LocalPath, LocalState and ExistingFile
-    // (without stat) answer from memo; the caller keeps it alive and takes it
-    // away (nullptr) before anything else writes to the tree.
-    void UseLookupMemo(MirrorLookupMemo* memo) const { memo_ = memo; }
+    // While on, the look-ups behind LocalPath, LocalState and ExistingFile
+    // (without stat) are remembered and answered from memory; the caller
+    // turns it off before anything else writes to the tree. Turning it on
+    // starts from an empty memory.
+    void RememberLookups(bool on) const { memo_ = on ? std::make_shared<MirrorLookupMemo>() : nullptr; }
     // Whether a regular file is at path (through the memo while there is one).
     bool IsFile(const std::string& path) const { return LookAt(path) == MirrorLookupMemo::Regular; }
 
@@ -158,7 +160,7 @@ private:
     bool rootUsable_ = false;
     std::string root_;
     std::string projectName_;
-    mutable MirrorLookupMemo* memo_ = nullptr;
+    mutable std::shared_ptr<MirrorLookupMemo> memo_;
 };
 
 // A folder path made safe to append to the mirror root: empty levels are

@@ -435,6 +435,8 @@ void DLManager::Finish()
     if (finished_)
         return;
     finished_ = true;
+    // The status view may close the project as soon as it hears of the end.
+    driver_.LeaveMirror();
     PostMessage(statusWindow_, MsgStatusCrawlOver);
     deleteLater();
 }

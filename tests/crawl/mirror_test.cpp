@@ -214,26 +214,25 @@ TEST_F(MirrorFiles, MoveDownloadPutsTheFileWhereItsUrlSays)
     EXPECT_TRUE(QDir(QString::fromStdString(root + "P/site/d")).exists()) << "a directory is never replaced";
 }
 
-// While a memo is in use, the disk is looked at once per path; without it,
-// every look goes to the disk again.
-TEST_F(MirrorFiles, LookupMemoAnswersRepeatedLooks)
+// While look-ups are remembered, the disk is looked at once per path;
+// afterwards every look goes to the disk again.
+TEST_F(MirrorFiles, RememberedLookupsAnswerRepeatedLooks)
 {
     CMirror m = Mirror();
     ASSERT_EQ(m.PrepareLocalFile("http://site/d/x.html", "P", true, nullptr), MirrorResult::Ok);
     WriteFile(root + "P/site/d/index.html", "i");
     WriteFile(root + "P/site/p.html", "p");
-    MirrorLookupMemo memo;
-    m.UseLookupMemo(&memo);
+    m.RememberLookups(true);
     EXPECT_TRUE(m.ExistingFile("http://site/p.html", "P"));
     EXPECT_EQ(m.ExistingFile("http://site/d", "P"), root + "P/site/d/index.html");
     EXPECT_FALSE(m.ExistingFile("http://site/gone.html", "P"));
-    // Changes behind the memo's back are not seen while it is in use...
+    // Changes behind its back are not seen while it remembers...
     WriteFile(root + "P/site/gone.html", "g");
     QFile::remove(QString::fromStdString(root + "P/site/p.html"));
     EXPECT_FALSE(m.ExistingFile("http://site/gone.html", "P"));
     EXPECT_TRUE(m.ExistingFile("http://site/p.html", "P"));
-    // ...and are once it is taken away.
-    m.UseLookupMemo(nullptr);
+    // ...and are once it stops.
+    m.RememberLookups(false);
     EXPECT_TRUE(m.ExistingFile("http://site/gone.html", "P"));
     EXPECT_FALSE(m.ExistingFile("http://site/p.html", "P"));
 }
