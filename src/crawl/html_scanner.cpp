@@ -295,7 +295,7 @@ class CollectPass {
 public:
     CollectPass(std::string_view pageUrl, std::string_view data, std::vector<LinkRef>& links,
                 std::optional<std::string>& title)
-        : pageUrl_(pageUrl), data_(data), links_(links), title_(title)
+        : resolver_(pageUrl), data_(data), links_(links), title_(title)
     {
     }
 
@@ -367,7 +367,7 @@ private:
                 scratch_[i] = '%';
             }
         }
-        if (std::optional<std::string> url = CUrl::ResolveLink(pageUrl_, scratch_))
+        if (std::optional<std::string> url = resolver_.Resolve(scratch_))
             links_.push_back(LinkRef{std::move(*url), kind});
     }
 
@@ -411,7 +411,7 @@ private:
         return t.Advance();
     }
 
-    std::string_view pageUrl_;
+    LinkResolver resolver_;
     std::string_view data_;
     std::vector<LinkRef>& links_;
     std::optional<std::string>& title_;
@@ -425,7 +425,7 @@ class RewritePass {
 public:
     RewritePass(std::string_view pageUrl, std::string_view pageLocal, std::string_view folderPath,
                 std::string_view data, const CMirror& mirror, bool localizeAll, std::string& out)
-        : pageUrl_(pageUrl), pageLocal_(pageLocal), folderPath_(folderPath), data_(data),
+        : resolver_(pageUrl), pageLocal_(pageLocal), folderPath_(folderPath), data_(data),
           mirror_(mirror), localizeAll_(localizeAll), out_(out)
     {
     }
@@ -492,7 +492,7 @@ private:
             return std::string(old);
         if (NamesFileBesidePage(old))
             return std::string(old);
-        std::optional<std::string> resolved = CUrl::ResolveLink(pageUrl_, old);
+        std::optional<std::string> resolved = resolver_.Resolve(old);
         if (!resolved)
             return std::string(old);
         std::optional<std::string> local = localizeAll_ ? mirror_.LocalPath(*resolved, folderPath_)
@@ -528,7 +528,7 @@ private:
         return mirror_.IsFile(candidate);
     }
 
-    std::string_view pageUrl_;
+    LinkResolver resolver_;
     std::string_view pageLocal_;
     std::string_view folderPath_;
     std::string_view data_;

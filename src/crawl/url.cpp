@@ -430,50 +430,55 @@ bool CUrl::ParseText(std::string_view text)
 std::optional<std::string> CUrl::ResolveLink(std::string_view baseText, std::string_view linkText)
 {
     try {
-        const std::string_view base = UpToNul(baseText);
-        const std::string_view link = UpToNul(linkText);
-
-        CUrl url;
-        url.Parse(link);
-        switch (url.scheme()) {
-        case SchemeHttp:
-        case SchemeFile:
-            if (url.error() == UrlOk)
-                return url.url();
-            return std::string(link);
-        case SchemeNone:
-            break;
-        default:
-            return std::nullopt;
-        }
-
-        // A relative link needs a base that parsed: its parts are undefined otherwise.
-        if (!url.Parse(base))
-            return std::nullopt;
-        std::string candidate;
-        if (!link.empty() && link.front() == '/') {
-            candidate.reserve(url.site().size() + link.size());
-            candidate.append(url.site()).append(link);
-        } else {
-            candidate.reserve(url.siteDirectory().size() + 1 + link.size());
-            candidate.append(url.siteDirectory()).append(1, '/').append(link);
-        }
-        if (url.Parse(candidate))
-            return url.url();
-        if (url.error() != UrlAboveRoot)
-            return std::nullopt;
-
-        // A link that climbs above the site root is taken as naming a host.
-        std::string_view rest = link;
-        while (rest.substr(0, 3) == "../")
-            rest.remove_prefix(3);
-        candidate.assign("http://").append(rest);
-        if (url.Parse(candidate))
-            return url.url();
-        return std::nullopt;
+        LinkResolver resolver(baseText);
+        return resolver.Resolve(linkText);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
+}
+
+LinkResolver::LinkResolver(std::string_view baseText)
+{
+    baseParsed_ = base_.Parse(UpToNul(baseText));
+}
+
+std::optional<std::string> LinkResolver::Resolve(std::string_view linkText)
+{
+    const std::string_view link = UpToNul(linkText);
+    scratch_.Parse(link);
+    switch (scratch_.scheme()) {
+    case SchemeHttp:
+    case SchemeFile:
+        if (scratch_.error() == UrlOk)
+            return scratch_.url();
+        return std::string(link);
+    case SchemeNone:
+        break;
+    default:
+        return std::nullopt;
+    }
+
+    // A relative link needs a base that parsed: its parts are undefined otherwise.
+    if (!baseParsed_)
+        return std::nullopt;
+    candidate_.clear();
+    if (!link.empty() && link.front() == '/')
+        candidate_.append(base_.site()).append(link);
+    else
+        candidate_.append(base_.siteDirectory()).append(1, '/').append(link);
+    if (scratch_.Parse(candidate_))
+        return scratch_.url();
+    if (scratch_.error() != UrlAboveRoot)
+        return std::nullopt;
+
+    // A link that climbs above the site root is taken as naming a host.
+    std::string_view rest = link;
+    while (rest.substr(0, 3) == "../")
+        rest.remove_prefix(3);
+    candidate_.assign("http://").append(rest);
+    if (scratch_.Parse(candidate_))
+        return scratch_.url();
+    return std::nullopt;
 }
 
 std::string TrailingSlash(std::string_view text)

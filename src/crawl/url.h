@@ -111,6 +111,21 @@ private:
     std::vector<size_t> segmentStarts_; // offsets of the kept path segments in scratch_
 };
 
+// The same resolution for the many links of one page: the page's URL is
+// parsed once, and the objects used for each link are reused. May throw
+// std::bad_alloc (ResolveLink does not).
+class LinkResolver {
+public:
+    explicit LinkResolver(std::string_view base);
+    std::optional<std::string> Resolve(std::string_view link);
+
+private:
+    CUrl base_;
+    bool baseParsed_ = false;
+    CUrl scratch_;
+    std::string candidate_;
+};
+
 // A copy of a directory path that ends in "/".
 std::string TrailingSlash(std::string_view text);
 

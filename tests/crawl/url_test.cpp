@@ -252,6 +252,19 @@ TEST(CUrlResolveLink, FollowsTheBaseOrRefuses)
     }
 }
 
+// One resolver per base, used for many links in turn (as a page's links
+// are), answers as ResolveLink does for each.
+TEST(CUrlResolveLink, AResolverReusedForManyLinksAnswersTheSame)
+{
+    for (const LinkRow& base : kLinks) {
+        LinkResolver resolver(base.base);
+        for (const LinkRow& row : kLinks) {
+            SCOPED_TRACE(std::string(base.base) + " + " + row.link);
+            EXPECT_EQ(resolver.Resolve(row.link), CUrl::ResolveLink(base.base, row.link));
+        }
+    }
+}
+
 // A deterministic mix of the pieces URLs are made of, valid and broken alike.
 std::vector<std::string> GeneratedUrls(size_t count)
 {
