@@ -541,16 +541,16 @@ bool CrawlDriver::LocaliseStep()
 
 void CrawlDriver::EndLocalise()
 {
-    QMutexLocker lock(context_.mirrorLock);
-    context_.localiseQueue->Reset();
-    context_.mirror->RememberLookups(false);
-    CHtmlScanner::RemoveTemporary(*context_.mirror);
-    localising_ = false;
+    {
+        QMutexLocker lock(context_.mirrorLock);
+        context_.localiseQueue->Reset();
+    }
+    LeaveMirror();
 }
 
 void CrawlDriver::LeaveMirror()
 {
-    // A crawl stopped while localising ends here, without EndLocalise.
+    // A crawl stopped while localising also ends here, without EndLocalise.
     if (!localising_)
         return;
     QMutexLocker lock(context_.mirrorLock);

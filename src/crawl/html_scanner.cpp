@@ -668,8 +668,9 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
         return true;
 
     // One temporary name per project: two rewrites of one project never run
-    // at once (RemoveTemporary takes it away after the last). The page is replaced by a rename, so a pass that fails on the
-    // way leaves it exactly as it was.
+    // at once (RemoveTemporary takes it away after the last). The page is
+    // replaced in one step (PutInPlace), so a pass that fails on the way
+    // leaves it exactly as it was.
     const std::string temporary = mirror.ProjectDirectory() + "tmp.html";
     // The temporary left by the last rewrite is written over and then cut to
     // length rather than emptied first: ext4 writes a file that was emptied

@@ -227,10 +227,10 @@ void DLManager::ClosingStep()
     // not pay a wake-up per page.
     QElapsedTimer slice;
     slice.start();
-    bool more = false;
-    while (!stopRequested_ && (more = driver_.LocaliseStep()) && slice.elapsed() < kLocaliseSliceMs) {
-    }
-    if (more && !stopRequested_) {
+    bool more = !stopRequested_ && driver_.LocaliseStep();
+    while (more && slice.elapsed() < kLocaliseSliceMs)
+        more = driver_.LocaliseStep();
+    if (more) {
         ++pendingPosts_;
         Post(MsgManagerLocalize);
         return;

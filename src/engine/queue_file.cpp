@@ -32,6 +32,22 @@ uint32_t getU32(const uint8_t* p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+// Reads up to n bytes at offset; returns how many it got (fewer at the end
+// of the file or on an error).
+size_t ReadUpTo(int fd, uint8_t* out, size_t n, uint64_t offset)
+{
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::pread(fd, out + got, n - got, off_t(offset + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += size_t(r);
+    }
+    return got;
+}
+
 // Reads the file through a window, so that walking a long list at Open costs
 // a few large reads instead of one small read per record.
 class WindowReader {
@@ -46,16 +62,7 @@ public:
             uint64_t start = offset & ~uint64_t(4095);
             size_t want = size_t(std::min<uint64_t>(kWindow, size_ - start));
             buffer_.resize(want);
-            size_t got = 0;
-            while (got < want) {
-                ssize_t r = ::pread(fd_, buffer_.data() + got, want - got, off_t(start + got));
-                if (r < 0 && errno == EINTR)
-                    continue;
-                if (r <= 0)
-                    break;
-                got += size_t(r);
-            }
-            buffer_.resize(got);
+            buffer_.resize(ReadUpTo(fd_, buffer_.data(), want, start));
             start_ = start;
             if (offset + n > start_ + buffer_.size())
                 return false;
@@ -203,32 +210,14 @@ bool CQueueFile::readAt(uint64_t offset, void* data, size_t size) const
         std::memcpy(p, window_.data() + (offset - windowStart_), size);
         return true;
     }
-    size_t done = 0;
-    while (done < size) {
-        ssize_t r = ::pread(fd_, p + done, size - done, off_t(offset + done));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        done += size_t(r);
-    }
-    return true;
+    return ReadUpTo(fd_, p, size, offset) == size;
 }
 
 void CQueueFile::fillWindow(uint64_t offset) const
 {
     const size_t want = size_t(std::min<uint64_t>(kReadWindow, size_ - offset));
     window_.resize(want);
-    size_t got = 0;
-    while (got < want) {
-        ssize_t r = ::pread(fd_, window_.data() + got, want - got, off_t(offset + got));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        got += size_t(r);
-    }
-    window_.resize(got);
+    window_.resize(ReadUpTo(fd_, window_.data(), want, offset));
     windowStart_ = offset;
 }
 
