@@ -533,7 +533,7 @@ bool CrawlDriver::LocaliseStep()
         local = context_.mirror->ExistingFile(entry->url, entry->folderPath, &info);
     if (local && !(ModifiedTimeOf(info) > localiseStart_)) {
         const bool localizeAll = record && record->EffectiveLocalizeLink(*context_.settings) == 1;
-        scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll);
+        scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll, &info);
     }
     host_.Report(MsgStatusHtmlModified);
     return true;
@@ -555,7 +555,7 @@ void CrawlDriver::LeaveMirror()
         return;
     QMutexLocker lock(context_.mirrorLock);
     context_.mirror->RememberLookups(false);
-    CHtmlScanner::RemoveTemporary(*context_.mirror);
+    scanner_.RemoveTemporary(*context_.mirror);
     localising_ = false;
 }
 

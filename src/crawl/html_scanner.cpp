@@ -523,8 +523,23 @@ private:
         const size_t slash = pageLocal_.rfind('/');
         if (slash == std::string_view::npos)
             return false;
-        std::string candidate(pageLocal_.substr(0, slash + 1));
-        candidate.append(path);
+        // "../" steps back over the page's own directories, which are there
+        // (the page is), so they are taken off before looking: the look then
+        // finds the same directory under one name.
+        std::string_view directory = pageLocal_.substr(0, slash + 1);
+        std::string_view rest = path;
+        while (rest.substr(0, 3) == "../" && directory.size() > 1) {
+            const size_t up = directory.rfind('/', directory.size() - 2);
+            if (up == std::string_view::npos)
+                break;
+            const std::string_view last = directory.substr(up + 1, directory.size() - up - 2);
+            if (last == ".." || last == "." || last.empty())
+                break;
+            directory = directory.substr(0, up + 1);
+            rest.remove_prefix(3);
+        }
+        std::string candidate(directory);
+        candidate.append(rest);
         return mirror_.IsFile(candidate);
     }
 
@@ -538,36 +553,46 @@ private:
     size_t copied_ = 0;
 };
 
-// Reads a whole file; error codes as the scanner reports them.
-int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr)
+// Reads a whole file; error codes as the scanner reports them. known: what
+// a stat of the file just said, which spares looking again.
+int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr,
+                  const struct stat* known = nullptr)
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return HtmlScanFileError;
     struct stat st;
+    if (known) {
+        st = *known;
+    } else if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return HtmlScanFileError;
+    }
+    if (links)
+        *links = st.st_nlink;
     int result = HtmlScanOk;
-    if (::fstat(fd, &st) != 0) {
-        result = HtmlScanFileError;
-    } else {
-        if (links)
-            *links = st.st_nlink;
-        try {
-            data.resize(static_cast<size_t>(st.st_size));
-        } catch (const std::bad_alloc&) {
-            ::close(fd);
-            return HtmlScanOutOfMemory;
-        }
+    try {
+        // One byte more than the file should hold: a read that comes back
+        // short has met the end, one that fills the room finds a file that
+        // grew since it was looked at, and the reading goes on.
+        data.resize(static_cast<size_t>(st.st_size) + 1);
         size_t got = 0;
-        while (got < data.size()) {
+        for (;;) {
             ssize_t n = ::read(fd, data.data() + got, data.size() - got);
             if (n < 0 && errno == EINTR)
                 continue;
+            if (n < 0)
+                result = HtmlScanFileError;
             if (n <= 0)
                 break;
             got += static_cast<size_t>(n);
+            if (got < data.size())
+                break;
+            data.resize(data.size() * 2);
         }
-        if (got != data.size())
-            result = HtmlScanFileError;
+        data.resize(got);
+    } catch (const std::bad_alloc&) {
+        result = HtmlScanOutOfMemory;
     }
     ::close(fd);
     if (result == HtmlScanOk && data.empty())
@@ -651,12 +676,13 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
 }
 
 bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folderPath,
-                                const std::string& savedFile, const CMirror& mirror, bool localizeAll)
+                                const std::string& savedFile, const CMirror& mirror, bool localizeAll,
+                                const struct stat* savedInfo)
 {
     stopped_ = false;
     std::string data;
     nlink_t links = 1;
-    error_ = ReadWholeFile(savedFile, data, &links);
+    error_ = ReadWholeFile(savedFile, data, &links, savedInfo);
     if (error_ != HtmlScanOk)
         return false;
     std::string out;
@@ -675,7 +701,12 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     // The temporary left by the last rewrite is written over and then cut to
     // length rather than emptied first: ext4 writes a file that was emptied
     // out to disk at once when it is closed, which would cost every page a
-    // disk write.
+    // disk write. The cut is left out when the temporary is known to hold no
+    // more than the new page.
+    const bool mayBeLonger =
+        temporaryPath_ != temporary || !temporarySize_ || *temporarySize_ > out.size();
+    temporaryPath_ = temporary;
+    temporarySize_.reset();
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         error_ = HtmlScanNoOutput;
@@ -692,24 +723,39 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
         }
         done += static_cast<size_t>(n);
     }
-    if (written && ::ftruncate(fd, static_cast<off_t>(out.size())) != 0)
+    if (written && mayBeLonger && ::ftruncate(fd, static_cast<off_t>(out.size())) != 0)
         written = false;
     if (::close(fd) != 0)
         written = false;
-    if (!written || !PutInPlace(temporary, savedFile, links == 1)) {
+    if (!written) {
         ::unlink(temporary.c_str());
         error_ = HtmlScanFileError;
         return false;
     }
-    return true;
+    switch (PutInPlace(temporary, savedFile, links == 1)) {
+    case Placed::Exchanged:
+        // The temporary is now the old page, as it was read.
+        temporarySize_ = data.size();
+        return true;
+    case Placed::Renamed:
+        return true;
+    case Placed::Failed:
+        break;
+    }
+    ::unlink(temporary.c_str());
+    error_ = HtmlScanFileError;
+    return false;
 }
 
 void CHtmlScanner::RemoveTemporary(const CMirror& mirror)
 {
     ::unlink((mirror.ProjectDirectory() + "tmp.html").c_str());
+    temporaryPath_.clear();
+    temporarySize_.reset();
 }
 
-bool CHtmlScanner::PutInPlace(const std::string& temporary, const std::string& savedFile, bool reuseOld)
+CHtmlScanner::Placed CHtmlScanner::PutInPlace(const std::string& temporary, const std::string& savedFile,
+                                              bool reuseOld)
 {
     // Exchanging the two names keeps the old page's file as the next
     // temporary, so a run of rewrites neither creates nor deletes a file per
@@ -719,8 +765,8 @@ bool CHtmlScanner::PutInPlace(const std::string& temporary, const std::string& s
     // replaced. Where the exchange is not supported the rename does it.
     if (reuseOld
         && ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, savedFile.c_str(), RENAME_EXCHANGE) == 0)
-        return true;
-    return ::rename(temporary.c_str(), savedFile.c_str()) == 0;
+        return Placed::Exchanged;
+    return ::rename(temporary.c_str(), savedFile.c_str()) == 0 ? Placed::Renamed : Placed::Failed;
 }
 
 } // namespace ormbrook

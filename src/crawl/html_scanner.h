@@ -13,6 +13,7 @@
 // always done.
 
 #include <cstdint>
+#include <sys/stat.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,10 +61,11 @@ public:
 
     // Rewrites the saved page in place: through "tmp.html" in the project's
     // mirror directory, which replaces the page only when the pass succeeded.
+    // savedInfo: a stat of the saved page just made, if there is one.
     bool RewriteLinks(std::string_view pageUrl, std::string_view folderPath, const std::string& savedFile,
-                      const CMirror& mirror, bool localizeAll);
+                      const CMirror& mirror, bool localizeAll, const struct stat* savedInfo = nullptr);
     // Removes "tmp.html", which a rewrite may leave behind for the next one.
-    static void RemoveTemporary(const CMirror& mirror);
+    void RemoveTemporary(const CMirror& mirror);
     // The rewrite over bytes in memory; out receives the new page.
     bool RewriteBytes(std::string_view pageUrl, std::string_view folderPath, std::string_view page,
                       const CMirror& mirror, bool localizeAll, std::string& out);
@@ -73,10 +75,14 @@ public:
     bool stopped() const { return stopped_; }
 
 private:
-    static bool PutInPlace(const std::string& temporary, const std::string& savedFile, bool reuseOld);
+    enum class Placed { Exchanged, Renamed, Failed };
+    static Placed PutInPlace(const std::string& temporary, const std::string& savedFile, bool reuseOld);
 
     int error_ = HtmlScanOk;
     bool stopped_ = false;
+    // The temporary the last rewrite left, and its size when known.
+    std::string temporaryPath_;
+    std::optional<size_t> temporarySize_;
 };
 
 // Code of a tag name, attribute name or META keyword (already upper case);

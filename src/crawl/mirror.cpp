@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -270,18 +271,80 @@ std::string CMirror::FolderDirectory(std::string_view folderPath) const
     return safe.empty() ? root_ : root_ + safe + "/";
 }
 
-std::optional<MirrorLookupMemo::Kind> MirrorLookupMemo::Find(const std::string& path) const
+std::optional<MirrorLookupMemo::Kind> MirrorLookupMemo::Find(const std::string& path)
 {
     auto it = kinds_.find(path);
-    if (it == kinds_.end())
+    if (it != kinds_.end())
+        return it->second;
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
         return std::nullopt;
-    return it->second;
+    const std::string directory = path.substr(0, slash);
+    auto listed = listed_.find(directory);
+    const bool complete = listed != listed_.end() ? listed->second : ReadDirectory(directory);
+    if (!complete)
+        return std::nullopt;
+    it = kinds_.find(path);
+    return it != kinds_.end() ? it->second : Missing;
+}
+
+bool MirrorLookupMemo::ReadDirectory(const std::string& directory)
+{
+    if (kinds_.size() + kMaxListed > kMaxPaths) {
+        kinds_.clear();
+        listed_.clear();
+    }
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir) {
+        // A directory that is not there holds nothing; one that can't be
+        // read is left to looks at its entries.
+        const bool missing = errno == ENOENT || errno == ENOTDIR;
+        listed_.emplace(directory, missing);
+        return missing;
+    }
+    bool complete = true;
+    size_t count = 0;
+    std::string path = directory + '/';
+    const size_t base = path.size();
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        Kind kind;
+        switch (entry->d_type) {
+        case DT_REG:
+            kind = Regular;
+            break;
+        case DT_DIR:
+            kind = Directory;
+            break;
+        case DT_UNKNOWN:
+        case DT_LNK:
+            complete = false; // what it is takes a look of its own
+            continue;
+        default:
+            kind = Other;
+            break;
+        }
+        if (++count > kMaxListed) {
+            complete = false;
+            break;
+        }
+        path.resize(base);
+        path.append(name);
+        kinds_.emplace(path, kind);
+    }
+    ::closedir(dir);
+    listed_.emplace(directory, complete);
+    return complete;
 }
 
 void MirrorLookupMemo::Remember(const std::string& path, Kind kind)
 {
-    if (kinds_.size() >= kMaxPaths)
+    if (kinds_.size() >= kMaxPaths) {
         kinds_.clear();
+        listed_.clear();
+    }
     kinds_.emplace(path, kind);
 }
 

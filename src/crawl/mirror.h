@@ -59,18 +59,28 @@ enum LocalFileState : int {
 
 // What the disk said about the paths of a mirror, remembered while nothing
 // but the crawl's own rewrites changes the tree (the localise phase): a file
-// linked from every page is looked at once, not once per link. It holds a
-// bounded number of paths and starts over when full.
+// linked from every page is looked at once, not once per link. The first
+// look into a directory reads the whole directory, so that the pages of one
+// directory, which link each other, cost one read instead of a look each. It
+// holds a bounded number of paths and starts over when full.
 class MirrorLookupMemo {
 public:
     enum Kind : uint8_t { Missing, Regular, Directory, Other };
     static constexpr size_t kMaxPaths = 16384;
+    // A directory with more entries than this is not read whole.
+    static constexpr size_t kMaxListed = kMaxPaths / 4;
 
-    std::optional<Kind> Find(const std::string& path) const;
+    std::optional<Kind> Find(const std::string& path);
     void Remember(const std::string& path, Kind kind);
 
 private:
+    // Reads the directory (the path up to its last "/"); false when it can't
+    // be read whole, and its entries are then looked at one by one.
+    bool ReadDirectory(const std::string& directory);
+
     std::unordered_map<std::string, Kind> kinds_;
+    // Directories read, and whether the reading saw every entry's kind.
+    std::unordered_map<std::string, bool> listed_;
 };
 
 class CMirror {

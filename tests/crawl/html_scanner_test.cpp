@@ -266,7 +266,7 @@ TEST_F(RewriteTest, RewritesTheSavedFileThroughTheProjectTemporary)
     CHtmlScanner scanner;
     ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, CMirror(root, "P"), true));
     EXPECT_EQ(ReadFile(saved), "<a href=\"q.html\">");
-    CHtmlScanner::RemoveTemporary(CMirror(root, "P"));
+    scanner.RemoveTemporary(CMirror(root, "P"));
     EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
 }
 
@@ -291,9 +291,10 @@ TEST_F(RewriteTest, LocalNamesOfAnEarlierLocalisationStay)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.link);
         for (bool localizeAll : {false, true}) {
-            if (!localizeAll || std::string(row.expected).rfind("http:", 0) != 0)
+            if (!localizeAll || std::string(row.expected).rfind("http:", 0) != 0) {
                 EXPECT_EQ(Rewrite(std::string("<a href=\"") + row.link + "\">", localizeAll),
                           std::string("<a href=\"") + row.expected + "\">");
+            }
         }
     }
 }
@@ -329,10 +330,50 @@ TEST_F(RewriteTest, AHardLinkedPageKeepsItsOldBytesUnderItsOtherNames)
     const CMirror mirror(root, "P");
     ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", first, mirror, true));
     ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/r.html", "P", second, mirror, true));
-    CHtmlScanner::RemoveTemporary(mirror);
+    scanner.RemoveTemporary(mirror);
     EXPECT_EQ(ReadFile(first), "<a href=\"q.html\">");
     EXPECT_EQ(ReadFile(second), "<a href=\"s.html\">");
     EXPECT_EQ(ReadFile(backup), "<a href=q.html>");
+}
+
+// The temporary is reused from page to page: whatever it held before (a
+// longer page, a file left by a stopped run), each page comes out exact, also
+// when the caller hands over a stat that no longer fits the page.
+TEST_F(RewriteTest, ARunOfRewritesOfPagesOfAnyLengthComesOutExact)
+{
+    std::ofstream(root + "P/tmp.html") << std::string(300, 'z');
+    const std::string longPage = "<p>" + std::string(200, 'x') + "<a href=q.html>";
+    const struct {
+        const char* name;
+        std::string page;
+        bool giveStat;
+    } rows[] = {
+        {"a.html", "<a href=q.html>", false},
+        {"b.html", longPage, true},
+        {"c.html", "<a href=s.html>", true},
+        {"d.html", "<a href=t.html><a href=u.html>", true},
+        {"e.html", "<a href=v.html>", false},
+    };
+    CHtmlScanner scanner;
+    const CMirror mirror(root, "P");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string saved = root + "P/site/a/b/" + row.name;
+        std::ofstream(saved) << row.page;
+        struct stat info {};
+        ASSERT_EQ(::stat(saved.c_str(), &info), 0);
+        // The page grows after the stat was made: all of it is still read.
+        std::ofstream(saved, std::ios::app) << "<a href=w.html>";
+        const std::string url = std::string("http://site/a/b/") + row.name;
+        ASSERT_TRUE(scanner.RewriteLinks(url, "P", saved, mirror, true, row.giveStat ? &info : nullptr));
+        std::string expected = row.page + "<a href=w.html>";
+        for (size_t at = 0; (at = expected.find("href=", at)) != std::string::npos; at += 6) {
+            const size_t end = expected.find('>', at);
+            expected.replace(at, end - at, "href=\"" + expected.substr(at + 5, end - at - 5) + "\"");
+        }
+        EXPECT_EQ(ReadFile(saved), expected);
+    }
+    scanner.RemoveTemporary(mirror);
 }
 
 TEST_F(RewriteTest, FailedRewriteLeavesThePageAsItWas)

@@ -237,6 +237,36 @@ TEST_F(MirrorFiles, RememberedLookupsAnswerRepeatedLooks)
     EXPECT_FALSE(m.ExistingFile("http://site/p.html", "P"));
 }
 
+// The first look into a directory reads all of it; what it held then is the
+// answer for every name in it, and names that are links are still followed.
+TEST_F(MirrorFiles, RememberedLookupsReadADirectoryWholeAndFollowLinks)
+{
+    CMirror m = Mirror();
+    ASSERT_EQ(m.PrepareLocalFile("http://site/sub/x.html", "P", true, nullptr), MirrorResult::Ok);
+    WriteFile(root + "P/site/a.html", "a");
+    WriteFile(root + "P/site/sub/index.html", "i");
+    ASSERT_EQ(::symlink("a.html", (root + "P/site/link.html").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere.html", (root + "P/site/dangling.html").c_str()), 0);
+    m.RememberLookups(true);
+    const struct {
+        const char* url;
+        bool exists;
+    } rows[] = {
+        {"http://site/a.html", true},      {"http://site/link.html", true},
+        {"http://site/dangling.html", false}, {"http://site/sub", true},
+        {"http://site/missing.html", false}, {"http://site/nodir/a.html", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(m.ExistingFile(row.url, "P").has_value(), row.exists) << row.url;
+    // sub/ was read whole; the site's directory, which holds links, was not.
+    WriteFile(root + "P/site/sub/later.html", "l");
+    WriteFile(root + "P/site/later.html", "l");
+    EXPECT_FALSE(m.ExistingFile("http://site/sub/later.html", "P"));
+    EXPECT_TRUE(m.ExistingFile("http://site/later.html", "P"));
+    m.RememberLookups(false);
+    EXPECT_TRUE(m.ExistingFile("http://site/sub/later.html", "P"));
+}
+
 TEST_F(MirrorFiles, StateAndTimes)
 {
     CMirror m = Mirror();
