@@ -46,7 +46,7 @@ public:
         return fds[0];
     }
     int Connect(int, const sockaddr_in&) override { return 0; }
-    int ConnectResult(int) override { return 0; }
+    int ConnectResult(int, bool) override { return 0; }
 
 private:
     const uint8_t* data_;

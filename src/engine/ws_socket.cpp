@@ -4,8 +4,8 @@
 #include "platform/sys_calls.h"
 #include "platform/ws_error.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <optional>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 
@@ -30,6 +30,7 @@ int CWSSocket::Create()
     handle_ = fd;
     state_ = NotConnected;
     connectPending_ = readArmed_ = closeReported_ = false;
+    unreadAfterClose_.reset();
     lastError_ = 0;
     return 0;
 }
@@ -107,6 +108,8 @@ int CWSSocket::Receive(char* data, size_t& length)
         return lastError_;
     }
     length = size_t(r);
+    if (unreadAfterClose_)
+        *unreadAfterClose_ -= std::min(*unreadAfterClose_, length);
     lastError_ = 0;
     return 0;
 }
@@ -123,6 +126,7 @@ int CWSSocket::Close()
     handle_ = -1;
     state_ = NotConnected;
     connectPending_ = readArmed_ = closeReported_ = false;
+    unreadAfterClose_.reset();
     // The object may be reused for a new connection; reports still on the
     // stack for the old one must see it as gone.
     alive_ = std::make_shared<int>(0);
@@ -207,7 +211,8 @@ void CWSSocket::OnSocketReady(uint32_t events)
         if (!(events & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
             return;
         connectPending_ = false;
-        const int error = WsaFromErrno(SysCalls::Current().ConnectResult(handle_));
+        const int error =
+            WsaFromErrno(SysCalls::Current().ConnectResult(handle_, events & (EPOLLERR | EPOLLHUP)));
         lastError_ = error;
         if (error == 0) {
             state_ = Connected;
@@ -240,18 +245,17 @@ void CWSSocket::OnSocketReady(uint32_t events)
     }
     if (events & EPOLLERR) {
         closeReported_ = true;
-        const int error = WsaFromErrno(SysCalls::Current().ConnectResult(handle_));
+        const int error = WsaFromErrno(SysCalls::Current().ConnectResult(handle_, true));
         UpdateInterest();
         Report(SocketClosed, error == 0 ? WsaConnReset : error);
         return;
     }
     const bool peerClosed = events & (EPOLLRDHUP | EPOLLHUP);
-    // Asked at most once per wake-up: after a close, is anything left?
-    std::optional<bool> drained;
+    // After a close, is anything left? Asked of the kernel once.
     auto nothingLeft = [&] {
-        if (!drained)
-            drained = BytesAvailable() == 0;
-        return *drained;
+        if (!unreadAfterClose_)
+            unreadAfterClose_ = BytesAvailable();
+        return *unreadAfterClose_ == 0;
     };
     if (readArmed_ && (events & EPOLLIN) && !(peerClosed && nothingLeft())) {
         readArmed_ = false;

@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 namespace ormbrook {
 
@@ -86,6 +87,9 @@ private:
     bool connectPending_ = false;
     bool readArmed_ = false;
     bool closeReported_ = false;
+    // Once the peer has closed no more data comes: what was left to read
+    // then, less what was read since, is known without asking again.
+    std::optional<size_t> unreadAfterClose_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

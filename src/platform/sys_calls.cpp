@@ -35,8 +35,10 @@ int SysCalls::Connect(int fd, const sockaddr_in& address)
     return OrErrno(r);
 }
 
-int SysCalls::ConnectResult(int fd)
+int SysCalls::ConnectResult(int fd, bool errorSeen)
 {
+    if (!errorSeen)
+        return 0;
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)

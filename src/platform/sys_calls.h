@@ -15,7 +15,10 @@ public:
 
     virtual int Socket();                                     // non-blocking IPv4 TCP socket
     virtual int Connect(int fd, const sockaddr_in& address);
-    virtual int ConnectResult(int fd);                        // errno of a finished connect, 0 when made
+    // errno of a finished connect, 0 when made. errorSeen: the readiness
+    // that told of the end carried an error or hang-up; without one the
+    // connect was made, and the kernel need not be asked.
+    virtual int ConnectResult(int fd, bool errorSeen);
     virtual ssize_t Send(int fd, const void* data, size_t length);
     virtual ssize_t Recv(int fd, void* data, size_t length);
     virtual int Close(int fd);

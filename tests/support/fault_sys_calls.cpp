@@ -71,7 +71,7 @@ int FaultSysCalls::Connect(int fd, const sockaddr_in& address)
     return -EINPROGRESS;
 }
 
-int FaultSysCalls::ConnectResult(int fd)
+int FaultSysCalls::ConnectResult(int fd, bool errorSeen)
 {
     auto it = pendingFault_.find(fd);
     if (it != pendingFault_.end()) {
@@ -79,7 +79,7 @@ int FaultSysCalls::ConnectResult(int fd)
         pendingFault_.erase(it);
         return err;
     }
-    return SysCalls::ConnectResult(fd);
+    return SysCalls::ConnectResult(fd, errorSeen);
 }
 
 ssize_t FaultSysCalls::Send(int fd, const void* data, size_t length)

@@ -40,7 +40,7 @@ public:
 
     int Socket() override;
     int Connect(int fd, const sockaddr_in& address) override;
-    int ConnectResult(int fd) override;
+    int ConnectResult(int fd, bool errorSeen) override;
     ssize_t Send(int fd, const void* data, size_t length) override;
     ssize_t Recv(int fd, void* data, size_t length) override;
     int Close(int fd) override;
