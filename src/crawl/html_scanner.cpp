@@ -11,6 +11,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace ormbrook {
 
@@ -554,18 +555,28 @@ private:
 };
 
 // Reads a whole file; error codes as the scanner reports them. known: what
-// a stat of the file just said, which spares looking again.
+// a stat of the file just said, which spares looking again. keepOpen: the
+// file is opened for writing as well where that is allowed, and left open
+// for the caller (-1 when it could only be read).
 int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr,
-                  const struct stat* known = nullptr)
+                  const struct stat* known = nullptr, int* keepOpen = nullptr)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = keepOpen ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    if (keepOpen)
+        *keepOpen = fd;
+    if (fd < 0)
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return HtmlScanFileError;
+    auto closeUnlessKept = [&] {
+        if (!keepOpen || *keepOpen != fd)
+            ::close(fd);
+    };
     struct stat st;
     if (known) {
         st = *known;
     } else if (::fstat(fd, &st) != 0) {
-        ::close(fd);
+        closeUnlessKept();
         return HtmlScanFileError;
     }
     if (links)
@@ -594,7 +605,7 @@ int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = n
     } catch (const std::bad_alloc&) {
         result = HtmlScanOutOfMemory;
     }
-    ::close(fd);
+    closeUnlessKept();
     if (result == HtmlScanOk && data.empty())
         result = HtmlScanEmptyInput;
     return result;
@@ -675,6 +686,21 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
     return true;
 }
 
+CHtmlScanner::~CHtmlScanner()
+{
+    if (temporaryFd_ >= 0)
+        ::close(temporaryFd_);
+}
+
+void CHtmlScanner::ForgetTemporary()
+{
+    if (temporaryFd_ >= 0)
+        ::close(temporaryFd_);
+    temporaryFd_ = -1;
+    temporaryPath_.clear();
+    temporarySize_.reset();
+}
+
 bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folderPath,
                                 const std::string& savedFile, const CMirror& mirror, bool localizeAll,
                                 const struct stat* savedInfo)
@@ -682,7 +708,18 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     stopped_ = false;
     std::string data;
     nlink_t links = 1;
-    error_ = ReadWholeFile(savedFile, data, &links, savedInfo);
+    // The page is opened for writing as well: once exchanged with the
+    // temporary it is the next page's temporary, already open.
+    int pageFd = -1;
+    error_ = ReadWholeFile(savedFile, data, &links, savedInfo, &pageFd);
+    struct PageFile {
+        int& fd;
+        ~PageFile()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } pageFile{pageFd};
     if (error_ != HtmlScanOk)
         return false;
     std::string out;
@@ -698,23 +735,26 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     // replaced in one step (PutInPlace), so a pass that fails on the way
     // leaves it exactly as it was.
     const std::string temporary = mirror.ProjectDirectory() + "tmp.html";
+    if (temporaryPath_ != temporary)
+        ForgetTemporary();
+    temporaryPath_ = temporary;
     // The temporary left by the last rewrite is written over and then cut to
     // length rather than emptied first: ext4 writes a file that was emptied
     // out to disk at once when it is closed, which would cost every page a
     // disk write. The cut is left out when the temporary is known to hold no
     // more than the new page.
-    const bool mayBeLonger =
-        temporaryPath_ != temporary || !temporarySize_ || *temporarySize_ > out.size();
-    temporaryPath_ = temporary;
+    const bool mayBeLonger = !temporarySize_ || *temporarySize_ > out.size();
     temporarySize_.reset();
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    if (temporaryFd_ < 0)
+        temporaryFd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (temporaryFd_ < 0) {
+        ForgetTemporary();
         error_ = HtmlScanNoOutput;
         return false;
     }
     bool written = true;
     for (size_t done = 0; done < out.size();) {
-        ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+        ssize_t n = ::pwrite(temporaryFd_, out.data() + done, out.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -723,18 +763,18 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
         }
         done += static_cast<size_t>(n);
     }
-    if (written && mayBeLonger && ::ftruncate(fd, static_cast<off_t>(out.size())) != 0)
+    if (written && mayBeLonger && ::ftruncate(temporaryFd_, static_cast<off_t>(out.size())) != 0)
         written = false;
-    if (::close(fd) != 0)
-        written = false;
-    if (!written) {
-        ::unlink(temporary.c_str());
-        error_ = HtmlScanFileError;
-        return false;
-    }
-    switch (PutInPlace(temporary, savedFile, links == 1)) {
+    const Placed placed = written ? PutInPlace(temporary, savedFile, links == 1) : Placed::Failed;
+    // The file written is the page now (or, failing, goes); either way it
+    // is not the temporary any longer.
+    ::close(temporaryFd_);
+    temporaryFd_ = -1;
+    switch (placed) {
     case Placed::Exchanged:
-        // The temporary is now the old page, as it was read.
+        // The temporary is now the old page, as it was read, and open when
+        // it could be opened for writing.
+        temporaryFd_ = std::exchange(pageFd, -1);
         temporarySize_ = data.size();
         return true;
     case Placed::Renamed:
@@ -743,15 +783,15 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
         break;
     }
     ::unlink(temporary.c_str());
+    ForgetTemporary();
     error_ = HtmlScanFileError;
     return false;
 }
 
 void CHtmlScanner::RemoveTemporary(const CMirror& mirror)
 {
+    ForgetTemporary();
     ::unlink((mirror.ProjectDirectory() + "tmp.html").c_str());
-    temporaryPath_.clear();
-    temporarySize_.reset();
 }
 
 CHtmlScanner::Placed CHtmlScanner::PutInPlace(const std::string& temporary, const std::string& savedFile,

@@ -50,6 +50,11 @@ enum HtmlScanError : int {
 
 class CHtmlScanner {
 public:
+    CHtmlScanner() = default;
+    ~CHtmlScanner();
+    CHtmlScanner(const CHtmlScanner&) = delete;
+    CHtmlScanner& operator=(const CHtmlScanner&) = delete;
+
     // Reads the page file and collects its links in document order, resolved
     // against pageUrl (the canonical URL it was downloaded from). title is
     // left absent when the page has none.
@@ -77,11 +82,14 @@ public:
 private:
     enum class Placed { Exchanged, Renamed, Failed };
     static Placed PutInPlace(const std::string& temporary, const std::string& savedFile, bool reuseOld);
+    void ForgetTemporary();
 
     int error_ = HtmlScanOk;
     bool stopped_ = false;
-    // The temporary the last rewrite left, and its size when known.
+    // The temporary the last rewrite left: its path, the file kept open
+    // for the next rewrite (or -1), and its size when known.
     std::string temporaryPath_;
+    int temporaryFd_ = -1;
     std::optional<size_t> temporarySize_;
 };
 
