@@ -3,10 +3,21 @@
 #include "common/messages.h"
 #include "engine/ws_event_window.h"
 #include "engine/ws_registry.h"
+#include "platform/epoll_event_dispatcher.h"
+
+#include <memory>
 
 namespace ormbrook {
 
-CWSThread::CWSThread(const CWSInit& init, QObject* parent) : MessageThread(MsgEngineQuit, parent), init_(init) {}
+CWSThread::CWSThread(const CWSInit& init, QObject* parent) : MessageThread(MsgEngineQuit, parent), init_(init)
+{
+    // The engine's loop turns once or more per download; its own loop costs
+    // it fewer system calls a turn than Qt's (which stays when the kernel
+    // refuses the descriptors).
+    auto dispatcher = std::make_unique<EpollEventDispatcher>();
+    if (dispatcher->usable())
+        setEventDispatcher(dispatcher.release());
+}
 
 CWSThread::~CWSThread()
 {
