@@ -383,11 +383,52 @@ bool CQueueFile::walkList()
     };
     // A block takes at least kBlockHead bytes, so a longer walk has gone round.
     const uint64_t maxBlocks = (size_ - headerSize()) / kBlockHead;
+    // A push stopped after linking forwards: `stale`, the prev of the node
+    // the walk reached, is a node passed earlier (the head sentinel, or a
+    // block), and from there the new blocks lead to `from` with their prev
+    // links right. As the walk found every prev link before `from` right,
+    // such a chain can only be the walked list's own. It is at most as long
+    // as the walk so far.
+    auto pushStopped = [&](uint32_t from, uint32_t stale, uint64_t walked) {
+        if (from == head() || (stale != head() && !isBlockOffset(stale)))
+            return false;
+        uint32_t at = stale, atPrev, atNext;
+        if (!readLinks(at, atPrev, atNext))
+            return false;
+        for (uint64_t hop = 0; hop <= walked; ++hop) {
+            const uint32_t to = atNext;
+            if (!isBlockOffset(to) || !readLinks(to, atPrev, atNext) || atPrev != at)
+                return false;
+            if (to == from)
+                return true;
+            at = to;
+        }
+        return false;
+    };
+    // A pop stopped after unlinking forwards: `stale` is the last removed
+    // block, still named by `node` and naming it, and the removed blocks
+    // lead back through their prev links (each named by the one after it)
+    // to `from`. Removed blocks are left as they were, so this holds until
+    // the file is cut; there are no more of them than the file can hold.
+    auto popStopped = [&](uint32_t from, uint32_t node, uint32_t stale) {
+        uint32_t atPrev, atNext;
+        if (!isBlockOffset(stale) || !readLinks(stale, atPrev, atNext) || atNext != node)
+            return false;
+        uint32_t at = stale;
+        for (uint64_t hop = 0; hop < maxBlocks; ++hop) {
+            const uint32_t back = atPrev;
+            if (back == from)
+                return true;
+            if (!isBlockOffset(back) || !readLinks(back, atPrev, atNext) || atNext != at)
+                return false;
+            at = back;
+        }
+        return false;
+    };
     uint32_t headPrev, first;
     if (!readLinks(head(), headPrev, first))
         return corrupt(head(), "cannot read the head of the list");
     uint32_t from = head();
-    uint32_t fromPrev = headPrev;
     uint32_t node = first;
     uint64_t steps = 0;
     bool mended = false;
@@ -414,19 +455,9 @@ bool CQueueFile::walkList()
             return corrupt(tail(), "cannot read the tail of the list");
         }
         if (prev != from) {
-            // Two interrupted updates leave this pattern, and only one update
-            // is ever in flight. A push stopped after linking forwards: the
-            // new block `from` sits between its own prev and `node`, which
-            // still points back past it. A pop stopped after unlinking
-            // forwards: `node` still points back at the removed block, whose
-            // links name `from` and `node`.
-            bool pushStopped = from != head() && node != from && prev == fromPrev;
-            bool popStopped = false;
-            if (!pushStopped && isBlockOffset(prev) && !isSentinel(prev)) {
-                uint32_t gonePrev, goneNext;
-                popStopped = readLinks(prev, gonePrev, goneNext) && gonePrev == from && goneNext == node;
-            }
-            if (mended || !(pushStopped || popStopped))
+            // Only one update is ever in flight, so at most one such place
+            // can be mended; see the header for the two patterns.
+            if (mended || !(pushStopped(from, prev, steps) || popStopped(from, node, prev)))
                 return corrupt(node, "forward and backward links disagree");
             // Mended only once the whole list has proved sound.
             mended = true;
@@ -435,7 +466,6 @@ bool CQueueFile::walkList()
         }
         if (atTail)
             break;
-        fromPrev = from;
         from = node;
         node = next;
     }

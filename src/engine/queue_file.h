@@ -13,10 +13,21 @@
 //   second list at 24 and 32;
 //   record block: prev link, next link, length n, n data bytes.
 //
-// A crash can stop a push or a pop between its writes. Open walks the whole
-// list, mends the one half-finished update that can result (a forward link
-// written whose backward link was not) and refuses a file whose links cannot
-// be trusted, so a damaged file is reported instead of being followed.
+// A crash can stop a push or a pop between its writes. Every update writes
+// the forward link first and the backward link last, and only one update is
+// ever under way, so a crash leaves at most one place where the two
+// directions disagree. Open walks the whole list, mends that place and
+// refuses a file whose links cannot be trusted, so a damaged file is
+// reported instead of being followed. The two disagreements Open mends:
+//   a push stopped after linking forwards: the walk reaches a node (the tail
+//   sentinel for a push at the back) whose prev still names a node the walk
+//   passed earlier; from there the new blocks lead to the node the walk came
+//   from, each with its own prev link already right;
+//   a pop stopped after unlinking forwards: the walk reaches a node whose
+//   prev still names the last removed block; that block's next names the
+//   node, and the removed blocks lead back through their prev links to the
+//   node the walk came from (the head sentinel for a pop at the front).
+// Either update may take one record or several.
 //
 // The object assumes it is the only writer of its file while open (it keeps
 // the end of the file and both ends of the list in memory); two threads

@@ -307,6 +307,99 @@ TEST_F(QueueFileTest, AnInterruptedUpdateIsAllOrNothingAfterReopening)
     EXPECT_GE(repairs, 5) << "every row has one write after which the list needs mending";
 }
 
+// Links that look like a stopped update of several records but are not one
+// must still be refused; the real patterns are mended.
+TEST_F(QueueFileTest, OnlyTheLinksOfAStoppedUpdateAreMended)
+{
+    // A B C D in the list (13-byte blocks at 44, 57, 70, 83); X at 96 and Y
+    // at 109 were popped from the back one by one and keep their last links
+    // (X: D <-> tail, Y: X <-> tail).
+    CQueueFile maker(kQueueFileSignature);
+    ASSERT_EQ(maker.Open(path("base.uq")), kQueueFileSignature);
+    for (const char* s : {"A", "B", "C", "D", "X", "Y"})
+        ASSERT_TRUE(push(maker, s));
+    ASSERT_TRUE(maker.PopBack());
+    ASSERT_TRUE(maker.PopBack());
+    maker.Close();
+    const Bytes base = fileBytes(path("base.uq"));
+    ASSERT_EQ(base.size(), 122u);
+    enum : uint32_t { headNext = 16, tailPrev = 20, A = 44, B = 57, C = 70, D = 83, X = 96, Y = 109 };
+    auto prevOf = [](uint32_t block) { return block; };
+    auto nextOf = [](uint32_t block) { return block + 4; };
+
+    using List = std::vector<std::string>;
+    struct Row {
+        const char* name;
+        std::function<void(Bytes&)> damage;
+        std::optional<List> mended; // nothing: refused as corrupt
+    };
+    const Row rows[] = {
+        {"two pushes at the back stopped before tail.prev",
+         [&](Bytes& b) { setWord(b, tailPrev, B); },
+         List{"A", "B", "C", "D"}},
+        {"one pop at the back stopped before tail.prev",
+         [&](Bytes& b) { setWord(b, tailPrev, X); },
+         List{"A", "B", "C", "D"}},
+        {"two pops at the back stopped before tail.prev",
+         [&](Bytes& b) {
+             setWord(b, nextOf(X), Y); // X and Y taken together
+             setWord(b, tailPrev, Y);
+         },
+         List{"A", "B", "C", "D"}},
+        {"two pops at the front stopped before the new front's prev",
+         [&](Bytes& b) { setWord(b, headNext, C); },
+         List{"C", "D"}},
+        {"prev names a removed block that is neither before it nor names it",
+         [&](Bytes& b) { setWord(b, prevOf(C), X); },
+         std::nullopt},
+        {"tail names a removed block that its prev does not name back",
+         [&](Bytes& b) { setWord(b, tailPrev, Y); },
+         std::nullopt},
+        {"tail names a removed block that leads into the list",
+         [&](Bytes& b) {
+             setWord(b, tailPrev, X);
+             setWord(b, nextOf(X), C); // X -> C -> D, but C's prev is B
+         },
+         std::nullopt},
+        {"removed blocks that lead back to a block after the disagreement",
+         [&](Bytes& b) {
+             setWord(b, prevOf(C), Y);
+             setWord(b, nextOf(Y), C);
+             setWord(b, nextOf(X), Y); // Y <- X <- D, not B
+         },
+         std::nullopt},
+        {"first block's prev names a later block",
+         [&](Bytes& b) { setWord(b, prevOf(A), C); },
+         std::nullopt},
+        {"two places that disagree",
+         [&](Bytes& b) {
+             setWord(b, prevOf(D), A); // looks like B and C pushed after A
+             setWord(b, tailPrev, B);
+         },
+         std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes b = base;
+        row.damage(b);
+        writeFile(path("odd.uq"), b);
+        CQueueFile q(kQueueFileSignature);
+        if (!row.mended) {
+            EXPECT_EQ(q.Open(path("odd.uq")), -1);
+            EXPECT_EQ(q.error(), QueueFileCorrupt);
+            EXPECT_EQ(fileBytes(path("odd.uq")), b) << "a refused file is left as it was";
+            continue;
+        }
+        ASSERT_EQ(q.Open(path("odd.uq")), kQueueFileSignature) << q.errorText();
+        EXPECT_TRUE(q.repaired());
+        EXPECT_EQ(contents(q), *row.mended);
+        List backwards;
+        while (auto r = q.PopBack())
+            backwards.insert(backwards.begin(), text(r));
+        EXPECT_EQ(backwards, *row.mended);
+    }
+}
+
 TEST_F(QueueFileTest, LockedFormKeepsEveryRecordOfTwoThreads)
 {
     CLockedQueueFile q(kQueueFileSignature);
