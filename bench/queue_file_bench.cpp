@@ -80,6 +80,58 @@ void BM_QueuePopFront(benchmark::State& state)
     ::unlink(path.c_str());
 }
 
+// Write-behind, flushed every state.range(0) records, as a crawl would flush
+// after each round of work.
+void BM_QueuePushBackWriteBehind(benchmark::State& state)
+{
+    const std::string path = scratch("push_behind.uq");
+    const int batch = int(state.range(0));
+    CQueueFile q(kQueueFileSignature);
+    q.Open(path);
+    q.SetWriteBehind(true);
+    for (auto _ : state) {
+        state.PauseTiming();
+        q.Reset();
+        state.ResumeTiming();
+        for (int i = 0; i < kRecords; ++i) {
+            q.PushBack(record().data(), kRecordSize);
+            if ((i + 1) % batch == 0)
+                q.Flush();
+        }
+        q.Flush();
+    }
+    rate(state, int64_t(state.iterations()) * kRecords);
+    q.Close();
+    ::unlink(path.c_str());
+}
+
+void BM_QueuePopFrontWriteBehind(benchmark::State& state)
+{
+    const std::string path = scratch("pop_behind.uq");
+    const int batch = int(state.range(0));
+    CQueueFile q(kQueueFileSignature);
+    q.Open(path);
+    q.SetWriteBehind(true);
+    int64_t popped = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        q.Reset();
+        for (int i = 0; i < kRecords; ++i)
+            q.PushBack(record().data(), kRecordSize);
+        q.Flush();
+        state.ResumeTiming();
+        while (auto r = q.PopFront()) {
+            benchmark::DoNotOptimize(r->data());
+            if (++popped % batch == 0)
+                q.Flush();
+        }
+        q.Flush();
+    }
+    rate(state, popped);
+    q.Close();
+    ::unlink(path.c_str());
+}
+
 void BM_PlainFileWritePerRecord(benchmark::State& state)
 {
     const std::string path = scratch("plain.dat");
@@ -112,6 +164,8 @@ void BM_PlainFileBuffered(benchmark::State& state)
 
 BENCHMARK(BM_QueuePushBack)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_QueuePopFront)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_QueuePushBackWriteBehind)->Arg(16)->Arg(256)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_QueuePopFrontWriteBehind)->Arg(16)->Arg(256)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PlainFileWritePerRecord)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PlainFileBuffered)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_MAIN();

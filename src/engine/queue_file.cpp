@@ -120,11 +120,18 @@ bool CQueueFile::fail(int error, std::string text)
 
 void CQueueFile::Close()
 {
+    Flush();
+    closeFile();
+}
+
+void CQueueFile::closeFile()
+{
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
     valid_ = false;
     forgetWindow();
+    dropPending();
 }
 
 bool CQueueFile::writeHeader()
@@ -162,7 +169,7 @@ bool CQueueFile::writeAt(uint64_t offset, const void* data, size_t size)
         return fail(QueueFileNotOpen, "queue file is not open");
     if (writeLimit_ == 0) {
         // The simulated crash: nothing more reaches the file.
-        Close();
+        closeFile();
         return fail(QueueFileWriteFailed, "write stopped by the test limit");
     }
     if (writeLimit_ > 0)
@@ -319,15 +326,18 @@ bool CQueueFile::moveTo(const std::string& path)
 
 int32_t CQueueFile::Open(const std::string& path)
 {
+    // What is pending belongs to the open file, before it moves. Should the
+    // flush fail, the file is still sound and moves as it is.
+    Flush();
     repaired_ = false;
     error_ = QueueFileOk;
     errorText_.clear();
     if (fd_ >= 0) {
-        Close();
+        closeFile();
         if (!moveTo(path))
             return -1;
     }
-    Close();
+    closeFile();
     path_ = path;
     if (!openFile(path))
         return -1;
@@ -335,31 +345,31 @@ int32_t CQueueFile::Open(const std::string& path)
     if (size_ == 0) {
         // New, or created by a run that stopped before its header was written.
         if (!writeHeader()) {
-            Close();
+            closeFile();
             return -1;
         }
     } else if (size_ < headerSize()) {
-        Close();
+        closeFile();
         fail(QueueFileCorrupt, "queue file " + path + " is shorter than its header");
         return -1;
     }
     if (withSignature) {
         uint8_t b[4];
         if (!readAt(8, b, 4)) {
-            Close();
+            closeFile();
             fail(QueueFileCannotOpen, "cannot read queue file " + path);
             return -1;
         }
         signature_ = int32_t(getU32(b));
         if (signature_ != ownerSignature_) {
-            Close();
+            closeFile();
             fail(QueueFileBadSignature, "queue file " + path + " has signature " + std::to_string(signature_) +
                                             ", expected " + std::to_string(ownerSignature_));
             return signature_;
         }
     }
     if (!walkList()) {
-        Close();
+        closeFile();
         return -1;
     }
     valid_ = true;
@@ -383,11 +393,52 @@ bool CQueueFile::walkList()
     };
     // A block takes at least kBlockHead bytes, so a longer walk has gone round.
     const uint64_t maxBlocks = (size_ - headerSize()) / kBlockHead;
+    // A push stopped after linking forwards: `stale`, the prev of the node
+    // the walk reached, is a node passed earlier (the head sentinel, or a
+    // block), and from there the new blocks lead to `from` with their prev
+    // links right. As the walk found every prev link before `from` right,
+    // such a chain can only be the walked list's own. It is at most as long
+    // as the walk so far.
+    auto pushStopped = [&](uint32_t from, uint32_t stale, uint64_t walked) {
+        if (from == head() || (stale != head() && !isBlockOffset(stale)))
+            return false;
+        uint32_t at = stale, atPrev, atNext;
+        if (!readLinks(at, atPrev, atNext))
+            return false;
+        for (uint64_t hop = 0; hop <= walked; ++hop) {
+            const uint32_t to = atNext;
+            if (!isBlockOffset(to) || !readLinks(to, atPrev, atNext) || atPrev != at)
+                return false;
+            if (to == from)
+                return true;
+            at = to;
+        }
+        return false;
+    };
+    // A pop stopped after unlinking forwards: `stale` is the last removed
+    // block, still named by `node` and naming it, and the removed blocks
+    // lead back through their prev links (each named by the one after it)
+    // to `from`. Removed blocks are left as they were, so this holds until
+    // the file is cut; there are no more of them than the file can hold.
+    auto popStopped = [&](uint32_t from, uint32_t node, uint32_t stale) {
+        uint32_t atPrev, atNext;
+        if (!isBlockOffset(stale) || !readLinks(stale, atPrev, atNext) || atNext != node)
+            return false;
+        uint32_t at = stale;
+        for (uint64_t hop = 0; hop < maxBlocks; ++hop) {
+            const uint32_t back = atPrev;
+            if (back == from)
+                return true;
+            if (!isBlockOffset(back) || !readLinks(back, atPrev, atNext) || atNext != at)
+                return false;
+            at = back;
+        }
+        return false;
+    };
     uint32_t headPrev, first;
     if (!readLinks(head(), headPrev, first))
         return corrupt(head(), "cannot read the head of the list");
     uint32_t from = head();
-    uint32_t fromPrev = headPrev;
     uint32_t node = first;
     uint64_t steps = 0;
     bool mended = false;
@@ -414,19 +465,9 @@ bool CQueueFile::walkList()
             return corrupt(tail(), "cannot read the tail of the list");
         }
         if (prev != from) {
-            // Two interrupted updates leave this pattern, and only one update
-            // is ever in flight. A push stopped after linking forwards: the
-            // new block `from` sits between its own prev and `node`, which
-            // still points back past it. A pop stopped after unlinking
-            // forwards: `node` still points back at the removed block, whose
-            // links name `from` and `node`.
-            bool pushStopped = from != head() && node != from && prev == fromPrev;
-            bool popStopped = false;
-            if (!pushStopped && isBlockOffset(prev) && !isSentinel(prev)) {
-                uint32_t gonePrev, goneNext;
-                popStopped = readLinks(prev, gonePrev, goneNext) && gonePrev == from && goneNext == node;
-            }
-            if (mended || !(pushStopped || popStopped))
+            // Only one update is ever in flight, so at most one such place
+            // can be mended; see the header for the two patterns.
+            if (mended || !(pushStopped(from, prev, steps) || popStopped(from, node, prev)))
                 return corrupt(node, "forward and backward links disagree");
             // Mended only once the whole list has proved sound.
             mended = true;
@@ -435,7 +476,6 @@ bool CQueueFile::walkList()
         }
         if (atTail)
             break;
-        fromPrev = from;
         from = node;
         node = next;
     }
@@ -449,17 +489,39 @@ bool CQueueFile::walkList()
     return true;
 }
 
-bool CQueueFile::insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length)
+bool CQueueFile::canChange()
 {
     if (!valid_)
         return fail(QueueFileNotOpen, "queue file is not open");
     if (form_ != QueueHeaderForm::WithSignature)
         return fail(QueueFileReadOnly, "a queue file without signature is only read");
+    return true;
+}
+
+bool CQueueFile::canAdd(const void* data, uint32_t length)
+{
+    if (!canChange())
+        return false;
     if (data == nullptr && length != 0)
         return fail(QueueFileWriteFailed, "no data to add");
-    const uint64_t at = size_;
-    if (at + kBlockHead + length > kMaxFileSize)
+    if (endAfterFlush() + kBlockHead + length > kMaxFileSize)
         return fail(QueueFileTooLarge, "queue file " + path_ + " is full");
+    return true;
+}
+
+uint64_t CQueueFile::endAfterFlush() const
+{
+    // Pops that empty the list cut the file back to its header before the
+    // pushes are appended.
+    const uint64_t start = pendingPops_ != 0 && popFront_ == tail() ? headerSize() : size_;
+    return start + (pushed_.size() - pushedStart_);
+}
+
+bool CQueueFile::insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length)
+{
+    if (!canAdd(data, length))
+        return false;
+    const uint64_t at = size_;
     std::vector<uint8_t> block;
     try {
         block.resize(kBlockHead + size_t(length));
@@ -496,24 +558,37 @@ bool CQueueFile::insertBetween(uint32_t prev, uint32_t next, const void* data, u
 
 bool CQueueFile::PushFront(const void* data, uint32_t length)
 {
-    return insertBetween(head(), headNext_, data, length);
+    return Flush() && insertBetween(head(), headNext_, data, length);
 }
 
 bool CQueueFile::PushBack(const void* data, uint32_t length)
 {
+    if (writeBehind_)
+        return pushBehind(data, length);
     return insertBetween(tailPrev_, tail(), data, length);
+}
+
+bool CQueueFile::pushBehind(const void* data, uint32_t length)
+{
+    if (!canAdd(data, length))
+        return false;
+    const size_t at = pushed_.size();
+    try {
+        pushed_.resize(at + kBlockHead + size_t(length));
+    } catch (const std::bad_alloc&) {
+        return fail(QueueFileOutOfMemory, "out of memory");
+    }
+    // The links are filled in by the flush, which knows where the block goes.
+    putU32(pushed_.data() + at + 8, length);
+    if (length != 0)
+        std::memcpy(pushed_.data() + at + kBlockHead, data, length);
+    return true;
 }
 
 std::optional<std::vector<uint8_t>> CQueueFile::remove(uint32_t offset)
 {
-    if (!valid_) {
-        fail(QueueFileNotOpen, "queue file is not open");
+    if (!canChange())
         return std::nullopt;
-    }
-    if (form_ != QueueHeaderForm::WithSignature) {
-        fail(QueueFileReadOnly, "a queue file without signature is only read");
-        return std::nullopt;
-    }
     if (isSentinel(offset))
         return std::nullopt;
     Block block;
@@ -522,7 +597,6 @@ std::optional<std::vector<uint8_t>> CQueueFile::remove(uint32_t offset)
         fail(QueueFileReadPastEnd, "cannot read a record of " + path_);
         return std::nullopt;
     }
-    auto isNode = [&](uint32_t o) { return isSentinel(o) || isBlockOffset(o); };
     if (!isNode(block.prev) || !isNode(block.next)) {
         fail(QueueFileCorrupt, "queue file " + path_ + " has a record with broken links");
         return std::nullopt;
@@ -542,16 +616,155 @@ std::optional<std::vector<uint8_t>> CQueueFile::remove(uint32_t offset)
 
 std::optional<std::vector<uint8_t>> CQueueFile::PopFront()
 {
+    if (writeBehind_)
+        return popBehind();
     return remove(headNext_);
 }
 
 std::optional<std::vector<uint8_t>> CQueueFile::PopBack()
 {
+    if (!Flush())
+        return std::nullopt;
     return remove(tailPrev_);
+}
+
+std::optional<std::vector<uint8_t>> CQueueFile::popBehind()
+{
+    if (!canChange())
+        return std::nullopt;
+    const uint32_t offset = front();
+    if (offset != tail()) {
+        Block block;
+        std::vector<uint8_t> data;
+        if (!readBlock(offset, block, &data)) {
+            fail(QueueFileReadPastEnd, "cannot read a record of " + path_);
+            return std::nullopt;
+        }
+        if (!isNode(block.prev) || !isNode(block.next)) {
+            fail(QueueFileCorrupt, "queue file " + path_ + " has a record with broken links");
+            return std::nullopt;
+        }
+        popFront_ = block.next;
+        ++pendingPops_;
+        return data;
+    }
+    if (!hasPendingPushes())
+        return std::nullopt;
+    // The file's list is used up: the oldest pending push goes straight out.
+    const uint8_t* block = pushed_.data() + pushedStart_;
+    const uint32_t length = getU32(block + 8);
+    std::vector<uint8_t> data;
+    try {
+        data.assign(block + kBlockHead, block + kBlockHead + length);
+    } catch (const std::bad_alloc&) {
+        fail(QueueFileOutOfMemory, "out of memory");
+        return std::nullopt;
+    }
+    pushedStart_ += kBlockHead + length;
+    if (pushedStart_ == pushed_.size()) {
+        pushed_.clear();
+        pushedStart_ = 0;
+    }
+    return data;
+}
+
+void CQueueFile::SetWriteBehind(bool on)
+{
+    if (!on)
+        Flush();
+    writeBehind_ = on;
+}
+
+bool CQueueFile::Flush()
+{
+    if (!HasPendingWrites())
+        return true;
+    if (!valid_) {
+        dropPending();
+        return fail(QueueFileNotOpen, "queue file is not open");
+    }
+    // The pops first: they may empty the list and cut the file, and the
+    // pushes then start a new list.
+    if (flushPops() && flushPushes())
+        return true;
+    valid_ = false;
+    dropPending();
+    return false;
+}
+
+bool CQueueFile::flushPops()
+{
+    if (pendingPops_ == 0)
+        return true;
+    // As one pop at the front: the forward link, then the backward one. The
+    // removed blocks keep their links, which lets Open finish an update
+    // stopped between the two.
+    const uint32_t newFront = popFront_;
+    if (!writeLink(head() + 4, newFront) || !writeLink(newFront, head()))
+        return false;
+    pendingPops_ = 0;
+    headNext_ = newFront;
+    if (newFront == tail())
+        return writeHeader();
+    return true;
+}
+
+bool CQueueFile::flushPushes()
+{
+    if (!hasPendingPushes())
+        return true;
+    uint8_t* chain = pushed_.data() + pushedStart_;
+    const size_t size = pushed_.size() - pushedStart_;
+    const uint64_t at = size_;
+    if (at + size > kMaxFileSize)
+        return fail(QueueFileTooLarge, "queue file " + path_ + " is full");
+    // Each block names its neighbours: the first one the old last node, the
+    // last one the tail sentinel.
+    const uint32_t before = tailPrev_;
+    uint32_t prev = before;
+    for (size_t i = 0; i < size;) {
+        const size_t blockSize = kBlockHead + getU32(chain + i + 8);
+        const uint32_t self = uint32_t(at + i);
+        putU32(chain + i, prev);
+        putU32(chain + i + 4, i + blockSize < size ? uint32_t(self + blockSize) : tail());
+        prev = self;
+        i += blockSize;
+    }
+    const uint32_t first = uint32_t(at);
+    const uint32_t last = prev;
+    // As one push at the back: the blocks before anything points at them,
+    // then the forward link, then the backward one.
+    bool ok = writeAt(at, chain, size);
+    if (ok && before == head()) {
+        uint8_t links[8];
+        putU32(links, first);
+        putU32(links + 4, last);
+        ok = writeAt(head() + 4, links, 8); // head.next and tail.prev are neighbours
+    } else if (ok) {
+        ok = writeLink(before + 4, first) && writeLink(tail(), last);
+    }
+    if (!ok)
+        return false;
+    if (before == head())
+        headNext_ = first;
+    tailPrev_ = last;
+    pushed_.clear();
+    pushedStart_ = 0;
+    return true;
+}
+
+void CQueueFile::dropPending()
+{
+    pendingPops_ = 0;
+    popFront_ = 0;
+    pushed_.clear();
+    pushedStart_ = 0;
 }
 
 std::optional<std::vector<uint8_t>> CQueueFile::First(uint32_t& position)
 {
+    if (!Flush())
+        return std::nullopt;
     if (!valid_ || headNext_ == tail())
         return std::nullopt;
     Block block;
@@ -564,7 +777,7 @@ std::optional<std::vector<uint8_t>> CQueueFile::First(uint32_t& position)
 
 std::optional<std::vector<uint8_t>> CQueueFile::Next(uint32_t& position)
 {
-    if (!valid_)
+    if (!Flush() || !valid_)
         return std::nullopt;
     if (position == head())
         return First(position);
@@ -586,7 +799,7 @@ std::optional<std::vector<uint8_t>> CQueueFile::Next(uint32_t& position)
 
 std::optional<std::vector<uint8_t>> CQueueFile::Last()
 {
-    if (!valid_ || tailPrev_ == head())
+    if (!Flush() || !valid_ || tailPrev_ == head())
         return std::nullopt;
     Block block;
     std::vector<uint8_t> data;
@@ -597,11 +810,12 @@ std::optional<std::vector<uint8_t>> CQueueFile::Last()
 
 bool CQueueFile::IsEmpty() const
 {
-    return !valid_ || headNext_ == tail();
+    return !valid_ || (front() == tail() && !hasPendingPushes());
 }
 
 bool CQueueFile::Reset()
 {
+    dropPending();
     error_ = QueueFileOk;
     errorText_.clear();
     if (fd_ < 0) {
@@ -614,7 +828,7 @@ bool CQueueFile::Reset()
         size_ = 0;
     }
     if (!writeHeader()) {
-        Close();
+        closeFile();
         return false;
     }
     signature_ = form_ == QueueHeaderForm::WithSignature ? ownerSignature_ : 0;

@@ -13,15 +13,36 @@
 //   second list at 24 and 32;
 //   record block: prev link, next link, length n, n data bytes.
 //
-// A crash can stop a push or a pop between its writes. Open walks the whole
-// list, mends the one half-finished update that can result (a forward link
-// written whose backward link was not) and refuses a file whose links cannot
-// be trusted, so a damaged file is reported instead of being followed.
+// A crash can stop a push or a pop between its writes. Every update writes
+// the forward link first and the backward link last, and only one update is
+// ever under way, so a crash leaves at most one place where the two
+// directions disagree. Open walks the whole list, mends that place and
+// refuses a file whose links cannot be trusted, so a damaged file is
+// reported instead of being followed. The two disagreements Open mends:
+//   a push stopped after linking forwards: the walk reaches a node (the tail
+//   sentinel for a push at the back) whose prev still names a node the walk
+//   passed earlier; from there the new blocks lead to the node the walk came
+//   from, each with its own prev link already right;
+//   a pop stopped after unlinking forwards: the walk reaches a node whose
+//   prev still names the last removed block; that block's next names the
+//   node, and the removed blocks lead back through their prev links to the
+//   node the walk came from (the head sentinel for a pop at the front).
+// Either update may take one record or several.
 //
-// The object assumes it is the only writer of its file while open (it keeps
-// the end of the file and both ends of the list in memory); two threads
-// sharing a file share one CLockedQueueFile.
-
+// Write-behind (SetWriteBehind): pushes at the back and pops at the front
+// are gathered in memory and reach the file at the next Flush as at most one
+// pop update (head.next, then the new front's prev) followed by one push
+// update (all new blocks in one write at the end of the file, then the old
+// last node's next, then tail.prev) - the same few writes one record would
+// take. Pops that empty the list cut the file back to its header before the
+// pushes start a new one. A crash during a flush leaves the list as it was,
+// with the pops done, or with both. A pop takes the next record of the file's list and only moves a
+// cursor; when that list is used up it takes the oldest pending push, which
+// then never reaches the file. Every other operation, Close and the
+// destructor flush first, so the records and their order are those of the
+// plain mode. What is pending is lost in a crash, as if the process had
+// stopped before those calls.
+//
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -88,8 +109,17 @@ public:
     std::optional<std::vector<uint8_t>> Last();
 
     bool IsEmpty() const;
-    // Empties the queue and gives back its space.
+    // Empties the queue and gives back its space; drops what is pending.
     bool Reset();
+
+    // Write-behind mode (see above); turning it off flushes.
+    void SetWriteBehind(bool on);
+    bool writeBehind() const { return writeBehind_; }
+    // Writes what is pending. True when all of it reached the file (or
+    // nothing was pending); a failed write leaves the object invalid and
+    // what was not written is lost.
+    bool Flush();
+    bool HasPendingWrites() const { return pendingPops_ != 0 || pushedStart_ < pushed_.size(); }
 
     // Fault injection for tests: after `writes` more writes the object acts
     // as if the process had died - the next write is not made, the file is
@@ -108,8 +138,10 @@ private:
     uint32_t tail() const;
     bool isSentinel(uint32_t offset) const { return offset == head() || offset == tail(); }
     bool isBlockOffset(uint32_t offset) const;
+    bool isNode(uint32_t offset) const { return isSentinel(offset) || isBlockOffset(offset); }
 
     bool fail(int error, std::string text);
+    void closeFile();
     bool openFile(const std::string& path);
     bool moveTo(const std::string& path);
     bool writeHeader();
@@ -120,8 +152,18 @@ private:
     void fillWindow(uint64_t offset) const;
     void forgetWindow();
     bool readBlock(uint32_t offset, Block& block, std::vector<uint8_t>* data) const;
+    bool canChange();
+    bool canAdd(const void* data, uint32_t length);
     bool insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length);
     std::optional<std::vector<uint8_t>> remove(uint32_t block);
+    uint32_t front() const { return pendingPops_ != 0 ? popFront_ : headNext_; }
+    bool hasPendingPushes() const { return pushedStart_ < pushed_.size(); }
+    uint64_t endAfterFlush() const;
+    bool pushBehind(const void* data, uint32_t length);
+    std::optional<std::vector<uint8_t>> popBehind();
+    bool flushPops();
+    bool flushPushes();
+    void dropPending();
 
     int32_t ownerSignature_;
     QueueHeaderForm form_;
@@ -136,6 +178,16 @@ private:
     uint32_t headNext_ = 0; // first block, or the tail sentinel
     uint32_t tailPrev_ = 0; // last block, or the head sentinel
     int writeLimit_ = -1;
+    bool writeBehind_ = false;
+    // Pops not yet written: how many records at the front of the file's list
+    // are taken, and the first one that is not (the tail sentinel when all
+    // are).
+    uint32_t pendingPops_ = 0;
+    uint32_t popFront_ = 0;
+    // Pushes not yet written, as complete blocks whose links are filled in
+    // when they are written; the blocks before pushedStart_ were popped.
+    std::vector<uint8_t> pushed_;
+    size_t pushedStart_ = 0;
     // A copy of the file's bytes from windowStart_, kept equal to the file by
     // every write, that serves reads of records near the last one read.
     static constexpr size_t kReadWindow = 16 * 1024;
@@ -163,6 +215,9 @@ public:
     std::optional<std::vector<uint8_t>> Next(uint32_t& p) { std::lock_guard g(mutex_); return file_.Next(p); }
     bool IsEmpty() { std::lock_guard g(mutex_); return file_.IsEmpty(); }
     bool Reset() { std::lock_guard g(mutex_); return file_.Reset(); }
+    void SetWriteBehind(bool on) { std::lock_guard g(mutex_); file_.SetWriteBehind(on); }
+    bool Flush() { std::lock_guard g(mutex_); return file_.Flush(); }
+    bool HasPendingWrites() { std::lock_guard g(mutex_); return file_.HasPendingWrites(); }
 
 private:
     std::mutex mutex_;
