@@ -66,6 +66,8 @@ void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
     QMutexLocker lock(context_.mirrorLock);
     const AppSettings& app = *context_.settings;
     useRobots_ = app.values().UseRobotsTxt == 1;
+    context_.urlQueue->SetWriteBehind(true);
+    context_.localiseQueue->SetWriteBehind(true);
     crawlStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
     forbidden_ = ForbiddenPrefixes(*context_.root);
 
@@ -548,12 +550,27 @@ void CrawlDriver::EndLocalise()
     LeaveMirror();
 }
 
+bool CrawlDriver::QueuesHavePendingWrites() const
+{
+    QMutexLocker lock(context_.mirrorLock);
+    return context_.urlQueue->HasPendingWrites() || context_.localiseQueue->HasPendingWrites();
+}
+
+void CrawlDriver::WriteQueues()
+{
+    QMutexLocker lock(context_.mirrorLock);
+    context_.urlQueue->Flush();
+    context_.localiseQueue->Flush();
+}
+
 void CrawlDriver::LeaveMirror()
 {
+    QMutexLocker lock(context_.mirrorLock);
+    context_.urlQueue->SetWriteBehind(false);
+    context_.localiseQueue->SetWriteBehind(false);
     // A crawl stopped while localising also ends here, without EndLocalise.
     if (!localising_)
         return;
-    QMutexLocker lock(context_.mirrorLock);
     context_.mirror->RememberLookups(false);
     scanner_.RemoveTemporary(*context_.mirror);
     localising_ = false;

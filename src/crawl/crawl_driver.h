@@ -137,9 +137,15 @@ public:
     bool LocaliseStep();
     void EndLocalise();
     // However the crawl ends, before the project may go away: nothing of the
-    // localise phase stays behind in the mirror (the driver itself may be
-    // destroyed after the project).
+    // localise phase stays behind in the mirror, and the queues have written
+    // everything (the driver itself may be destroyed after the project).
     void LeaveMirror();
+
+    // While the crawl runs, the queues gather their changes in memory and
+    // write them in one go when told to (a crash loses what has not been
+    // written; a stop loses nothing).
+    bool QueuesHavePendingWrites() const;
+    void WriteQueues();
 
     MirrorTime crawlStart() const { return crawlStart_; }
     bool useRobots() const { return useRobots_; }

@@ -39,6 +39,11 @@ public:
     std::optional<QueueEntry> PeekBack();
     bool IsEmpty() const { return !file_.valid() || file_.IsEmpty(); }
     bool Reset() { return file_.Reset(); }
+    // Adds at the back and takes from the front in memory until Flush (see
+    // CQueueFile); turning it off writes what is pending.
+    void SetWriteBehind(bool on) { file_.SetWriteBehind(on); }
+    bool Flush() { return file_.Flush(); }
+    bool HasPendingWrites() const { return file_.HasPendingWrites(); }
     // Walks the list without changing it; fn(entry) for every record.
     template <typename Fn> void ForEach(Fn fn)
     {

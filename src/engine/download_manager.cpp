@@ -23,6 +23,9 @@ std::string UrlKeyOf(const CUrl& url)
     return url.hasQuery() ? url.urlNoQuery() + "?" + url.query() : url.urlNoQuery();
 }
 
+// The manager's one timer: the queues' pending changes are written.
+constexpr int kQueueWriteTimer = 1;
+
 bool IsTextHtml(const CHttpHeader& header)
 {
     return header.contentTypeValid() && header.mediaTopType() == MediaText && header.mediaSubtype() == "HTML";
@@ -66,7 +69,25 @@ void DLManager::Report(uint32_t message, const std::string& text)
         PostMessage(statusWindow_, message);
 }
 
+void DLManager::OnTimer(int id)
+{
+    if (id != kQueueWriteTimer)
+        return;
+    KillTimer(kQueueWriteTimer);
+    if (!finished_)
+        driver_.WriteQueues();
+}
+
 void DLManager::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
+{
+    HandleMessage(message, wParam, std::move(record));
+    // What this message changed in the queues is written a little later,
+    // together with what the next messages change.
+    if (!finished_ && !TimerRunning(kQueueWriteTimer) && driver_.QueuesHavePendingWrites())
+        SetTimer(kQueueWriteTimer, kQueueWriteMs);
+}
+
+void DLManager::HandleMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
 {
     switch (message) {
     case MsgManagerStart:
@@ -435,6 +456,7 @@ void DLManager::Finish()
     if (finished_)
         return;
     finished_ = true;
+    KillTimer(kQueueWriteTimer);
     // The status view may close the project as soon as it hears of the end.
     driver_.LeaveMirror();
     PostMessage(statusWindow_, MsgStatusCrawlOver);

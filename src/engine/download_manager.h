@@ -71,6 +71,9 @@ public:
     static constexpr int kSlots = 5;
     // How long one localise message works on pages before it yields.
     static constexpr int kLocaliseSliceMs = 10;
+    // How long the queues' changes may wait in memory before they are
+    // written (what a crash of the process can lose).
+    static constexpr int kQueueWriteMs = 20;
 
     explicit DLManager(const CrawlRequestRecord& request);
     ~DLManager() override;
@@ -84,8 +87,10 @@ public:
 
 protected:
     void OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record) override;
+    void OnTimer(int id) override;
 
 private:
+    void HandleMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record);
     void Start();
     void BeginCrawl();
     void Stop();

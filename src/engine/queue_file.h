@@ -36,13 +36,17 @@
 // last node's next, then tail.prev) - the same few writes one record would
 // take. Pops that empty the list cut the file back to its header before the
 // pushes start a new one. A crash during a flush leaves the list as it was,
-// with the pops done, or with both. A pop takes the next record of the file's list and only moves a
-// cursor; when that list is used up it takes the oldest pending push, which
-// then never reaches the file. Every other operation, Close and the
-// destructor flush first, so the records and their order are those of the
-// plain mode. What is pending is lost in a crash, as if the process had
-// stopped before those calls.
+// with the pops done, or with both. A pop takes the next record of the
+// file's list and only moves a cursor; when that list is used up it takes
+// the oldest pending push, which then never reaches the file. Every other
+// operation, Close and the destructor flush first, so the records and their
+// order are those of the plain mode. What is pending is lost in a crash, as
+// if the process had stopped before those calls.
 //
+// The object assumes it is the only writer of its file while open (it keeps
+// the end of the file and both ends of the list in memory); two threads
+// sharing a file share one CLockedQueueFile.
+
 #include <cstdint>
 #include <mutex>
 #include <optional>
