@@ -582,6 +582,9 @@ bool CQueueFile::pushBehind(const void* data, uint32_t length)
     putU32(pushed_.data() + at + 8, length);
     if (length != 0)
         std::memcpy(pushed_.data() + at + kBlockHead, data, length);
+    // A page with a great many links must not hold them all in memory.
+    if (pushed_.size() - pushedStart_ >= kMaxPendingBytes)
+        return Flush();
     return true;
 }
 

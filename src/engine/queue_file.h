@@ -41,7 +41,8 @@
 // the oldest pending push, which then never reaches the file. Every other
 // operation, Close and the destructor flush first, so the records and their
 // order are those of the plain mode. What is pending is lost in a crash, as
-// if the process had stopped before those calls.
+// if the process had stopped before those calls. Pending pushes are written
+// as soon as they fill 64 KB, so that memory stays small whatever is added.
 //
 // The object assumes it is the only writer of its file while open (it keeps
 // the end of the file and both ends of the list in memory); two threads
@@ -192,6 +193,8 @@ private:
     // when they are written; the blocks before pushedStart_ were popped.
     std::vector<uint8_t> pushed_;
     size_t pushedStart_ = 0;
+    // Pushes beyond this many bytes are written at once.
+    static constexpr size_t kMaxPendingBytes = 64 * 1024;
     // A copy of the file's bytes from windowStart_, kept equal to the file by
     // every write, that serves reads of records near the last one read.
     static constexpr size_t kReadWindow = 16 * 1024;

@@ -599,6 +599,27 @@ TEST_F(QueueFileTest, ResetDropsWhatIsPending)
     EXPECT_EQ(contents(reader), std::vector<std::string>{"b"});
 }
 
+// Whatever is added between flushes, only a bounded part of it waits in
+// memory: the rest is in the file already, in order.
+TEST_F(QueueFileTest, WriteBehindWritesALongRunOfPushesAsItGoes)
+{
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(path()), kQueueFileSignature);
+    q.SetWriteBehind(true);
+    const std::string record(100, 'r');
+    for (int i = 0; i < 10000; ++i)
+        ASSERT_TRUE(push(q, record + std::to_string(i)));
+    EXPECT_GT(fileBytes(path()).size(), 10000u * 100 - 70 * 1024) << "at most 64 KB may still wait";
+    ASSERT_TRUE(q.Flush());
+    CQueueFile reader(kQueueFileSignature);
+    q.Close();
+    ASSERT_EQ(reader.Open(path()), kQueueFileSignature);
+    const std::vector<std::string> all = contents(reader);
+    ASSERT_EQ(all.size(), 10000u);
+    EXPECT_EQ(all.front(), record + "0");
+    EXPECT_EQ(all.back(), record + "9999");
+}
+
 // A seeded random mix of every operation against a std::deque: write-behind
 // (switched on and off now and then) must give the records a plain queue
 // gives, and whatever it wrote must read back in a fresh plain queue.
