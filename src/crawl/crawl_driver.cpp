@@ -8,6 +8,8 @@
 
 #include <QMutexLocker>
 
+#include <functional>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace ormbrook {
@@ -185,15 +187,10 @@ bool CrawlDriver::FirstQueuedWith(const std::string& folderPath, const std::stri
     // before in this crawl with as much depth left would only be found local
     // and skipped at its step. Hashes keep the memory small for a large
     // frontier (the frontier itself stays on disk).
-    uint64_t hash = 14695981039346656037ull;
-    auto mix = [&hash](const std::string& text) {
-        for (unsigned char c : text)
-            hash = (hash ^ c) * 1099511628211ull;
-        hash = (hash ^ 0xff) * 1099511628211ull;
-    };
-    mix(folderPath);
-    mix(recordUrl);
-    mix(url);
+    const std::hash<std::string_view> hashOf;
+    uint64_t hash = hashOf(folderPath);
+    for (std::string_view part : {std::string_view(recordUrl), std::string_view(url)})
+        hash = (hash ^ hashOf(part)) * 0x9e3779b97f4a7c15ull + (hash >> 29);
     return RaiseBudget(queuedBudget_, hash, budget);
 }
 
