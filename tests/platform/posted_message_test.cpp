@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QSemaphore>
 #include <QThread>
 
 #include <atomic>
@@ -172,7 +173,17 @@ protected:
         for (auto& receiver : receivers)
             for (int i = 0; i < static_cast<int>(wParam); ++i)
                 PostMessage(receiver, 1030, static_cast<uintptr_t>(i), std::make_unique<CountedRecord>(i));
+        if (flushEachRound) {
+            MessageOutbox::Flush();
+            flushed.release();
+        }
     }
+
+public:
+    // With flushEachRound, released once a round of reports is all posted
+    // to the receivers' thread; without, the reports wait in the outbox.
+    std::atomic<bool> flushEachRound{true};
+    QSemaphore flushed;
 };
 
 class CountingRecorder : public Recorder {
@@ -203,6 +214,10 @@ TEST(MessageOutbox, DeliversReportsInOrderInBatches)
     ASSERT_TRUE(t.Start());
     constexpr int kReports = 2000;
     t.Post(1041, kReports);
+    // Everything is posted, nothing delivered yet (this thread has not
+    // looked at its events): the receiver that goes now frees its share.
+    ASSERT_TRUE(t.flushed.tryAcquire(1, 20000));
+    delete vanishing;
     ASSERT_TRUE(RunUntil([&] { return first.got.size() == kReports && second.got.size() == kReports; }));
     for (const CountingRecorder* r : {&first, &second}) {
         for (int i = 0; i < kReports; ++i) {
@@ -211,10 +226,10 @@ TEST(MessageOutbox, DeliversReportsInOrderInBatches)
         }
         EXPECT_LT(r->events, kReports / 4) << "reports from a busy thread come in batches";
     }
-    delete vanishing;
     EXPECT_EQ(g_recordsAlive.load(), 0);
 
     t.receivers = {&first};
+    t.flushEachRound = false;
     t.Post(1041, 3);
     t.Post(1055);
     t.Wait();
