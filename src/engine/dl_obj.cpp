@@ -51,6 +51,7 @@ bool DLObj::Prepare(QueueEntry* item, QPointer<QObject> statusWindow, QPointer<Q
         std::snprintf(name, sizeof name, "tmp%d.dat", int(slot));
         tempPath_ = directory + name;
         page_ = std::make_unique<CHttpTransfer>(this);
+        page_->GiveBodyBuffer(std::move(spareBody_));
         robots_ = std::make_unique<CHttpTransfer>(this);
         if (!chunk_)
             chunk_ = std::make_unique_for_overwrite<char[]>(CHttpTransfer::kBodyChunk);
@@ -163,6 +164,8 @@ void DLObj::Cancel()
 void DLObj::Release()
 {
     KillAllTimers();
+    if (page_)
+        spareBody_ = page_->TakeBodyBuffer();
     page_.reset();
     free_ = true;
     for (QueueEntry* e : attached_)

@@ -103,6 +103,7 @@ private:
     std::unique_ptr<CHttpTransfer> page_;
     std::unique_ptr<CHttpTransfer> robots_;
     std::unique_ptr<char[]> chunk_;
+    std::unique_ptr<char[]> spareBody_; // the last page transfer's buffer
     int tempFd_ = -1;
     bool tempMayExist_ = false;
     std::string keptBody_;

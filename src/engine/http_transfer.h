@@ -71,6 +71,14 @@ public:
     void Abort(bool notify);
     // Moves up to `max` buffered body bytes to `buffer`; returns the count.
     size_t Read(char* buffer, size_t max);
+    // The body buffer (kBodyChunk bytes) passes from a finished transfer to
+    // the next one, so that a slot does not allocate one per download.
+    std::unique_ptr<char[]> TakeBodyBuffer() { bodyCount_ = 0; return std::move(body_); }
+    void GiveBodyBuffer(std::unique_ptr<char[]> buffer)
+    {
+        if (!body_)
+            body_ = std::move(buffer);
+    }
 
     CHttpHeader& header() { return header_; }
     const CHttpHeader& header() const { return header_; }
