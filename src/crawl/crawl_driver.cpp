@@ -141,7 +141,7 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
         return Dispatch::Nothing;
 
     ProjectItem* record = RecordOf(*entry);
-    CUrl url;
+    CUrl& url = parsed_.dispatch;
     if (!record || !url.Parse(entry->url))
         return Dispatch::Dropped;
     // A URL that failed for good earlier in this crawl fails again without
@@ -204,7 +204,7 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
 
 void CrawlDriver::StartEntry(QueueEntry entry, std::optional<int64_t> localModified)
 {
-    CUrl url;
+    CUrl& url = parsed_.start;
     if (!url.Parse(entry.url) || url.scheme() != SchemeHttp)
         return;
     ProjectItem* record = RecordOf(entry);
@@ -263,7 +263,7 @@ void CrawlDriver::AppendToLocalise(const QueueEntry& entry)
 bool CrawlDriver::PageDone(const PageOutcome& outcome)
 {
     QMutexLocker lock(context_.mirrorLock);
-    CUrl url;
+    CUrl& url = parsed_.done;
     const bool parsed = url.Parse(outcome.url);
 
     if (outcome.result == TransferComplete && parsed) {
@@ -423,10 +423,10 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
     if (!record)
         return;
     const AppSettings& app = *context_.settings;
-    CUrl start;
+    CUrl& start = parsed_.linkBase;
     if (!start.Parse(entry.recordUrl))
         return;
-    CUrl link;
+    CUrl& link = parsed_.link;
     for (const LinkRef& ref : links) {
         if (!link.Parse(ref.url))
             continue;
@@ -522,7 +522,7 @@ bool CrawlDriver::LocaliseStep()
     if (!entry)
         return false;
     host_.Report(MsgStatusCurrentUrl, entry->url);
-    CUrl url;
+    CUrl& url = parsed_.localise;
     ProjectItem* record = RecordOf(*entry);
     // One look at the page tells whether it is there and whether this phase
     // already rewrote it (a page queued twice).

@@ -197,6 +197,11 @@ private:
     // the depth it had left then.
     std::unordered_map<uint64_t, int32_t> queuedBudget_;
     CUrl scratch_;
+    // A URL object keeps its buffers from parse to parse; each method that
+    // runs once or more per download has its own (they call each other).
+    struct Parsed {
+        CUrl dispatch, start, done, localise, linkBase, link;
+    } parsed_;
     CHtmlScanner scanner_;
     bool localising_ = false;
 };

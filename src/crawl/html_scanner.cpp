@@ -294,9 +294,9 @@ bool AttributeLoop(Tokenizer& t, int wanted1, int wanted2, OnValue onValue)
 
 class CollectPass {
 public:
-    CollectPass(std::string_view pageUrl, std::string_view data, std::vector<LinkRef>& links,
+    CollectPass(LinkResolver& resolver, std::string_view data, std::vector<LinkRef>& links,
                 std::optional<std::string>& title)
-        : resolver_(pageUrl), data_(data), links_(links), title_(title)
+        : resolver_(resolver), data_(data), links_(links), title_(title)
     {
     }
 
@@ -412,7 +412,7 @@ private:
         return t.Advance();
     }
 
-    LinkResolver resolver_;
+    LinkResolver& resolver_; // based on the page
     std::string_view data_;
     std::vector<LinkRef>& links_;
     std::optional<std::string>& title_;
@@ -424,9 +424,9 @@ private:
 
 class RewritePass {
 public:
-    RewritePass(std::string_view pageUrl, std::string_view pageLocal, std::string_view folderPath,
+    RewritePass(LinkResolver& resolver, std::string_view pageLocal, std::string_view folderPath,
                 std::string_view data, const CMirror& mirror, bool localizeAll, std::string& out)
-        : resolver_(pageUrl), pageLocal_(pageLocal), folderPath_(folderPath), data_(data),
+        : resolver_(resolver), pageLocal_(pageLocal), folderPath_(folderPath), data_(data),
           mirror_(mirror), localizeAll_(localizeAll), out_(out)
     {
     }
@@ -499,11 +499,12 @@ private:
         std::optional<std::string> local = localizeAll_ ? mirror_.LocalPath(*resolved, folderPath_)
                                                         : mirror_.ExistingFile(*resolved, folderPath_);
         if (local) {
-            CUrl parsed;
-            if (parsed.Parse(*resolved) && parsed.hasFragment()) {
-                *local += '#';
-                *local += parsed.fragment();
-            }
+            // A resolved http URL is canonical: a "#" before any "?" starts
+            // its fragment (after a "?" it belongs to the query, and a file
+            // URL's path runs to the end).
+            const size_t hash = resolved->find_first_of("?#");
+            if (resolved->starts_with("http:") && hash != std::string::npos && (*resolved)[hash] == '#')
+                local->append(*resolved, hash);
             return RelativePath(pageLocal_, *local);
         }
         if (localizeAll_)
@@ -544,7 +545,7 @@ private:
         return mirror_.IsFile(candidate);
     }
 
-    LinkResolver resolver_;
+    LinkResolver& resolver_; // based on the page
     std::string_view pageLocal_;
     std::string_view folderPath_;
     std::string_view data_;
@@ -634,7 +635,8 @@ bool CHtmlScanner::CollectLinksFromBytes(std::string_view pageUrl, std::string_v
     }
     try {
         Tokenizer tokenizer(page);
-        CollectPass pass(pageUrl, page, links, title);
+        resolver_.Rebase(pageUrl);
+        CollectPass pass(resolver_, page, links, title);
         RunTokenizer(tokenizer, pass);
         stopped_ = pass.stopped();
     } catch (const std::bad_alloc&) {
@@ -676,7 +678,8 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
         out.clear();
         out.reserve(page.size() + page.size() / 8);
         Tokenizer tokenizer(page);
-        RewritePass pass(*canonical, *pageLocal, folderPath, page, mirror, localizeAll, out);
+        resolver_.Rebase(*canonical);
+        RewritePass pass(resolver_, *pageLocal, folderPath, page, mirror, localizeAll, out);
         RunTokenizer(tokenizer, pass);
         pass.Finish();
     } catch (const std::bad_alloc&) {

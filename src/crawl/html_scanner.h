@@ -12,11 +12,13 @@
 // Names are kept to 144 bytes and values to 2047 bytes, as the crawl has
 // always done.
 
+#include "crawl/url.h"
+
 #include <cstdint>
-#include <sys/stat.h>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ormbrook {
@@ -86,6 +88,8 @@ private:
 
     int error_ = HtmlScanOk;
     bool stopped_ = false;
+    // Reused from page to page (each pass bases it on its page's URL).
+    LinkResolver resolver_;
     // The temporary the last rewrite left: its path, the file kept open
     // for the next rewrite (or -1), and its size when known.
     std::string temporaryPath_;

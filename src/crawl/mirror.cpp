@@ -382,7 +382,9 @@ std::optional<std::string> CMirror::NamedPath(std::string_view url, std::string_
 {
     if (!rootUsable_)
         return std::nullopt;
-    CUrl parsed;
+    // Reused by the thread (a CUrl keeps its buffers): this runs for every
+    // link of every page.
+    thread_local CUrl parsed;
     if (!parsed.Parse(url) || parsed.host().empty())
         return std::nullopt;
     std::string path = FolderDirectory(folderPath);

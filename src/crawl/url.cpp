@@ -437,7 +437,7 @@ std::optional<std::string> CUrl::ResolveLink(std::string_view baseText, std::str
     }
 }
 
-LinkResolver::LinkResolver(std::string_view baseText)
+void LinkResolver::Rebase(std::string_view baseText)
 {
     baseParsed_ = base_.Parse(UpToNul(baseText));
 }

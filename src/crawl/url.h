@@ -116,7 +116,10 @@ private:
 // std::bad_alloc (ResolveLink does not).
 class LinkResolver {
 public:
-    explicit LinkResolver(std::string_view base);
+    LinkResolver() = default;
+    explicit LinkResolver(std::string_view base) { Rebase(base); }
+    // Resolves against another base from now on (the next page).
+    void Rebase(std::string_view base);
     std::optional<std::string> Resolve(std::string_view link);
 
 private:
