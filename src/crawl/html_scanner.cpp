@@ -496,15 +496,14 @@ private:
         std::optional<std::string> resolved = resolver_.Resolve(old);
         if (!resolved)
             return std::string(old);
-        std::optional<std::string> local = localizeAll_ ? mirror_.LocalPath(*resolved, folderPath_)
-                                                        : mirror_.ExistingFile(*resolved, folderPath_);
+        const CUrl& parsed = resolver_.resolved();
+        std::optional<std::string> local = localizeAll_ ? mirror_.LocalPath(parsed, folderPath_)
+                                                        : mirror_.ExistingFile(parsed, folderPath_);
         if (local) {
-            // A resolved http URL is canonical: a "#" before any "?" starts
-            // its fragment (after a "?" it belongs to the query, and a file
-            // URL's path runs to the end).
-            const size_t hash = resolved->find_first_of("?#");
-            if (resolved->starts_with("http:") && hash != std::string::npos && (*resolved)[hash] == '#')
-                local->append(*resolved, hash);
+            if (parsed.hasFragment()) {
+                *local += '#';
+                *local += parsed.fragment();
+            }
             return RelativePath(pageLocal_, *local);
         }
         if (localizeAll_)

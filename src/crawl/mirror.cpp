@@ -369,6 +369,18 @@ std::optional<std::string> CMirror::LocalPath(std::string_view url, std::string_
 {
     bool mayNameDirectory = false;
     std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
+    return WithDirectoryIndex(std::move(path), mayNameDirectory);
+}
+
+std::optional<std::string> CMirror::LocalPath(const CUrl& url, std::string_view folderPath) const
+{
+    bool mayNameDirectory = false;
+    std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
+    return WithDirectoryIndex(std::move(path), mayNameDirectory);
+}
+
+std::optional<std::string> CMirror::WithDirectoryIndex(std::optional<std::string> path, bool mayNameDirectory) const
+{
     // http://site/dir names the same page as http://site/dir/ once the
     // directory is in the mirror (servers answer the first with a redirect to
     // the second): its file is the directory's index.html.
@@ -385,7 +397,15 @@ std::optional<std::string> CMirror::NamedPath(std::string_view url, std::string_
     // Reused by the thread (a CUrl keeps its buffers): this runs for every
     // link of every page.
     thread_local CUrl parsed;
-    if (!parsed.Parse(url) || parsed.host().empty())
+    if (!parsed.Parse(url))
+        return std::nullopt;
+    return NamedPath(parsed, folderPath, mayNameDirectory);
+}
+
+std::optional<std::string> CMirror::NamedPath(const CUrl& parsed, std::string_view folderPath,
+                                              bool* mayNameDirectory) const
+{
+    if (!rootUsable_ || parsed.error() != UrlOk || parsed.host().empty())
         return std::nullopt;
     std::string path = FolderDirectory(folderPath);
     size_t urlPart = path.size();
@@ -410,12 +430,25 @@ std::optional<std::string> CMirror::NamedPath(std::string_view url, std::string_
 std::optional<std::string> CMirror::ExistingFile(std::string_view url, std::string_view folderPath,
                                                  struct stat* info, bool* viaDirectory) const
 {
+    bool mayNameDirectory = false;
+    std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
+    return Existing(std::move(path), mayNameDirectory, info, viaDirectory);
+}
+
+std::optional<std::string> CMirror::ExistingFile(const CUrl& url, std::string_view folderPath) const
+{
+    bool mayNameDirectory = false;
+    std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
+    return Existing(std::move(path), mayNameDirectory, nullptr, nullptr);
+}
+
+std::optional<std::string> CMirror::Existing(std::optional<std::string> path, bool mayNameDirectory,
+                                             struct stat* info, bool* viaDirectory) const
+{
     if (viaDirectory)
         *viaDirectory = false;
     // One look at the disk answers both where the file is and whether it is
     // there (LocalPath and a stat would look twice).
-    bool mayNameDirectory = false;
-    std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
     if (!path)
         return std::nullopt;
     if (!info) {

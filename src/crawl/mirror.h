@@ -13,6 +13,7 @@
 // the application's mirror lock around each document operation.
 
 #include "crawl/queue_entry.h"
+#include "crawl/url.h"
 
 #include <chrono>
 #include <memory>
@@ -97,6 +98,8 @@ public:
 
     // The local path of a URL for a folder path, or nothing.
     std::optional<std::string> LocalPath(std::string_view url, std::string_view folderPath) const;
+    // The same for a URL parsed already (nothing when it did not parse).
+    std::optional<std::string> LocalPath(const CUrl& url, std::string_view folderPath) const;
 
     // Computes the local path, checks its length limits and makes sure its
     // directories exist (creating missing ones when create is set).
@@ -109,6 +112,7 @@ public:
     // of the mirror and the path is that directory's index.html.
     std::optional<std::string> ExistingFile(std::string_view url, std::string_view folderPath,
                                             struct stat* info = nullptr, bool* viaDirectory = nullptr) const;
+    std::optional<std::string> ExistingFile(const CUrl& url, std::string_view folderPath) const;
     // True when the local file exists and was last modified after time.
     bool SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const;
 
@@ -166,6 +170,14 @@ private:
     // its index.html.
     std::optional<std::string> NamedPath(std::string_view url, std::string_view folderPath,
                                          bool* mayNameDirectory) const;
+    std::optional<std::string> NamedPath(const CUrl& url, std::string_view folderPath,
+                                         bool* mayNameDirectory) const;
+    // The directory's index.html for a path that names a directory (where
+    // the URL allows it).
+    std::optional<std::string> WithDirectoryIndex(std::optional<std::string> path, bool mayNameDirectory) const;
+    // The path when a file is there.
+    std::optional<std::string> Existing(std::optional<std::string> path, bool mayNameDirectory,
+                                        struct stat* info, bool* viaDirectory) const;
 
     bool rootUsable_ = false;
     std::string root_;

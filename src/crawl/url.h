@@ -121,6 +121,9 @@ public:
     // Resolves against another base from now on (the next page).
     void Rebase(std::string_view base);
     std::optional<std::string> Resolve(std::string_view link);
+    // The parse of the URL Resolve returned last; its error() is not UrlOk
+    // when that was a link kept as written.
+    const CUrl& resolved() const { return scratch_; }
 
 private:
     CUrl base_;

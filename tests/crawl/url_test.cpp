@@ -305,6 +305,9 @@ TEST(CUrlProperties, CanonicalUrlParsesToItself)
         ASSERT_EQ(again.fileKind(), url.fileKind()) << text;
         ASSERT_EQ(again.hasQuery(), url.hasQuery()) << text;
         ASSERT_EQ(again.hasFragment(), url.hasFragment()) << text;
+        // The mirror names files from these parts of a URL parsed once.
+        ASSERT_EQ(again.host() + again.directory() + "|" + again.fileName() + "|" + again.query(),
+                  url.host() + url.directory() + "|" + url.fileName() + "|" + url.query()) << text;
     }
     EXPECT_GT(parsed, 3000u);  // the corpus must exercise the success path
 }
