@@ -667,8 +667,9 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
         return false;
     }
     try {
-        std::optional<std::string> canonical = CUrl::ResolveLink(pageUrl, pageUrl);
-        std::optional<std::string> pageLocal = canonical ? mirror.LocalPath(*canonical, folderPath)
+        resolver_.Rebase(pageUrl);
+        std::optional<std::string> canonical = resolver_.Resolve(pageUrl);
+        std::optional<std::string> pageLocal = canonical ? mirror.LocalPath(resolver_.resolved(), folderPath)
                                                          : std::nullopt;
         if (!pageLocal) {
             error_ = HtmlScanNoOutput;

@@ -104,7 +104,7 @@ int32_t ProjectItem::EffectivePilotType() const
     return PilotType != -1 ? PilotType : inherited;
 }
 
-ExtFilterGroup ProjectItem::EffectiveDownloadFilter(const AppSettings& app) const
+const ExtFilterGroup& ProjectItem::EffectiveDownloadFilter(const AppSettings& app) const
 {
     for (const ProjectItem* item = this; item != nullptr; item = item->parent) {
         if (item->downloadFilter.use != -1)
@@ -113,7 +113,7 @@ ExtFilterGroup ProjectItem::EffectiveDownloadFilter(const AppSettings& app) cons
     return app.DownloadFilter();
 }
 
-ExtFilterGroup ProjectItem::EffectiveExclusionFilter(const AppSettings& app) const
+const ExtFilterGroup& ProjectItem::EffectiveExclusionFilter(const AppSettings& app) const
 {
     for (const ProjectItem* item = this; item != nullptr; item = item->parent) {
         if (item->exclusionFilter.use != -1)
@@ -133,13 +133,13 @@ bool ProjectItem::SetPilotType(int32_t value)
 bool ProjectItem::AdmitsExtension(const CUrl& url, const AppSettings& app) const
 {
     const bool hasExtension = url.hasExtension() && !url.extension().empty();
-    const ExtFilterGroup download = EffectiveDownloadFilter(app);
+    const ExtFilterGroup& download = EffectiveDownloadFilter(app);
     if (download.use == 1) {
         const bool admitted = hasExtension ? download.ListsContain(url.extension()) : download.noExt == 1;
         if (!admitted)
             return false;
     }
-    const ExtFilterGroup exclusion = EffectiveExclusionFilter(app);
+    const ExtFilterGroup& exclusion = EffectiveExclusionFilter(app);
     if (exclusion.use == 1) {
         const bool refused = hasExtension ? exclusion.ListsContain(url.extension()) : exclusion.noExt == 1;
         if (refused)

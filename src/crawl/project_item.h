@@ -102,8 +102,8 @@ public:
     // Effective values.
     int32_t Effective(ItemOption o, const AppSettings& app) const;
     int32_t EffectivePilotType() const;
-    ExtFilterGroup EffectiveDownloadFilter(const AppSettings& app) const;
-    ExtFilterGroup EffectiveExclusionFilter(const AppSettings& app) const;
+    const ExtFilterGroup& EffectiveDownloadFilter(const AppSettings& app) const;
+    const ExtFilterGroup& EffectiveExclusionFilter(const AppSettings& app) const;
 
     int32_t EffectiveGraphMax(const AppSettings& app) const { return Effective(OptGraphMax, app); }
     int32_t EffectivePilotArea(const AppSettings& app) const { return Effective(OptPilotArea, app); }

@@ -414,24 +414,30 @@ int32_t AppSettings::MinPicHeight() const { return orDefault(values_.MinPicHeigh
 int32_t AppSettings::IMGSW() const { return orDefault(values_.IMGSW, 1); }
 int32_t AppSettings::PicChgInterval() const { return orDefault(values_.PicChgInterval, 5); }
 
-ExtFilterGroup AppSettings::DownloadFilter() const
+const ExtFilterGroup& AppSettings::DownloadFilter() const
 {
     if (values_.download.use != -1)
         return values_.download;
-    ExtFilterGroup builtIn;
-    builtIn.use = 0;
-    builtIn.noExt = 1;
-    builtIn.lists = {"htm;html;shtml", "txt;doc", "gif;jpg;jpeg;bmp", "wav;aif;mid", "avi", "", ""};
+    static const ExtFilterGroup builtIn = [] {
+        ExtFilterGroup group;
+        group.use = 0;
+        group.noExt = 1;
+        group.lists = {"htm;html;shtml", "txt;doc", "gif;jpg;jpeg;bmp", "wav;aif;mid", "avi", "", ""};
+        return group;
+    }();
     return builtIn;
 }
 
-ExtFilterGroup AppSettings::ExclusionFilter() const
+const ExtFilterGroup& AppSettings::ExclusionFilter() const
 {
     if (values_.exclusion.use != -1)
         return values_.exclusion;
-    ExtFilterGroup builtIn;
-    builtIn.use = 0;
-    builtIn.noExt = 0;
+    static const ExtFilterGroup builtIn = [] {
+        ExtFilterGroup group;
+        group.use = 0;
+        group.noExt = 0;
+        return group;
+    }();
     return builtIn;
 }
 

@@ -153,8 +153,9 @@ public:
     int32_t IMGSW() const;
     int32_t PicChgInterval() const;
     // The filter groups as a whole: built-in lists when the switch is -1.
-    ExtFilterGroup DownloadFilter() const;
-    ExtFilterGroup ExclusionFilter() const;
+    // The groups in force: the user's, or the built-in ones.
+    const ExtFilterGroup& DownloadFilter() const;
+    const ExtFilterGroup& ExclusionFilter() const;
     int32_t UseExtFilter() const { return DownloadFilter().use; }
     int32_t DLNoExt() const { return DownloadFilter().noExt; }
     int32_t UseUVExtFilter() const { return ExclusionFilter().use; }

@@ -60,7 +60,7 @@ inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 struct NameValue {
-    const char* text;
+    std::string_view text; // compared by length first
     int value;
 };
 
@@ -82,7 +82,7 @@ template <size_t N>
 int LookupTable(const NameValue (&table)[N], std::string_view name)
 {
     for (const NameValue& entry : table) {
-        if (entry.text[0] == '\0' || name == entry.text)
+        if (entry.text.empty() || name == entry.text)
             return entry.value;
     }
     return table[N - 1].value;

@@ -10,7 +10,7 @@ namespace ormbrook {
 namespace {
 
 struct NameId {
-    const char* name;
+    std::string_view name; // compared by length first
     int id;
 };
 
@@ -52,7 +52,7 @@ template <size_t N>
 int Lookup(const NameId (&table)[N], std::string_view name)
 {
     for (const NameId& entry : table) {
-        if (entry.name[0] == '\0')
+        if (entry.name.empty())
             break;
         if (name == entry.name)
             return entry.id;
