@@ -615,8 +615,12 @@ int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = n
 
 int LookupHtmlName(std::string_view upperName)
 {
+    // Every name in the table has a first byte; most tags and attributes of a
+    // page differ from most entries in it.
+    if (upperName.empty())
+        return CodeNone;
     for (const NameEntry& entry : kNames) {
-        if (entry.name.size() == upperName.size() && entry.name == upperName)
+        if (entry.name.size() == upperName.size() && entry.name[0] == upperName[0] && entry.name == upperName)
             return entry.code;
     }
     return CodeNone;
