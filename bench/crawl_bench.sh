@@ -74,18 +74,28 @@ start_nginx exact
 mkdir -p "$work/cfg"
 printf 'ProjectDefault\n{\n\tGraphMax=10\n}\nRecord\n{\n\tURL="%s/"\n}\n' "$origin" > "$work/Bench.prj"
 export XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/cfg"
+run_tool() { # name round
+  : > "$work/access.log"
+  # What the previous tool left to write back is written now, not during
+  # this tool's run.
+  sync
+  case $1 in
+    qry) mkdir -p "$work/qry.$2"
+      measure qry "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry.$2/" ;;
+    wget) measure wget wget --mirror --convert-links --no-parent --no-http-keep-alive -q -P "$work/wget.$2" "$origin/" ;;
+    wget2) measure wget2 wget2 --mirror --convert-links --no-parent --max-threads=5 --header="Connection: close" \
+      -q -P "$work/wget2.$2" "$origin/" ;;
+    httrack) measure httrack httrack "$origin/" -O "$work/httrack.$2" -c5 -%! -%c0 -A0 -q -I0 -s0 ;;
+  esac
+}
+tools=(qry wget wget2 httrack)
 for round in $(seq "$rounds"); do
   echo "round $round:"
-  : > "$work/access.log"
-  mkdir -p "$work/qry.$round"
-  measure qry "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry.$round/"
-  : > "$work/access.log"
-  measure wget wget --mirror --convert-links --no-parent --no-http-keep-alive -q -P "$work/wget.$round" "$origin/"
-  : > "$work/access.log"
-  measure wget2 wget2 --mirror --convert-links --no-parent --max-threads=5 --header="Connection: close" \
-    -q -P "$work/wget2.$round" "$origin/"
-  : > "$work/access.log"
-  measure httrack httrack "$origin/" -O "$work/httrack.$round" -c5 -%! -%c0 -A0 -q -I0 -s0
+  # Each round starts with another tool, so that none is always first after
+  # the site was made.
+  for i in 0 1 2 3; do
+    run_tool "${tools[$(((i + round - 1) % 4))]}" "$round"
+  done
 done
 take_medians qry wget wget2 httrack
 ln -s "qry.$rounds" "$work/qry"
@@ -123,6 +133,7 @@ echo "Second crawl of the unchanged site (if_modified_since before):"
 start_nginx before
 # One round: a crawl after this one would find every file just touched.
 : > "$work/access.log"
+sync
 measure qry2 "$qry" --crawl "$work/Bench.prj" --set "MirrorDir=$work/qry/"
 answered304=$(grep -c '" 304 ' "$work/access.log" || true)
 total=$(wc -l < "$work/access.log")
@@ -130,6 +141,7 @@ total=$(wc -l < "$work/access.log")
 stored=$(grep -vc '" 404 ' "$work/access.log" || true)
 [ "$stored" -gt 0 ] || stored=1
 : > "$work/access.log"
+sync
 # wget answers a 304 without reading its local copy for links, so it would
 # stop at the start page; with HEAD requests first it walks the whole site.
 measure wgetN wget -N --no-if-modified-since -r -l inf --no-parent --no-http-keep-alive -q \

@@ -276,8 +276,9 @@ std::optional<MirrorLookupMemo::Kind> MirrorLookupMemo::Find(const std::string& 
     auto it = kinds_.find(path);
     if (it != kinds_.end())
         return it->second;
+    // A path without a name in a directory (".../") is looked at itself.
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0)
+    if (slash == std::string::npos || slash == 0 || slash + 1 == path.size())
         return std::nullopt;
     const std::string directory = path.substr(0, slash);
     auto listed = listed_.find(directory);
