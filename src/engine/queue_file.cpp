@@ -588,6 +588,15 @@ bool CQueueFile::pushBehind(const void* data, uint32_t length)
     return true;
 }
 
+bool CQueueFile::readLinkedBlock(uint32_t offset, Block& block, std::vector<uint8_t>& data)
+{
+    if (!readBlock(offset, block, &data))
+        return fail(QueueFileReadPastEnd, "cannot read a record of " + path_);
+    if (!isNode(block.prev) || !isNode(block.next))
+        return fail(QueueFileCorrupt, "queue file " + path_ + " has a record with broken links");
+    return true;
+}
+
 std::optional<std::vector<uint8_t>> CQueueFile::remove(uint32_t offset)
 {
     if (!canChange())
@@ -596,14 +605,8 @@ std::optional<std::vector<uint8_t>> CQueueFile::remove(uint32_t offset)
         return std::nullopt;
     Block block;
     std::vector<uint8_t> data;
-    if (!readBlock(offset, block, &data)) {
-        fail(QueueFileReadPastEnd, "cannot read a record of " + path_);
+    if (!readLinkedBlock(offset, block, data))
         return std::nullopt;
-    }
-    if (!isNode(block.prev) || !isNode(block.next)) {
-        fail(QueueFileCorrupt, "queue file " + path_ + " has a record with broken links");
-        return std::nullopt;
-    }
     if (!writeLink(block.prev + 4, block.next) || !writeLink(block.next, block.prev)) {
         valid_ = false;
         return std::nullopt;
@@ -639,14 +642,8 @@ std::optional<std::vector<uint8_t>> CQueueFile::popBehind()
     if (offset != tail()) {
         Block block;
         std::vector<uint8_t> data;
-        if (!readBlock(offset, block, &data)) {
-            fail(QueueFileReadPastEnd, "cannot read a record of " + path_);
+        if (!readLinkedBlock(offset, block, data))
             return std::nullopt;
-        }
-        if (!isNode(block.prev) || !isNode(block.next)) {
-            fail(QueueFileCorrupt, "queue file " + path_ + " has a record with broken links");
-            return std::nullopt;
-        }
         popFront_ = block.next;
         ++pendingPops_;
         return data;

@@ -157,6 +157,8 @@ private:
     void fillWindow(uint64_t offset) const;
     void forgetWindow();
     bool readBlock(uint32_t offset, Block& block, std::vector<uint8_t>* data) const;
+    // readBlock for a block about to be taken: its links must name nodes.
+    bool readLinkedBlock(uint32_t offset, Block& block, std::vector<uint8_t>& data);
     bool canChange();
     bool canAdd(const void* data, uint32_t length);
     bool insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length);
