@@ -26,7 +26,8 @@ bool AddsLevel(LinkKind kind)
 
 std::string UrlKey(const CUrl& url)
 {
-    return url.hasQuery() ? url.urlNoQuery() + "?" + url.query() : url.urlNoQuery();
+    // A query and a fragment never come together: with a query, the canonical text is the key.
+    return std::string(url.hasQuery() ? std::string_view(url.url()) : url.urlNoQuery());
 }
 
 // Records the depth left for a key; true when it is more than any before.
@@ -165,7 +166,7 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
         // is in the mirror, and its relative links are relative to the
         // directory: it is scanned and localised under that name.
         if (viaDirectory)
-            entry->url = url.urlNoQuery() + "/";
+            entry->url.assign(url.urlNoQuery()).push_back('/');
         const bool savedThisCrawl = ModifiedTimeOf(local) > crawlStart_;
         if (savedThisCrawl || record->EffectiveRenewalType(*context_.settings) == 3) {
             if (ShouldRescan(*entry))
@@ -358,7 +359,9 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
         // needs in the mirror, so none is written: the directory's own page
         // is stored under it instead, and links to the bare name are
         // localised to that page.
-        const bool directorySlash = !url.hasQuery() && targetUrl.urlNoQuery() == url.urlNoQuery() + "/";
+        const std::string_view target = targetUrl.urlNoQuery();
+        const bool directorySlash = !url.hasQuery() && target.size() == url.urlNoQuery().size() + 1
+            && target.starts_with(url.urlNoQuery()) && target.back() == '/';
         if (!directorySlash) {
             for (const QueueEntry& entry : outcome.entries)
                 context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false);

@@ -282,7 +282,7 @@ std::string RobotsUrlFor(std::string_view url, std::string_view robotsUrl)
     CUrl parsed;
     if (!parsed.Parse(url))
         return std::string();
-    return parsed.site() + "/robots.txt";
+    return std::string(parsed.site()).append("/robots.txt");
 }
 
 RobotsState RobotsStateOf(const CMirror& mirror, std::string_view robotsUrl, std::string_view folderPath,

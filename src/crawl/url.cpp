@@ -199,31 +199,29 @@ FileKind LookupFileKind(std::string_view lowerExtension)
 
 void CUrl::Clear()
 {
-    // clear() keeps each string's capacity, so a reused object stops allocating.
     error_ = UrlOk;
     scheme_ = SchemeNone;
-    host_.clear();
     hasPort_ = false;
-    port_.clear();
-    path_.clear();
-    directory_.clear();
     hasFileName_ = false;
-    fileName_.clear();
     hasExtension_ = false;
-    extension_.clear();
-    fileKind_ = FileKindNone;
-    site_.clear();
-    siteDirectory_.clear();
-    urlNoQuery_.clear();
+    extensionLowered_ = false;
     hasQuery_ = false;
-    query_.clear();
     hasFragment_ = false;
-    fragment_.clear();
-    url_.clear();
+    fileKind_ = FileKindNone;
+    hostLength_ = 0;
+    siteLength_ = 0;
+    pathLength_ = 0;
+    directoryLength_ = 0;
+    extensionStart_ = 0;
+    extensionLength_ = 0;
+    url_.clear(); // keeps its capacity, so a reused object stops allocating
 }
 
 bool CUrl::Fail(int error)
 {
+    const SchemeId scheme = scheme_;
+    Clear();
+    scheme_ = scheme;
     error_ = error;
     return false;
 }
@@ -231,7 +229,15 @@ bool CUrl::Fail(int error)
 bool CUrl::Parse(std::string_view input)
 {
     try {
-        return ParseText(UpToNul(input));
+        input = UpToNul(input);
+        // The canonical text is built in place: a text that lies in it is copied first.
+        const auto at = reinterpret_cast<uintptr_t>(input.data());
+        const auto own = reinterpret_cast<uintptr_t>(url_.data());
+        if (!input.empty() && at >= own && at <= own + url_.capacity()) {
+            const std::string copy(input);
+            return ParseText(copy);
+        }
+        return ParseText(input);
     } catch (const std::bad_alloc&) {
         return Fail(UrlOutOfMemory);
     }
@@ -304,12 +310,21 @@ bool CUrl::ParseText(std::string_view text)
         hasPort_ = true;
     }
 
-    // Path segments are built in scratch_, which only ever grows: an escape
-    // triples a byte, so three times the rest of the input always suffices.
-    const size_t need = 3 * (n - pos) + 8;
-    if (scratch_.size() < need)
-        scratch_.resize(need);
-    char* out = scratch_.data();
+    // The site goes first into the canonical text; the path and what follows
+    // it are built right behind. An escape triples a byte, so three times the
+    // rest of the input always suffices.
+    const size_t siteLength = kSchemePrefixLength + host.size() + (hasPort_ ? 1 + portLength : 0);
+    url_.resize(siteLength + 3 * (n - pos) + 8);
+    char* site = url_.data();
+    std::memcpy(site, http ? "http://" : "file://", kSchemePrefixLength);
+    if (!host.empty())
+        std::memcpy(site + kSchemePrefixLength, host.data(), host.size());
+    if (hasPort_) {
+        site[kSchemePrefixLength + host.size()] = ':';
+        if (portLength)
+            std::memcpy(site + kSchemePrefixLength + host.size() + 1, s + portStart, portLength);
+    }
+    char* out = site + siteLength;
     size_t pathLength = 0;
     segmentStarts_.clear();
 
@@ -366,15 +381,19 @@ bool CUrl::ParseText(std::string_view text)
         segmentStarts_.push_back(start);
         pathLength = start + length;
     }
+    if (segmentStarts_.empty()) {
+        out[0] = '/'; // no segment left: the root
+        pathLength = 1;
+    }
 
     // Query or fragment (http only; a file segment runs to the end).
-    size_t tailStart = pathLength;
     size_t tailLength = 0;
     if (http && pos < n) {
         const bool isQuery = s[pos] == '?';
+        out[pathLength] = s[pos];
         ++pos;
         if (const int error = CollectHttp(text, pos,
-                isQuery ? HttpPart::Query : HttpPart::Fragment, out + tailStart, tailLength))
+                isQuery ? HttpPart::Query : HttpPart::Fragment, out + pathLength + 1, tailLength))
             return Fail(error);
         (isQuery ? hasQuery_ : hasFragment_) = true;
     }
@@ -382,48 +401,36 @@ bool CUrl::ParseText(std::string_view text)
     if (host.empty())
         return Fail(UrlSyntaxError);
 
-    host_.assign(host);
-    if (hasPort_)
-        port_.assign(s + portStart, portLength);
+    hostLength_ = host.size();
+    siteLength_ = siteLength;
+    pathLength_ = pathLength;
+    url_.resize(siteLength + pathLength + (hasQuery_ || hasFragment_ ? 1 + tailLength : 0));
 
-    if (segmentStarts_.empty()) {
-        path_.assign(1, '/');
-    } else {
-        path_.assign(out, pathLength);
+    if (!segmentStarts_.empty()) {
         const size_t lastStart = segmentStarts_.back();
-        directory_.assign(out, lastStart);
+        directoryLength_ = lastStart;
         const std::string_view last(out + lastStart, pathLength - lastStart);
-        if (last.size() > 1) {
-            hasFileName_ = true;
-            fileName_.assign(last.substr(1));
-        }
+        hasFileName_ = last.size() > 1;
         const size_t dot = last.rfind('.');
         if (dot != std::string_view::npos) {
             hasExtension_ = true;
-            extension_.assign(last.substr(dot + 1));
-            for (char& c : extension_)
-                c = Lower(c);
-            fileKind_ = LookupFileKind(extension_);
+            extensionStart_ = siteLength + lastStart + dot + 1;
+            extensionLength_ = last.size() - dot - 1;
+            const std::string_view written = last.substr(dot + 1);
+            for (const char c : written) {
+                if (c >= 'A' && c <= 'Z') {
+                    extensionLowered_ = true;
+                    break;
+                }
+            }
+            if (extensionLowered_) {
+                loweredExtension_.assign(written);
+                for (char& c : loweredExtension_)
+                    c = Lower(c);
+            }
+            fileKind_ = LookupFileKind(extension());
         }
     }
-    if (hasQuery_)
-        query_.assign(out + tailStart, tailLength);
-    if (hasFragment_)
-        fragment_.assign(out + tailStart, tailLength);
-
-    site_.assign(http ? "http://" : "file://");
-    site_.append(host_);
-    if (hasPort_) {
-        site_.push_back(':');
-        site_.append(port_);
-    }
-    siteDirectory_.assign(site_).append(directory_);
-    urlNoQuery_.assign(site_).append(path_);
-    url_.assign(urlNoQuery_);
-    if (hasQuery_)
-        url_.append(1, '?').append(query_);
-    if (hasFragment_)
-        url_.append(1, '#').append(fragment_);
     return true;
 }
 

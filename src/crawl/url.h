@@ -55,25 +55,40 @@ public:
     // are meaningful. Any number of parses may reuse one object.
     bool Parse(std::string_view text);
 
+    // Every part is a piece of the canonical text: the views stay valid until
+    // the next parse of this object.
     int error() const { return error_; }
     SchemeId scheme() const { return scheme_; }
-    const std::string& host() const { return host_; }
+    std::string_view host() const { return part(kSchemePrefixLength, hostLength_); }
     bool hasPort() const { return hasPort_; }
-    const std::string& port() const { return port_; }          // digits as written, may be empty
-    const std::string& path() const { return path_; }          // "/" when no segment is left
-    const std::string& directory() const { return directory_; }
+    std::string_view port() const                              // digits as written, may be empty
+    {
+        return hasPort_ ? part(kSchemePrefixLength + hostLength_ + 1, siteLength_ - kSchemePrefixLength - hostLength_ - 1)
+                        : std::string_view();
+    }
+    std::string_view path() const { return part(siteLength_, pathLength_); } // "/" when no segment is left
+    std::string_view directory() const { return part(siteLength_, directoryLength_); }
     bool hasFileName() const { return hasFileName_; }
-    const std::string& fileName() const { return fileName_; }
+    std::string_view fileName() const
+    {
+        return hasFileName_ ? part(siteLength_ + directoryLength_ + 1, pathLength_ - directoryLength_ - 1)
+                            : std::string_view();
+    }
     bool hasExtension() const { return hasExtension_; }
-    const std::string& extension() const { return extension_; } // lower case
+    std::string_view extension() const                         // lower case
+    {
+        if (!hasExtension_)
+            return {};
+        return extensionLowered_ ? std::string_view(loweredExtension_) : part(extensionStart_, extensionLength_);
+    }
     FileKind fileKind() const { return fileKind_; }
-    const std::string& site() const { return site_; }
-    const std::string& siteDirectory() const { return siteDirectory_; }
-    const std::string& urlNoQuery() const { return urlNoQuery_; }
+    std::string_view site() const { return part(0, siteLength_); }
+    std::string_view siteDirectory() const { return part(0, siteLength_ + directoryLength_); }
+    std::string_view urlNoQuery() const { return part(0, siteLength_ + pathLength_); }
     bool hasQuery() const { return hasQuery_; }
-    const std::string& query() const { return query_; }
+    std::string_view query() const { return hasQuery_ ? tail() : std::string_view(); }
     bool hasFragment() const { return hasFragment_; }
-    const std::string& fragment() const { return fragment_; }
+    std::string_view fragment() const { return hasFragment_ ? tail() : std::string_view(); }
     const std::string& url() const { return url_; }            // the canonical URL
 
     // Turns a link found in a page into an absolute canonical URL, or nothing
@@ -81,34 +96,39 @@ public:
     static std::optional<std::string> ResolveLink(std::string_view base, std::string_view link);
 
 private:
+    // "http://" and "file://" are equally long.
+    static constexpr size_t kSchemePrefixLength = 7;
+
     void Clear();
     bool Fail(int error);
     bool ParseText(std::string_view text);
+    std::string_view part(size_t start, size_t length) const
+    {
+        return start <= url_.size() ? std::string_view(url_).substr(start, length) : std::string_view();
+    }
+    std::string_view tail() const { return part(siteLength_ + pathLength_ + 1, std::string_view::npos); }
 
     int error_ = UrlOk;
     SchemeId scheme_ = SchemeNone;
-    std::string host_;
     bool hasPort_ = false;
-    std::string port_;
-    std::string path_;
-    std::string directory_;
     bool hasFileName_ = false;
-    std::string fileName_;
     bool hasExtension_ = false;
-    std::string extension_;
-    FileKind fileKind_ = FileKindNone;
-    std::string site_;
-    std::string siteDirectory_;
-    std::string urlNoQuery_;
+    bool extensionLowered_ = false; // the extension had upper case: see loweredExtension_
     bool hasQuery_ = false;
-    std::string query_;
     bool hasFragment_ = false;
-    std::string fragment_;
+    FileKind fileKind_ = FileKindNone;
+    // The canonical text is site, path, then "?" query or "#" fragment.
+    size_t hostLength_ = 0;
+    size_t siteLength_ = 0;      // "http://", host, ":" and port
+    size_t pathLength_ = 0;
+    size_t directoryLength_ = 0; // the path up to its last segment's "/"
+    size_t extensionStart_ = 0;
+    size_t extensionLength_ = 0;
+    std::string loweredExtension_;
     std::string url_;
 
     // Working space of a parse, kept so that reparsing does not allocate.
-    std::string scratch_;
-    std::vector<size_t> segmentStarts_; // offsets of the kept path segments in scratch_
+    std::vector<size_t> segmentStarts_; // offsets of the kept path segments in url_
 };
 
 // The same resolution for the many links of one page: the page's URL is

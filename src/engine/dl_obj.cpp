@@ -94,7 +94,7 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
         hostField = url.host();
     } else {
         host = url.host();
-        port = url.hasPort() && !url.port().empty() ? uint16_t(std::atoi(url.port().c_str())) : 80;
+        port = url.hasPort() && !url.port().empty() ? uint16_t(std::atoi(std::string(url.port()).c_str())) : 80;
         uri = url.path();
         if (url.hasQuery())
             uri.append(1, '?').append(url.query());
@@ -127,7 +127,7 @@ bool DLObj::StartRobots(int kind)
     free_ = false;
     std::string text = item_->robotsUrl;
     if (text.empty())
-        text = pageUrl_.site() + "/robots.txt"; // the server of the URL, port included
+        text.assign(pageUrl_.site()).append("/robots.txt"); // the server of the URL, port included
     const bool parsed = robotsUrl_.Parse(text);
     Arm(TimerTotal);
     Arm(TimerConnection);

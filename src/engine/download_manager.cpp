@@ -20,7 +20,8 @@ struct EntryRecord : MessageRecord {
 
 std::string UrlKeyOf(const CUrl& url)
 {
-    return url.hasQuery() ? url.urlNoQuery() + "?" + url.query() : url.urlNoQuery();
+    // A query and a fragment never come together: with a query, the canonical text is the key.
+    return std::string(url.hasQuery() ? std::string_view(url.url()) : url.urlNoQuery());
 }
 
 // The manager's one timer: the queues' pending changes are written.

@@ -105,8 +105,8 @@ TEST(CUrlParse, ProducesCanonicalParts)
         if (row.fragment) {
             EXPECT_EQ(url.fragment(), row.fragment);
         }
-        EXPECT_EQ(url.urlNoQuery(), url.site() + url.path());
-        EXPECT_EQ(url.siteDirectory(), url.site() + url.directory());
+        EXPECT_EQ(url.urlNoQuery(), std::string(url.site()).append(url.path()));
+        EXPECT_EQ(url.siteDirectory(), std::string(url.site()).append(url.directory()));
     }
 }
 
@@ -306,8 +306,10 @@ TEST(CUrlProperties, CanonicalUrlParsesToItself)
         ASSERT_EQ(again.hasQuery(), url.hasQuery()) << text;
         ASSERT_EQ(again.hasFragment(), url.hasFragment()) << text;
         // The mirror names files from these parts of a URL parsed once.
-        ASSERT_EQ(again.host() + again.directory() + "|" + again.fileName() + "|" + again.query(),
-                  url.host() + url.directory() + "|" + url.fileName() + "|" + url.query()) << text;
+        const auto mirrorParts = [](const CUrl& u) {
+            return std::string(u.host()).append(u.directory()).append("|").append(u.fileName()).append("|").append(u.query());
+        };
+        ASSERT_EQ(mirrorParts(again), mirrorParts(url)) << text;
     }
     EXPECT_GT(parsed, 3000u);  // the corpus must exercise the success path
 }
