@@ -181,18 +181,20 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
     return Dispatch::Handled;
 }
 
-bool CrawlDriver::FirstQueuedWith(const std::string& folderPath, const std::string& recordUrl,
-                                  const std::string& url, int32_t budget)
+uint64_t CrawlDriver::QueuedKey(uint64_t recordKey, std::string_view url)
 {
-    // Pages link to the same few pages over and over; a link that was queued
-    // before in this crawl with as much depth left would only be found local
-    // and skipped at its step. Hashes keep the memory small for a large
-    // frontier (the frontier itself stays on disk).
-    const std::hash<std::string_view> hashOf;
-    uint64_t hash = hashOf(folderPath);
-    for (std::string_view part : {std::string_view(recordUrl), std::string_view(url)})
-        hash = (hash ^ hashOf(part)) * 0x9e3779b97f4a7c15ull + (hash >> 29);
-    return RaiseBudget(queuedBudget_, hash, budget);
+    return (recordKey ^ std::hash<std::string_view>()(url)) * 0x9e3779b97f4a7c15ull + (recordKey >> 29);
+}
+
+uint64_t CrawlDriver::QueuedRecordKey(const std::string& folderPath, const std::string& recordUrl)
+{
+    return QueuedKey(std::hash<std::string_view>()(folderPath), recordUrl);
+}
+
+bool CrawlDriver::QueuedBefore(uint64_t key, int32_t budget) const
+{
+    const auto it = queuedBudget_.find(key);
+    return it != queuedBudget_.end() && budget <= it->second;
 }
 
 bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
@@ -430,7 +432,23 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
     if (!start.Parse(entry.recordUrl))
         return;
     CUrl& link = parsed_.link;
+    const uint64_t recordKey = QueuedRecordKey(entry.folderPath, entry.recordUrl);
     for (const LinkRef& ref : links) {
+        if (ref.kind == LinkKindUsemap || ref.kind == 5)
+            continue;
+        const int32_t depth = entry.depth + (AddsLevel(ref.kind) ? 1 : 0);
+        if (depth > entry.maxDepth)
+            continue;
+        // Pages link to the same few pages over and over. A link queued
+        // before in this crawl, from the same record and with as much depth
+        // left, passed every check below then and would only be found local
+        // and skipped at its step: it is passed over before it is parsed.
+        // A resolved link is already in canonical form, the form it is
+        // remembered by.
+        const int32_t budget = entry.maxDepth - depth;
+        const uint64_t key = QueuedKey(recordKey, ref.url);
+        if (QueuedBefore(key, budget))
+            continue;
         if (!link.Parse(ref.url))
             continue;
         if (!record->AdmitsRange(start, link, app))
@@ -439,12 +457,9 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
             continue;
         if (!record->AdmitsExtension(link, app))
             continue;
-        if (ref.kind == LinkKindUsemap || ref.kind == 5)
-            continue;
-        const int32_t depth = entry.depth + (AddsLevel(ref.kind) ? 1 : 0);
-        if (depth > entry.maxDepth)
-            continue;
-        if (!FirstQueuedWith(entry.folderPath, entry.recordUrl, link.url(), entry.maxDepth - depth))
+        // Hashes keep the memory small for a large frontier (the frontier
+        // itself stays on disk).
+        if (!RaiseBudget(queuedBudget_, link.url() == ref.url ? key : QueuedKey(recordKey, link.url()), budget))
             continue;
         QueueEntry next;
         next.reservedA = entry.reservedA;

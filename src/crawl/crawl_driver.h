@@ -173,10 +173,11 @@ private:
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;
     bool ShouldRescan(const QueueEntry& entry);
-    // Whether a link is queued for the first time this crawl with this much
-    // depth left (and records that it is).
-    bool FirstQueuedWith(const std::string& folderPath, const std::string& recordUrl, const std::string& url,
-                         int32_t budget);
+    // Links queued this crawl are remembered by a hash of folder, record
+    // and URL, with the depth they had left.
+    static uint64_t QueuedRecordKey(const std::string& folderPath, const std::string& recordUrl);
+    static uint64_t QueuedKey(uint64_t recordKey, std::string_view url);
+    bool QueuedBefore(uint64_t key, int32_t budget) const;
     CrawlTimeouts TimeoutsFor(const ProjectItem& record) const;
     ProjectItem* RecordOf(const QueueEntry& entry) const;
     void AppendToLocalise(const QueueEntry& entry);
