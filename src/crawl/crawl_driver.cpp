@@ -161,12 +161,15 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
     // saved it, and the date a conditional request carries.
     struct stat local {};
     bool viaDirectory = false;
-    if (context_.mirror->ExistingFile(entry->url, entry->folderPath, &local, &viaDirectory)) {
+    if (context_.mirror->ExistingFile(url, entry->folderPath, &local, &viaDirectory)) {
         // http://site/dir is the page http://site/dir/ once that directory
         // is in the mirror, and its relative links are relative to the
         // directory: it is scanned and localised under that name.
-        if (viaDirectory)
+        if (viaDirectory) {
             entry->url.assign(url.urlNoQuery()).push_back('/');
+            if (!url.Parse(entry->url))
+                return Dispatch::Dropped;
+        }
         const bool savedThisCrawl = ModifiedTimeOf(local) > crawlStart_;
         if (savedThisCrawl || record->EffectiveRenewalType(*context_.settings) == 3) {
             if (ShouldRescan(*entry))
@@ -174,10 +177,10 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
             host_.Report(MsgStatusVisited);
             return Dispatch::Handled;
         }
-        StartEntry(std::move(*entry), static_cast<int64_t>(local.st_mtime));
+        StartEntry(std::move(*entry), url, static_cast<int64_t>(local.st_mtime));
         return Dispatch::Handled;
     }
-    StartEntry(std::move(*entry), std::nullopt);
+    StartEntry(std::move(*entry), url, std::nullopt);
     return Dispatch::Handled;
 }
 
@@ -205,10 +208,9 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
     return RaiseBudget(scanBudget_, key, entry.maxDepth - entry.depth);
 }
 
-void CrawlDriver::StartEntry(QueueEntry entry, std::optional<int64_t> localModified)
+void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified)
 {
-    CUrl& url = parsed_.start;
-    if (!url.Parse(entry.url) || url.scheme() != SchemeHttp)
+    if (url.scheme() != SchemeHttp)
         return;
     ProjectItem* record = RecordOf(entry);
     if (!record)

@@ -168,7 +168,8 @@ public:
 private:
     std::optional<QueueEntry> NextEntry();
     // localModified: the local copy's modification time when there is one.
-    void StartEntry(QueueEntry entry, std::optional<int64_t> localModified);
+    // url: the entry's URL, parsed.
+    void StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified);
     bool StoreAndScan(const PageOutcome& outcome, const CUrl& url);
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;
@@ -201,7 +202,7 @@ private:
     // A URL object keeps its buffers from parse to parse; each method that
     // runs once or more per download has its own (they call each other).
     struct Parsed {
-        CUrl dispatch, start, done, localise, linkBase, link;
+        CUrl dispatch, done, localise, linkBase, link;
     } parsed_;
     CHtmlScanner scanner_;
     bool localising_ = false;

@@ -436,11 +436,12 @@ std::optional<std::string> CMirror::ExistingFile(std::string_view url, std::stri
     return Existing(std::move(path), mayNameDirectory, info, viaDirectory);
 }
 
-std::optional<std::string> CMirror::ExistingFile(const CUrl& url, std::string_view folderPath) const
+std::optional<std::string> CMirror::ExistingFile(const CUrl& url, std::string_view folderPath,
+                                                 struct stat* info, bool* viaDirectory) const
 {
     bool mayNameDirectory = false;
     std::optional<std::string> path = NamedPath(url, folderPath, &mayNameDirectory);
-    return Existing(std::move(path), mayNameDirectory, nullptr, nullptr);
+    return Existing(std::move(path), mayNameDirectory, info, viaDirectory);
 }
 
 std::optional<std::string> CMirror::Existing(std::optional<std::string> path, bool mayNameDirectory,

@@ -112,7 +112,8 @@ public:
     // of the mirror and the path is that directory's index.html.
     std::optional<std::string> ExistingFile(std::string_view url, std::string_view folderPath,
                                             struct stat* info = nullptr, bool* viaDirectory = nullptr) const;
-    std::optional<std::string> ExistingFile(const CUrl& url, std::string_view folderPath) const;
+    std::optional<std::string> ExistingFile(const CUrl& url, std::string_view folderPath,
+                                            struct stat* info = nullptr, bool* viaDirectory = nullptr) const;
     // True when the local file exists and was last modified after time.
     bool SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const;
 

@@ -51,10 +51,13 @@ static_assert(std::size(kRawHeaderIds) == 33 && kRawHeaderIds[21].id == RawConte
 template <size_t N>
 int Lookup(const NameId (&table)[N], std::string_view name)
 {
+    if (name.empty())
+        return 0;
     for (const NameId& entry : table) {
         if (entry.name.empty())
             break;
-        if (name == entry.name)
+        // Lengths and first letters rule out nearly every entry before a compare.
+        if (entry.name.size() == name.size() && entry.name[0] == name[0] && name == entry.name)
             return entry.id;
     }
     return 0;
@@ -372,14 +375,19 @@ bool AtLineEnd(const Cursor& c)
 // Reads a token folded to upper case into out; false when empty or too long.
 bool ReadToken(Cursor& c, std::string& out)
 {
-    out.clear();
+    const size_t start = c.pos;
+    bool tooLong = false;
     while (IsTokenByte(c.at())) {
-        if (out.size() == CHttpHeader::kMaxTokenLength)
-            return false;
-        out.push_back(Upper(c.at()));
+        if (c.pos - start == CHttpHeader::kMaxTokenLength) {
+            tooLong = true;
+            break;
+        }
         ++c.pos;
     }
-    return !out.empty();
+    out.assign(c.text.substr(start, c.pos - start));
+    for (char& ch : out)
+        ch = Upper(ch);
+    return !tooLong && !out.empty();
 }
 
 } // namespace
@@ -525,11 +533,21 @@ std::optional<HeadEnd> FindHeadEnd(std::string_view buffer)
         return HeadEnd{0, 2};
     if (buffer.substr(0, 1) == "\n")
         return HeadEnd{0, 1};
-    for (size_t i = 0; i < buffer.size(); ++i) {
-        if (buffer[i] == '\n' && i + 1 < buffer.size() && buffer[i + 1] == '\n')
+    // Every end has a line feed at its start or one byte in: from each line
+    // feed, the CR LF CR LF that starts a byte before it is the earlier end.
+    const char* const begin = buffer.data();
+    const size_t size = buffer.size();
+    size_t i = 0;
+    while (i < size) {
+        const void* found = std::memchr(begin + i, '\n', size - i);
+        if (!found)
+            break;
+        i = size_t(static_cast<const char*>(found) - begin);
+        if (i >= 1 && i + 2 < size && begin[i - 1] == '\r' && begin[i + 1] == '\r' && begin[i + 2] == '\n')
+            return HeadEnd{i - 1, i + 3};
+        if (i + 1 < size && begin[i + 1] == '\n')
             return HeadEnd{i, i + 2};
-        if (buffer.substr(i, 4) == "\r\n\r\n")
-            return HeadEnd{i, i + 4};
+        ++i;
     }
     return std::nullopt;
 }
