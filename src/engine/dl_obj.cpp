@@ -52,7 +52,6 @@ bool DLObj::Prepare(QueueEntry* item, QPointer<QObject> statusWindow, QPointer<Q
         tempPath_ = directory + name;
         page_ = std::make_unique<CHttpTransfer>(this);
         page_->GiveBodyBuffer(std::move(spareBody_));
-        robots_ = std::make_unique<CHttpTransfer>(this);
         if (!chunk_)
             chunk_ = std::make_unique_for_overwrite<char[]>(CHttpTransfer::kBodyChunk);
     } catch (const std::bad_alloc&) {
@@ -122,8 +121,16 @@ bool DLObj::StartPage(int kind)
 
 bool DLObj::StartRobots(int kind)
 {
-    if (!robots_)
+    if (!page_)
         return false;
+    // Few downloads fetch a robots.txt first; their transfer is made then.
+    if (!robots_) {
+        try {
+            robots_ = std::make_unique<CHttpTransfer>(this);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
     free_ = false;
     std::string text = item_->robotsUrl;
     if (text.empty())

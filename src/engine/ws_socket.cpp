@@ -197,7 +197,7 @@ bool CWSSocket::Drain()
             return true; // the next ready-to-write goes on
         }
         const char* tag = head.tag;
-        queue_.pop_front();
+        queue_.erase(queue_.begin());
         lastError_ = error;
         if (!Report(SocketSent, error, tag))
             return false;

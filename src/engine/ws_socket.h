@@ -7,9 +7,9 @@
 
 #include <netinet/in.h>
 
-#include <deque>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace ormbrook {
 
@@ -81,7 +81,7 @@ private:
     State state_ = NotConnected;
     WSSocketListener* listener_ = nullptr;
     int listenerTag_ = 0;
-    std::deque<PendingSend> queue_;
+    std::vector<PendingSend> queue_; // rarely more than one; empty costs no allocation
     // How readiness becomes events: connect finished is reported once; data
     // to read once per Receive; the close once.
     bool connectPending_ = false;
