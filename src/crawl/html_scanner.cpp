@@ -368,8 +368,8 @@ private:
                 scratch_[i] = '%';
             }
         }
-        if (std::optional<std::string> url = resolver_.Resolve(scratch_))
-            links_.push_back(LinkRef{std::move(*url), kind});
+        if (const std::optional<std::string_view> url = resolver_.Resolve(scratch_))
+            links_.push_back(LinkRef{std::string(*url), kind});
     }
 
     bool Meta(Tokenizer& t)
@@ -462,40 +462,40 @@ private:
     // double quotes; the byte that ended the old value follows as it was.
     void Replace(Tokenizer& t, size_t afterTerminator, char terminator)
     {
-        std::optional<std::string> value = NewValue(t.ValueText(), t.ValueCut());
-        if (!value)
+        if (!NewValue(t.ValueText(), t.ValueCut()))
             return;
         out_.append(data_.substr(copied_, afterTerminator - copied_));
         if (terminator != '=')
             out_ += '=';
         out_ += '"';
-        out_ += *value;
+        out_ += value_;
         out_ += '"';
         copied_ = t.Offset();
     }
 
-    // Nothing means: leave the attribute as written. That is also the choice
+    // False means: leave the attribute as written. That is also the choice
     // for a value cut at the buffer limit or one that can't stand between
-    // double quotes, so that rewriting never damages a link.
-    std::optional<std::string> NewValue(std::string_view old, bool cut)
+    // double quotes, so that rewriting never damages a link. The new value
+    // is left in value_.
+    bool NewValue(std::string_view old, bool cut)
     {
         if (cut)
-            return std::nullopt;
-        std::optional<std::string> value = Compute(old);
-        if (value && value->find('"') != std::string::npos)
-            return std::nullopt;
-        return value;
+            return false;
+        Compute(old);
+        return value_.find('"') == std::string::npos;
     }
 
-    std::optional<std::string> Compute(std::string_view old)
+    void Compute(std::string_view old)
     {
-        if (old.empty() || old[0] == '#')
-            return std::string(old);
-        if (NamesFileBesidePage(old))
-            return std::string(old);
-        std::optional<std::string> resolved = resolver_.Resolve(old);
-        if (!resolved)
-            return std::string(old);
+        if (old.empty() || old[0] == '#' || NamesFileBesidePage(old)) {
+            value_.assign(old);
+            return;
+        }
+        const std::optional<std::string_view> resolved = resolver_.Resolve(old);
+        if (!resolved) {
+            value_.assign(old);
+            return;
+        }
         const CUrl& parsed = resolver_.resolved();
         std::optional<std::string> local = localizeAll_ ? mirror_.LocalPath(parsed, folderPath_)
                                                         : mirror_.ExistingFile(parsed, folderPath_);
@@ -504,11 +504,13 @@ private:
                 *local += '#';
                 *local += parsed.fragment();
             }
-            return RelativePath(pageLocal_, *local);
+            AssignRelativePath(value_, pageLocal_, *local);
+            return;
         }
         if (localizeAll_)
-            return std::string(old); // no local path can be made for it
-        return resolved;
+            value_.assign(old); // no local path can be made for it
+        else
+            value_.assign(*resolved);
     }
 
     // A page localised by an earlier crawl links the mirror's files by their
@@ -551,6 +553,7 @@ private:
     const CMirror& mirror_;
     bool localizeAll_;
     std::string& out_;
+    std::string value_; // the new value of the attribute at hand
     size_t copied_ = 0;
 };
 
@@ -671,10 +674,11 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
         return false;
     }
     try {
+        // The page's links resolve against its canonical URL, which is also
+        // what names its local file.
         resolver_.Rebase(pageUrl);
-        std::optional<std::string> canonical = resolver_.Resolve(pageUrl);
-        std::optional<std::string> pageLocal = canonical ? mirror.LocalPath(resolver_.resolved(), folderPath)
-                                                         : std::nullopt;
+        const CUrl* base = resolver_.base();
+        std::optional<std::string> pageLocal = base ? mirror.LocalPath(*base, folderPath) : std::nullopt;
         if (!pageLocal) {
             error_ = HtmlScanNoOutput;
             return false;
@@ -682,7 +686,6 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
         out.clear();
         out.reserve(page.size() + page.size() / 8);
         Tokenizer tokenizer(page);
-        resolver_.Rebase(*canonical);
         RewritePass pass(resolver_, *pageLocal, folderPath, page, mirror, localizeAll, out);
         RunTokenizer(tokenizer, pass);
         pass.Finish();

@@ -207,18 +207,24 @@ std::string SafeFolderPath(std::string_view folderPath)
 
 std::string RelativePath(std::string_view pagePath, std::string_view targetPath)
 {
+    std::string relative;
+    AssignRelativePath(relative, pagePath, targetPath);
+    return relative;
+}
+
+void AssignRelativePath(std::string& relative, std::string_view pagePath, std::string_view targetPath)
+{
     size_t common = 0;
     for (size_t i = 0; i < pagePath.size() && i < targetPath.size() && pagePath[i] == targetPath[i]; ++i) {
         if (pagePath[i] == '/')
             common = i + 1;
     }
-    std::string relative;
+    relative.clear();
     for (size_t i = common; i < pagePath.size(); ++i) {
         if (pagePath[i] == '/')
             relative += "../";
     }
     relative.append(targetPath.substr(common));
-    return relative;
 }
 
 MirrorResult MakeDirectories(const std::string& directory, bool create)
@@ -265,10 +271,27 @@ std::string CMirror::ProjectDirectory() const
     return FolderDirectory(projectName_);
 }
 
-std::string CMirror::FolderDirectory(std::string_view folderPath) const
+std::string CMirror::FolderDirectory(std::string_view folderPath) const { return KnownFolderDirectory(folderPath); }
+
+const std::string& CMirror::KnownFolderDirectory(std::string_view folderPath) const
 {
+    // Every link of every page asks for the same folder: the last answer is
+    // kept (per thread, since several threads name files).
+    thread_local std::string lastRoot;
+    thread_local std::string lastFolder;
+    thread_local std::string lastDirectory;
+    thread_local bool known = false;
+    if (known && lastFolder == folderPath && lastRoot == root_)
+        return lastDirectory;
+    known = false;
     std::string safe = SafeFolderPath(folderPath);
-    return safe.empty() ? root_ : root_ + safe + "/";
+    lastDirectory.assign(root_);
+    if (!safe.empty())
+        lastDirectory.append(safe).push_back('/');
+    lastRoot.assign(root_);
+    lastFolder.assign(folderPath);
+    known = true;
+    return lastDirectory;
 }
 
 std::optional<MirrorLookupMemo::Kind> MirrorLookupMemo::Find(const std::string& path)
@@ -408,13 +431,16 @@ std::optional<std::string> CMirror::NamedPath(const CUrl& parsed, std::string_vi
 {
     if (!rootUsable_ || parsed.error() != UrlOk || parsed.host().empty())
         return std::nullopt;
-    std::string path = FolderDirectory(folderPath);
+    const std::string& directory = KnownFolderDirectory(folderPath);
+    std::string path;
+    path.reserve(directory.size() + parsed.urlNoQuery().size() + parsed.query().size() + 16);
+    path.assign(directory);
     size_t urlPart = path.size();
     path += parsed.host();
     path += parsed.directory();
     if (path.back() != '/')
         path += '/';
-    path += parsed.hasFileName() ? parsed.fileName() : std::string("index.html");
+    path += parsed.hasFileName() ? parsed.fileName() : std::string_view("index.html");
     if (parsed.hasQuery()) {
         path += "%3f";
         path += parsed.query();

@@ -165,6 +165,8 @@ public:
 
 private:
     MirrorLookupMemo::Kind LookAt(const std::string& path) const;
+    // FolderDirectory, valid until the thread's next call.
+    const std::string& KnownFolderDirectory(std::string_view folderPath) const;
 
     // The local path as the URL names it, before looking at the disk;
     // mayNameDirectory says whether a directory of that name stands for
@@ -195,6 +197,8 @@ std::string SafeFolderPath(std::string_view folderPath);
 // links are written after localisation: "../" for every level of the page
 // below the longest shared directory, then the rest of the target.
 std::string RelativePath(std::string_view pagePath, std::string_view targetPath);
+// The same into a string kept by the caller (relative must not view either path).
+void AssignRelativePath(std::string& relative, std::string_view pagePath, std::string_view targetPath);
 
 // Sets a file's access and modification times to now.
 MirrorResult TouchFile(const std::string& path);

@@ -438,7 +438,9 @@ std::optional<std::string> CUrl::ResolveLink(std::string_view baseText, std::str
 {
     try {
         LinkResolver resolver(baseText);
-        return resolver.Resolve(linkText);
+        if (const std::optional<std::string_view> resolved = resolver.Resolve(linkText))
+            return std::string(*resolved);
+        return std::nullopt;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
@@ -449,7 +451,7 @@ void LinkResolver::Rebase(std::string_view baseText)
     baseParsed_ = base_.Parse(UpToNul(baseText));
 }
 
-std::optional<std::string> LinkResolver::Resolve(std::string_view linkText)
+std::optional<std::string_view> LinkResolver::Resolve(std::string_view linkText)
 {
     const std::string_view link = UpToNul(linkText);
     scratch_.Parse(link);
@@ -458,7 +460,7 @@ std::optional<std::string> LinkResolver::Resolve(std::string_view linkText)
     case SchemeFile:
         if (scratch_.error() == UrlOk)
             return scratch_.url();
-        return std::string(link);
+        return link;
     case SchemeNone:
         break;
     default:

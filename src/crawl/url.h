@@ -140,10 +140,14 @@ public:
     explicit LinkResolver(std::string_view base) { Rebase(base); }
     // Resolves against another base from now on (the next page).
     void Rebase(std::string_view base);
-    std::optional<std::string> Resolve(std::string_view link);
+    // The view stays valid until the next Resolve or Rebase (it is the link
+    // itself when the link is kept as written).
+    std::optional<std::string_view> Resolve(std::string_view link);
     // The parse of the URL Resolve returned last; its error() is not UrlOk
     // when that was a link kept as written.
     const CUrl& resolved() const { return scratch_; }
+    // The parsed base, or nothing when it did not parse.
+    const CUrl* base() const { return baseParsed_ ? &base_ : nullptr; }
 
 private:
     CUrl base_;
