@@ -4,6 +4,7 @@
 #include "crawl/url.h"
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,17 @@ constexpr NameEntry kNames[] = {
     {"ISMAP", 19}, {"NAME", 20}, {"SRC", 21}, {"USEMAP", 22}, {"ALL", 23}, {"FOLLOW", 24},
     {"INDEX", 25}, {"NOFOLLOW", 26}, {"NOINDEX", 27}, {"NONE", 28}, {"ROBOTS", 29},
 };
+
+// For each first byte, the entries of kNames that start with it.
+static_assert(std::size(kNames) <= 32);
+constexpr std::array<uint32_t, 256> MakeNameIndex()
+{
+    std::array<uint32_t, 256> index{};
+    for (size_t i = 0; i < std::size(kNames); ++i)
+        index[static_cast<unsigned char>(kNames[i].name[0])] |= uint32_t(1) << i;
+    return index;
+}
+constexpr std::array<uint32_t, 256> kNameIndex = MakeNameIndex();
 
 enum ByteClass : unsigned char {
     kWhite = 1,        // tab, LF, CR, space
@@ -521,8 +533,12 @@ private:
     {
         const size_t end = link.find('#');
         const std::string_view path = link.substr(0, end);
-        if (path.empty() || path[0] == '/' || path.find_first_of(":?\\") != std::string_view::npos)
+        if (path.empty() || path[0] == '/')
             return false;
+        for (const char c : path) {
+            if (c == ':' || c == '?' || c == '\\')
+                return false;
+        }
         const size_t slash = pageLocal_.rfind('/');
         if (slash == std::string_view::npos)
             return false;
@@ -618,12 +634,14 @@ int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = n
 
 int LookupHtmlName(std::string_view upperName)
 {
-    // Every name in the table has a first byte; most tags and attributes of a
-    // page differ from most entries in it.
+    // Only the entries with the name's first byte are compared; most tags of
+    // a page (P, DIV, TD...) have none.
     if (upperName.empty())
         return CodeNone;
-    for (const NameEntry& entry : kNames) {
-        if (entry.name.size() == upperName.size() && entry.name[0] == upperName[0] && entry.name == upperName)
+    for (uint32_t candidates = kNameIndex[static_cast<unsigned char>(upperName[0])]; candidates != 0;
+         candidates &= candidates - 1) {
+        const NameEntry& entry = kNames[std::countr_zero(candidates)];
+        if (entry.name == upperName)
             return entry.code;
     }
     return CodeNone;

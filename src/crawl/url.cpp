@@ -115,6 +115,19 @@ int CollectHttp(std::string_view text, size_t& pos, HttpPart part, char* out, si
     const char* s = text.data();
     size_t len = length;
     while (pos < n) {
+        // Most bytes are kept as they are: a run of them is copied at once.
+        size_t run = pos;
+        while (run < n && Is(static_cast<unsigned char>(s[run]), kHttpKeep))
+            ++run;
+        if (run > pos) {
+            if (len + (run - pos) > kMaxPartLength)
+                return UrlPartTooLong;
+            std::memcpy(out + len, s + pos, run - pos);
+            len += run - pos;
+            pos = run;
+            if (pos >= n)
+                break;
+        }
         const auto c = static_cast<unsigned char>(s[pos]);
         if (part == HttpPart::Segment && (c == '#' || c == '/' || c == '?'))
             break;

@@ -1,6 +1,8 @@
 #include "engine/http_header.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -48,16 +50,32 @@ constexpr NameId kMediaTopTypes[] = {
 static_assert(std::size(kHeaderIds) == 46 && kHeaderIds[44].id == HeaderLastModified);
 static_assert(std::size(kRawHeaderIds) == 33 && kRawHeaderIds[21].id == RawContentLength);
 
+// For each first byte, the entries of a table that start with it (the end
+// mark left out).
 template <size_t N>
-int Lookup(const NameId (&table)[N], std::string_view name)
+constexpr std::array<uint64_t, 256> FirstByteIndex(const NameId (&table)[N])
+{
+    static_assert(N - 1 <= 64);
+    std::array<uint64_t, 256> index{};
+    for (size_t i = 0; i + 1 < N; ++i)
+        index[static_cast<unsigned char>(table[i].name[0])] |= uint64_t(1) << i;
+    return index;
+}
+
+constexpr std::array<uint64_t, 256> kHeaderIndex = FirstByteIndex(kHeaderIds);
+constexpr std::array<uint64_t, 256> kRawHeaderIndex = FirstByteIndex(kRawHeaderIds);
+constexpr std::array<uint64_t, 256> kMediaTopTypeIndex = FirstByteIndex(kMediaTopTypes);
+
+// Only the entries with the name's first byte are compared, first entry first.
+template <size_t N>
+int Lookup(const NameId (&table)[N], const std::array<uint64_t, 256>& index, std::string_view name)
 {
     if (name.empty())
         return 0;
-    for (const NameId& entry : table) {
-        if (entry.name.empty())
-            break;
-        // Lengths and first letters rule out nearly every entry before a compare.
-        if (entry.name.size() == name.size() && entry.name[0] == name[0] && name == entry.name)
+    for (uint64_t candidates = index[static_cast<unsigned char>(name[0])]; candidates != 0;
+         candidates &= candidates - 1) {
+        const NameId& entry = table[std::countr_zero(candidates)];
+        if (entry.name == name)
             return entry.id;
     }
     return 0;
@@ -231,16 +249,16 @@ bool ParseAsctime(Cursor c, HttpDate& date)
 
 } // namespace
 
-HeaderId LookupHeaderId(std::string_view upperName) { return static_cast<HeaderId>(Lookup(kHeaderIds, upperName)); }
+HeaderId LookupHeaderId(std::string_view upperName) { return static_cast<HeaderId>(Lookup(kHeaderIds, kHeaderIndex, upperName)); }
 
 RawHeaderId LookupRawHeaderId(std::string_view upperName)
 {
-    return static_cast<RawHeaderId>(Lookup(kRawHeaderIds, upperName));
+    return static_cast<RawHeaderId>(Lookup(kRawHeaderIds, kRawHeaderIndex, upperName));
 }
 
 MediaTopType LookupMediaTopType(std::string_view upperName)
 {
-    return static_cast<MediaTopType>(Lookup(kMediaTopTypes, upperName));
+    return static_cast<MediaTopType>(Lookup(kMediaTopTypes, kMediaTopTypeIndex, upperName));
 }
 
 std::string_view HeaderName(HeaderId id)
