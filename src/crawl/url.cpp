@@ -287,17 +287,14 @@ bool CUrl::ParseText(std::string_view text)
 
     // Host.
     const size_t hostStart = pos;
-    size_t lastDot = std::string_view::npos;
-    while (pos < n && s[pos] != '/' && s[pos] != ':') {
-        if (!Is(static_cast<unsigned char>(s[pos]), kHostByte))
-            return Fail(UrlSyntaxError);
-        if (s[pos] == '.')
-            lastDot = pos;
+    while (pos < n && Is(static_cast<unsigned char>(s[pos]), kHostByte))
         ++pos;
-    }
+    if (pos < n && s[pos] != '/' && s[pos] != ':')
+        return Fail(UrlSyntaxError);
     const std::string_view host(s + hostStart, pos - hostStart);
     if (!host.empty()) {
-        const size_t labelStart = lastDot == std::string_view::npos ? hostStart : lastDot + 1;
+        const size_t lastDot = host.rfind('.');
+        const size_t labelStart = lastDot == std::string_view::npos ? hostStart : hostStart + lastDot + 1;
         const char first = labelStart < pos ? s[labelStart] : '\0';
         const bool valid = (Is(static_cast<unsigned char>(first), kAlnum) && !(first >= '0' && first <= '9'))
             ? CheckDomain(host)
@@ -464,11 +461,26 @@ void LinkResolver::Rebase(std::string_view baseText)
     baseParsed_ = base_.Parse(UpToNul(baseText));
 }
 
+namespace {
+
+// Whether a text starts with a scheme name and its ":"; one that doesn't is
+// a relative link.
+bool HasSchemePrefix(std::string_view text)
+{
+    size_t pos = 0;
+    while (pos < text.size() && Is(static_cast<unsigned char>(text[pos]), kSchemeByte))
+        ++pos;
+    return pos < text.size() && text[pos] == ':';
+}
+
+} // namespace
+
 std::optional<std::string_view> LinkResolver::Resolve(std::string_view linkText)
 {
     const std::string_view link = UpToNul(linkText);
-    scratch_.Parse(link);
-    switch (scratch_.scheme()) {
+    // Most links of a page are relative; they need no parse of their own.
+    const SchemeId scheme = HasSchemePrefix(link) ? (scratch_.Parse(link), scratch_.scheme()) : SchemeNone;
+    switch (scheme) {
     case SchemeHttp:
     case SchemeFile:
         if (scratch_.error() == UrlOk)
