@@ -1,10 +1,12 @@
 // Parse and ResolveLink over arbitrary bytes. The input is split at its first
 // NUL or newline into a base URL and a link. Besides crashes, the harness
-// checks that a canonical URL parses again to itself.
+// checks that a canonical URL parses again to itself, and that a resolved
+// link's parts are those of a fresh parse.
 #include "crawl/url.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -24,6 +26,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (const auto resolved = ormbrook::CUrl::ResolveLink(base, link)) {
         if (url.Parse(*resolved) && (!again.Parse(url.url()) || again.url() != url.url()))
+            std::abort();
+    }
+    // A resolver parses a relative link below its base's site; its parts must
+    // be those of a parse from scratch.
+    ormbrook::LinkResolver resolver(base);
+    if (const auto resolved = resolver.Resolve(link); resolved && resolver.resolved().error() == ormbrook::UrlOk) {
+        const ormbrook::CUrl& below = resolver.resolved();
+        if (!url.Parse(std::string(*resolved)) || url.url() != below.url() || url.site() != below.site()
+            || url.host() != below.host() || url.port() != below.port() || url.path() != below.path()
+            || url.directory() != below.directory() || url.fileName() != below.fileName()
+            || url.extension() != below.extension() || url.query() != below.query()
+            || url.fragment() != below.fragment() || url.fileKind() != below.fileKind())
             std::abort();
     }
     return 0;

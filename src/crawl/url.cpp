@@ -320,6 +320,30 @@ bool CUrl::ParseText(std::string_view text)
         hasPort_ = true;
     }
 
+    return ParseRest(text, pos, host, portStart, portLength);
+}
+
+bool CUrl::ParseBelow(const CUrl& base, std::string_view text)
+{
+    try {
+        Clear();
+        scheme_ = base.scheme_;
+        hasPort_ = base.hasPort_;
+        const size_t portStart = kSchemePrefixLength + base.hostLength_ + 1;
+        const size_t portLength = hasPort_ ? base.siteLength_ - portStart : 0;
+        return ParseRest(text, base.siteLength_, text.substr(kSchemePrefixLength, base.hostLength_), portStart,
+                         portLength);
+    } catch (const std::bad_alloc&) {
+        return Fail(UrlOutOfMemory);
+    }
+}
+
+bool CUrl::ParseRest(std::string_view text, size_t pos, std::string_view host, size_t portStart, size_t portLength)
+{
+    const char* s = text.data();
+    const size_t n = text.size();
+    const bool http = scheme_ == SchemeHttp;
+
     // The site goes first into the canonical text; the path and what follows
     // it are built right behind. An escape triples a byte, so three times the
     // rest of the input always suffices.
@@ -500,7 +524,7 @@ std::optional<std::string_view> LinkResolver::Resolve(std::string_view linkText)
         candidate_.append(base_.site()).append(link);
     else
         candidate_.append(base_.siteDirectory()).append(1, '/').append(link);
-    if (scratch_.Parse(candidate_))
+    if (scratch_.ParseBelow(base_, candidate_))
         return scratch_.url();
     if (scratch_.error() != UrlAboveRoot)
         return std::nullopt;

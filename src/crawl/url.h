@@ -102,6 +102,12 @@ private:
     void Clear();
     bool Fail(int error);
     bool ParseText(std::string_view text);
+    // Parses text from pos on, the site (scheme, host, port) being known.
+    bool ParseRest(std::string_view text, size_t pos, std::string_view host, size_t portStart, size_t portLength);
+    // Parses a text that starts with base's site, as a resolved relative link
+    // does: the site is taken as base parsed it. Same result as Parse.
+    bool ParseBelow(const CUrl& base, std::string_view text);
+    friend class LinkResolver;
     std::string_view part(size_t start, size_t length) const
     {
         return start <= url_.size() ? std::string_view(url_).substr(start, length) : std::string_view();

@@ -314,6 +314,42 @@ TEST(CUrlProperties, CanonicalUrlParsesToItself)
     EXPECT_GT(parsed, 3000u);  // the corpus must exercise the success path
 }
 
+// A resolved relative link is parsed below the base's site, which is taken
+// as already parsed; every part must come out as a parse from scratch gives.
+TEST(CUrlProperties, AResolvedLinkHasThePartsOfAFreshParse)
+{
+    const std::vector<std::string> bases = GeneratedUrls(300);
+    std::vector<std::string> links = GeneratedUrls(300);
+    for (std::string& link : links) {
+        // Keep what follows the host: a relative or root-relative link.
+        const size_t slash = link.find('/', link.find("//") == std::string::npos ? 0 : link.find("//") + 2);
+        link = slash == std::string::npos ? link : link.substr(slash + (link.size() % 2));
+    }
+    const auto parts = [](const CUrl& u) {
+        return std::string(u.url()) + "|" + std::string(u.site()) + "|" + std::string(u.host()) + "|"
+            + std::string(u.port()) + "|" + std::string(u.path()) + "|" + std::string(u.directory()) + "|"
+            + std::string(u.fileName()) + "|" + std::string(u.extension()) + "|" + std::string(u.query()) + "|"
+            + std::string(u.fragment()) + "|" + std::to_string(u.fileKind()) + std::to_string(u.hasPort())
+            + std::to_string(u.hasFileName()) + std::to_string(u.hasExtension()) + std::to_string(u.hasQuery())
+            + std::to_string(u.hasFragment());
+    };
+    size_t compared = 0;
+    CUrl fresh;
+    for (const std::string& base : bases) {
+        LinkResolver resolver(base);
+        for (size_t i = 0; i < links.size(); i += 7) {
+            const std::optional<std::string_view> resolved = resolver.Resolve(links[i]);
+            if (!resolved || resolver.resolved().error() != UrlOk)
+                continue;
+            const std::string text(*resolved);
+            ASSERT_TRUE(fresh.Parse(text)) << base << " + " << links[i];
+            ASSERT_EQ(parts(resolver.resolved()), parts(fresh)) << base << " + " << links[i];
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 1000u);
+}
+
 TEST(CUrlProperties, ResolvingAnAbsoluteLinkGivesItsCanonicalForm)
 {
     CUrl url;
