@@ -4,8 +4,10 @@
 #include "platform/sys_calls.h"
 #include "platform/ws_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 
 namespace ormbrook {
 
@@ -28,7 +30,7 @@ int CWSSocket::Create()
     handle_ = fd;
     state_ = NotConnected;
     connectPending_ = readArmed_ = closeReported_ = false;
-    peerClosed_ = drainedAfterClose_ = false;
+    unreadAfterClose_.reset();
     lastError_ = 0;
     return 0;
 }
@@ -105,9 +107,9 @@ int CWSSocket::Receive(char* data, size_t& length)
         lastError_ = WsaFromErrno(int(-r));
         return lastError_;
     }
-    if (peerClosed_ && size_t(r) < length)
-        drainedAfterClose_ = true;
     length = size_t(r);
+    if (unreadAfterClose_)
+        *unreadAfterClose_ -= std::min(*unreadAfterClose_, length);
     lastError_ = 0;
     return 0;
 }
@@ -124,7 +126,7 @@ int CWSSocket::Close()
     handle_ = -1;
     state_ = NotConnected;
     connectPending_ = readArmed_ = closeReported_ = false;
-    peerClosed_ = drainedAfterClose_ = false;
+    unreadAfterClose_.reset();
     // The object may be reused for a new connection; reports still on the
     // stack for the old one must see it as gone.
     alive_ = std::make_shared<int>(0);
@@ -166,6 +168,14 @@ bool CWSSocket::Report(int code, int error, const char* sendTag)
     if (listener_)
         listener_->OnSocketEvent(listenerTag_, code, error, sendTag);
     return !alive.expired();
+}
+
+size_t CWSSocket::BytesAvailable() const
+{
+    int n = 0;
+    if (::ioctl(handle_, FIONREAD, &n) < 0)
+        return 0;
+    return size_t(n);
 }
 
 bool CWSSocket::Drain()
@@ -241,12 +251,12 @@ void CWSSocket::OnSocketReady(uint32_t events)
         return;
     }
     const bool peerClosed = events & (EPOLLRDHUP | EPOLLHUP);
-    if (peerClosed)
-        peerClosed_ = true;
-    // After a close, is anything left? Until a read has come up short there
-    // may be, and the listener is told of data first (it reads nothing when
-    // there was none).
-    auto nothingLeft = [&] { return drainedAfterClose_; };
+    // After a close, is anything left? Asked of the kernel once.
+    auto nothingLeft = [&] {
+        if (!unreadAfterClose_)
+            unreadAfterClose_ = BytesAvailable();
+        return *unreadAfterClose_ == 0;
+    };
     if (readArmed_ && (events & EPOLLIN) && !(peerClosed && nothingLeft())) {
         readArmed_ = false;
         Report(SocketRead, 0);

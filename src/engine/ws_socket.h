@@ -74,6 +74,7 @@ private:
     // Returns false when the socket was closed or destroyed by a listener.
     bool Report(int code, int error, const char* sendTag = nullptr);
     bool Drain();
+    size_t BytesAvailable() const;
 
     int handle_ = -1;
     int lastError_ = 0;
@@ -86,10 +87,9 @@ private:
     bool connectPending_ = false;
     bool readArmed_ = false;
     bool closeReported_ = false;
-    // Once the peer has closed no more data comes, so a read after that
-    // which gets less than it asked for has taken the last of it.
-    bool peerClosed_ = false;
-    bool drainedAfterClose_ = false;
+    // Once the peer has closed no more data comes: what was left to read
+    // then, less what was read since, is known without asking again.
+    std::optional<size_t> unreadAfterClose_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
