@@ -121,6 +121,9 @@ TEST_F(SocketTest, ReportsDataAndTheCloseOnce)
         {"a reading listener gets every byte, then the close", {Send("hello, world"), Close()}, true, "hello, world", 0},
         {"a listener that stops reading still hears the close", {Send("not read"), Close()}, false, "", 0},
         {"data written slowly arrives whole", {SendSlowly("abcdefghijklmnop", 3, 5), Close()}, true, "abcdefghijklmnop", 0},
+        {"data that fills the last read exactly is followed by the close", {Send("fourteen bytes"), Close()}, true,
+         "fourteen bytes", 0},
+        {"a close with nothing sent", {Close()}, true, "", 0},
         {"a reset is a close carrying its error", {Pause(50), Reset()}, true, "", WsaConnReset},
     };
     for (Row& r : rows) {
