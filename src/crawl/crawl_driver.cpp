@@ -204,7 +204,8 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
 {
     // A page reached again is scanned again only when it now has more depth
     // left than at its last scan; so rescans can't go round in circles.
-    const std::string key = entry.folderPath + '\n' + entry.recordUrl + '\n' + entry.url;
+    // Kept by hash, as the queued links are.
+    const uint64_t key = QueuedKey(QueuedRecordKey(entry.folderPath, entry.recordUrl), entry.url);
     return RaiseBudget(scanBudget_, key, entry.maxDepth - entry.depth);
 }
 

@@ -17,7 +17,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <unordered_map>
 #include <unordered_set>
 #include <string>
@@ -192,7 +191,7 @@ private:
     std::deque<QueueEntry> pending_;
     // Depth budget with which each page was last scanned this crawl, so that
     // rescans of pages reached again (frames lead back to their parents) end.
-    std::map<std::string, int32_t> scanBudget_;
+    std::unordered_map<uint64_t, int32_t> scanBudget_;
     // Folder and URL of every download that failed for good this crawl.
     std::unordered_set<std::string> failedThisCrawl_;
     // Hash of folder, record and URL of every link queued this crawl, with

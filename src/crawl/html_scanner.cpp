@@ -529,7 +529,7 @@ private:
     // local names ("p.html[3fq=1" for "p.html?q=1"); read as URLs those would
     // name nothing and come out as broken absolute links. A relative link
     // that names a file beside the page is already what localising makes.
-    bool NamesFileBesidePage(std::string_view link) const
+    bool NamesFileBesidePage(std::string_view link)
     {
         const size_t end = link.find('#');
         const std::string_view path = link.substr(0, end);
@@ -557,9 +557,8 @@ private:
             directory = directory.substr(0, up + 1);
             rest.remove_prefix(3);
         }
-        std::string candidate(directory);
-        candidate.append(rest);
-        return mirror_.IsFile(candidate);
+        candidate_.assign(directory).append(rest);
+        return mirror_.IsFile(candidate_);
     }
 
     LinkResolver& resolver_; // based on the page
@@ -569,7 +568,8 @@ private:
     const CMirror& mirror_;
     bool localizeAll_;
     std::string& out_;
-    std::string value_; // the new value of the attribute at hand
+    std::string value_;     // the new value of the attribute at hand
+    std::string candidate_; // the file a link may name beside the page
     size_t copied_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "engine/download_records.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
@@ -47,9 +48,10 @@ bool DLObj::Prepare(QueueEntry* item, QPointer<QObject> statusWindow, QPointer<Q
             attached_.pop_back();
             return false;
         }
-        char name[32];
-        std::snprintf(name, sizeof name, "tmp%d.dat", int(slot));
-        tempPath_ = directory + name;
+        // Assigned in place: the slot's path is the same download after download.
+        char number[8];
+        const auto written = std::to_chars(number, number + sizeof number, int(slot));
+        tempPath_.assign(directory).append("tmp").append(number, written.ptr).append(".dat");
         page_ = std::make_unique<CHttpTransfer>(this);
         page_->GiveBodyBuffer(std::move(spareBody_));
         if (!chunk_)

@@ -13,20 +13,29 @@ void MessageTarget::SetTimer(int id, int ms)
     KillTimer(id);
     const int qtId = startTimer(ms, Qt::PreciseTimer);
     if (qtId != 0)
-        timers_[id] = qtId;
+        timers_.emplace_back(id, qtId);
 }
 
 bool MessageTarget::KillTimer(int id)
 {
-    auto it = timers_.find(id);
-    if (it == timers_.end())
-        return false;
-    killTimer(it->second);
-    timers_.erase(it);
-    return true;
+    for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+        if (it->first == id) {
+            killTimer(it->second);
+            timers_.erase(it);
+            return true;
+        }
+    }
+    return false;
 }
 
-bool MessageTarget::TimerRunning(int id) const { return timers_.count(id) != 0; }
+bool MessageTarget::TimerRunning(int id) const
+{
+    for (const auto& [running, qtId] : timers_) {
+        if (running == id)
+            return true;
+    }
+    return false;
+}
 
 void MessageTarget::KillAllTimers()
 {

@@ -6,7 +6,8 @@
 
 #include <QObject>
 
-#include <map>
+#include <utility>
+#include <vector>
 
 namespace ormbrook {
 
@@ -32,7 +33,9 @@ protected:
     void timerEvent(QTimerEvent* e) override;
 
 private:
-    std::map<int, int> timers_; // our id -> Qt's timer id
+    // Our id and Qt's timer id of each running timer; a target runs a few,
+    // started and stopped for every download, so no node is allocated.
+    std::vector<std::pair<int, int>> timers_;
 };
 
 } // namespace ormbrook
