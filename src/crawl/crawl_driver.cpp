@@ -73,6 +73,9 @@ void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
     context_.localiseQueue->SetWriteBehind(true);
     crawlStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
     forbidden_ = ForbiddenPrefixes(*context_.root);
+    // Most URLs a crawl takes have no local copy yet; the directories they
+    // would lie in tell that without a look at the disk for each.
+    context_.mirror->RememberAbsence(true);
 
     const bool resuming = !context_.urlQueue->IsEmpty() || !context_.localiseQueue->IsEmpty();
     if (resuming) {
@@ -532,6 +535,7 @@ void CrawlDriver::BeginLocalise()
     localiseStart_ = MirrorBoundary(context_.mirror->ProjectDirectory());
     // Nothing but the rewrites below changes the tree from here on, and they
     // only replace pages that are there.
+    context_.mirror->RememberAbsence(false);
     context_.mirror->RememberLookups(true);
     localising_ = true;
 }
@@ -586,6 +590,7 @@ void CrawlDriver::LeaveMirror()
     QMutexLocker lock(context_.mirrorLock);
     context_.urlQueue->SetWriteBehind(false);
     context_.localiseQueue->SetWriteBehind(false);
+    context_.mirror->RememberAbsence(false);
     // A crawl stopped while localising also ends here, without EndLocalise.
     if (!localising_)
         return;

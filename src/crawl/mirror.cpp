@@ -363,6 +363,32 @@ bool MirrorLookupMemo::ReadDirectory(const std::string& directory)
     return complete;
 }
 
+void MirrorLookupMemo::NoteMade(const std::string& path, Kind kind)
+{
+    if (kinds_.size() >= kMaxPaths) {
+        kinds_.clear();
+        listed_.clear();
+    }
+    kinds_.insert_or_assign(path, kind);
+    if (kind == Directory)
+        listed_.erase(path);
+}
+
+void CMirror::NoteStored(const std::string& path, bool directoriesMade) const
+{
+    if (!absent_)
+        return;
+    if (directoriesMade) {
+        // Each level below the root, as the memo keys directories (no "/").
+        for (size_t slash = path.find('/', root_.size()); slash != std::string::npos;
+             slash = path.find('/', slash + 1)) {
+            if (slash > 0 && path[slash - 1] != '/')
+                absent_->NoteMade(path.substr(0, slash), MirrorLookupMemo::Directory);
+        }
+    }
+    absent_->NoteMade(path, MirrorLookupMemo::Regular);
+}
+
 void MirrorLookupMemo::Remember(const std::string& path, Kind kind)
 {
     if (kinds_.size() >= kMaxPaths) {
@@ -489,6 +515,8 @@ std::optional<std::string> CMirror::Existing(std::optional<std::string> path, bo
             return std::nullopt;
         return path;
     }
+    if (absent_ && absent_->Find(*path) == MirrorLookupMemo::Missing)
+        return std::nullopt;
     struct stat st {};
     if (::stat(path->c_str(), &st) != 0)
         return std::nullopt;
@@ -576,6 +604,8 @@ MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folde
         }
     });
     ::close(in);
+    if (result == MirrorResult::Ok)
+        NoteStored(path, true);
     return result;
 }
 
@@ -590,6 +620,7 @@ MirrorResult CMirror::MoveDownload(std::string_view url, std::string_view folder
     std::optional<std::string> named = NamedPath(url, folderPath, &mayNameDirectory);
     if (named && CheckLevels(*named, root_.size()) == MirrorResult::Ok
         && ::rename(temporaryFile.c_str(), named->c_str()) == 0) {
+        NoteStored(*named, false);
         if (storedAt)
             *storedAt = std::move(*named);
         return MirrorResult::Ok;
@@ -603,6 +634,8 @@ MirrorResult CMirror::MoveDownload(std::string_view url, std::string_view folder
     MirrorResult result = MirrorResult::Ok;
     if (::rename(temporaryFile.c_str(), path.c_str()) != 0)
         result = StoreDownload(url, folderPath, temporaryFile);
+    else
+        NoteStored(path, true);
     if (result == MirrorResult::Ok && storedAt)
         *storedAt = path;
     return result;
@@ -662,7 +695,10 @@ MirrorResult CMirror::WriteRedirectPage(std::string_view pageUrl, std::string_vi
         if (checked != MirrorResult::Ok)
             return checked;
     }
-    return WriteWhole(path, RedirectPageBytes(target));
+    const MirrorResult written = WriteWhole(path, RedirectPageBytes(target));
+    if (written == MirrorResult::Ok)
+        NoteStored(path, true);
+    return written;
 }
 
 MirrorResult CMirror::WriteRedirectPage(const QueueEntry& entry, std::string_view target, bool addHtml,
@@ -683,7 +719,11 @@ MirrorResult CMirror::WriteAllowAllRobots(const std::string& hostDirectory) cons
     MirrorResult made = MakeDirectories(directory, true);
     if (made != MirrorResult::Ok)
         return made;
-    return WriteWhole(directory + "robots.txt", kAllowAllRobots);
+    const std::string path = directory + "robots.txt";
+    const MirrorResult written = WriteWhole(path, kAllowAllRobots);
+    if (written == MirrorResult::Ok)
+        NoteStored(path, true);
+    return written;
 }
 
 MirrorResult CMirror::WriteAllowAllRobotsFor(std::string_view robotsUrl, std::string_view folderPath) const
@@ -692,7 +732,10 @@ MirrorResult CMirror::WriteAllowAllRobotsFor(std::string_view robotsUrl, std::st
     MirrorResult prepared = PrepareLocalFile(robotsUrl, folderPath, true, &path);
     if (prepared != MirrorResult::Ok)
         return prepared;
-    return WriteWhole(path, kAllowAllRobots);
+    const MirrorResult written = WriteWhole(path, kAllowAllRobots);
+    if (written == MirrorResult::Ok)
+        NoteStored(path, true);
+    return written;
 }
 
 } // namespace ormbrook

@@ -73,6 +73,10 @@ public:
 
     std::optional<Kind> Find(const std::string& path);
     void Remember(const std::string& path, Kind kind);
+    // A file or directory this process has just made: the memo's answers
+    // stay true while the crawl adds to the tree. A directory made is read
+    // afresh when next looked into.
+    void NoteMade(const std::string& path, Kind kind);
 
 private:
     // Reads the directory (the path up to its last "/"); false when it can't
@@ -160,11 +164,21 @@ public:
     // turns it off before anything else writes to the tree. Turning it on
     // starts from an empty memory.
     void RememberLookups(bool on) const { memo_ = on ? std::make_shared<MirrorLookupMemo>() : nullptr; }
+    // While on, ExistingFile with a stat answers "not there" from directory
+    // listings, read once and kept up to date with what this object stores,
+    // instead of asking the disk for each URL the crawl takes. Only absence
+    // is taken from memory: a file that is there is always looked at. Files
+    // that another program adds meanwhile may be taken for missing, and are
+    // fetched as new. Turning it on starts from an empty memory.
+    void RememberAbsence(bool on) const { absent_ = on ? std::make_shared<MirrorLookupMemo>() : nullptr; }
     // Whether a regular file is at path (through the memo while there is one).
     bool IsFile(const std::string& path) const { return LookAt(path) == MirrorLookupMemo::Regular; }
 
 private:
     MirrorLookupMemo::Kind LookAt(const std::string& path) const;
+    // Tells the absence memory of a stored file, and of the directories
+    // above it that may have been made for it.
+    void NoteStored(const std::string& path, bool directoriesMade) const;
     // FolderDirectory, valid until the thread's next call.
     const std::string& KnownFolderDirectory(std::string_view folderPath) const;
 
@@ -186,6 +200,7 @@ private:
     std::string root_;
     std::string projectName_;
     mutable std::shared_ptr<MirrorLookupMemo> memo_;
+    mutable std::shared_ptr<MirrorLookupMemo> absent_;
 };
 
 // A folder path made safe to append to the mirror root: empty levels are

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <fcntl.h>
@@ -265,6 +266,59 @@ TEST_F(MirrorFiles, RememberedLookupsReadADirectoryWholeAndFollowLinks)
     EXPECT_TRUE(m.ExistingFile("http://site/later.html", "P"));
     m.RememberLookups(false);
     EXPECT_TRUE(m.ExistingFile("http://site/sub/later.html", "P"));
+}
+
+// While absence is remembered, every way this object stores a file is seen
+// at once: a URL stored is found (with its stat), in a directory that was
+// read before, in one that was missing, and in one made for it.
+TEST_F(MirrorFiles, RememberedAbsenceSeesEveryFileStoredThrough)
+{
+    CMirror m = Mirror();
+    ASSERT_EQ(m.PrepareLocalFile("http://site/old/x.html", "P", true, nullptr), MirrorResult::Ok);
+    WriteFile(root + "P/site/there.html", "t");
+    const std::string temp = dir.path().toStdString() + "/tmp0.dat";
+    using Store = std::function<MirrorResult(const char* url)>;
+    const struct {
+        const char* intent;
+        const char* url;
+        Store store;
+    } rows[] = {
+        {"a download into a directory read before", "http://site/new.html",
+         [&](const char* url) { WriteFile(temp, "d"); return m.MoveDownload(url, "P", temp, nullptr); }},
+        {"a download into a directory that was missing", "http://site/made/deeper/new.html",
+         [&](const char* url) { WriteFile(temp, "d"); return m.MoveDownload(url, "P", temp, nullptr); }},
+        {"a copied download", "http://site/old/copied.html",
+         [&](const char* url) { WriteFile(temp, "c"); return m.StoreDownload(url, "P", temp); }},
+        {"a redirect page", "http://site/moved.html",
+         [&](const char* url) { return m.WriteRedirectPage(url, "P", "http://site/new.html", false); }},
+        {"a generated robots.txt", "http://other/robots.txt",
+         [&](const char* url) { return m.WriteAllowAllRobotsFor(url, "P"); }},
+        {"a generated robots.txt by its directory", "http://third/robots.txt",
+         [&](const char*) { return m.WriteAllowAllRobots(root + "P/third"); }},
+    };
+    m.RememberAbsence(true);
+    struct stat info {};
+    EXPECT_TRUE(m.ExistingFile("http://site/there.html", "P", &info)) << "a file there before";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.intent);
+        EXPECT_FALSE(m.ExistingFile(row.url, "P", &info));
+        ASSERT_EQ(row.store(row.url), MirrorResult::Ok);
+        info = {};
+        EXPECT_TRUE(m.ExistingFile(row.url, "P", &info));
+        EXPECT_TRUE(S_ISREG(info.st_mode)) << "found with its stat";
+    }
+    // A directory made for a download was missing before: it is read afresh,
+    // and a neighbour is still missing until stored.
+    WriteFile(root + "P/site/made/deeper/outside.html", "x");
+    EXPECT_TRUE(m.ExistingFile("http://site/made/deeper/outside.html", "P", &info));
+    EXPECT_FALSE(m.ExistingFile("http://site/made/deeper/other.html", "P", &info));
+    WriteFile(temp, "o");
+    ASSERT_EQ(m.MoveDownload("http://site/made/deeper/other.html", "P", temp, nullptr), MirrorResult::Ok);
+    EXPECT_TRUE(m.ExistingFile("http://site/made/deeper/other.html", "P", &info));
+    // A file removed behind its back is not found: presence is always looked at.
+    QFile::remove(QString::fromStdString(root + "P/site/there.html"));
+    EXPECT_FALSE(m.ExistingFile("http://site/there.html", "P", &info));
+    m.RememberAbsence(false);
 }
 
 TEST_F(MirrorFiles, StateAndTimes)
