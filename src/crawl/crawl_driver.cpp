@@ -549,15 +549,16 @@ bool CrawlDriver::LocaliseStep()
     host_.Report(MsgStatusCurrentUrl, entry->url);
     CUrl& url = parsed_.localise;
     ProjectItem* record = RecordOf(*entry);
-    // One look at the page tells whether it is there and whether this phase
+    // Where the page is comes from the directory listings this phase keeps;
+    // the page's own stat, taken once it is open, tells whether this phase
     // already rewrote it (a page queued twice).
-    struct stat info {};
     std::optional<std::string> local;
     if (url.Parse(entry->url))
-        local = context_.mirror->ExistingFile(entry->url, entry->folderPath, &info);
-    if (local && !(ModifiedTimeOf(info) > localiseStart_)) {
+        local = context_.mirror->ExistingFile(url, entry->folderPath);
+    if (local) {
         const bool localizeAll = record && record->EffectiveLocalizeLink(*context_.settings) == 1;
-        scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll, &info);
+        scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll, nullptr,
+                              localiseStart_);
     }
     host_.Report(MsgStatusHtmlModified);
     return true;

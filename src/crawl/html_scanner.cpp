@@ -578,7 +578,7 @@ private:
 // file is opened for writing as well where that is allowed, and left open
 // for the caller (-1 when it could only be read).
 int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr,
-                  const struct stat* known = nullptr, int* keepOpen = nullptr)
+                  const struct stat* known = nullptr, int* keepOpen = nullptr, MirrorTime* modified = nullptr)
 {
     int fd = keepOpen ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
     if (keepOpen)
@@ -600,6 +600,8 @@ int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = n
     }
     if (links)
         *links = st.st_nlink;
+    if (modified)
+        *modified = ModifiedTimeOf(st);
     int result = HtmlScanOk;
     try {
         // One byte more than the file should hold: a read that comes back
@@ -731,7 +733,7 @@ void CHtmlScanner::ForgetTemporary()
 
 bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folderPath,
                                 const std::string& savedFile, const CMirror& mirror, bool localizeAll,
-                                const struct stat* savedInfo)
+                                const struct stat* savedInfo, MirrorTime rewrittenAfter)
 {
     stopped_ = false;
     std::string data;
@@ -739,7 +741,8 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     // The page is opened for writing as well: once exchanged with the
     // temporary it is the next page's temporary, already open.
     int pageFd = -1;
-    error_ = ReadWholeFile(savedFile, data, &links, savedInfo, &pageFd);
+    MirrorTime modified{};
+    error_ = ReadWholeFile(savedFile, data, &links, savedInfo, &pageFd, &modified);
     struct PageFile {
         int& fd;
         ~PageFile()
@@ -750,6 +753,8 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     } pageFile{pageFd};
     if (error_ != HtmlScanOk)
         return false;
+    if (modified > rewrittenAfter)
+        return true;
     std::string out;
     if (!RewriteBytes(pageUrl, folderPath, data, mirror, localizeAll, out))
         return false;

@@ -14,6 +14,7 @@
 
 #include "crawl/url.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -68,9 +69,13 @@ public:
 
     // Rewrites the saved page in place: through "tmp.html" in the project's
     // mirror directory, which replaces the page only when the pass succeeded.
-    // savedInfo: a stat of the saved page just made, if there is one.
+    // savedInfo: a stat of the saved page just made, if there is one. A page
+    // modified after rewrittenAfter was rewritten already: it is left as it
+    // is (and true returned).
     bool RewriteLinks(std::string_view pageUrl, std::string_view folderPath, const std::string& savedFile,
-                      const CMirror& mirror, bool localizeAll, const struct stat* savedInfo = nullptr);
+                      const CMirror& mirror, bool localizeAll, const struct stat* savedInfo = nullptr,
+                      std::chrono::system_clock::time_point rewrittenAfter =
+                          std::chrono::system_clock::time_point::max());
     // Removes "tmp.html", which a rewrite may leave behind for the next one.
     void RemoveTemporary(const CMirror& mirror);
     // The rewrite over bytes in memory; out receives the new page.

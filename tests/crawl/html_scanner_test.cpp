@@ -376,6 +376,35 @@ TEST_F(RewriteTest, ARunOfRewritesOfPagesOfAnyLengthComesOutExact)
     scanner.RemoveTemporary(mirror);
 }
 
+// A page modified after the moment given was rewritten already in this
+// phase (it was queued twice): it is left as it is. One modified before it
+// is rewritten.
+TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
+{
+    const std::string saved = root + "P/site/a/b/p.html";
+    const std::string page = "<a href=q.html>";
+    const struct {
+        const char* intent;
+        std::chrono::seconds momentBeforePage;
+        bool rewritten;
+    } rows[] = {
+        {"modified after the moment", std::chrono::seconds(10), false},
+        {"modified before the moment", std::chrono::seconds(-10), true},
+    };
+    CHtmlScanner scanner;
+    const CMirror mirror(root, "P");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.intent);
+        std::ofstream(saved) << page;
+        struct stat info {};
+        ASSERT_EQ(::stat(saved.c_str(), &info), 0);
+        const MirrorTime moment = ModifiedTimeOf(info) - row.momentBeforePage;
+        ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true, nullptr, moment));
+        EXPECT_EQ(ReadFile(saved), row.rewritten ? "<a href=\"q.html\">" : page);
+    }
+    scanner.RemoveTemporary(mirror);
+}
+
 TEST_F(RewriteTest, FailedRewriteLeavesThePageAsItWas)
 {
     const std::string saved = root + "P/site/a/b/p.html";
