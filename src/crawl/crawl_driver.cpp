@@ -327,7 +327,8 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
 
     if (IsHtml(outcome, url)) {
         AppendToLocalise(first);
-        std::vector<LinkRef> links;
+        std::vector<LinkRef>& links = links_;
+        links.clear();
         std::optional<std::string> title;
         if (outcome.body)
             scanner_.CollectLinksFromBytes(url.url(), *outcome.body, links, title);

@@ -436,10 +436,12 @@ private:
 
 class RewritePass {
 public:
+    // value and candidate: working room the scanner keeps from page to page.
     RewritePass(LinkResolver& resolver, std::string_view pageLocal, std::string_view folderPath,
-                std::string_view data, const CMirror& mirror, bool localizeAll, std::string& out)
+                std::string_view data, const CMirror& mirror, bool localizeAll, std::string& out,
+                std::string& value, std::string& candidate)
         : resolver_(resolver), pageLocal_(pageLocal), folderPath_(folderPath), data_(data),
-          mirror_(mirror), localizeAll_(localizeAll), out_(out)
+          mirror_(mirror), localizeAll_(localizeAll), out_(out), value_(value), candidate_(candidate)
     {
     }
 
@@ -568,8 +570,8 @@ private:
     const CMirror& mirror_;
     bool localizeAll_;
     std::string& out_;
-    std::string value_;     // the new value of the attribute at hand
-    std::string candidate_; // the file a link may name beside the page
+    std::string& value_;     // the new value of the attribute at hand
+    std::string& candidate_; // the file a link may name beside the page
     size_t copied_ = 0;
 };
 
@@ -704,9 +706,10 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
             return false;
         }
         out.clear();
-        out.reserve(page.size() + page.size() / 8);
+        // Local names are mostly longer than the links they replace.
+        out.reserve(page.size() + page.size() / 4);
         Tokenizer tokenizer(page);
-        RewritePass pass(resolver_, *pageLocal, folderPath, page, mirror, localizeAll, out);
+        RewritePass pass(resolver_, *pageLocal, folderPath, page, mirror, localizeAll, out, value_, candidate_);
         RunTokenizer(tokenizer, pass);
         pass.Finish();
     } catch (const std::bad_alloc&) {

@@ -95,6 +95,9 @@ private:
     bool stopped_ = false;
     // Reused from page to page (each pass bases it on its page's URL).
     LinkResolver resolver_;
+    // Working room of the rewrite pass, kept from page to page.
+    std::string value_;
+    std::string candidate_;
     // The temporary the last rewrite left: its path, the file kept open
     // for the next rewrite (or -1), and its size when known.
     std::string temporaryPath_;

@@ -303,9 +303,9 @@ std::optional<MirrorLookupMemo::Kind> MirrorLookupMemo::Find(const std::string& 
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash == 0 || slash + 1 == path.size())
         return std::nullopt;
-    const std::string directory = path.substr(0, slash);
-    auto listed = listed_.find(directory);
-    const bool complete = listed != listed_.end() ? listed->second : ReadDirectory(directory);
+    directory_.assign(path, 0, slash);
+    auto listed = listed_.find(directory_);
+    const bool complete = listed != listed_.end() ? listed->second : ReadDirectory(directory_);
     if (!complete)
         return std::nullopt;
     it = kinds_.find(path);

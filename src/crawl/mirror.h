@@ -86,6 +86,7 @@ private:
     std::unordered_map<std::string, Kind> kinds_;
     // Directories read, and whether the reading saw every entry's kind.
     std::unordered_map<std::string, bool> listed_;
+    std::string directory_; // the directory of the path at hand, kept for its room
 };
 
 class CMirror {

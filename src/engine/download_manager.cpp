@@ -18,10 +18,11 @@ struct EntryRecord : MessageRecord {
     std::unique_ptr<QueueEntry> entry;
 };
 
-std::string UrlKeyOf(const CUrl& url)
+// A query and a fragment never come together: with a query, the canonical
+// text is the key.
+std::string_view UrlKeyOf(const CUrl& url)
 {
-    // A query and a fragment never come together: with a query, the canonical text is the key.
-    return std::string(url.hasQuery() ? std::string_view(url.url()) : url.urlNoQuery());
+    return url.hasQuery() ? std::string_view(url.url()) : url.urlNoQuery();
 }
 
 // The manager's one timer: the queues' pending changes are written.
