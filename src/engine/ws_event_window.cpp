@@ -1,5 +1,9 @@
 #include "engine/ws_event_window.h"
 
+#include "platform/epoll_event_dispatcher.h"
+
+#include <QThread>
+
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -17,6 +21,17 @@ bool WSEventWindow::CreateEventWindow()
 {
     if (g_window.load())
         return false;
+    // On a thread run by our own loop the sockets go into the loop's epoll
+    // set, which then waits for everything at once; elsewhere they have an
+    // epoll set of their own, which the loop watches.
+    if (auto* loop = qobject_cast<EpollEventDispatcher*>(QThread::currentThread()->eventDispatcher())) {
+        auto* window = new WSEventWindow(loop);
+        if (window->epollFd_ >= 0) {
+            g_window.store(window);
+            return true;
+        }
+        delete window;
+    }
     const int fd = ::epoll_create1(EPOLL_CLOEXEC);
     if (fd < 0)
         return false;
@@ -32,19 +47,40 @@ WSEventWindow::WSEventWindow(int epollFd)
     connect(notifier_.get(), &QSocketNotifier::activated, this, &WSEventWindow::OnReady);
 }
 
+WSEventWindow::WSEventWindow(EpollEventDispatcher* loop)
+    : epollFd_(loop->ShareEpoll(&WSEventWindow::OnShared, this)), loop_(loop)
+{
+}
+
 WSEventWindow::~WSEventWindow()
 {
-    notifier_.reset();
-    ::close(epollFd_);
+    if (loop_) {
+        if (epollFd_ >= 0) {
+            for (const auto& [fd, watched] : watched_)
+                ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+            loop_->StopSharing();
+        }
+    } else {
+        notifier_.reset();
+        ::close(epollFd_);
+    }
     WSEventWindow* self = this;
     g_window.compare_exchange_strong(self, nullptr);
+}
+
+void WSEventWindow::OnShared(void* window, uint64_t data, uint32_t events)
+{
+    static_cast<WSEventWindow*>(window)->Deliver(data, events);
 }
 
 bool WSEventWindow::Watch(int fd, uint32_t events)
 {
     // Every change gets a new serial: readiness already collected under the
-    // old set is recognised as stale and dropped.
+    // old set is recognised as stale and dropped. Serials are never 0, which
+    // marks the loop's own entries in a shared epoll set.
     const uint32_t serial = nextSerial_++;
+    if (nextSerial_ == 0)
+        nextSerial_ = 1;
     epoll_event ev{};
     ev.events = events;
     ev.data.u64 = (uint64_t(serial) << 32) | uint32_t(fd);
@@ -77,17 +113,21 @@ void WSEventWindow::OnReady()
 {
     epoll_event events[32];
     const int n = ::epoll_wait(epollFd_, events, 32, 0);
-    for (int i = 0; i < n; ++i) {
-        const int fd = int(uint32_t(events[i].data.u64));
-        const uint32_t serial = uint32_t(events[i].data.u64 >> 32);
-        // An earlier handler may have closed this socket, reopened the number
-        // or changed what it waits for.
-        auto it = watched_.find(fd);
-        if (it == watched_.end() || it->second.serial != serial)
-            continue;
-        if (WSEventTarget* target = SocketRegistry::Instance().Find(fd, WSKindSocket))
-            target->OnSocketReady(events[i].events);
-    }
+    for (int i = 0; i < n; ++i)
+        Deliver(events[i].data.u64, events[i].events);
+}
+
+void WSEventWindow::Deliver(uint64_t data, uint32_t events)
+{
+    const int fd = int(uint32_t(data));
+    const uint32_t serial = uint32_t(data >> 32);
+    // An earlier handler may have closed this socket, reopened the number
+    // or changed what it waits for.
+    auto it = watched_.find(fd);
+    if (it == watched_.end() || it->second.serial != serial)
+        return;
+    if (WSEventTarget* target = SocketRegistry::Instance().Find(fd, WSKindSocket))
+        target->OnSocketReady(events);
 }
 
 void WSEventWindow::DeliverLookupAnswer(int task, const LookupAnswer& answer)

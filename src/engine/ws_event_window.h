@@ -14,6 +14,8 @@
 
 namespace ormbrook {
 
+class EpollEventDispatcher;
+
 class WSEventWindow : public MessageTarget {
     Q_OBJECT
 public:
@@ -41,14 +43,19 @@ public:
     void DeliverLookupAnswer(int task, const LookupAnswer& answer);
 
 private:
-    WSEventWindow(int epollFd);
+    explicit WSEventWindow(int epollFd);
+    // Shares the loop's epoll set (epollFd_ is -1 when the loop refuses).
+    explicit WSEventWindow(EpollEventDispatcher* loop);
     void OnReady();
+    static void OnShared(void* window, uint64_t data, uint32_t events);
+    void Deliver(uint64_t data, uint32_t events);
 
     struct Watched {
         uint32_t events;
         uint32_t serial;
     };
     int epollFd_;
+    EpollEventDispatcher* loop_ = nullptr; // set when the loop's epoll set is shared
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unordered_map<int, Watched> watched_;
     uint32_t nextSerial_ = 1;

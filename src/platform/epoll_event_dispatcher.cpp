@@ -61,6 +61,17 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         n = 0; // a signal; the caller's loop comes round again
     int handled = 0;
     for (int i = 0; i < n; ++i) {
+        if (events[i].data.u64 >> 32) {
+            if (!includeNotifiers)
+                continue;
+            if (sharedHandler_) {
+                sharedHandler_(sharedContext_, events[i].data.u64, events[i].events);
+                ++handled;
+            } else {
+                ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, int(uint32_t(events[i].data.u64)), nullptr);
+            }
+            continue;
+        }
         const int fd = events[i].data.fd;
         if (fd == wakeFd_) {
             eventfd_t count;
@@ -75,6 +86,21 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     if (includeTimers)
         handled += FireDueTimers();
     return handled > 0;
+}
+
+int EpollEventDispatcher::ShareEpoll(SharedHandler handler, void* context)
+{
+    if (sharedHandler_ || !handler)
+        return -1;
+    sharedHandler_ = handler;
+    sharedContext_ = context;
+    return epollFd_;
+}
+
+void EpollEventDispatcher::StopSharing()
+{
+    sharedHandler_ = nullptr;
+    sharedContext_ = nullptr;
 }
 
 void EpollEventDispatcher::Activate(int fd, uint32_t events)

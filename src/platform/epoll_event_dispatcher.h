@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -24,6 +25,16 @@ public:
     ~EpollEventDispatcher() override;
 
     bool usable() const { return usable_; }
+
+    // Lets one client of this thread put its own descriptors in the loop's
+    // epoll set, so that the loop waits once for both. The client adds them
+    // to the returned epoll instance itself, with a nonzero upper half in
+    // data.u64 (the loop's own entries have zero there), and their readiness
+    // goes to handler. Returns -1 when another client shares it already.
+    using SharedHandler = void (*)(void* context, uint64_t data, uint32_t events);
+    int ShareEpoll(SharedHandler handler, void* context);
+    // The client is gone: entries it left behind are dropped when they fire.
+    void StopSharing();
 
     bool processEvents(QEventLoop::ProcessEventsFlags flags) override;
 
@@ -74,6 +85,8 @@ private:
     std::atomic<Qt::HANDLE> ownThread_{nullptr};
     std::unordered_map<int, Watched> watched_;
     std::vector<Timer> timers_;
+    SharedHandler sharedHandler_ = nullptr;
+    void* sharedContext_ = nullptr;
 };
 
 } // namespace ormbrook

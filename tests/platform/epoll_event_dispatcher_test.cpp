@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <future>
+#include <vector>
+#include <sys/epoll.h>
 #include <unistd.h>
 
 using namespace ormbrook;
@@ -183,4 +185,68 @@ TEST(EpollEventDispatcher, SocketNotifiersActivateUntilDisabledOrDeleted)
     EXPECT_EQ(result, 5); // a a a d x
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+// A client sharing the loop's epoll set hears of its own descriptors through
+// its handler, with the data it gave them, while the loop's notifiers go on
+// as before; once it stops sharing, what it left in the set is dropped.
+TEST(EpollEventDispatcher, ASharedEpollSetDeliversEachOwnersReadiness)
+{
+    LoopThread loop;
+    int mine[2];
+    int loops[2];
+    ASSERT_EQ(::pipe(mine), 0);
+    ASSERT_EQ(::pipe(loops), 0);
+    struct Heard {
+        std::vector<uint64_t> data;
+        int notifierReads = 0;
+    };
+    auto result = loop.Run<Heard>([&mine, &loops](auto p) {
+        auto* dispatcher = qobject_cast<EpollEventDispatcher*>(QThread::currentThread()->eventDispatcher());
+        auto heard = std::make_shared<Heard>();
+        const auto handler = [](void* context, uint64_t data, uint32_t events) {
+            auto* h = static_cast<Heard*>(context);
+            if (events & EPOLLIN) {
+                char c;
+                (void)!::read(int(uint32_t(data)), &c, 1);
+                h->data.push_back(data);
+            }
+        };
+        const int epollFd = dispatcher->ShareEpoll(handler, heard.get());
+        EXPECT_GE(epollFd, 0);
+        EXPECT_EQ(dispatcher->ShareEpoll(handler, heard.get()), -1) << "one client at a time";
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = (uint64_t(7) << 32) | uint32_t(mine[0]);
+        EXPECT_EQ(::epoll_ctl(epollFd, EPOLL_CTL_ADD, mine[0], &ev), 0);
+        auto* notifier = new QSocketNotifier(loops[0], QSocketNotifier::Read);
+        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [=] {
+            char c;
+            (void)!::read(loops[0], &c, 1);
+            ++heard->notifierReads;
+            if (c == 's') {
+                // Stop sharing with the client's entry still in the set and
+                // readable: the loop drops it instead of spinning on it.
+                dispatcher->StopSharing();
+                (void)!::write(mine[1], "z", 1);
+                QTimer::singleShot(50, notifier, [=] {
+                    EXPECT_NE(::epoll_ctl(epollFd, EPOLL_CTL_DEL, mine[0], nullptr), 0) << "taken out already";
+                    notifier->deleteLater();
+                    p->set_value(*heard);
+                });
+            }
+        });
+        (void)!::write(mine[1], "a", 1);
+        (void)!::write(loops[1], "b", 1);
+        QTimer::singleShot(50, notifier, [=] {
+            (void)!::write(mine[1], "c", 1);
+            (void)!::write(loops[1], "s", 1);
+        });
+    });
+    ASSERT_TRUE(result.has_value());
+    const uint64_t tagged = (uint64_t(7) << 32) | uint32_t(mine[0]);
+    EXPECT_EQ(result->data, (std::vector<uint64_t>{tagged, tagged}));
+    EXPECT_EQ(result->notifierReads, 2);
+    for (int fd : {mine[0], mine[1], loops[0], loops[1]})
+        ::close(fd);
 }
