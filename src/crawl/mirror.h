@@ -60,7 +60,9 @@ enum LocalFileState : int {
 
 // What the disk said about the paths of a mirror, remembered while nothing
 // but the crawl's own rewrites changes the tree (the localise phase): a file
-// linked from every page is looked at once, not once per link. The first
+// linked from every page is looked at once, not once per link. While the
+// crawl fetches, one kept up to date with what it stores answers whether a
+// URL's file is missing (see CMirror::RememberAbsence). The first
 // look into a directory reads the whole directory, so that the pages of one
 // directory, which link each other, cost one read instead of a look each. It
 // holds a bounded number of paths and starts over when full.
