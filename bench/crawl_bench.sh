@@ -52,6 +52,8 @@ measure() { # name, command...  -> "name wall cpu maxrss_kb"
   /usr/bin/time -f "%e %U %S %M" -o "$work/time.$name" "$@" >"$work/out.$name" 2>&1 || true
   read -r wall user sys rss < <(tail -n 1 "$work/time.$name")
   cpu=$(echo "$user + $sys" | bc -l)
+  # nginx logs a request after its response has gone: give the last line time to land.
+  sleep 0.2
   requests=$(wc -l < "$work/access.log")
   printf "%-8s wall %7.2f s  cpu %6.2f s  peak %7d kB  requests %6d\n" "$name" "$wall" "$cpu" "$rss" "$requests"
   eval "wall_$name=$wall cpu_$name=$cpu rss_$name=$rss"

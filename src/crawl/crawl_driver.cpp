@@ -340,6 +340,11 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
             ShouldRescan(entry); // a download is this crawl's first scan of the page
             QueueLinks(entry, links, *context_.urlQueue);
         }
+        // The links go now; the vector keeps its room for the next page,
+        // unless a page with very many links made it large.
+        links.clear();
+        if (links.capacity() > kKeptLinkRoom)
+            std::vector<LinkRef>().swap(links);
     } else if (url.fileKind() == FileKindJpeg) {
         for (const QueueEntry& entry : outcome.entries)
             if (auto local = context_.mirror->LocalPath(entry.url, entry.folderPath))

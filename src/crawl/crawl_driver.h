@@ -198,7 +198,9 @@ private:
     // the depth it had left then.
     std::unordered_map<uint64_t, int32_t> queuedBudget_;
     CUrl scratch_;
-    // The links of the page at hand; the vector keeps its room from page to page.
+    // The links of the page at hand; the vector keeps its room from page to
+    // page, up to kKeptLinkRoom links.
+    static constexpr size_t kKeptLinkRoom = 1024;
     std::vector<LinkRef> links_;
     // A URL object keeps its buffers from parse to parse; each method that
     // runs once or more per download has its own (they call each other).
