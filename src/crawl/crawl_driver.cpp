@@ -24,12 +24,6 @@ bool AddsLevel(LinkKind kind)
     return kind == LinkKindAnchor || kind == LinkKindArea || kind == LinkKindRedirect;
 }
 
-std::string UrlKey(const CUrl& url)
-{
-    // A query and a fragment never come together: with a query, the canonical text is the key.
-    return std::string(url.hasQuery() ? std::string_view(url.url()) : url.urlNoQuery());
-}
-
 // Records the depth left for a key; true when it is more than any before.
 template <typename Map, typename Key> bool RaiseBudget(Map& budgets, const Key& key, int32_t budget)
 {
@@ -150,12 +144,12 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
         return Dispatch::Dropped;
     // A URL that failed for good earlier in this crawl fails again without
     // asking the server once more: broken links are linked from many pages.
-    if (failedThisCrawl_.count(entry->folderPath + '\n' + UrlKey(url))) {
+    if (failedThisCrawl_.count(std::string(entry->folderPath).append(1, '\n').append(url.urlNoFragment()))) {
         host_.Report(MsgStatusFailed);
         return Dispatch::Dropped;
     }
 
-    const int busy = host_.BusySlotFor(UrlKey(url), entry->folderPath);
+    const int busy = host_.BusySlotFor(url.urlNoFragment(), entry->folderPath);
     if (busy >= 0) {
         host_.Attach(busy, std::move(*entry));
         return Dispatch::Handled;
@@ -304,7 +298,7 @@ bool CrawlDriver::PageDone(const PageOutcome& outcome)
             context_.urlQueue->PushFront(entry);
             host_.Report(MsgStatusRetry);
         } else if (parsed && outcome.result == TransferFailed) {
-            failedThisCrawl_.insert(entry.folderPath + '\n' + UrlKey(url));
+            failedThisCrawl_.insert(std::string(entry.folderPath).append(1, '\n').append(url.urlNoFragment()));
         }
     }
     return false;

@@ -90,6 +90,9 @@ public:
     bool hasFragment() const { return hasFragment_; }
     std::string_view fragment() const { return hasFragment_ ? tail() : std::string_view(); }
     const std::string& url() const { return url_; }            // the canonical URL
+    // The canonical URL without its fragment: what names one resource. A
+    // query and a fragment never come together, so with a query it is url().
+    std::string_view urlNoFragment() const { return hasFragment_ ? urlNoQuery() : std::string_view(url_); }
 
     // Turns a link found in a page into an absolute canonical URL, or nothing
     // when it can't be followed. base is the URL of the page holding the link.

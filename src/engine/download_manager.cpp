@@ -18,13 +18,6 @@ struct EntryRecord : MessageRecord {
     std::unique_ptr<QueueEntry> entry;
 };
 
-// A query and a fragment never come together: with a query, the canonical
-// text is the key.
-std::string_view UrlKeyOf(const CUrl& url)
-{
-    return url.hasQuery() ? std::string_view(url.url()) : url.urlNoQuery();
-}
-
 // The manager's one timer: the queues' pending changes are written.
 constexpr int kQueueWriteTimer = 1;
 
@@ -318,7 +311,7 @@ int DLManager::BusySlotFor(std::string_view urlKey, std::string_view folderPath)
     for (int i = 0; i < kSlots; ++i) {
         const DLObj& slot = *slots_[static_cast<size_t>(i)];
         if (!slot.free() && slot.item() && slot.item()->folderPath == folderPath
-            && UrlKeyOf(slot.pageUrl()) == urlKey)
+            && slot.pageUrl().urlNoFragment() == urlKey)
             return i;
     }
     return -1;

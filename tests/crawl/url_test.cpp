@@ -107,6 +107,9 @@ TEST(CUrlParse, ProducesCanonicalParts)
         }
         EXPECT_EQ(url.urlNoQuery(), std::string(url.site()).append(url.path()));
         EXPECT_EQ(url.siteDirectory(), std::string(url.site()).append(url.directory()));
+        // A "#" in a query belongs to the query; only a fragment is cut off.
+        EXPECT_EQ(url.urlNoFragment(),
+                  url.url().substr(0, url.url().size() - (url.hasFragment() ? url.fragment().size() + 1 : 0)));
     }
 }
 
