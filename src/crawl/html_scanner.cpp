@@ -1,10 +1,10 @@
 #include "crawl/html_scanner.h"
 
+#include "common/name_index.h"
 #include "crawl/mirror.h"
 #include "crawl/url.h"
 
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,16 +58,8 @@ constexpr NameEntry kNames[] = {
     {"INDEX", 25}, {"NOFOLLOW", 26}, {"NOINDEX", 27}, {"NONE", 28}, {"ROBOTS", 29},
 };
 
-// For each first byte, the entries of kNames that start with it.
-static_assert(std::size(kNames) <= 32);
-constexpr std::array<uint32_t, 256> MakeNameIndex()
-{
-    std::array<uint32_t, 256> index{};
-    for (size_t i = 0; i < std::size(kNames); ++i)
-        index[static_cast<unsigned char>(kNames[i].name[0])] |= uint32_t(1) << i;
-    return index;
-}
-constexpr std::array<uint32_t, 256> kNameIndex = MakeNameIndex();
+static_assert(std::size(kNames) <= 64);
+constexpr NameIndex kNameIndex = MakeNameIndex(kNames);
 
 enum ByteClass : unsigned char {
     kWhite = 1,        // tab, LF, CR, space
@@ -640,15 +632,8 @@ int LookupHtmlName(std::string_view upperName)
 {
     // Only the entries with the name's first byte are compared; most tags of
     // a page (P, DIV, TD...) have none.
-    if (upperName.empty())
-        return CodeNone;
-    for (uint32_t candidates = kNameIndex[static_cast<unsigned char>(upperName[0])]; candidates != 0;
-         candidates &= candidates - 1) {
-        const NameEntry& entry = kNames[std::countr_zero(candidates)];
-        if (entry.name == upperName)
-            return entry.code;
-    }
-    return CodeNone;
+    const NameEntry* entry = FindByName(kNames, kNameIndex, upperName);
+    return entry ? entry->code : CodeNone;
 }
 
 bool CHtmlScanner::CollectLinksFromBytes(std::string_view pageUrl, std::string_view page,

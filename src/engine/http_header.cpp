@@ -1,8 +1,9 @@
 #include "engine/http_header.h"
 
+#include "common/name_index.h"
+
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -50,35 +51,17 @@ constexpr NameId kMediaTopTypes[] = {
 static_assert(std::size(kHeaderIds) == 46 && kHeaderIds[44].id == HeaderLastModified);
 static_assert(std::size(kRawHeaderIds) == 33 && kRawHeaderIds[21].id == RawContentLength);
 
-// For each first byte, the entries of a table that start with it (the end
-// mark left out).
-template <size_t N>
-constexpr std::array<uint64_t, 256> FirstByteIndex(const NameId (&table)[N])
-{
-    static_assert(N - 1 <= 64);
-    std::array<uint64_t, 256> index{};
-    for (size_t i = 0; i + 1 < N; ++i)
-        index[static_cast<unsigned char>(table[i].name[0])] |= uint64_t(1) << i;
-    return index;
-}
+// The end mark is left out of each index.
+static_assert(std::size(kHeaderIds) - 1 <= 64 && std::size(kRawHeaderIds) - 1 <= 64);
+constexpr NameIndex kHeaderIndex = MakeNameIndex(kHeaderIds, std::size(kHeaderIds) - 1);
+constexpr NameIndex kRawHeaderIndex = MakeNameIndex(kRawHeaderIds, std::size(kRawHeaderIds) - 1);
+constexpr NameIndex kMediaTopTypeIndex = MakeNameIndex(kMediaTopTypes, std::size(kMediaTopTypes) - 1);
 
-constexpr std::array<uint64_t, 256> kHeaderIndex = FirstByteIndex(kHeaderIds);
-constexpr std::array<uint64_t, 256> kRawHeaderIndex = FirstByteIndex(kRawHeaderIds);
-constexpr std::array<uint64_t, 256> kMediaTopTypeIndex = FirstByteIndex(kMediaTopTypes);
-
-// Only the entries with the name's first byte are compared, first entry first.
 template <size_t N>
-int Lookup(const NameId (&table)[N], const std::array<uint64_t, 256>& index, std::string_view name)
+int Lookup(const NameId (&table)[N], const NameIndex& index, std::string_view name)
 {
-    if (name.empty())
-        return 0;
-    for (uint64_t candidates = index[static_cast<unsigned char>(name[0])]; candidates != 0;
-         candidates &= candidates - 1) {
-        const NameId& entry = table[std::countr_zero(candidates)];
-        if (entry.name == name)
-            return entry.id;
-    }
-    return 0;
+    const NameId* entry = FindByName(table, index, name);
+    return entry ? entry->id : 0;
 }
 
 // Longest name in the raw table; a longer name can't match and isn't folded.
