@@ -7,7 +7,7 @@
 // 0.8 of curl).
 
 #include "common/messages.h"
-#include "crawl/queue_entry.h"
+#include "common/queue_entry.h"
 #include "engine/dl_obj.h"
 #include "engine/download_records.h"
 #include "engine/ws_event_window.h"

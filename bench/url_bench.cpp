@@ -1,6 +1,6 @@
 // URL canonicalisation speed: CUrl::Parse + url() against QUrl in strict mode
 // turned back into text, over the same deterministic corpus in one run.
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <QByteArray>
 #include <QString>

@@ -8,7 +8,7 @@
 // last flush may be stopped after some write, as by a crash; the file must
 // then reopen holding the list as it was before that flush, with its pops
 // done, or with everything done, and read the same both ways.
-#include "crawl/queue_entry.h"
+#include "common/queue_entry.h"
 #include "engine/queue_file.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // NUL or newline into a base URL and a link. Besides crashes, the harness
 // checks that a canonical URL parses again to itself, and that a resolved
 // link's parts are those of a fresh parse.
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -10,8 +10,8 @@
 #include "crawl/crawl_queues.h"
 #include "crawl/html_scanner.h"
 #include "crawl/mirror.h"
-#include "crawl/queue_entry.h"
-#include "crawl/url.h"
+#include "common/queue_entry.h"
+#include "common/url.h"
 
 #include <QMutex>
 

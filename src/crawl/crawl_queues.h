@@ -4,7 +4,7 @@
 // saved pages whose links are still to be rewritten, and ".det" / ".del" the
 // two lists of a saved-data job. Each is a queue file of QueueEntry records.
 
-#include "crawl/queue_entry.h"
+#include "common/queue_entry.h"
 #include "engine/queue_file.h"
 
 #include <optional>

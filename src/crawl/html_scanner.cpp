@@ -2,7 +2,7 @@
 
 #include "common/name_index.h"
 #include "crawl/mirror.h"
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <array>
 #include <cerrno>

@@ -12,7 +12,7 @@
 // Names are kept to 144 bytes and values to 2047 bytes, as the crawl has
 // always done.
 
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "crawl/mirror.h"
 
 #include "crawl/robots.h"
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <atomic>
 #include <cerrno>

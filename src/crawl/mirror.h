@@ -12,8 +12,8 @@
 // The object holds no lock. Callers that share the mirror between threads hold
 // the application's mirror lock around each document operation.
 
-#include "crawl/queue_entry.h"
-#include "crawl/url.h"
+#include "common/queue_entry.h"
+#include "common/url.h"
 
 #include <chrono>
 #include <memory>

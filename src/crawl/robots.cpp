@@ -1,7 +1,7 @@
 #include "crawl/robots.h"
 
 #include "crawl/html_scanner.h"
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "crawl/settings.h"
 
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <QDir>
 #include <QSettings>

@@ -3,8 +3,8 @@
 // site's robots.txt when asked) into the temporary file "tmp<slot>.dat"
 // under six time-outs, and reports progress and the outcome by message.
 
-#include "crawl/queue_entry.h"
-#include "crawl/url.h"
+#include "common/queue_entry.h"
+#include "common/url.h"
 #include "engine/http_transfer.h"
 #include "platform/message_target.h"
 

@@ -1,7 +1,7 @@
 #include "pictures/pickup_queue.h"
 
 #include "crawl/settings.h"
-#include "crawl/url.h"
+#include "common/url.h"
 #include "pictures/jpeg_decode.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "shell/console_status_view.h"
 
 #include "common/messages.h"
-#include "engine/download_manager.h"
+#include "crawl/download_manager.h"
 #include "engine/download_records.h"
 
 #include <sys/ioctl.h>

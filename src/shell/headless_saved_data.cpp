@@ -3,7 +3,7 @@
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "crawl/saved_data_job.h"
-#include "engine/download_manager.h"
+#include "crawl/download_manager.h"
 #include "shell/console_status_view.h"
 #include "shell/headless_crawl.h"
 #include "shell/headless_session.h"

@@ -2,7 +2,7 @@
 
 #include "common/messages.h"
 #include "crawl/project_item.h"
-#include "engine/download_manager.h"
+#include "crawl/download_manager.h"
 #include "platform/stop_signals.h"
 #include "shell/console_status_view.h"
 #include "shell/dialup_manager.h"

@@ -2,7 +2,7 @@
 
 #include "crawl/project_item.h"
 #include "crawl/settings.h"
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <QDir>
 #include <QTemporaryDir>

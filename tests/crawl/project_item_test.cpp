@@ -1,6 +1,6 @@
 #include "crawl/project_item.h"
 
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "crawl/crawl_project.h"
 #include "crawl/project_item.h"
 #include "crawl/settings.h"
-#include "engine/download_manager.h"
+#include "crawl/download_manager.h"
 #include "engine/download_records.h"
 #include "support/event_loop.h"
 #include "support/scratch_dir.h"

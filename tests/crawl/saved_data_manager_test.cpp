@@ -7,7 +7,7 @@
 #include "crawl/project_item.h"
 #include "crawl/saved_data_job.h"
 #include "crawl/settings.h"
-#include "engine/download_manager.h"
+#include "crawl/download_manager.h"
 #include "support/event_loop.h"
 #include "support/scratch_dir.h"
 

@@ -1,4 +1,4 @@
-#include "engine/download_manager.h"
+#include "crawl/download_manager.h"
 
 #include "common/messages.h"
 #include "crawl/crawl_project.h"

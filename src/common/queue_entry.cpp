@@ -1,4 +1,4 @@
-#include "crawl/queue_entry.h"
+#include "common/queue_entry.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "crawl/url.h"
+#include "common/url.h"
 
 #include <gtest/gtest.h>
 
