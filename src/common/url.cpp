@@ -210,6 +210,11 @@ FileKind LookupFileKind(std::string_view lowerExtension)
     return static_cast<FileKind>(LookupTable(kFileKinds, lowerExtension));
 }
 
+bool IsFetchedScheme(SchemeId scheme)
+{
+    return scheme == SchemeHttp;
+}
+
 void CUrl::Clear()
 {
     error_ = UrlOk;
@@ -487,11 +492,14 @@ void LinkResolver::Rebase(std::string_view baseText)
 
 namespace {
 
-// Whether a text starts with a scheme name and its ":"; one that doesn't is
-// a relative link.
+// Whether a text starts with a scheme name and its ":": a letter, then
+// letters, digits, "+", "-" or ".". One that doesn't is a relative link,
+// even with a ":" further on ("a/b:c.html", "./x:y").
 bool HasSchemePrefix(std::string_view text)
 {
-    size_t pos = 0;
+    if (text.empty() || !Is(static_cast<unsigned char>(text[0]), kAlnum) || (text[0] >= '0' && text[0] <= '9'))
+        return false;
+    size_t pos = 1;
     while (pos < text.size() && Is(static_cast<unsigned char>(text[pos]), kSchemeByte))
         ++pos;
     return pos < text.size() && text[pos] == ':';
@@ -503,17 +511,16 @@ std::optional<std::string_view> LinkResolver::Resolve(std::string_view linkText)
 {
     const std::string_view link = UpToNul(linkText);
     // Most links of a page are relative; they need no parse of their own.
-    const SchemeId scheme = HasSchemePrefix(link) ? (scratch_.Parse(link), scratch_.scheme()) : SchemeNone;
-    switch (scheme) {
-    case SchemeHttp:
-    case SchemeFile:
+    if (HasSchemePrefix(link)) {
+        scratch_.Parse(link);
+        // Pages link to much the crawl can't fetch (https:, javascript:,
+        // mailto:, data:, tel:, ...). Such a link is no page of this site:
+        // it is not followed, and stays as written when the page is localised.
+        if (!IsFetchedScheme(scratch_.scheme()))
+            return std::nullopt;
         if (scratch_.error() == UrlOk)
             return scratch_.url();
-        return link;
-    case SchemeNone:
-        break;
-    default:
-        return std::nullopt;
+        return link; // callers that queue URLs parse them again and drop this one
     }
 
     // A relative link needs a base that parsed: its parts are undefined otherwise.

@@ -49,6 +49,12 @@ enum FileKind : int {
 SchemeId LookupScheme(std::string_view lowerScheme);
 FileKind LookupFileKind(std::string_view lowerExtension);
 
+// The schemes whose URLs the crawl fetches. A link that names any other
+// scheme is not followed (ResolveLink gives nothing for it), and a queue
+// entry with one is dropped before it is fetched. This is the one place
+// that says so.
+bool IsFetchedScheme(SchemeId scheme);
+
 class CUrl {
 public:
     // Parses a URL; true on success. On failure only error() and scheme()
@@ -96,6 +102,8 @@ public:
 
     // Turns a link found in a page into an absolute canonical URL, or nothing
     // when it can't be followed. base is the URL of the page holding the link.
+    // A link that starts with a scheme name and ":" names that scheme; one the
+    // crawl does not fetch (javascript:, mailto:, data:, ...) gives nothing.
     static std::optional<std::string> ResolveLink(std::string_view base, std::string_view link);
 
 private:

@@ -180,6 +180,11 @@ const RewriteRow kRewrite[] = {
     {"a fragment-only value stays, now quoted", "<a href=#top>", true, "<a href=\"#top\">"},
     {"an empty value becomes the empty quoted value", "<a href=''>", true, "<a href=\"\">"},
     {"a link that can't be followed stays", "<a href=mailto:x>", true, "<a href=\"mailto:x\">"},
+    {"links of schemes the crawl does not fetch stay as written",
+        "<a href=\"javascript:void(0)\"><img src=\"data:image/png;base64,AA==\"><a href=\"https://h/x\">"
+        "<a href=\"tel:+1\">", true,
+        "<a href=\"javascript:void(0)\"><img src=\"data:image/png;base64,AA==\"><a href=\"https://h/x\">"
+        "<a href=\"tel:+1\">"},
     {"white space before the value goes and an equals sign is written", "<a href = 'q.html' title=t>", false,
         "<a href =\"http://site/a/b/q.html\" title=t>"},
     {"other attributes and tags are copied unchanged",
