@@ -8,6 +8,8 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <climits>
 #include <functional>
 #include <string_view>
 #include <sys/stat.h>
@@ -34,6 +36,13 @@ template <typename Map, typename Key> bool RaiseBudget(Map& budgets, const Key& 
         return false;
     it->second = budget;
     return true;
+}
+
+// A server's refusal that asking again would not change; a time-out (408)
+// or "too many requests" (429) may.
+bool IsClientError(int status)
+{
+    return status >= 400 && status < 500 && status != 408 && status != 429;
 }
 
 } // namespace
@@ -132,7 +141,9 @@ std::optional<QueueEntry> CrawlDriver::NextEntry()
 CrawlDriver::Dispatch CrawlDriver::DispatchStep()
 {
     QMutexLocker lock(context_.mirrorLock);
-    if (pending_.empty() && context_.urlQueue->IsEmpty())
+    // Repeats still waiting when everything else is done (their link's entry
+    // ended in a way that settled nothing) take their turn now.
+    if (pending_.empty() && context_.urlQueue->IsEmpty() && (host_.RunningDownloads() || !QueueWaiting()))
         return Dispatch::QueueEmpty;
     std::optional<QueueEntry> entry = NextEntry();
     if (!entry)
@@ -140,12 +151,17 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
 
     ProjectItem* record = RecordOf(*entry);
     CUrl& url = parsed_.dispatch;
-    if (!record || !url.Parse(entry->url))
+    const uint64_t key = EntryKey(*entry);
+    if (!record || !url.Parse(entry->url)) {
+        Settle(key, Settled::Drop);
         return Dispatch::Dropped;
-    // A URL that failed for good earlier in this crawl fails again without
-    // asking the server once more: broken links are linked from many pages.
-    if (failedThisCrawl_.count(std::string(entry->folderPath).append(1, '\n').append(url.urlNoFragment()))) {
+    }
+    // A URL the server refused with a client error earlier in this crawl
+    // fails again without asking once more: broken links are linked from
+    // many pages, and the answer would be the same.
+    if (refusedThisCrawl_.count(std::string(entry->folderPath).append(1, '\n').append(url.urlNoFragment()))) {
         host_.Report(MsgStatusFailed);
+        Settle(key, Settled::Fail);
         return Dispatch::Dropped;
     }
 
@@ -172,6 +188,7 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
             if (ShouldRescan(*entry))
                 RescanLocalCopy(*entry, *context_.urlQueue);
             host_.Report(MsgStatusVisited);
+            Settle(key, Settled::Visit, VisitUpTo(*entry, url));
             return Dispatch::Handled;
         }
         StartEntry(std::move(*entry), url, static_cast<int64_t>(local.st_mtime));
@@ -191,10 +208,128 @@ uint64_t CrawlDriver::QueuedRecordKey(const std::string& folderPath, const std::
     return QueuedKey(std::hash<std::string_view>()(folderPath), recordUrl);
 }
 
-bool CrawlDriver::QueuedBefore(uint64_t key, int32_t budget) const
+uint64_t CrawlDriver::EntryKey(const QueueEntry& entry)
 {
-    const auto it = queuedBudget_.find(key);
-    return it != queuedBudget_.end() && budget <= it->second;
+    return QueuedKey(QueuedRecordKey(entry.folderPath, entry.recordUrl), entry.url);
+}
+
+QueueEntry CrawlDriver::LinkEntry(const QueueEntry& from, int32_t depth, std::string_view url)
+{
+    QueueEntry next;
+    next.reservedA = from.reservedA;
+    next.maxDepth = from.maxDepth;
+    next.depth = depth;
+    next.reservedB = from.reservedB;
+    next.folderPath = from.folderPath;
+    next.recordUrl = from.recordUrl;
+    next.referrer = from.url;
+    next.url = url;
+    return next;
+}
+
+int32_t CrawlDriver::VisitUpTo(const QueueEntry& entry, const CUrl& url) const
+{
+    // A repeat that finds the file saved is rescanned when it has more
+    // depth left than the page's last scan (pages only: the rescan of any
+    // other file does nothing).
+    if (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml)
+        return INT32_MAX;
+    const auto it = scanBudget_.find(EntryKey(entry));
+    return it != scanBudget_.end() ? it->second : -1;
+}
+
+void CrawlDriver::CountRepeat(LinkMemo& memo, uint64_t key, const QueueEntry& from, int32_t depth,
+                              std::string_view url)
+{
+    host_.Report(MsgStatusDetected);
+    const int32_t budget = from.maxDepth - depth;
+    // The file is saved this crawl and the page was scanned with as much
+    // depth left: whatever waits before it, the repeat's turn is a visit.
+    if (budget <= memo.visitUpTo) {
+        host_.Report(MsgStatusVisited);
+        return;
+    }
+    switch (memo.state) {
+    case LinkState::Failed:
+        host_.Report(MsgStatusFailed);
+        return;
+    case LinkState::Dropped:
+        return;
+    case LinkState::Visited: // to be rescanned with more depth left
+    case LinkState::Retry:   // to be fetched anew
+        context_.urlQueue->PushBack(LinkEntry(from, depth, url));
+        memo.state = LinkState::Open;
+        return;
+    case LinkState::Open:
+        break;
+    }
+    auto it = waiting_.find(key);
+    if (it == waiting_.end())
+        it = waiting_.emplace(key, Waiting{LinkEntry(from, depth, url), {}, 0}).first;
+    it->second.budgets.push_back(budget);
+}
+
+void CrawlDriver::QueueRepeat(Waiting& waiting)
+{
+    QueueEntry again = waiting.first;
+    again.depth = again.maxDepth - waiting.budgets[waiting.next++];
+    context_.urlQueue->PushBack(again);
+}
+
+void CrawlDriver::Settle(uint64_t key, Settled how, int32_t visitUpTo)
+{
+    const auto memo = linkMemo_.find(key);
+    if (memo == linkMemo_.end())
+        return;
+    LinkMemo& m = memo->second;
+    const auto found = waiting_.find(key);
+    Waiting* w = found != waiting_.end() ? &found->second : nullptr;
+    switch (how) {
+    case Settled::Visit:
+        m.state = LinkState::Visited;
+        m.visitUpTo = std::max(m.visitUpTo, visitUpTo);
+        for (; w && w->next < w->budgets.size() && w->budgets[w->next] <= m.visitUpTo; ++w->next)
+            host_.Report(MsgStatusVisited);
+        // One with more depth left would be rescanned: it takes its turn,
+        // and the repeats behind it wait for that.
+        if (w && w->next < w->budgets.size()) {
+            QueueRepeat(*w);
+            m.state = LinkState::Open;
+        }
+        break;
+    case Settled::Fail:
+        m.state = LinkState::Failed;
+        for (; w && w->next < w->budgets.size(); ++w->next)
+            host_.Report(MsgStatusFailed);
+        break;
+    case Settled::Drop:
+        m.state = LinkState::Dropped;
+        if (w)
+            w->next = w->budgets.size();
+        break;
+    case Settled::Again:
+        // The next repeat is fetched anew; those behind it wait for its result.
+        if (w) {
+            QueueRepeat(*w);
+            m.state = LinkState::Open;
+        } else {
+            m.state = LinkState::Retry;
+        }
+        break;
+    }
+    if (w && w->next >= w->budgets.size())
+        waiting_.erase(found);
+}
+
+bool CrawlDriver::QueueWaiting()
+{
+    if (waiting_.empty())
+        return false;
+    for (auto& [key, w] : waiting_)
+        while (w.next < w.budgets.size())
+            QueueRepeat(w);
+    waiting_.clear();
+    return true;
 }
 
 bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
@@ -208,11 +343,12 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
 
 void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified)
 {
-    if (!IsFetchedScheme(url.scheme()))
-        return;
+    const uint64_t key = EntryKey(entry);
     ProjectItem* record = RecordOf(entry);
-    if (!record)
+    if (!IsFetchedScheme(url.scheme()) || !record) {
+        Settle(key, Settled::Drop);
         return;
+    }
 
     DownloadRequest request;
     if (useRobots_) {
@@ -224,6 +360,7 @@ void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<in
             break;
         case RobotsVerdict::Refused:
             host_.Report(MsgStatusFailed);
+            Settle(key, Settled::Fail);
             return;
         case RobotsVerdict::Redirected:
             entry.robotsUrl = robots.robotsUrl;
@@ -270,9 +407,9 @@ bool CrawlDriver::PageDone(const PageOutcome& outcome)
     const bool parsed = url.Parse(outcome.url);
 
     if (outcome.result == TransferComplete && parsed) {
-        if (outcome.status == 200) {
+        if (outcome.status == 200)
             return StoreAndScan(outcome, url);
-        } else if (outcome.status == 301 || outcome.status == 302) {
+        if (outcome.status == 301 || outcome.status == 302) {
             FollowRedirect(outcome, url);
         } else if (outcome.status == 304) {
             for (const QueueEntry& entry : outcome.entries) {
@@ -281,24 +418,38 @@ bool CrawlDriver::PageDone(const PageOutcome& outcome)
                     TouchFile(*local);
                 if (ShouldRescan(entry))
                     RescanLocalCopy(entry, *context_.urlQueue, local);
+                Settle(EntryKey(entry), Settled::Visit, VisitUpTo(entry, url));
             }
+            return false;
         }
+    }
+    if (outcome.result == TransferComplete) {
+        // A redirect, or a status that stores nothing: a repeat would find
+        // no file of its own (or a redirect page to rescan).
+        for (const QueueEntry& entry : outcome.entries)
+            Settle(EntryKey(entry), Settled::Again);
         return false;
     }
-    if (outcome.result == TransferComplete)
-        return false;
 
     // Aborted or failed: retried at the head of the queue while retries are left.
+    const bool refused = parsed && outcome.result == TransferFailed && IsClientError(outcome.status);
     for (QueueEntry entry : outcome.entries) {
         ProjectItem* record = RecordOf(entry);
-        if (!record)
+        if (!record) {
+            Settle(EntryKey(entry), Settled::Drop);
             continue;
+        }
         if (entry.retries < record->Effective(OptDLoadRetry, *context_.settings)) {
             ++entry.retries;
             context_.urlQueue->PushFront(entry);
             host_.Report(MsgStatusRetry);
-        } else if (parsed && outcome.result == TransferFailed) {
-            failedThisCrawl_.insert(std::string(entry.folderPath).append(1, '\n').append(url.urlNoFragment()));
+        } else if (refused) {
+            refusedThisCrawl_.insert(std::string(entry.folderPath).append(1, '\n').append(url.urlNoFragment()));
+            Settle(EntryKey(entry), Settled::Fail);
+        } else {
+            // A time-out or a broken connection may not happen again: a
+            // page that links here once more has it tried again.
+            Settle(EntryKey(entry), Settled::Again);
         }
     }
     return false;
@@ -343,6 +494,12 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
         for (const QueueEntry& entry : outcome.entries)
             if (auto local = context_.mirror->LocalPath(entry.url, entry.folderPath))
                 host_.PictureStored(entry, *local);
+    }
+    for (const QueueEntry& entry : outcome.entries) {
+        if (taken)
+            Settle(EntryKey(entry), Settled::Visit, VisitUpTo(entry, url));
+        else
+            Settle(EntryKey(entry), Settled::Again);
     }
     return taken;
 }
@@ -439,6 +596,8 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
         return;
     CUrl& link = parsed_.link;
     const uint64_t recordKey = QueuedRecordKey(entry.folderPath, entry.recordUrl);
+    // A saved-data walk visits each file once; only a crawl counts repeats.
+    const bool crawling = &target == context_.urlQueue;
     for (const LinkRef& ref : links) {
         if (ref.kind == LinkKindUsemap || ref.kind == 5)
             continue;
@@ -447,14 +606,16 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
             continue;
         // Pages link to the same few pages over and over. A link queued
         // before in this crawl, from the same record and with as much depth
-        // left, passed every check below then and would only be found local
-        // and skipped at its step: it is passed over before it is parsed.
-        // A resolved link is already in canonical form, the form it is
-        // remembered by.
+        // left, passed every check below then: it is known before it is
+        // parsed (a resolved link is already in canonical form, the form it
+        // is remembered by), and counted rather than queued again.
         const int32_t budget = entry.maxDepth - depth;
         const uint64_t key = QueuedKey(recordKey, ref.url);
-        if (QueuedBefore(key, budget))
+        if (const auto known = linkMemo_.find(key); known != linkMemo_.end() && budget <= known->second.queued) {
+            if (crawling)
+                CountRepeat(known->second, key, entry, depth, ref.url);
             continue;
+        }
         if (!link.Parse(ref.url))
             continue;
         if (!record->AdmitsRange(start, link, app))
@@ -465,18 +626,16 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
             continue;
         // Hashes keep the memory small for a large frontier (the frontier
         // itself stays on disk).
-        if (!RaiseBudget(queuedBudget_, link.url() == ref.url ? key : QueuedKey(recordKey, link.url()), budget))
+        const uint64_t canonicalKey = link.url() == ref.url ? key : QueuedKey(recordKey, link.url());
+        LinkMemo& memo = linkMemo_[canonicalKey];
+        if (budget <= memo.queued) {
+            if (crawling)
+                CountRepeat(memo, canonicalKey, entry, depth, link.url());
             continue;
-        QueueEntry next;
-        next.reservedA = entry.reservedA;
-        next.maxDepth = entry.maxDepth;
-        next.depth = depth;
-        next.reservedB = entry.reservedB;
-        next.folderPath = entry.folderPath;
-        next.recordUrl = entry.recordUrl;
-        next.referrer = entry.url;
-        next.url = link.url();
-        target.PushBack(next);
+        }
+        memo.queued = budget;
+        memo.state = LinkState::Open;
+        target.PushBack(LinkEntry(entry, depth, link.url()));
         host_.Report(MsgStatusDetected);
     }
 }
@@ -498,6 +657,8 @@ CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, 
     case RobotsNext::FetchUrl:
         return RobotsAfter::FetchPage;
     case RobotsNext::ReportFailed:
+        for (const QueueEntry& entry : outcome.entries)
+            Settle(EntryKey(entry), Settled::Fail);
         return RobotsAfter::EndFailed;
     case RobotsNext::RequeueRedirected:
         for (auto it = outcome.entries.rbegin(); it != outcome.entries.rend(); ++it) {
@@ -507,6 +668,8 @@ CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, 
         }
         return RobotsAfter::EndDone;
     case RobotsNext::Finish:
+        for (const QueueEntry& entry : outcome.entries)
+            Settle(EntryKey(entry), Settled::Again);
         return RobotsAfter::EndDone;
     }
     return RobotsAfter::EndDone;
@@ -526,6 +689,9 @@ void CrawlDriver::RequeuePending()
         context_.urlQueue->PushFront(pending_.back());
         pending_.pop_back();
     }
+    // Repeats waiting for a result the next crawl will find: they wait in
+    // the queue file, behind the entries they wait for.
+    QueueWaiting();
 }
 
 void CrawlDriver::BeginLocalise()

@@ -177,7 +177,43 @@ private:
     // and URL, with the depth they had left.
     static uint64_t QueuedRecordKey(const std::string& folderPath, const std::string& recordUrl);
     static uint64_t QueuedKey(uint64_t recordKey, std::string_view url);
-    bool QueuedBefore(uint64_t key, int32_t budget) const;
+    static uint64_t EntryKey(const QueueEntry& entry);
+    static QueueEntry LinkEntry(const QueueEntry& from, int32_t depth, std::string_view url);
+
+    // A link found again (same record, no more depth left than when it was
+    // queued) is not queued again but counted as its own queue entry would
+    // be at its turn. That turn would find the first entry's result, so the
+    // repeat is counted once the result is known; until then it waits.
+    enum class LinkState : uint8_t {
+        Open,     // an entry of the link is queued or being fetched: repeats wait for it
+        Visited,  // its file is saved this crawl: a repeat is a visit (or a rescan, see visitUpTo)
+        Failed,   // refused by robots.txt or with a client error: a repeat fails alike
+        Dropped,  // its record is gone or its scheme is not fetched: a repeat is dropped alike
+        Retry,    // it failed in a way that may not happen again: a repeat is fetched anew
+    };
+    enum class Settled { Visit, Fail, Drop, Again };
+    struct LinkMemo {
+        int32_t queued = -1;    // the most depth left this link was queued with
+        int32_t visitUpTo = -1; // a repeat with no more depth left than this is a visit only
+        LinkState state = LinkState::Open;
+    };
+    // The repeats of one link waiting for its result: the first of them, and
+    // the depth each had left, in the order they were found.
+    struct Waiting {
+        QueueEntry first;
+        std::vector<int32_t> budgets;
+        size_t next = 0;
+    };
+    void CountRepeat(LinkMemo& memo, uint64_t key, const QueueEntry& from, int32_t depth, std::string_view url);
+    // visitUpTo: for Visit, the depth left up to which a repeat would not be
+    // rescanned (see VisitUpTo).
+    void Settle(uint64_t key, Settled how, int32_t visitUpTo = -1);
+    int32_t VisitUpTo(const QueueEntry& entry, const CUrl& url) const;
+    // A waiting repeat goes into the URL queue to be fetched or rescanned.
+    void QueueRepeat(Waiting& waiting);
+    // Waiting repeats go into the URL queue (a stop, or an end with nothing
+    // settled them); false when there were none.
+    bool QueueWaiting();
     CrawlTimeouts TimeoutsFor(const ProjectItem& record) const;
     ProjectItem* RecordOf(const QueueEntry& entry) const;
     void AppendToLocalise(const QueueEntry& entry);
@@ -192,11 +228,13 @@ private:
     // Depth budget with which each page was last scanned this crawl, so that
     // rescans of pages reached again (frames lead back to their parents) end.
     std::unordered_map<uint64_t, int32_t> scanBudget_;
-    // Folder and URL of every download that failed for good this crawl.
-    std::unordered_set<std::string> failedThisCrawl_;
-    // Hash of folder, record and URL of every link queued this crawl, with
-    // the depth it had left then.
-    std::unordered_map<uint64_t, int32_t> queuedBudget_;
+    // Folder and URL of every download a server refused for good this crawl
+    // with a client error (404, 410, ...): asked again it answers the same.
+    std::unordered_set<std::string> refusedThisCrawl_;
+    // Hash of folder, record and URL of every link queued this crawl.
+    std::unordered_map<uint64_t, LinkMemo> linkMemo_;
+    // The links with repeats waiting for their result.
+    std::unordered_map<uint64_t, Waiting> waiting_;
     CUrl scratch_;
     // The links of the page at hand; the vector keeps its room from page to
     // page, up to kKeptLinkRoom links.
