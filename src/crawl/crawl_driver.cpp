@@ -174,7 +174,7 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
     // saved it, and the date a conditional request carries.
     struct stat local {};
     bool viaDirectory = false;
-    if (context_.mirror->ExistingFile(url, entry->folderPath, &local, &viaDirectory)) {
+    if (std::optional<std::string> path = context_.mirror->ExistingFile(url, entry->folderPath, &local, &viaDirectory)) {
         // http://site/dir is the page http://site/dir/ once that directory
         // is in the mirror, and its relative links are relative to the
         // directory: it is scanned and localised under that name.
@@ -183,7 +183,9 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
             if (!url.Parse(entry->url))
                 return Dispatch::Dropped;
         }
-        const bool savedThisCrawl = ModifiedTimeOf(local) > crawlStart_;
+        // Its modification time is the server's date; saving, touching or
+        // rewriting it dates its change.
+        const bool savedThisCrawl = ChangedTimeOf(local) > crawlStart_;
         if (savedThisCrawl || record->EffectiveRenewalType(*context_.settings) == 3) {
             if (ShouldRescan(*entry))
                 RescanLocalCopy(*entry, *context_.urlQueue);
@@ -191,7 +193,7 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
             Settle(key, Settled::Visit, VisitUpTo(*entry, url));
             return Dispatch::Handled;
         }
-        StartEntry(std::move(*entry), url, static_cast<int64_t>(local.st_mtime));
+        StartEntry(std::move(*entry), url, LocalCopy{static_cast<int64_t>(local.st_mtime), StoredEtag(*path)});
         return Dispatch::Handled;
     }
     StartEntry(std::move(*entry), url, std::nullopt);
@@ -341,7 +343,7 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
     return RaiseBudget(scanBudget_, key, entry.maxDepth - entry.depth);
 }
 
-void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified)
+void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, const std::optional<LocalCopy>& local)
 {
     const uint64_t key = EntryKey(entry);
     ProjectItem* record = RecordOf(entry);
@@ -378,10 +380,14 @@ void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<in
 
     const AppSettings& app = *context_.settings;
     request.timeouts = TimeoutsFor(*record);
-    // The local copy's own date: a page changed on the server after we saved
-    // it is fetched again.
-    if (localModified && record->EffectiveRenewalType(app) != 1)
-        request.ifModifiedSince = FormatHttpDate(*localModified);
+    // The local copy's own date, which is the server's date of it where the
+    // server gave one: servers that compare it exactly (nginx's default)
+    // answer 304 to it. The entity tag tells a file the server went back
+    // to an older version of, which a date alone can't.
+    if (local && record->EffectiveRenewalType(app) != 1) {
+        request.ifModifiedSince = FormatHttpDate(local->modified);
+        request.ifNoneMatch = local->etag;
+    }
     request.noCache = record->Effective(OptNoCache, app) != 0;
     request.entry = std::move(entry);
     // An entry that could not be started waits at the head of the queue.
@@ -467,7 +473,9 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     std::string stored;
     const bool taken =
         context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) == MirrorResult::Ok;
-    if (!taken)
+    if (taken)
+        DateStoredFile(stored, outcome.lastModified, outcome.etag);
+    else
         stored = outcome.temporaryFile;
 
     if (IsHtml(outcome, url)) {
@@ -649,6 +657,10 @@ CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, 
     RobotsFetchedResult fetched =
         RobotsFetched(*context_.mirror, stopping, outcome.result, outcome.status, outcome.location, outcome.robotsUrl,
                       first.url, first.folderPath, outcome.temporaryFile);
+    if (!stopping && outcome.result == TransferComplete && outcome.status == 200 && fetched.file == MirrorResult::Ok) {
+        if (std::optional<std::string> local = context_.mirror->LocalPath(outcome.robotsUrl, first.folderPath))
+            DateStoredFile(*local, outcome.lastModified, outcome.etag);
+    }
     switch (fetched.next) {
     case RobotsNext::RequeueAll:
         for (auto it = outcome.entries.rbegin(); it != outcome.entries.rend(); ++it)

@@ -43,6 +43,7 @@ struct DownloadRequest {
     bool robotsFirst = false;     // fetch robotsUrl before the page
     std::string robotsUrl;
     std::string ifModifiedSince;  // empty: not conditional
+    std::string ifNoneMatch;      // the local copy's entity tag, when it has one
     bool noCache = false;
     CrawlTimeouts timeouts;
 };
@@ -54,6 +55,8 @@ struct PageOutcome {
     int result = 3;                   // 1 aborted, 2 complete, 3 failed
     int status = 0;                   // HTTP status code
     bool announcedHtml = false;       // the reply said TEXT/HTML
+    std::optional<int64_t> lastModified;  // LAST-MODIFIED, as a calendar time
+    std::string etag;                 // ETAG
     std::string location;             // LOCATION of a redirect
     std::string temporaryFile;        // where the body is
     std::optional<std::string> body;  // the same bytes, when they were kept in memory
@@ -65,6 +68,8 @@ struct RobotsDownload {
     std::string robotsUrl;            // the robots URL that was fetched
     int result = 3;
     int status = 0;
+    std::optional<int64_t> lastModified;
+    std::string etag;
     std::string location;
     std::string temporaryFile;
 };
@@ -166,9 +171,14 @@ public:
 
 private:
     std::optional<QueueEntry> NextEntry();
-    // localModified: the local copy's modification time when there is one.
-    // url: the entry's URL, parsed.
-    void StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified);
+    // What a conditional request asks the server about: the local copy's
+    // date and entity tag.
+    struct LocalCopy {
+        int64_t modified = 0;
+        std::string etag;
+    };
+    // url: the entry's URL, parsed; local: nothing when there is no copy.
+    void StartEntry(QueueEntry entry, const CUrl& url, const std::optional<LocalCopy>& local);
     bool StoreAndScan(const PageOutcome& outcome, const CUrl& url);
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;

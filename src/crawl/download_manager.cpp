@@ -357,6 +357,8 @@ bool DLManager::StartDownload(const DownloadRequest& request)
     header.SetField(HeaderUserAgent, kUserAgent);
     if (!request.ifModifiedSince.empty())
         header.SetField(HeaderIfModifiedSince, request.ifModifiedSince);
+    if (!request.ifNoneMatch.empty())
+        header.SetField(HeaderIfNoneMatch, request.ifNoneMatch);
     if (request.noCache) {
         header.SetField(HeaderPragma, "no-cache");
         header.SetField(HeaderCacheControl, "no-cache");
@@ -399,6 +401,9 @@ void DLManager::PageOutcomeOf(int index, int result)
     CHttpTransfer* page = slot.page();
     outcome.status = page->statusCode();
     outcome.announcedHtml = IsTextHtml(page->header());
+    if (page->header().lastModifiedValid())
+        outcome.lastModified = HttpDateToTime(page->header().lastModified());
+    outcome.etag = page->header().etag();
     outcome.location = page->header().location();
     outcome.temporaryFile = slot.tempPath();
     outcome.body = slot.TakeKeptBody();
@@ -417,6 +422,9 @@ void DLManager::RobotsOutcomeOf(int index, int result)
     outcome.result = result;
     CHttpTransfer* robots = slot.robots();
     outcome.status = robots->statusCode();
+    if (robots->header().lastModifiedValid())
+        outcome.lastModified = HttpDateToTime(robots->header().lastModified());
+    outcome.etag = robots->header().etag();
     outcome.location = robots->header().location();
     outcome.temporaryFile = slot.tempPath();
     switch (driver_.RobotsDone(outcome, stopRequested_)) {

@@ -572,7 +572,7 @@ private:
 // file is opened for writing as well where that is allowed, and left open
 // for the caller (-1 when it could only be read).
 int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr,
-                  const struct stat* known = nullptr, int* keepOpen = nullptr, MirrorTime* modified = nullptr)
+                  const struct stat* known = nullptr, int* keepOpen = nullptr, struct stat* info = nullptr)
 {
     int fd = keepOpen ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
     if (keepOpen)
@@ -594,8 +594,8 @@ int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = n
     }
     if (links)
         *links = st.st_nlink;
-    if (modified)
-        *modified = ModifiedTimeOf(st);
+    if (info)
+        *info = st;
     int result = HtmlScanOk;
     try {
         // One byte more than the file should hold: a read that comes back
@@ -729,8 +729,8 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     // The page is opened for writing as well: once exchanged with the
     // temporary it is the next page's temporary, already open.
     int pageFd = -1;
-    MirrorTime modified{};
-    error_ = ReadWholeFile(savedFile, data, &links, savedInfo, &pageFd, &modified);
+    struct stat page {};
+    error_ = ReadWholeFile(savedFile, data, &links, savedInfo, &pageFd, &page);
     struct PageFile {
         int& fd;
         ~PageFile()
@@ -741,7 +741,9 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     } pageFile{pageFd};
     if (error_ != HtmlScanOk)
         return false;
-    if (modified > rewrittenAfter)
+    // The page's change time tells when it was last written; its
+    // modification time is the server's date, which the rewrite keeps.
+    if (ChangedTimeOf(page) > rewrittenAfter)
         return true;
     std::string out;
     if (!RewriteBytes(pageUrl, folderPath, data, mirror, localizeAll, out))
@@ -786,6 +788,10 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     }
     if (written && mayBeLonger && ::ftruncate(temporaryFd_, static_cast<off_t>(out.size())) != 0)
         written = false;
+    // The rewritten page is the same copy of the server's file: it keeps the
+    // date and entity tag the next crawl asks the server about.
+    if (written)
+        CopyStoredDates(savedFile, page, temporaryFd_);
     const Placed placed = written ? PutInPlace(temporary, savedFile, links == 1) : Placed::Failed;
     // The file written is the page now (or, failing, goes); either way it
     // is not the temporary any longer.

@@ -70,8 +70,9 @@ public:
     // Rewrites the saved page in place: through "tmp.html" in the project's
     // mirror directory, which replaces the page only when the pass succeeded.
     // savedInfo: a stat of the saved page just made, if there is one. A page
-    // modified after rewrittenAfter was rewritten already: it is left as it
-    // is (and true returned).
+    // changed after rewrittenAfter (its change time) was rewritten already:
+    // it is left as it is (and true returned). The page keeps its
+    // modification time and entity tag.
     bool RewriteLinks(std::string_view pageUrl, std::string_view folderPath, const std::string& savedFile,
                       const CMirror& mirror, bool localizeAll, const struct stat* savedInfo = nullptr,
                       std::chrono::system_clock::time_point rewrittenAfter =

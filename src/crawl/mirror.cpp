@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace ormbrook {
@@ -556,18 +557,36 @@ LocalFileState CMirror::LocalState(std::string_view url, std::string_view folder
     return ExistingFile(url, folderPath) ? LocalFileExists : LocalFileUnknown;
 }
 
-MirrorTime ModifiedTimeOf(const struct stat& info)
+namespace {
+
+MirrorTime TimeOf(const struct timespec& ts)
 {
-    return MirrorTime(std::chrono::duration_cast<MirrorTime::duration>(
-        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    return MirrorTime(std::chrono::duration_cast<MirrorTime::duration>(std::chrono::seconds(ts.tv_sec)
+                                                                       + std::chrono::nanoseconds(ts.tv_nsec)));
 }
 
-bool FileModifiedAfter(const std::string& path, MirrorTime time)
+bool Before(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The extended attribute that keeps a stored file's entity tag.
+constexpr char kEtagAttribute[] = "user.ormbrook.etag";
+// Entity tags are short; one longer than this is not kept.
+constexpr size_t kMaxEtag = 1023;
+
+} // namespace
+
+MirrorTime ModifiedTimeOf(const struct stat& info) { return TimeOf(info.st_mtim); }
+
+MirrorTime ChangedTimeOf(const struct stat& info) { return TimeOf(info.st_ctim); }
+
+bool FileChangedAfter(const std::string& path, MirrorTime time)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    return ModifiedTimeOf(st) > time;
+    return ChangedTimeOf(st) > time;
 }
 
 bool CMirror::SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const
@@ -575,7 +594,45 @@ bool CMirror::SavedAfter(std::string_view url, std::string_view folderPath, Mirr
     struct stat st {};
     if (!ExistingFile(url, folderPath, &st))
         return false;
-    return ModifiedTimeOf(st) > time;
+    return ChangedTimeOf(st) > time;
+}
+
+void DateStoredFile(const std::string& path, std::optional<int64_t> lastModified, std::string_view etag)
+{
+    if (etag.empty() || etag.size() > kMaxEtag)
+        ::removexattr(path.c_str(), kEtagAttribute);
+    else
+        ::setxattr(path.c_str(), kEtagAttribute, etag.data(), etag.size(), 0); // not kept where unsupported
+    if (!lastModified)
+        return;
+    const struct timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(*lastModified), 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        return;
+    // A file system without a change time of its own (some report the
+    // modification time for it) could no longer tell that this crawl saved
+    // the file: there it keeps the date of its download.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && Before(st.st_ctim, st.st_atim))
+        ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+}
+
+std::string StoredEtag(const std::string& path)
+{
+    char value[kMaxEtag];
+    const ssize_t n = ::getxattr(path.c_str(), kEtagAttribute, value, sizeof value);
+    return n > 0 ? std::string(value, static_cast<size_t>(n)) : std::string();
+}
+
+void CopyStoredDates(const std::string& fromPath, const struct stat& from, int toFd)
+{
+    char value[kMaxEtag];
+    const ssize_t n = ::getxattr(fromPath.c_str(), kEtagAttribute, value, sizeof value);
+    if (n > 0)
+        ::fsetxattr(toFd, kEtagAttribute, value, static_cast<size_t>(n), 0);
+    else
+        ::fremovexattr(toFd, kEtagAttribute);
+    const struct timespec times[2] = {{0, UTIME_NOW}, from.st_mtim};
+    ::futimens(toFd, times);
 }
 
 MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folderPath,
@@ -651,7 +708,8 @@ MirrorResult CMirror::Touch(std::string_view url, std::string_view folderPath) c
 
 MirrorResult TouchFile(const std::string& path)
 {
-    return ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0 ? MirrorResult::Ok : MirrorResult::WriteFailed;
+    const struct timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 ? MirrorResult::Ok : MirrorResult::WriteFailed;
 }
 
 std::string CMirror::RedirectPageBytes(std::string_view target)

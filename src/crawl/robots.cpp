@@ -293,9 +293,9 @@ RobotsState RobotsStateOf(const CMirror& mirror, std::string_view robotsUrl, std
         return RobotsStateUnknown;
     if (localFile)
         *localFile = local;
-    if (FileModifiedAfter(local, crawlStart))
+    if (FileChangedAfter(local, crawlStart))
         return RobotsStateFetched;
-    if (FileModifiedAfter(local + ".html", crawlStart))
+    if (FileChangedAfter(local + ".html", crawlStart))
         return RobotsStateRedirected;
     return RobotsStateUnknown;
 }

@@ -96,6 +96,11 @@ bool CopyToTemporary(const std::string& source, const std::string& temporary)
             break;
         }
     }
+    // The copy is the same copy of the server's file: the next crawl from it
+    // asks about the same date and entity tag.
+    struct stat sourceInfo {};
+    if (ok && ::fstat(in, &sourceInfo) == 0)
+        CopyStoredDates(source, sourceInfo, out);
     ok = ::fsync(out) == 0 && ok;
     ok = ::close(out) == 0 && ok;
     ::close(in);

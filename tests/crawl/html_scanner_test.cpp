@@ -381,8 +381,8 @@ TEST_F(RewriteTest, ARunOfRewritesOfPagesOfAnyLengthComesOutExact)
     scanner.RemoveTemporary(mirror);
 }
 
-// A page modified after the moment given was rewritten already in this
-// phase (it was queued twice): it is left as it is. One modified before it
+// A page changed after the moment given was rewritten already in this
+// phase (it was queued twice): it is left as it is. One changed before it
 // is rewritten.
 TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
 {
@@ -393,8 +393,8 @@ TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
         std::chrono::seconds momentBeforePage;
         bool rewritten;
     } rows[] = {
-        {"modified after the moment", std::chrono::seconds(10), false},
-        {"modified before the moment", std::chrono::seconds(-10), true},
+        {"changed after the moment", std::chrono::seconds(10), false},
+        {"changed before the moment", std::chrono::seconds(-10), true},
     };
     CHtmlScanner scanner;
     const CMirror mirror(root, "P");
@@ -403,7 +403,7 @@ TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
         std::ofstream(saved) << page;
         struct stat info {};
         ASSERT_EQ(::stat(saved.c_str(), &info), 0);
-        const MirrorTime moment = ModifiedTimeOf(info) - row.momentBeforePage;
+        const MirrorTime moment = ChangedTimeOf(info) - row.momentBeforePage;
         ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true, nullptr, moment));
         EXPECT_EQ(ReadFile(saved), row.rewritten ? "<a href=\"q.html\">" : page);
     }

@@ -335,13 +335,46 @@ TEST_F(MirrorFiles, StateAndTimes)
     EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", start));
     EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", MirrorNow() + 1s));
 
-    // An old file counts as written before the crawl until it is touched.
-    struct timespec old[2] = {{1000, 0}, {1000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (root + "P/site/p.html").c_str(), old, 0), 0);
-    EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", start));
-    EXPECT_EQ(m.Touch("http://site/p.html", "P"), MirrorResult::Ok);
+    // Dated by its server, it still counts as saved by the crawl that
+    // stored it.
+    const std::string path = root + "P/site/p.html";
+    DateStoredFile(path, 1000, "\"e-1\"");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000);
     EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", start));
+    // A later crawl sees it only once it is touched, which keeps its date.
+    const MirrorTime later = MirrorBoundary(root);
+    EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", later));
+    EXPECT_EQ(m.Touch("http://site/p.html", "P"), MirrorResult::Ok);
+    EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", later));
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000);
     EXPECT_EQ(m.Touch("http://site/none.html", "P"), MirrorResult::WriteFailed);
+}
+
+// The entity tag goes with the file where the file system keeps extended
+// attributes; a reply without one takes the old one away.
+TEST_F(MirrorFiles, EntityTagIsKeptWithTheFile)
+{
+    ASSERT_EQ(MakeDirectories(root, true), MirrorResult::Ok);
+    const std::string path = root + "tagged.html";
+    WriteFile(path, "x");
+    DateStoredFile(path, std::nullopt, "\"5e0c-1a\"");
+    if (StoredEtag(path).empty())
+        GTEST_SKIP() << "the file system of " << root << " keeps no user extended attributes";
+    EXPECT_EQ(StoredEtag(path), "\"5e0c-1a\"");
+    const std::string copy = root + "copy.html";
+    WriteFile(copy, "y");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    const int fd = ::open(copy.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    CopyStoredDates(path, info, fd);
+    ::close(fd);
+    EXPECT_EQ(StoredEtag(copy), "\"5e0c-1a\"");
+    DateStoredFile(path, std::nullopt, "");
+    EXPECT_EQ(StoredEtag(path), "");
 }
 
 TEST_F(MirrorFiles, FileNowIsNeverBeforeMirrorNow)

@@ -16,6 +16,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 
 using namespace ormbrook;
 using ormbrook::test::ScratchDir;
@@ -276,6 +277,41 @@ TEST_F(JobTest, InterruptedMovesNeverLoseAFile)
                 EXPECT_EQ(left.count(name), 0u) << c.intent << " seed " << seed << ": still at source " << name;
             EXPECT_TRUE(EmptyDirectories(dir.file("m")).empty()) << c.intent << " seed " << seed;
             EXPECT_FALSE(fs::exists(mirror.ProjectDirectory() + "P.del")) << c.intent << " seed " << seed;
+        }
+    }
+}
+
+// A copied or moved file is the same copy of the server's file: it keeps the
+// server's date (and entity tag), which the next crawl from it asks about.
+TEST_F(JobTest, CopiedAndMovedFilesKeepTheServersDate)
+{
+    const struct {
+        const char* intent;
+        int kind;
+        bool forceCopy;
+    } cases[] = {
+        {"copy", SavedDataCopy, false},
+        {"move by rename", SavedDataMove, false},
+        {"move by copy", SavedDataMove, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.intent);
+        fs::remove_all(dir.file("m"));
+        fs::remove_all(Dest());
+        WriteSite();
+        const std::string page = *mirror.LocalPath("http://site/index.html", "P/F");
+        DateStoredFile(page, 1000000000, "\"e-1\"");
+        const bool tagged = StoredEtag(page) == "\"e-1\"";
+        auto job = NewJob();
+        job->forceCopy = c.forceCopy;
+        ASSERT_EQ(job->Begin(c.kind, *record, Dest()), "");
+        ASSERT_TRUE(RunToEnd(*job));
+        const std::string copied = Dest() + "site/index.html";
+        struct stat info {};
+        ASSERT_EQ(::stat(copied.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mtime, 1000000000);
+        if (tagged) {
+            EXPECT_EQ(StoredEtag(copied), "\"e-1\"");
         }
     }
 }

@@ -63,9 +63,15 @@ void CrawlFixture::Page(const std::string& path, const std::string& body, bool c
     }
 }
 
-bool CrawlFixture::StartServer(bool ifModifiedSinceBefore, const std::string& extraConfig)
+void CrawlFixture::Date(const std::string& path, int64_t time)
 {
-    return server_.Start({site_, ifModifiedSinceBefore, extraConfig});
+    const timeval times[2] = {{static_cast<time_t>(time), 0}, {static_cast<time_t>(time), 0}};
+    ::utimes((fs::path(site_) / path).c_str(), times);
+}
+
+bool CrawlFixture::StartServer(bool ifModifiedSinceBefore, const std::string& extraConfig, bool etag)
+{
+    return server_.Start({site_, ifModifiedSinceBefore, etag, extraConfig});
 }
 
 std::string CrawlFixture::Project(const std::string& name, std::string text)

@@ -31,7 +31,9 @@ public:
     // modification time is a fixed day in the past, so that no date a crawl
     // takes can coincide with it by chance; `changedNow` dates it now.
     void Page(const std::string& path, const std::string& body, bool changedNow = false);
-    bool StartServer(bool ifModifiedSinceBefore = false, const std::string& extraConfig = {});
+    // Sets the modification time of a file of the site (seconds since 1970).
+    void Date(const std::string& path, int64_t time);
+    bool StartServer(bool ifModifiedSinceBefore = false, const std::string& extraConfig = {}, bool etag = true);
 
     // "http://127.0.0.1:<port>"
     std::string origin() const { return server_.origin(); }

@@ -107,7 +107,7 @@ bool NginxServer::Start(const Options& options)
              << "  uwsgi_temp_path " << dir_ << "/uwsgi;\n"
              << "  scgi_temp_path " << dir_ << "/scgi;\n"
              << "  keepalive_timeout 0;\n"
-             << "  etag off;\n"
+             << (options.etag ? "" : "  etag off;\n")
              << (options.ifModifiedSinceBefore ? "  if_modified_since before;\n" : "  if_modified_since exact;\n")
              << "  server {\n"
              << "    listen 127.0.0.1:" << port_ << ";\n"

@@ -12,6 +12,7 @@ public:
     struct Options {
         std::string root;                    // directory served as the site root
         bool ifModifiedSinceBefore = false;  // "if_modified_since before;" (answer 304 for older dates too)
+        bool etag = true;                    // send ETag (nginx's default); false: "etag off;"
         std::string extraServerConfig;       // lines added inside the server block (locations, returns)
     };
 
