@@ -490,12 +490,7 @@ void LinkResolver::Rebase(std::string_view baseText)
     baseParsed_ = base_.Parse(UpToNul(baseText));
 }
 
-namespace {
-
-// Whether a text starts with a scheme name and its ":": a letter, then
-// letters, digits, "+", "-" or ".". One that doesn't is a relative link,
-// even with a ":" further on ("a/b:c.html", "./x:y").
-bool HasSchemePrefix(std::string_view text)
+bool StartsWithScheme(std::string_view text)
 {
     if (text.empty() || !Is(static_cast<unsigned char>(text[0]), kAlnum) || (text[0] >= '0' && text[0] <= '9'))
         return false;
@@ -505,13 +500,11 @@ bool HasSchemePrefix(std::string_view text)
     return pos < text.size() && text[pos] == ':';
 }
 
-} // namespace
-
 std::optional<std::string_view> LinkResolver::Resolve(std::string_view linkText)
 {
     const std::string_view link = UpToNul(linkText);
     // Most links of a page are relative; they need no parse of their own.
-    if (HasSchemePrefix(link)) {
+    if (StartsWithScheme(link)) {
         scratch_.Parse(link);
         // Pages link to much the crawl can't fetch (https:, javascript:,
         // mailto:, data:, tel:, ...). Such a link is no page of this site:

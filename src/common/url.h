@@ -55,6 +55,11 @@ FileKind LookupFileKind(std::string_view lowerExtension);
 // that says so.
 bool IsFetchedScheme(SchemeId scheme);
 
+// Whether a link starts with a scheme name and its ":" (a letter, then
+// letters, digits, "+", "-" or "."), and so names its scheme. Any other
+// link is relative, even with a ":" further on ("a/b:c.html", "./x:y").
+bool StartsWithScheme(std::string_view link);
+
 class CUrl {
 public:
     // Parses a URL; true on success. On failure only error() and scheme()

@@ -527,10 +527,12 @@ private:
     {
         const size_t end = link.find('#');
         const std::string_view path = link.substr(0, end);
-        if (path.empty() || path[0] == '/')
+        // A local name may hold a ":" (a query "v:1" becomes "[3fv:1"), but
+        // a link that names a scheme is no file beside the page.
+        if (path.empty() || path[0] == '/' || StartsWithScheme(path))
             return false;
         for (const char c : path) {
-            if (c == ':' || c == '?' || c == '\\')
+            if (c == '?' || c == '\\')
                 return false;
         }
         const size_t slash = pageLocal_.rfind('/');

@@ -281,6 +281,7 @@ TEST_F(RewriteTest, RewritesTheSavedFileThroughTheProjectTemporary)
 TEST_F(RewriteTest, LocalNamesOfAnEarlierLocalisationStay)
 {
     std::ofstream(root + "P/site/a/b/q.html[3fview=1") << "q";
+    std::ofstream(root + "P/site/a/b/q.html[3fview=v:1") << "q";
     std::ofstream(root + "P/site/a/b/r.html") << "r";
     const struct {
         const char* link;
@@ -288,6 +289,7 @@ TEST_F(RewriteTest, LocalNamesOfAnEarlierLocalisationStay)
     } rows[] = {
         {"q.html[3fview=1", "q.html[3fview=1"},
         {"q.html[3fview=1#top", "q.html[3fview=1#top"},
+        {"q.html[3fview=v:1", "q.html[3fview=v:1"},
         {"../c/here.html", "../c/here.html"},
         {"r.html", "r.html"},
         {"q.html?view=1", "q.html[3fview=1"},
