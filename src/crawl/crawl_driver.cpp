@@ -512,34 +512,43 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     return taken;
 }
 
+bool CrawlDriver::RedirectStandsForPage(const PageOutcome& outcome, const CUrl& url)
+{
+    // A page's URL, or one the server answers with text/html (a script such
+    // as /go.php). Servers say text/html for the little body of every
+    // redirect, also of a picture's: a picture's URL stands for a picture.
+    if (url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml)
+        return true;
+    return outcome.announcedHtml && url.fileKind() != FileKindJpeg && url.fileKind() != FileKindGif;
+}
+
 void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
 {
     if (outcome.entries.empty())
         return;
     // Servers may send a relative Location; it names the same thing as the
-    // absolute one.
+    // absolute one. One that can't be followed (another scheme) still
+    // leaves its redirect page, which keeps the Location as received.
     std::optional<std::string> target = CUrl::ResolveLink(url.url(), outcome.location);
     CUrl targetUrl;
-    if (!target || !targetUrl.Parse(*target))
-        return;
+    const bool followable = target && targetUrl.Parse(*target);
 
-    // The media type of a redirect describes its own little body (servers
-    // say text/html for every redirect), not the object that moved, so the
-    // URL alone tells whether a page or a file moved.
-    if (url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml) {
+    if (RedirectStandsForPage(outcome, url)) {
         // A directory asked for without its "/" is answered with a redirect to
         // the directory. Its redirect page would take the name the directory
         // needs in the mirror, so none is written: the directory's own page
         // is stored under it instead, and links to the bare name are
         // localised to that page.
-        const std::string_view target = targetUrl.urlNoQuery();
-        const bool directorySlash = !url.hasQuery() && target.size() == url.urlNoQuery().size() + 1
-            && target.starts_with(url.urlNoQuery()) && target.back() == '/';
+        const std::string_view targetText = followable ? targetUrl.urlNoQuery() : std::string_view();
+        const bool directorySlash = followable && !url.hasQuery() && targetText.size() == url.urlNoQuery().size() + 1
+            && targetText.starts_with(url.urlNoQuery()) && targetText.back() == '/';
         if (!directorySlash) {
             for (const QueueEntry& entry : outcome.entries)
                 context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false);
             AppendToLocalise(outcome.entries.front());
         }
+        if (!followable)
+            return;
         const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
         for (const QueueEntry& entry : outcome.entries) {
             if (directorySlash) {

@@ -181,6 +181,9 @@ private:
     void StartEntry(QueueEntry entry, const CUrl& url, const std::optional<LocalCopy>& local);
     bool StoreAndScan(const PageOutcome& outcome, const CUrl& url);
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
+    // Whether a 301 or 302 of this URL is a page's (its redirect page takes
+    // the URL's own name and its target is followed).
+    static bool RedirectStandsForPage(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;
     bool ShouldRescan(const QueueEntry& entry);
     // Links queued this crawl are remembered by a hash of folder, record

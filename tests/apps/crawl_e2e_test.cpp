@@ -207,6 +207,32 @@ TEST(CrawlEndToEnd, RedirectsAndLocalisedLinks)
     EXPECT_NE(dirPage.find("href=\"" + f.origin() + "/dir/d.html\""), std::string::npos) << dirPage;
 }
 
+// A script's redirect (text/html from a URL without a page's extension) is a
+// page's: its redirect page takes the script's name and the target is
+// fetched. A picture's is not followed. A Location that can't be followed
+// still leaves its redirect page, with the Location as received.
+TEST(CrawlEndToEnd, ScriptRedirectsAreFollowedAndUnfollowableOnesLeaveTheirPage)
+{
+    CrawlFixture f;
+    f.Page("index.html", "<a href=\"go.php\">go</a> <a href=\"away.html\">away</a> <img src=\"old.gif\">");
+    f.Page("new.html", "<html><body>new</body></html>");
+    f.Page("dot.gif", "GIF89a");
+    REQUIRE_SERVER(f, false,
+                   "    location = /go.php { return 302 /new.html; }\n"
+                   "    location = /away.html { return 302 ftp://files.example.org/x; }\n"
+                   "    location = /old.gif { return 301 /dot.gif; }\n");
+    auto prj = f.Project("P", Prj("\tGraphMax=2\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html", "go.php", "new.html", "away.html",
+                                                         "old.gif.html"}));
+    EXPECT_EQ(f.CountRequests("GET /new.html"), 1);
+    EXPECT_EQ(f.CountRequests("GET /dot.gif"), 0);
+    EXPECT_NE(f.MirrorFile("P/127.0.0.1/go.php").find("<a href=\"new.html\">"), std::string::npos);
+    EXPECT_NE(f.MirrorFile("P/127.0.0.1/away.html").find("<a href=\"ftp://files.example.org/x\">"),
+              std::string::npos);
+}
+
 TEST(CrawlEndToEnd, FailuresAreRetriedAndCounted)
 {
     CrawlFixture f;
