@@ -137,6 +137,7 @@ private:
     int64_t contentLength_ = 0;
     int64_t delivered_ = 0;
     int lastError_ = 0;
+    int closeError_ = 0; // the error the peer's close came with (a reset), 0 for an orderly close
     int result_ = 3;
     bool notify_ = true;
     int lastEvent_ = 0;
