@@ -124,7 +124,9 @@ const ExtFilterGroup& ProjectItem::EffectiveExclusionFilter(const AppSettings& a
 
 bool ProjectItem::SetPilotType(int32_t value)
 {
-    if (parent != nullptr && parent->EffectivePilotType() == PilotForbidden && value != PilotForbidden)
+    // Under a Forbidden ancestor only an item that is Forbidden itself may
+    // change; whatever it becomes, the ancestor keeps it Forbidden.
+    if (parent != nullptr && parent->EffectivePilotType() == PilotForbidden && PilotType != PilotForbidden)
         return false;
     PilotType = value;
     return true;
