@@ -362,6 +362,42 @@ TEST(CrawlEndToEnd, SecondCrawlIsAnswered304ForEveryUnchangedFile)
     }
 }
 
+// The files the crawl writes itself, redirect pages and the generated
+// robots.txt, carry today's date; a second crawl must not turn them, or the
+// files they lead to, into downloads.
+TEST(CrawlEndToEnd, RedirectPagesAndGeneratedRobotsTxtCauseNoDownloads)
+{
+    CrawlFixture f;
+    f.Page("index.html", "<a href=\"old.html\">old</a> <a href=\"dir\">dir</a> <img src=\"oldpic.jpg\">");
+    f.Page("a.html", "<html><body>a</body></html>");
+    f.Page("pic.jpg", "\xff\xd8\xff\xe0 not really a picture");
+    f.Page("dir/index.html", "<html><body>dir</body></html>");
+    REQUIRE_SERVER(f, false,
+                   "    location = /old.html { return 302 /a.html; }\n"
+                   "    location = /oldpic.jpg { return 302 /pic.jpg; }\n");
+    auto prj = f.Project("P", Prj("\tGraphMax=2\n", Record("@ORIGIN@/")));
+    ASSERT_EQ(f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}}).exitCode, 0);
+    const Files files = f.MirrorFiles();
+    EXPECT_EQ(files, Prefixed("P/127.0.0.1/", {"index.html", "old.html", "a.html", "oldpic.jpg.html",
+                                               "dir/index.html", "robots.txt"}));
+    const size_t mark = f.Requests().size();
+    auto second = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    const auto all = f.Requests();
+    const std::vector<std::string> requests(all.begin() + static_cast<long>(mark), all.end());
+    for (const auto& request : requests)
+        EXPECT_NE(request.substr(0, 4), "200 ") << ::testing::PrintToString(requests);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "404 GET /robots.txt HTTP/1.0"), 1);
+    // The localised start page links the directory by its page.
+    for (const char* file : {"GET / ", "GET /a.html ", "GET /dir/index.html "}) {
+        EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                                [&](const std::string& r) { return r.find(file) == 4; }),
+                  1)
+            << file << ::testing::PrintToString(requests);
+    }
+    EXPECT_EQ(f.MirrorFiles(), files);
+}
+
 // The site with one file that nginx sends slowly: a crawl of it lasts long
 // enough to be interrupted in the middle, however fast the rest goes.
 void MakeSiteWithSlowFile(CrawlFixture& f)
