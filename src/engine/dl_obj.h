@@ -27,6 +27,7 @@ public:
         TimerData = 4,
         TimerClose = 5,
         TimerTotal = 6,
+        TimerWriteFailed = 7, // ends the job soon after its temporary file could not be written
     };
     enum Kind : int {
         KindGet = 0,
@@ -64,6 +65,10 @@ public:
     CHttpTransfer* page() { return page_.get(); }
     CHttpTransfer* robots() { return robots_.get(); }
     int timeout(int timer) const { return durations_[timer - 1]; }
+    // The errno of the first write to the temporary file that failed (no
+    // space, quota, ...), 0 when every write went through. A job with one
+    // ends as failed: its file is not whole.
+    int writeError() const { return writeError_; }
 
     void OnTransferEvent(CHttpTransfer* transfer, int code) override;
 
@@ -89,6 +94,8 @@ private:
     bool OpenTemp(bool truncate);
     void CloseTemp();
     void AppendChunk(const char* data, size_t count);
+    // The temporary file can't be written whole: the job is to end as failed.
+    void WriteFailed(int err);
     void DropKeptBody();
 
     int16_t slot_ = 0;
@@ -106,6 +113,7 @@ private:
     std::unique_ptr<char[]> spareBody_; // the last page transfer's buffer
     int tempFd_ = -1;
     bool tempMayExist_ = false;
+    int writeError_ = 0;
     std::string keptBody_;
     bool keepingBody_ = false;
     int durations_[6] = {};
