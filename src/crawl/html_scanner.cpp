@@ -2,6 +2,7 @@
 
 #include "common/name_index.h"
 #include "crawl/mirror.h"
+#include "platform/file_calls.h"
 #include "common/url.h"
 
 #include <array>
@@ -726,6 +727,8 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
                                 const struct stat* savedInfo, MirrorTime rewrittenAfter)
 {
     stopped_ = false;
+    writeError_ = 0;
+    writeErrorPath_.clear();
     std::string data;
     nlink_t links = 1;
     // The page is opened for writing as well: once exchanged with the
@@ -773,23 +776,22 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     if (temporaryFd_ < 0)
         temporaryFd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (temporaryFd_ < 0) {
+        writeError_ = errno;
+        writeErrorPath_ = temporary;
         ForgetTemporary();
         error_ = HtmlScanNoOutput;
         return false;
     }
-    bool written = true;
-    for (size_t done = 0; done < out.size();) {
-        ssize_t n = ::pwrite(temporaryFd_, out.data() + done, out.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            written = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
+    // A write that does not go through whole (no space, a quota) leaves the
+    // page as it was.
+    int err = PWriteFully(temporaryFd_, out.data(), out.size(), 0);
+    if (err == 0 && mayBeLonger)
+        err = -FileCalls::Current().Truncate(temporaryFd_, static_cast<off_t>(out.size()));
+    const bool written = err == 0;
+    if (!written) {
+        writeError_ = err;
+        writeErrorPath_ = temporary;
     }
-    if (written && mayBeLonger && ::ftruncate(temporaryFd_, static_cast<off_t>(out.size())) != 0)
-        written = false;
     // The rewritten page is the same copy of the server's file: it keeps the
     // date and entity tag the next crawl asks the server about.
     if (written)
@@ -809,6 +811,10 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     case Placed::Renamed:
         return true;
     case Placed::Failed:
+        if (written) {
+            writeError_ = errno;
+            writeErrorPath_ = savedFile;
+        }
         break;
     }
     ::unlink(temporary.c_str());

@@ -84,6 +84,10 @@ public:
                       const CMirror& mirror, bool localizeAll, std::string& out);
 
     int error() const { return error_; }
+    // After a rewrite that failed to write: the errno and the path (0 and
+    // empty otherwise).
+    int writeError() const { return writeError_; }
+    const std::string& writeErrorPath() const { return writeErrorPath_; }
     // Set when the collect pass met META ROBOTS with NOFOLLOW or NONE.
     bool stopped() const { return stopped_; }
 
@@ -94,6 +98,8 @@ private:
 
     int error_ = HtmlScanOk;
     bool stopped_ = false;
+    int writeError_ = 0;
+    std::string writeErrorPath_;
     // Reused from page to page (each pass bases it on its page's URL).
     LinkResolver resolver_;
     // Working room of the rewrite pass, kept from page to page.

@@ -39,6 +39,15 @@ enum class MirrorResult {
 
 const char* MirrorResultText(MirrorResult result);
 
+// Why the last mirror operation of this thread that failed on a system call
+// failed: its errno and the path it was working on. Read it right after a
+// result other than Ok (failures that need no system call leave it alone).
+struct MirrorFailure {
+    int err = 0;
+    std::string path;
+};
+const MirrorFailure& LastMirrorFailure();
+
 // Times are compared at the file system's own resolution. Take crawl start
 // times with MirrorNow(): it reads the clock the file system stamps files
 // with, so a file written afterwards is never dated before it.

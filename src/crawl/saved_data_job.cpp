@@ -3,6 +3,7 @@
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "crawl/settings.h"
+#include "platform/file_calls.h"
 
 #include <QMutexLocker>
 
@@ -57,17 +58,7 @@ std::string Canonical(const std::string& path)
 
 bool WriteAll(int fd, const char* data, size_t size)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
+    return WriteFully(fd, data, size) == 0;
 }
 
 // Copies source into temporary, complete and flushed.

@@ -1,4 +1,5 @@
 #include "crawl/html_scanner.h"
+#include "support/fault_file_calls.h"
 #include "crawl/mirror.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -408,6 +410,41 @@ TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
         const MirrorTime moment = ChangedTimeOf(info) - row.momentBeforePage;
         ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true, nullptr, moment));
         EXPECT_EQ(ReadFile(saved), row.rewritten ? "<a href=\"q.html\">" : page);
+    }
+    scanner.RemoveTemporary(mirror);
+}
+
+// A rewrite that can't be written whole for want of room leaves the page as
+// it was and says why; with room it goes through.
+TEST_F(RewriteTest, ARewriteWithoutRoomLeavesThePageAsItWas)
+{
+    const std::string saved = root + "P/site/a/b/p.html";
+    const std::string page = "<a href=q.html>" + std::string(5000, 'x');
+    const struct {
+        const char* intent;
+        std::function<void(ormbrook::test::FaultFileCalls&)> fault;
+    } faults[] = {
+        {"the write fails", [](auto& f) { f.FailWrite(0); }},
+        {"half goes in, then the disk is full", [](auto& f) { f.FailWrite(0, ENOSPC, true); }},
+        {"the disk fills after a few bytes", [](auto& f) { f.FailAfterBytes(5); }},
+    };
+    CHtmlScanner scanner;
+    const CMirror mirror(root, "P");
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.intent);
+        std::ofstream(saved) << page;
+        ormbrook::test::FaultFileCalls files;
+        fault.fault(files);
+        {
+            ScopedFileCalls use(files);
+            EXPECT_FALSE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true));
+        }
+        EXPECT_EQ(scanner.writeError(), ENOSPC);
+        EXPECT_EQ(ReadFile(saved), page);
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
+        ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true));
+        EXPECT_EQ(scanner.writeError(), 0);
+        EXPECT_EQ(ReadFile(saved), "<a href=\"q.html\">" + std::string(5000, 'x'));
     }
     scanner.RemoveTemporary(mirror);
 }

@@ -1,4 +1,5 @@
 #include "crawl/mirror.h"
+#include "support/fault_file_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -410,6 +411,104 @@ TEST_F(MirrorFiles, GeneratedFilesAreByteExact)
     EXPECT_EQ(m.WriteAllowAllRobots(dir.path().toStdString() + "/elsewhere"), MirrorResult::NoLocalPath);
     EXPECT_EQ(m.WriteAllowAllRobots(root + "P/../../elsewhere"), MirrorResult::NoLocalPath);
     EXPECT_FALSE(QFile::exists(dir.path() + "/elsewhere/robots.txt"));
+}
+
+} // namespace
+
+namespace {
+
+// Every file the mirror writes is whole or not there: a write that fails for
+// want of room leaves the old file as it was and nothing beside it, and
+// tells why.
+TEST_F(MirrorFiles, AFullDiskLeavesTheOldFileAndNoTemporary)
+{
+    const std::string temp = dir.path().toStdString() + "/download.tmp";
+    WriteFile(temp, std::string(100000, 'n'));
+    using Write = std::function<MirrorResult(const CMirror&, const std::string& url)>;
+    const struct {
+        const char* intent;
+        Write write;
+    } operations[] = {
+        {"a download copied in", [&](const CMirror& m, const std::string& url) { return m.StoreDownload(url, "P", temp); }},
+        {"a redirect page", [](const CMirror& m, const std::string& url) {
+             return m.WriteRedirectPage(url, "P", "http://site/elsewhere.html", false);
+         }},
+        {"a generated robots.txt", [](const CMirror& m, const std::string&) {
+             return m.WriteAllowAllRobotsFor("http://site/robots.txt", "P");
+         }},
+    };
+    const struct {
+        const char* intent;
+        std::function<void(ormbrook::test::FaultFileCalls&)> fault;
+    } faults[] = {
+        {"the first write fails", [](auto& f) { f.FailWrite(0); }},
+        {"a write goes in half first", [](auto& f) { f.FailWrite(0, ENOSPC, true); }},
+        {"the disk fills after some bytes", [](auto& f) { f.FailAfterBytes(40); }},
+        {"a quota is reached", [](auto& f) { f.FailWrite(0, EDQUOT); }},
+    };
+    CMirror m = Mirror();
+    for (const auto& operation : operations) {
+        for (const auto& fault : faults) {
+            SCOPED_TRACE(std::string(operation.intent) + ", " + fault.intent);
+            const bool robots = std::string(operation.intent).find("robots") != std::string::npos;
+            const std::string url = std::string("http://site/") + (robots ? "robots.txt" : "p.html");
+            std::string path;
+            ASSERT_EQ(m.PrepareLocalFile(url, "P", true, &path), MirrorResult::Ok);
+            WriteFile(path, "old bytes");
+            ormbrook::test::FaultFileCalls files;
+            fault.fault(files);
+            {
+                ScopedFileCalls use(files);
+                EXPECT_EQ(operation.write(m, url), MirrorResult::WriteFailed);
+            }
+            EXPECT_TRUE(IsStorageFailure(LastMirrorFailure().err)) << LastMirrorFailure().err;
+            EXPECT_FALSE(LastMirrorFailure().path.empty());
+            EXPECT_EQ(ReadFile(path), "old bytes");
+            for (const QString& name : QDir(QString::fromStdString(root + "P/site")).entryList(QDir::Files | QDir::Hidden))
+                EXPECT_TRUE(name == "p.html" || name == "robots.txt") << "left behind: " << name.toStdString();
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Writes that fail now and then, or come back short, seeded: a stored file
+// is always the old one or the whole new one.
+TEST_F(MirrorFiles, UnderFlakyWritesAFileIsOldOrWholeNew)
+{
+    CMirror m = Mirror();
+    const std::string temp = dir.path().toStdString() + "/download.tmp";
+    std::string path;
+    ASSERT_EQ(m.PrepareLocalFile("http://site/f.html", "P", true, &path), MirrorResult::Ok);
+    std::string current = "first";
+    WriteFile(path, current);
+    int stored = 0, refused = 0;
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        const std::string next = std::string(70000 + seed * 997, static_cast<char>('a' + seed % 26));
+        WriteFile(temp, next);
+        ormbrook::test::FaultFileCalls files;
+        files.SetFlaky(seed, 15, true);
+        MirrorResult result;
+        {
+            ScopedFileCalls use(files);
+            result = seed % 2 ? m.StoreDownload("http://site/f.html", "P", temp)
+                              : m.WriteRedirectPage("http://site/f.html", "P", next, false);
+        }
+        const std::string expected = seed % 2 ? next : CMirror::RedirectPageBytes(next);
+        if (result == MirrorResult::Ok) {
+            current = expected;
+            ++stored;
+        } else {
+            EXPECT_EQ(LastMirrorFailure().err, ENOSPC);
+            ++refused;
+        }
+        EXPECT_TRUE(ReadFile(path) == current) << "the file is neither the old one nor the whole new one";
+    }
+    EXPECT_GT(stored, 0);
+    EXPECT_GT(refused, 0);
 }
 
 } // namespace
