@@ -5,6 +5,7 @@
 #include "crawl/robots.h"
 #include "crawl/settings.h"
 #include "engine/http_header.h"
+#include "platform/file_calls.h"
 
 #include <QMutexLocker>
 
@@ -395,6 +396,39 @@ void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, const std::optio
         context_.urlQueue->PushFront(request.entry);
 }
 
+void CrawlDriver::NoteStorageFailure(std::string what)
+{
+    if (!storageFailure_)
+        storageFailure_ = std::move(what);
+}
+
+bool CrawlDriver::StorageFailed(const std::vector<QueueEntry>& entries)
+{
+    const MirrorFailure& failure = LastMirrorFailure();
+    if (!IsStorageFailure(failure.err))
+        return false;
+    NoteStorageFailure(WriteFailureText(failure.path, failure.err));
+    // Fetched again by the next crawl, first.
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        context_.urlQueue->PushFront(*it);
+    return true;
+}
+
+const std::optional<std::string>& CrawlDriver::storageFailure()
+{
+    if (storageFailure_ || !context_.urlQueue)
+        return storageFailure_;
+    QMutexLocker lock(context_.mirrorLock);
+    for (EntryQueue* queue : {context_.urlQueue, context_.localiseQueue}) {
+        const CQueueFile& file = queue->file();
+        if (file.spaceErrno() != 0)
+            NoteStorageFailure(WriteFailureText(file.path(), file.spaceErrno()));
+        else if (IsStorageFailure(file.writeErrno()))
+            NoteStorageFailure(WriteFailureText(file.path(), file.writeErrno()));
+    }
+    return storageFailure_;
+}
+
 bool CrawlDriver::IsHtml(const PageOutcome& outcome, const CUrl& url) const
 {
     return outcome.announcedHtml || url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml;
@@ -420,8 +454,8 @@ bool CrawlDriver::PageDone(const PageOutcome& outcome)
         } else if (outcome.status == 304) {
             for (const QueueEntry& entry : outcome.entries) {
                 std::optional<std::string> local = context_.mirror->LocalPath(entry.url, entry.folderPath);
-                if (local)
-                    TouchFile(*local);
+                if (local && TouchFile(*local) != MirrorResult::Ok && StorageFailed({entry}))
+                    continue;
                 if (ShouldRescan(entry))
                     RescanLocalCopy(entry, *context_.urlQueue, local);
                 Settle(EntryKey(entry), Settled::Visit, VisitUpTo(entry, url));
@@ -473,6 +507,10 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     std::string stored;
     const bool taken =
         context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) == MirrorResult::Ok;
+    // A file system that can take no more stops the crawl; the page is
+    // fetched again (and its links read) by the next one.
+    if (!taken && StorageFailed(outcome.entries))
+        return false;
     if (taken)
         DateStoredFile(stored, outcome.lastModified, outcome.etag);
     else
@@ -543,8 +581,12 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
         const bool directorySlash = followable && !url.hasQuery() && targetText.size() == url.urlNoQuery().size() + 1
             && targetText.starts_with(url.urlNoQuery()) && targetText.back() == '/';
         if (!directorySlash) {
-            for (const QueueEntry& entry : outcome.entries)
-                context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false);
+            for (const QueueEntry& entry : outcome.entries) {
+                if (context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false)
+                        != MirrorResult::Ok
+                    && StorageFailed(outcome.entries))
+                    return;
+            }
             AppendToLocalise(outcome.entries.front());
         }
         if (!followable)
@@ -561,8 +603,12 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
             }
         }
     } else {
-        for (const QueueEntry& entry : outcome.entries)
-            context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, true);
+        for (const QueueEntry& entry : outcome.entries) {
+            if (context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, true)
+                    != MirrorResult::Ok
+                && StorageFailed(outcome.entries))
+                return;
+        }
     }
 }
 
@@ -670,6 +716,8 @@ CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, 
         if (std::optional<std::string> local = context_.mirror->LocalPath(outcome.robotsUrl, first.folderPath))
             DateStoredFile(*local, outcome.lastModified, outcome.etag);
     }
+    if (fetched.file != MirrorResult::Ok && StorageFailed(outcome.entries))
+        return RobotsAfter::EndDone;
     switch (fetched.next) {
     case RobotsNext::RequeueAll:
         for (auto it = outcome.entries.rbegin(); it != outcome.entries.rend(); ++it)
@@ -744,8 +792,15 @@ bool CrawlDriver::LocaliseStep()
         local = context_.mirror->ExistingFile(url, entry->folderPath);
     if (local) {
         const bool localizeAll = record && record->EffectiveLocalizeLink(*context_.settings) == 1;
-        scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll, nullptr,
-                              localiseStart_);
+        if (!scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll, nullptr,
+                                   localiseStart_)
+            && IsStorageFailure(scanner_.writeError())) {
+            // The page is as it was; the next crawl localises it (and the
+            // rest) once there is room.
+            NoteStorageFailure(WriteFailureText(scanner_.writeErrorPath(), scanner_.writeError()));
+            context_.localiseQueue->PushFront(*entry);
+            return false;
+        }
     }
     host_.Report(MsgStatusHtmlModified);
     return true;

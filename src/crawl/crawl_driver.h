@@ -145,6 +145,12 @@ public:
     // everything (the driver itself may be destroyed after the project).
     void LeaveMirror();
 
+    // Set when a write the crawl depends on failed because the file system
+    // can take no more (no space, a quota, read-only, an I/O error): what the
+    // write was for, and why. The entries concerned are back at the head of
+    // their queue; the crawl is to stop. Also looks at the queue files.
+    const std::optional<std::string>& storageFailure();
+
     // While the crawl runs, the queues gather their changes in memory and
     // write them in one go when told to (a crash loses what has not been
     // written; a stop loses nothing).
@@ -230,6 +236,11 @@ private:
     CrawlTimeouts TimeoutsFor(const ProjectItem& record) const;
     ProjectItem* RecordOf(const QueueEntry& entry) const;
     void AppendToLocalise(const QueueEntry& entry);
+    // After a mirror operation that did not succeed: true (and the failure
+    // noted, the entries back at the head of the URL queue) when the file
+    // system can take no more.
+    bool StorageFailed(const std::vector<QueueEntry>& entries);
+    void NoteStorageFailure(std::string what);
 
     CrawlContext context_;
     CrawlHost& host_;
@@ -260,6 +271,7 @@ private:
     } parsed_;
     CHtmlScanner scanner_;
     bool localising_ = false;
+    std::optional<std::string> storageFailure_;
 };
 
 // "Ormbrook/1.005.0"

@@ -5,6 +5,7 @@
 #include "crawl/project_item.h"
 #include "crawl/saved_data_job.h"
 #include "crawl/settings.h"
+#include "platform/file_calls.h"
 
 #include <QElapsedTimer>
 
@@ -69,13 +70,32 @@ void DLManager::OnTimer(int id)
     if (id != kQueueWriteTimer)
         return;
     KillTimer(kQueueWriteTimer);
-    if (!finished_)
+    if (!finished_) {
         driver_.WriteQueues();
+        StopOnStorageFailure();
+    }
+}
+
+void DLManager::StopForError(const std::string& reason)
+{
+    if (stopRequested_ || finished_)
+        return;
+    PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(reason));
+    Stop();
+}
+
+void DLManager::StopOnStorageFailure()
+{
+    if (job_ || finished_ || stopRequested_ || state_ == Starting)
+        return;
+    if (const std::optional<std::string>& failure = driver_.storageFailure())
+        StopForError(*failure);
 }
 
 void DLManager::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
 {
     HandleMessage(message, wParam, std::move(record));
+    StopOnStorageFailure();
     // What this message changed in the queues is written a little later,
     // together with what the next messages change.
     if (!finished_ && !TimerRunning(kQueueWriteTimer) && driver_.QueuesHavePendingWrites())
@@ -246,6 +266,9 @@ void DLManager::ClosingStep()
     bool more = !stopRequested_ && driver_.LocaliseStep();
     while (more && slice.elapsed() < kLocaliseSliceMs)
         more = driver_.LocaliseStep();
+    // A page that could not be rewritten for want of room stays queued,
+    // and the crawl stops without ending the localise phase.
+    StopOnStorageFailure();
     if (more) {
         ++pendingPosts_;
         Post(MsgManagerLocalize);
@@ -389,6 +412,10 @@ void DLManager::PageOutcomeOf(int index, int result)
     std::vector<QueueEntry> entries;
     for (const QueueEntry* entry : slot.attached())
         entries.push_back(*entry);
+    // A download that could not be written whole for want of room: nothing
+    // of it is kept, its entries go back to the queue and the crawl stops.
+    if (IsStorageFailure(slot.writeError()))
+        StopForError(WriteFailureText(slot.tempPath(), slot.writeError()));
     if (stopRequested_) {
         driver_.Requeue(entries);
         EndSlot(index, result);
@@ -409,6 +436,11 @@ void DLManager::PageOutcomeOf(int index, int result)
     outcome.body = slot.TakeKeptBody();
     if (driver_.PageDone(outcome))
         slot.TemporaryTaken();
+    if (driver_.storageFailure()) {
+        // The entries are back at the head of the queue: not done.
+        StopOnStorageFailure();
+        result = TransferFailed;
+    }
     EndSlot(index, result);
 }
 
@@ -427,7 +459,17 @@ void DLManager::RobotsOutcomeOf(int index, int result)
     outcome.etag = robots->header().etag();
     outcome.location = robots->header().location();
     outcome.temporaryFile = slot.tempPath();
-    switch (driver_.RobotsDone(outcome, stopRequested_)) {
+    if (IsStorageFailure(slot.writeError()))
+        StopForError(WriteFailureText(slot.tempPath(), slot.writeError()));
+    const CrawlDriver::RobotsAfter after = driver_.RobotsDone(outcome, stopRequested_);
+    StopOnStorageFailure();
+    if (stopRequested_ && after == CrawlDriver::RobotsAfter::FetchPage) {
+        // Stopped meanwhile: the page is not started, its entries wait.
+        driver_.Requeue(outcome.entries);
+        EndSlot(index, TransferFailed);
+        return;
+    }
+    switch (after) {
     case CrawlDriver::RobotsAfter::FetchPage:
         StartPageOn(slot);
         return;

@@ -7,6 +7,7 @@ void StatusViewModel::Clear()
     for (auto& row : rows_)
         row = StatusRow{"", "0", "0", "0", 0};
     counters_ = StatusCounters{};
+    stopReason_.clear();
 }
 
 StatusRow* StatusViewModel::SlotRow(int slot)

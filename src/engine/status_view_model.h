@@ -49,6 +49,10 @@ public:
     void CountFailed() { ++counters_.failed; }             // WM_USER+24
     void CountHtmlDetected() { ++counters_.htmlDetected; } // WM_USER+25
     void CountHtmlModified();                              // WM_USER+26
+    // The crawl was stopped because the file system could take no more
+    // (WM_USER+12): what could not be written, and why.
+    void StoppedByError(const std::string& reason) { stopReason_ = reason; }
+    const std::string& stopReason() const { return stopReason_; }
 
     const StatusRow& row(int index) const { return rows_[static_cast<size_t>(index)]; }
     const StatusCounters& counters() const { return counters_; }
@@ -61,6 +65,7 @@ private:
 
     std::array<StatusRow, kRows> rows_;
     StatusCounters counters_;
+    std::string stopReason_;
 };
 
 } // namespace ormbrook

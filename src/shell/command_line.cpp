@@ -24,7 +24,9 @@ const char kUsageText[] =
     "  --help, --version\n"
     "\n"
     "Exit status: 0 finished, 1 the project could not be opened, 2 wrong usage,\n"
-    "3 stopped by SIGINT or SIGTERM (the next run resumes).\n";
+    "3 stopped by SIGINT or SIGTERM (the next run resumes), 4 stopped because a\n"
+    "file could not be written: no space, a quota, a read-only file system or an\n"
+    "I/O error (the next run resumes once that is mended).\n";
 
 namespace {
 

@@ -59,6 +59,8 @@ std::string ConsoleStatusView::RenderTable(const StatusViewModel& model, int wid
         + std::to_string(c.visited) + "  failed " + std::to_string(c.failed) + "  html "
         + std::to_string(c.htmlDetected) + "  localised " + std::to_string(c.htmlModified) + " ("
         + std::to_string(c.localizePercent) + "%)\n";
+    if (!model.stopReason().empty())
+        text += "stopped: " + model.stopReason() + "\n";
     return text;
 }
 
@@ -158,6 +160,15 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
         break;
     case MsgStatusHtmlModified:
         model_.CountHtmlModified();
+        break;
+    case MsgStatusStoppedByError:
+        if (auto* text = dynamic_cast<TextRecord*>(r)) {
+            model_.StoppedByError(text->text);
+            // At once, and where errors go: the counters follow when the
+            // stop is complete.
+            std::fprintf(stderr, "qry: %sthe crawl stops: %s; once there is room, the next crawl resumes\n",
+                         prefix_.c_str(), text->text.c_str());
+        }
         break;
     case MsgStatusManager:
         if (auto* manager = dynamic_cast<ManagerRecord*>(r); manager && onManager)
