@@ -325,6 +325,8 @@ void DLManager::SavedDataStep(uint32_t message)
     }
     if (step == SavedDataOperation::Step::PassOver)
         job_->End();
+    if (!job_->storageFailure().empty())
+        PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(job_->storageFailure()));
     state_ = Done;
     Finish();
 }

@@ -235,6 +235,7 @@ void AssignRelativePath(std::string& relative, std::string_view pagePath, std::s
 
 MirrorResult MakeDirectories(const std::string& directory, bool create)
 {
+    lastFailure = {};
     if (directory.empty() || directory[0] != '/')
         return MirrorResult::NoLocalPath;
     if (IsDirectory(directory))

@@ -166,7 +166,7 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
             model_.StoppedByError(text->text);
             // At once, and where errors go: the counters follow when the
             // stop is complete.
-            std::fprintf(stderr, "qry: %sthe crawl stops: %s; once there is room, the next crawl resumes\n",
+            std::fprintf(stderr, "qry: %sstopped: %s; once that is mended, running it again resumes\n",
                          prefix_.c_str(), text->text.c_str());
         }
         break;

@@ -7,6 +7,7 @@
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "crawl/settings.h"
+#include "support/fault_file_calls.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -313,5 +314,48 @@ TEST_F(JobTest, CopiedAndMovedFilesKeepTheServersDate)
         if (tagged) {
             EXPECT_EQ(StoredEtag(copied), "\"e-1\"");
         }
+    }
+}
+
+// A destination that can take no more stops a copy or move after the file
+// it could not write, which stays where it was; run again with room, the
+// job finishes.
+TEST_F(JobTest, AFullDestinationStopsTheJobWhichFinishesWithRoom)
+{
+    for (int kind : {SavedDataCopy, SavedDataMove}) {
+        SCOPED_TRACE(kind == SavedDataCopy ? "copy" : "move");
+        fs::remove_all(dir.file("m"));
+        fs::remove_all(Dest());
+        WriteSite();
+        record->GraphMax = 9;
+        const Files before = ReadTree(FolderDir(), false);
+        {
+            ormbrook::test::FaultFileCalls files;
+            int copied = 0;
+            const std::string destination = Dest();
+            files.onWrite = [&](const std::string& path, size_t) -> std::optional<int> {
+                if (path.rfind(destination, 0) == 0 && copied++ >= 2)
+                    return ENOSPC;
+                return std::nullopt;
+            };
+            ScopedFileCalls use(files);
+            auto job = NewJob();
+            job->forceCopy = true;
+            ASSERT_EQ(job->Begin(kind, *record, Dest()), "");
+            EXPECT_FALSE(RunToEnd(*job));
+            EXPECT_EQ(job->storageFailure().find("cannot write " + Dest()), 0u) << job->storageFailure();
+        }
+        for (const auto& [name, bytes] : before) {
+            const Files source = ReadTree(FolderDir(), false);
+            const Files target = ReadTree(Dest(), false);
+            EXPECT_TRUE((source.count(name) && source.at(name) == bytes) || (target.count(name) && target.at(name) == bytes))
+                << "lost " << name;
+        }
+        auto again = NewJob();
+        again->forceCopy = true;
+        ASSERT_EQ(again->Begin(kind, *record, Dest()), "");
+        ASSERT_TRUE(RunToEnd(*again));
+        EXPECT_EQ(ReadTree(Dest(), false),
+                  SiteFiles({"index.html", "f.html", "a.html", "p.gif", "b.html", "c.html"}));
     }
 }
