@@ -411,6 +411,7 @@ bool CrawlDriver::StorageFailed(const std::vector<QueueEntry>& entries)
     // Fetched again by the next crawl, first.
     for (auto it = entries.rbegin(); it != entries.rend(); ++it)
         context_.urlQueue->PushFront(*it);
+    requeuedForStorage_ = true;
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ormbrook {
@@ -150,6 +151,9 @@ public:
     // write was for, and why. The entries concerned are back at the head of
     // their queue; the crawl is to stop. Also looks at the queue files.
     const std::optional<std::string>& storageFailure();
+    // Whether the last PageDone or RobotsDone put its entries back for such
+    // a failure (they are not done); asking clears it.
+    bool TakeRequeuedForStorage() { return std::exchange(requeuedForStorage_, false); }
 
     // While the crawl runs, the queues gather their changes in memory and
     // write them in one go when told to (a crash loses what has not been
@@ -272,6 +276,7 @@ private:
     CHtmlScanner scanner_;
     bool localising_ = false;
     std::optional<std::string> storageFailure_;
+    bool requeuedForStorage_ = false;
 };
 
 // "Ormbrook/1.005.0"

@@ -438,11 +438,10 @@ void DLManager::PageOutcomeOf(int index, int result)
     outcome.body = slot.TakeKeptBody();
     if (driver_.PageDone(outcome))
         slot.TemporaryTaken();
-    if (driver_.storageFailure()) {
-        // The entries are back at the head of the queue: not done.
-        StopOnStorageFailure();
+    // Entries put back for want of room are not done.
+    if (driver_.TakeRequeuedForStorage())
         result = TransferFailed;
-    }
+    StopOnStorageFailure();
     EndSlot(index, result);
 }
 
@@ -464,6 +463,7 @@ void DLManager::RobotsOutcomeOf(int index, int result)
     if (IsStorageFailure(slot.writeError()))
         StopForError(WriteFailureText(slot.tempPath(), slot.writeError()));
     const CrawlDriver::RobotsAfter after = driver_.RobotsDone(outcome, stopRequested_);
+    driver_.TakeRequeuedForStorage();
     StopOnStorageFailure();
     if (stopRequested_ && after == CrawlDriver::RobotsAfter::FetchPage) {
         // Stopped meanwhile: the page is not started, its entries wait.
