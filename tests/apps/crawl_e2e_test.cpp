@@ -398,6 +398,61 @@ TEST(CrawlEndToEnd, RedirectPagesAndGeneratedRobotsTxtCauseNoDownloads)
     EXPECT_EQ(f.MirrorFiles(), files);
 }
 
+// A link found on several pages counts once per page, as its own queue entry
+// would: found, then visited or failed at its turn. A URL that failed by a
+// broken connection is tried again when another page links to it; one the
+// server answered 404 is not asked for again, and still fails for each page.
+TEST(CrawlEndToEnd, RepeatedLinksCountPerPageAndAFailureIsTriedAgain)
+{
+    CrawlFixture f;
+    f.Page("index.html", "<a href=\"a.html\">a</a><a href=\"b.html\">b</a>");
+    f.Page("a.html", "<a href=\"c.html\">c</a><a href=\"flaky.html\">f</a><a href=\"broken.html\">x</a>");
+    f.Page("b.html", "<a href=\"c.html\">c</a><a href=\"d.html\">d</a><a href=\"broken.html\">x</a>");
+    f.Page("c.html", "c");
+    f.Page("d.html", "<a href=\"flaky.html\">f</a>");
+    REQUIRE_SERVER(f, false, "    location = /flaky.html { return 444; }\n");
+    auto prj = f.Project("P", Prj("\tGraphMax=3\n\tDLoadRetry=0\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.counters, "detected=10 retries=0 visited=6 failed=4 html=5 modified=5");
+    EXPECT_EQ(f.CountRequests("GET /flaky.html"), 2);
+    EXPECT_EQ(f.CountRequests("GET /broken.html"), 1);
+    EXPECT_EQ(f.CountRequests("GET /c.html"), 1);
+}
+
+// Pages link to much a crawl can't fetch. None of it is requested from the
+// site, none of it counts as failed, and the localised pages keep it as
+// written; a relative link with a ":" further on is still a page of the site.
+TEST(CrawlEndToEnd, LinksOfOtherSchemesAreNotPagesOfTheSite)
+{
+    CrawlFixture f;
+    const std::string out = "<a href=\"javascript:void(0)\">j</a><img src=\"data:image/png;base64,AA==\">"
+                            "<a href=\"tel:+1\">t</a><a href=\"mailto:x\">m</a><a href=\"ftp://h/\">f</a>"
+                            "<a href=\"urn:isbn:1\">u</a><a href=\"https://h/x\">s</a><a href=\"HTTPS://H/\">S</a>";
+    f.Page("index.html", "<html><body>" + out
+                             + "<a href=\"a/b:c.html\">1</a><a href=\"./x:y.html\">2</a>"
+                               "<a href=\"page.html?u=https://h/\">3</a><a href=\"gone.html\">4</a></body></html>");
+    f.Page("a/b:c.html", "<html><body>" + out + "</body></html>");
+    f.Page("x:y.html", "<html><body>" + out + "</body></html>");
+    f.Page("page.html", "<html><body>" + out + "</body></html>");
+    REQUIRE_SERVER(f);
+    auto prj = f.Project("P", Prj("\tGraphMax=3\n\tDLoadRetry=0\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> requests = f.Requests();
+    std::sort(requests.begin(), requests.end());
+    EXPECT_EQ(requests, (std::vector<std::string>{"200 GET / HTTP/1.0", "200 GET /a/b:c.html HTTP/1.0",
+                                                  "200 GET /page.html?u=https:%2f%2fh%2f HTTP/1.0",
+                                                  "200 GET /x:y.html HTTP/1.0", "404 GET /gone.html HTTP/1.0"}));
+    EXPECT_EQ(run.counters, "detected=5 retries=0 visited=4 failed=1 html=4 modified=4");
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html", "a/b:c.html", "x:y.html",
+                                                         "page.html[3fu=https:[2f[2fh[2f"}));
+    for (const char* page : {"index.html", "a/b:c.html"}) {
+        const std::string bytes = f.MirrorFile(std::string("P/127.0.0.1/") + page);
+        EXPECT_NE(bytes.find(out), std::string::npos) << page << ": " << bytes;
+    }
+}
+
 // The site with one file that nginx sends slowly: a crawl of it lasts long
 // enough to be interrupted in the middle, however fast the rest goes.
 void MakeSiteWithSlowFile(CrawlFixture& f)
