@@ -1,0 +1,29 @@
+#include "desktop/desktop_harness.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+namespace ormbrook::test {
+// Set by main: the private X server, or nothing when it could not start.
+XvfbDisplay* gDisplay = nullptr;
+ScratchDir* gScratch = nullptr;
+}
+
+// The X server and the environment come first: the QApplication connects
+// to the display when it is made.
+int main(int argc, char** argv)
+{
+    using namespace ormbrook::test;
+    static ScratchDir scratch;
+    static XvfbDisplay display;
+    std::string error;
+    gScratch = &scratch;
+    if (PrepareDesktopProcess(display, scratch, &error))
+        gDisplay = &display;
+    else
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
