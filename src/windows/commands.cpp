@@ -116,9 +116,12 @@ bool CommandEnabled(CommandId id, const CommandState& s)
 {
     switch (id) {
     case CmdFileClose:
+        // Refused with a message while the project crawls.
+        return s.projectOpen;
     case CmdFileSave:
     case CmdFileSaveAs:
-        return s.projectOpen;
+        // A crawl writes record titles into the tree on its own thread.
+        return s.projectOpen && !s.crawling;
     case CmdCrawl:
     case CmdSelectedCrawl:
     case CmdResetCrawl:

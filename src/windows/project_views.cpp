@@ -31,6 +31,11 @@ CLinkView::CLinkView(ProjectTreeModel& model, QWidget* parent) : QTreeView(paren
     setDragDropMode(QAbstractItemView::DragDrop);
     setAnimated(false);
     connect(this, &QTreeView::collapsed, &model_, &ProjectTreeModel::Collapsed);
+    // A hidden view only remembers an expansion; the listing starts anyway.
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (model_.canFetchMore(index))
+            model_.fetchMore(index);
+    });
 }
 
 void CLinkView::contextMenuEvent(QContextMenuEvent* event)

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace ormbrook::test {
 // Set by main: the private X server, or nothing when it could not start.
 XvfbDisplay* gDisplay = nullptr;
@@ -18,7 +20,10 @@ int main(int argc, char** argv)
     static XvfbDisplay display;
     std::string error;
     gScratch = &scratch;
-    if (PrepareDesktopProcess(display, scratch, &error))
+    bool listing = false;
+    for (int i = 1; i < argc; ++i)
+        listing = listing || std::string(argv[i]) == "--gtest_list_tests";
+    if (!listing && PrepareDesktopProcess(display, scratch, &error))
         gDisplay = &display;
     else
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
