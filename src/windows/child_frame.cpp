@@ -488,7 +488,7 @@ void CChildFrame::ShowSelectedInBrowser()
 {
     const QModelIndex index = linkView_->currentIndex();
     if (const StoredFile* file = model_->FileAt(index)) {
-        if (file->complete)
+        if (file->complete())
             ShowInBrowser(file->path);
         return;
     }
@@ -503,7 +503,7 @@ void CChildFrame::ShowSelectedInBrowser()
 void CChildFrame::ShowFileInBrowser()
 {
     const StoredFile* file = pageView_->listModel().FileAt(pageView_->currentIndex());
-    if (file && file->complete && !crawling())
+    if (file && file->complete() && !crawling())
         ShowInBrowser(file->path);
 }
 

@@ -119,7 +119,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return QString::fromStdString(file->url);
     case Qt::DecorationRole:
-        return artwork::FileIcon(file->complete);
+        return artwork::FileIcon(file->complete());
     case Qt::ToolTipRole:
         return QString::fromStdString(file->path);
     default:

@@ -59,6 +59,16 @@ std::string UrlOfStoredPath(const std::string& site, const std::string& relative
     return url;
 }
 
+bool StoredFile::complete() const
+{
+    if (complete_ < 0) {
+        struct stat info {};
+        // A file cut off before its first byte is not a copy of anything.
+        complete_ = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    }
+    return complete_ == 1;
+}
+
 std::vector<StoredFile> ListStoredFiles(const StoredFilesPlace& place, size_t limit)
 {
     std::vector<StoredFile> files;
@@ -75,13 +85,11 @@ std::vector<StoredFile> ListStoredFiles(const StoredFilesPlace& place, size_t li
                 continue;
             const std::string path = directory + name;
             unsigned char type = entry->d_type;
-            off_t size = -1;
-            if (type == DT_UNKNOWN || type == DT_REG) {
+            if (type == DT_UNKNOWN) {
                 struct stat info {};
                 if (::stat(path.c_str(), &info) != 0)
                     continue;
                 type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
-                size = info.st_size;
             }
             if (type == DT_DIR) {
                 pending.push_back(path + "/");
@@ -89,8 +97,6 @@ std::vector<StoredFile> ListStoredFiles(const StoredFilesPlace& place, size_t li
                 StoredFile file;
                 file.url = UrlOfStoredPath(place.site, path.substr(place.siteDirectory.size()));
                 file.path = path;
-                // A file cut off before its first byte is not a copy of anything.
-                file.complete = size > 0;
                 files.push_back(std::move(file));
             }
         }

@@ -4,6 +4,7 @@
 // directory (for the narrowest crawl range) or below its host directory (for
 // the wider ones), named by the URLs they were fetched from.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,7 +19,13 @@ class ProjectItem;
 struct StoredFile {
     std::string url;   // the address the file stands for
     std::string path;  // its local path
-    bool complete = true;
+    // Whether the file holds a copy (it is not empty). Looked at when first
+    // asked, on the thread that shows the file: listing tens of thousands
+    // of files must not wait for a look at each.
+    bool complete() const;
+
+private:
+    mutable int8_t complete_ = -1;
 };
 
 using StoredFileList = std::shared_ptr<const std::vector<StoredFile>>;

@@ -251,7 +251,7 @@ TEST(ProjectTree, AURLItemsFilesAreListedLazilyAndGoWhenItCollapses)
         const StoredFile* file = model.FileAt(model.index(r, 0, record));
         if (file->url == "http://site/page?q=1") {
             sawQuery = true;
-            EXPECT_FALSE(file->complete);
+            EXPECT_FALSE(file->complete());
         }
     }
     EXPECT_TRUE(sawQuery);
