@@ -37,10 +37,10 @@ QPixmap Render(const Drawing& draw, int size)
     return pixmap;
 }
 
-QIcon MakeIcon(const Drawing& draw)
+QIcon MakeIcon(const Drawing& draw, std::initializer_list<int> sizes = {16, 20, 22, 24, 32, 48})
 {
     QIcon icon;
-    for (int size : {16, 20, 22, 24, 32, 48})
+    for (int size : sizes)
         icon.addPixmap(Render(draw, size));
     return icon;
 }
@@ -507,7 +507,7 @@ Drawing TreeDrawing(TreeIcon kind)
 
 QIcon ProgramIcon()
 {
-    static const QIcon icon = MakeIcon(ProgramMark);
+    static const QIcon icon = MakeIcon(ProgramMark, {16, 22, 24, 32, 48, 64, 128, 256});
     return icon;
 }
 

@@ -639,7 +639,7 @@ void CMainFrame::ShowHelp()
 {
     // The installed guide, else the one beside the program in the source tree.
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {dir + QStringLiteral("/../share/doc/ormbrook/README.md"),
+    for (const QString& candidate : {dir + QStringLiteral("/../share/doc/Ormbrook/README.md"),
                                      dir + QStringLiteral("/../../../README.md")}) {
         if (QFileInfo::exists(candidate)) {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(candidate).canonicalFilePath()));
