@@ -414,10 +414,8 @@ int32_t AppSettings::MinPicHeight() const { return orDefault(values_.MinPicHeigh
 int32_t AppSettings::IMGSW() const { return orDefault(values_.IMGSW, 1); }
 int32_t AppSettings::PicChgInterval() const { return orDefault(values_.PicChgInterval, 5); }
 
-const ExtFilterGroup& AppSettings::DownloadFilter() const
+const ExtFilterGroup& BuiltInDownloadFilter()
 {
-    if (values_.download.use != -1)
-        return values_.download;
     static const ExtFilterGroup builtIn = [] {
         ExtFilterGroup group;
         group.use = 0;
@@ -428,10 +426,8 @@ const ExtFilterGroup& AppSettings::DownloadFilter() const
     return builtIn;
 }
 
-const ExtFilterGroup& AppSettings::ExclusionFilter() const
+const ExtFilterGroup& BuiltInExclusionFilter()
 {
-    if (values_.exclusion.use != -1)
-        return values_.exclusion;
     static const ExtFilterGroup builtIn = [] {
         ExtFilterGroup group;
         group.use = 0;
@@ -439,6 +435,16 @@ const ExtFilterGroup& AppSettings::ExclusionFilter() const
         return group;
     }();
     return builtIn;
+}
+
+const ExtFilterGroup& AppSettings::DownloadFilter() const
+{
+    return values_.download.use != -1 ? values_.download : BuiltInDownloadFilter();
+}
+
+const ExtFilterGroup& AppSettings::ExclusionFilter() const
+{
+    return values_.exclusion.use != -1 ? values_.exclusion : BuiltInExclusionFilter();
 }
 
 } // namespace ormbrook

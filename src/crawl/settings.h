@@ -50,6 +50,10 @@ struct ExtFilterGroup {
 // blanks included, ignoring ASCII letter case. Empty pieces never match.
 bool ExtensionListMatches(std::string_view list, std::string_view extension);
 
+// What the application answers for a filter group whose switch is -1.
+const ExtFilterGroup& BuiltInDownloadFilter();
+const ExtFilterGroup& BuiltInExclusionFilter();
+
 // The transition effects that MUDrawType indexes (0 to 11).
 extern const std::array<const char*, 12> kEffectNames;
 
