@@ -17,6 +17,7 @@ set -euo pipefail
 #   xvfb, libx11-dev     window tests run on a private X server and read its pixels back
 #   x11-xserver-utils    window tests: xsetroot paints a known root window
 #   fonts-ipafont-*      Japanese faces for the interface (IPA P Gothic) and captions (IPA P Mincho)
+#   dbus-daemon          dial-up tests run a fake NetworkManager on a private bus of their own
 packages=(
   g++ cmake ninja-build git pkg-config ccache
   qt6-base-dev libjpeg62-turbo-dev
@@ -25,6 +26,7 @@ packages=(
   wget wget2 httrack time bc
   clang libclang-rt-14-dev
   xvfb libx11-dev x11-xserver-utils fonts-ipafont-gothic fonts-ipafont-mincho
+  dbus-daemon
 )
 
 missing=()

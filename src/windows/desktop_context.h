@@ -54,6 +54,8 @@ struct DesktopContext {
     DialupDirectory* dialupDirectory = nullptr;
     // Where the timer and slide-show lists are saved (path without extension).
     std::string listBase;
+    // Runs after the settings sheet stored new values.
+    std::function<void()> settingsChanged;
     // The settings file, when not the user's own (tests).
     std::string settingsPath;
 };

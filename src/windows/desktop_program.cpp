@@ -8,6 +8,7 @@
 #include "shell/dialup_manager.h"
 #include "shell/timer_scheduler.h"
 #include "windows/main_frame.h"
+#include "windows/nm_dialup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -92,10 +93,24 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
         std::fprintf(stderr, "qry: the download engine could not start\n");
     }
     const SettingsValues& values = settings_->values();
-    dialService_ = std::make_unique<AlwaysConnectedService>();
+    // NetworkManager's profiles are the dial-up entries where it runs;
+    // elsewhere the network is simply there.
+    if (auto networkManager = NetworkManagerDialup::OnSystemBus()) {
+        networkManager->SetEntry(values.DialupEntry);
+        context_.dialupDirectory = networkManager.get();
+        dialService_ = std::move(networkManager);
+    } else {
+        dialService_ = std::make_unique<AlwaysConnectedService>();
+    }
     dialup_ = std::make_unique<DialupManager>(*dialService_,
                                               DialupSettings{values.DialupEntry, values.DialRetry, values.password});
     dialup_->SetMainWindow(mainFrame_->dialupReceiver());
+    context_.settingsChanged = [this] {
+        const SettingsValues& now = settings_->values();
+        dialup_->SetSettings({now.DialupEntry, now.DialRetry, now.password});
+        if (auto* networkManager = dynamic_cast<NetworkManagerDialup*>(dialService_.get()))
+            networkManager->SetEntry(now.DialupEntry);
+    };
     context_.services.dialup = dialup_.get();
     mainFrame_->UpdateCommands();
     return StartResult::Running;

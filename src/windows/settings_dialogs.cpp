@@ -299,6 +299,8 @@ bool EditSettings(DesktopContext& context, QWidget* parent)
         return false;
     // Saving bounds the values, mends the folders' slashes and writes all.
     context.settings->SaveSettings(sheet.result());
+    if (context.settingsChanged)
+        context.settingsChanged();
     return true;
 }
 
