@@ -551,30 +551,31 @@ TimerFields::TimerFields(bool withSwitch, QWidget* parent) : QWidget(parent)
     weekday_ = new QComboBox(body_);
     for (const char* name : {"月曜", "火曜", "水曜", "木曜", "金曜", "土曜", "日曜"})
         weekday_->addItem(U(name));
+    // Day beside 毎月, weekday beside 毎週; the time serves the first three.
     auto* dayRow = new QHBoxLayout;
     dayRow->addWidget(day_);
     dayRow->addWidget(new QLabel(QStringLiteral("日"), body_));
-    dayRow->addSpacing(12);
-    dayRow->addWidget(weekday_);
     dayRow->addStretch();
     grid->addLayout(dayRow, 0, 1);
+    grid->addWidget(weekday_, 1, 1, Qt::AlignLeft);
     auto* timeRow = new QHBoxLayout;
     timeRow->addWidget(hour_);
     timeRow->addWidget(new QLabel(QStringLiteral("時"), body_));
     timeRow->addWidget(minute_);
     timeRow->addWidget(new QLabel(QStringLiteral("分"), body_));
     timeRow->addStretch();
-    grid->addLayout(timeRow, 1, 1, 2, 1);
+    grid->addLayout(timeRow, 0, 2, 3, 1, Qt::AlignVCenter);
     auto* intervalRow = new QHBoxLayout;
     intervalRow->addWidget(interval_);
     intervalRow->addWidget(new QLabel(QStringLiteral("時間毎"), body_));
     intervalRow->addStretch();
-    grid->addLayout(intervalRow, 3, 1);
+    grid->addLayout(intervalRow, 3, 1, 1, 2);
     selected_ = new QCheckBox(withSwitch ? QStringLiteral("選択されたアイテムのみ巡回する")
                                          : QStringLiteral("選択巡回有効"),
                               body_);
-    grid->addWidget(selected_, 4, 0, 1, 2);
-    grid->setColumnStretch(1, 1);
+    grid->addWidget(selected_, 4, 0, 1, 3);
+    grid->setColumnStretch(2, 1);
+    grid->setHorizontalSpacing(12);
 
     connect(kind_, &QButtonGroup::idClicked, this, &TimerFields::UpdateEnabled);
     if (enabled_)
