@@ -5,6 +5,8 @@
 #include "engine/ws_thread.h"
 #include "pictures/picture_distribution.h"
 #include "platform/program_channel.h"
+#include "shell/command_line.h"
+#include "shell/headless_crawl.h"
 #include "shell/dialup_manager.h"
 #include "shell/timer_scheduler.h"
 #include "windows/main_frame.h"
@@ -142,6 +144,12 @@ void DesktopProgram::Finish()
 
 int RunDesktop(int argc, char** argv, const std::string& project)
 {
+    // Without a display Qt would abort; say what to do instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "qry: the desktop program needs a display; without one, use a verb:\n%s", kUsageText);
+        return ExitUsage;
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Nordvane"));
     QApplication::setApplicationName(QStringLiteral("Ormbrook"));
