@@ -40,8 +40,10 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     if (!lock_->TryAcquire()) {
         // The program runs already: it opens the file (or just shows itself).
         ChannelFrame frame{MsgOpenDocument, 0, 0, project.toStdString()};
-        if (!PostFrame(kMainWindowTitle, frame))
+        if (!PostFrame(kMainWindowTitle, frame)) {
             std::fprintf(stderr, "qry: another Ormbrook runs, but its window does not answer\n");
+            return StartResult::Failed;
+        }
         return StartResult::HandedOver;
     }
 
