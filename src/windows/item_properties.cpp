@@ -247,7 +247,9 @@ void ItemPropertiesDialog::accept()
     QDialog::accept();
 }
 
-bool EditItemProperties(DesktopContext& context, ProjectSession& session, ProjectItem& item, QWidget* parent)
+std::unique_ptr<ItemPropertiesDialog> MakeItemPropertiesDialog(const DesktopContext& context,
+                                                               const ProjectSession& session,
+                                                               const ProjectItem& item, QWidget* parent)
 {
     const AppSettings& app = *context.settings;
     const ItemPropertiesValues values = LoadItemProperties(context, session, item);
@@ -255,11 +257,16 @@ bool EditItemProperties(DesktopContext& context, ProjectSession& session, Projec
         item.parent ? item.parent->EffectiveDownloadFilter(app) : app.DownloadFilter();
     const ExtFilterGroup& exclusion =
         item.parent ? item.parent->EffectiveExclusionFilter(app) : app.ExclusionFilter();
-    ItemPropertiesDialog dialog(values, InheritedCrawlOptions(item, app), download, exclusion, item.kind == ItemRoot,
-                                context.prompter, parent);
-    if (dialog.exec() != QDialog::Accepted)
+    return std::make_unique<ItemPropertiesDialog>(values, InheritedCrawlOptions(item, app), download, exclusion,
+                                                  item.kind == ItemRoot, context.prompter, parent);
+}
+
+bool EditItemProperties(DesktopContext& context, ProjectSession& session, ProjectItem& item, QWidget* parent)
+{
+    std::unique_ptr<ItemPropertiesDialog> dialog = MakeItemPropertiesDialog(context, session, item, parent);
+    if (dialog->exec() != QDialog::Accepted)
         return false;
-    ApplyItemProperties(context, session, item, dialog.result());
+    ApplyItemProperties(context, session, item, dialog->result());
     return true;
 }
 

@@ -10,6 +10,8 @@
 
 #include <QDialog>
 
+#include <memory>
+
 class QButtonGroup;
 class QLineEdit;
 class QTabWidget;
@@ -73,6 +75,12 @@ private:
     ExtFilterPage* download_;
     ExtFilterPage* exclusion_;
 };
+
+// The sheet for an item, filled from the item, what it inherits and its
+// entries in the two lists.
+std::unique_ptr<ItemPropertiesDialog> MakeItemPropertiesDialog(const DesktopContext& context,
+                                                               const ProjectSession& session,
+                                                               const ProjectItem& item, QWidget* parent);
 
 // The command: the sheet, then the values applied. True when OK stored.
 bool EditItemProperties(DesktopContext& context, ProjectSession& session, ProjectItem& item, QWidget* parent);

@@ -47,14 +47,12 @@ void SaveDialogs(DesktopProgram& program, CChildFrame& child, const std::functio
         slide.enabled = true;
         slide.effect = 4;
         program.slides().SetItemSlideShow(child.session().filePath(), FolderPath(*record), record->url, 3, slide);
-        ItemPropertiesValues values = LoadItemProperties(program.context(), child.session(), *record);
-        ItemPropertiesDialog item(values, EffectiveCrawlOptions(program.settings()),
-                                  program.settings().DownloadFilter(), program.settings().ExclusionFilter(), false,
-                                  nullptr, &child);
+        std::unique_ptr<ItemPropertiesDialog> item =
+            MakeItemPropertiesDialog(program.context(), child.session(), *record, &child);
         const char* itemPages[] = {"item_1_timer_slideshow", "item_2_crawl", "item_3_download", "item_4_exclusion"};
         for (int i = 0; i < 4; ++i) {
-            item.tabs()->setCurrentIndex(i);
-            save(&item, itemPages[i]);
+            item->tabs()->setCurrentIndex(i);
+            save(item.get(), itemPages[i]);
         }
     }
     TimerListDialog timers(program.timers(), nullptr, &child);
