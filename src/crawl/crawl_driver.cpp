@@ -208,7 +208,7 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
 
 void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified)
 {
-    if (url.scheme() != SchemeHttp)
+    if (!IsWebScheme(url.scheme()))
         return;
     ProjectItem* record = RecordOf(entry);
     if (!record)
