@@ -17,6 +17,9 @@ set -euo pipefail
 #   wget, wget2, httrack benchmark only: the crawlers the crawl is measured against
 #   time, bc             benchmark only: measuring and the ratios
 #   clang, libclang-rt   libFuzzer harnesses (fuzz preset)
+#   xvfb, libx11-dev     window tests run on a private X server and read its pixels back
+#   x11-xserver-utils    window tests: xsetroot paints a known root window
+#   fonts-ipafont-*      Japanese faces for the interface (IPA P Gothic) and captions (IPA P Mincho)
 packages=(
   g++ cmake ninja-build git pkg-config ccache
   qt6-base-dev libjpeg62-turbo-dev libssl-dev openssl tinyproxy
@@ -24,6 +27,7 @@ packages=(
   nginx-light curl
   wget wget2 httrack time bc
   clang libclang-rt-14-dev
+  xvfb libx11-dev x11-xserver-utils fonts-ipafont-gothic fonts-ipafont-mincho
 )
 
 missing=()
