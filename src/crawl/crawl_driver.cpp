@@ -358,6 +358,26 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
     if (!target || !targetUrl.Parse(*target))
         return;
 
+    // A site that moved to https (or to another port) answers with a
+    // redirect to the same path there, which the mirror stores at the very
+    // place of the URL asked for: a redirect page there would be taken for
+    // the target's copy, and the target never fetched. None is written; the
+    // target is the same object under its new name, no level deeper.
+    {
+        const std::string& folder = outcome.entries.front().folderPath;
+        const std::optional<std::string> here = context_.mirror->LocalPath(url, folder);
+        const std::optional<std::string> there = context_.mirror->LocalPath(targetUrl, folder);
+        if (here && there && *here == *there && url.urlNoFragment() != targetUrl.urlNoFragment()) {
+            const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
+            for (const QueueEntry& entry : outcome.entries) {
+                QueueEntry same = entry;
+                --same.depth;
+                QueueLinks(same, links, *context_.urlQueue);
+            }
+            return;
+        }
+    }
+
     // The media type of a redirect describes its own little body (servers
     // say text/html for every redirect), not the object that moved, so the
     // URL alone tells whether a page or a file moved.

@@ -109,6 +109,10 @@ bool NginxServer::Start(const Options& options)
         } else {
             listen << "    listen 127.0.0.1:" << port_ << ";\n";
         }
+        // "@PORT@" in the extra lines names the server's own (TLS) port.
+        std::string extra = options.extraServerConfig;
+        for (size_t at = extra.find("@PORT@"); at != std::string::npos; at = extra.find("@PORT@", at))
+            extra.replace(at, 6, std::to_string(port_));
         std::ostringstream conf;
         if (::geteuid() == 0)
             conf << "user root root;\n";
@@ -134,7 +138,7 @@ bool NginxServer::Start(const Options& options)
              << listen.str()
              << "    server_name localhost;\n"
              << "    root " << options.root << ";\n"
-             << options.extraServerConfig << "\n"
+             << extra << "\n"
              << "  }\n"
              << "}\n";
         std::string confPath = dir_ + "/nginx.conf";

@@ -17,7 +17,8 @@ public:
     struct Options {
         std::string root;                    // directory served as the site root
         bool ifModifiedSinceBefore = false;  // "if_modified_since before;" (answer 304 for older dates too)
-        std::string extraServerConfig;       // lines added inside the server block (locations, returns)
+        std::string extraServerConfig;       // lines added inside the server block (locations, returns);
+                                             // "@PORT@" in them becomes port()
         // With a certificate and its key the server speaks TLS on port();
         // with plainToo it serves the same site over http on plainPort().
         std::string tlsCertificate;
