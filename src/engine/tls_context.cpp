@@ -170,12 +170,18 @@ SSL* CTlsContext::NewConnection(int fd, const TlsTarget& target)
     data->sessionKey = name + ":" + std::to_string(target.port) + (target.verify ? "" : " unverified");
     SSL_set_app_data(ssl, data);
     std::lock_guard<std::mutex> guard(lock_);
-    if (auto it = sessions_.find(data->sessionKey); it != sessions_.end())
-        SSL_set_session(ssl, it->second);
+    if (auto it = sessions_.find(data->sessionKey); it != sessions_.end()) {
+        // A copy: a connection that ends with an alert marks its session
+        // as not resumable, which must not reach the one kept here.
+        if (SSL_SESSION* copy = SSL_SESSION_dup(it->second)) {
+            SSL_set_session(ssl, copy);
+            SSL_SESSION_free(copy);
+        }
+    }
     return ssl;
 }
 
-void CTlsContext::FreeConnection(SSL* ssl)
+void CTlsContext::FreeConnection(SSL* ssl, bool established)
 {
     if (!ssl)
         return;
@@ -184,7 +190,7 @@ void CTlsContext::FreeConnection(SSL* ssl)
     // OpenSSL marks the session of a connection freed without a shutdown as
     // not resumable. HTTP/1.0 ends at the server's close, so the end is
     // normal: say so, without sending anything.
-    if (SSL_is_init_finished(ssl))
+    if (established)
         SSL_set_shutdown(ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
     SSL_free(ssl);
     ERR_clear_error();
@@ -197,11 +203,15 @@ int CTlsContext::OnNewSession(SSL* ssl, SSL_SESSION* session)
         return 0;
     CTlsContext& self = *data->context;
     std::lock_guard<std::mutex> guard(self.lock_);
+    // Kept as a copy, out of reach of what befalls the connection.
+    SSL_SESSION* copy = SSL_SESSION_dup(session);
+    if (!copy)
+        return 0;
     SSL_SESSION*& kept = self.sessions_[data->sessionKey];
     if (kept)
         SSL_SESSION_free(kept);
-    kept = session;
-    return 1; // the reference is ours now
+    kept = copy;
+    return 0; // the connection keeps its own reference
 }
 
 void CTlsContext::CountHandshake(SSL* ssl)

@@ -60,9 +60,9 @@ public:
     // A new client connection over fd for the target, with the server's
     // kept session offered for resumption. Null on failure.
     SSL* NewConnection(int fd, const TlsTarget& target);
-    // Frees a connection; one that completed its handshake leaves its
-    // session resumable.
-    static void FreeConnection(SSL* ssl);
+    // Frees a connection; one whose handshake was completed (established)
+    // leaves its session resumable.
+    static void FreeConnection(SSL* ssl, bool established);
 
     // Handshakes completed, and how many of them resumed a kept session.
     uint64_t handshakes() const { return handshakes_; }

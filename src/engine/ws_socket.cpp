@@ -202,7 +202,7 @@ int CWSSocket::Close()
     state_ = NotConnected;
     connectPending_ = readArmed_ = closeReported_ = false;
     unreadAfterClose_.reset();
-    CTlsContext::FreeConnection(ssl_);
+    CTlsContext::FreeConnection(ssl_, tls_ == Tls::Open);
     ssl_ = nullptr;
     tls_ = Tls::Off;
     tlsWant_ = 0;
