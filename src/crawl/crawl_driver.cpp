@@ -319,12 +319,19 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     if (!taken)
         stored = outcome.temporaryFile;
 
-    if (IsHtml(outcome, url)) {
+    // A style sheet is scanned for the pictures, fonts and sheets it names,
+    // and localised like a page.
+    const bool styleSheet = outcome.announcedCss || (!outcome.announcedHtml && url.extension() == "css");
+    if (styleSheet || IsHtml(outcome, url)) {
         AppendToLocalise(first);
         std::vector<LinkRef>& links = links_;
         links.clear();
         std::optional<std::string> title;
-        if (outcome.body)
+        if (styleSheet && outcome.body)
+            scanner_.CollectStyleSheetLinks(url.url(), *outcome.body, links);
+        else if (styleSheet)
+            scanner_.CollectStoredLinks(url.url(), stored, links, title);
+        else if (outcome.body)
             scanner_.CollectLinksFromBytes(url.url(), *outcome.body, links, title);
         else
             scanner_.CollectLinks(url.url(), stored, links, title);
@@ -416,7 +423,8 @@ void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
                                   std::optional<std::string> localPath)
 {
     CUrl url;
-    if (!url.Parse(entry.url) || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml))
+    if (!url.Parse(entry.url)
+        || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml && url.extension() != "css"))
         return;
     host_.Report(MsgStatusCurrentUrl, entry.url);
     auto local = localPath ? std::move(localPath) : context_.mirror->LocalPath(entry.url, entry.folderPath);
@@ -424,7 +432,7 @@ void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
         return;
     std::vector<LinkRef> links;
     std::optional<std::string> title;
-    scanner_.CollectLinks(entry.url, *local, links, title);
+    scanner_.CollectStoredLinks(entry.url, *local, links, title);
 
     // A link is dropped when a later link of the same kind repeats it: with a
     // query, the same text; without one, a text that begins with it.

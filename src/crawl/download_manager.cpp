@@ -400,6 +400,8 @@ void DLManager::PageOutcomeOf(int index, int result)
     CHttpTransfer* page = slot.page();
     outcome.status = page->statusCode();
     outcome.announcedHtml = IsTextHtml(page->header());
+    const CHttpHeader& head = page->header();
+    outcome.announcedCss = head.contentTypeValid() && head.mediaTopType() == MediaText && head.mediaSubtype() == "CSS";
     outcome.location = page->header().location();
     outcome.temporaryFile = slot.tempPath();
     outcome.body = slot.TakeKeptBody();

@@ -1022,6 +1022,44 @@ bool CHtmlScanner::CollectLinksFromBytes(std::string_view pageUrl, std::string_v
     return true;
 }
 
+bool CHtmlScanner::CollectStyleSheetLinks(std::string_view sheetUrl, std::string_view css,
+                                          std::vector<LinkRef>& links)
+{
+    error_ = HtmlScanOk;
+    stopped_ = false;
+    try {
+        resolver_.Rebase(sheetUrl);
+        std::vector<CssLink> found;
+        FindCssLinks(css, found);
+        for (const CssLink& link : found) {
+            const std::string_view text = css.substr(link.offset, link.length);
+            if (text.empty() || text[0] == '#')
+                continue;
+            if (const std::optional<std::string_view> url = resolver_.Resolve(text))
+                links.push_back(LinkRef{std::string(*url), link.import ? LinkKindCssImport : LinkKindCssUrl});
+        }
+    } catch (const std::bad_alloc&) {
+        error_ = HtmlScanOutOfMemory;
+        return false;
+    }
+    return true;
+}
+
+bool CHtmlScanner::CollectStoredLinks(std::string_view url, const std::string& filePath, std::vector<LinkRef>& links,
+                                      std::optional<std::string>& title)
+{
+    title.reset();
+    stopped_ = false;
+    std::string data;
+    error_ = ReadWholeFile(filePath, data);
+    if (error_ != HtmlScanOk)
+        return false;
+    CUrl parsed;
+    if (parsed.Parse(url) && LooksLikeStyleSheet(parsed.extension(), parsed.fileKind() == FileKindHtml, data))
+        return CollectStyleSheetLinks(url, data, links);
+    return CollectLinksFromBytes(url, data, links, title);
+}
+
 bool CHtmlScanner::CollectLinks(std::string_view pageUrl, const std::string& filePath,
                                 std::vector<LinkRef>& links, std::optional<std::string>& title)
 {
@@ -1056,6 +1094,15 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
         out.clear();
         // Local names are mostly longer than the links they replace.
         out.reserve(page.size() + page.size() / 4);
+        if (LooksLikeStyleSheet(base->extension(), base->fileKind() == FileKindHtml, page)) {
+            // A style sheet's links are relative to the sheet itself.
+            LinkLocaliser localiser(resolver_, *pageLocal, folderPath, mirror, localizeAll, candidate_);
+            std::vector<CssLink> links;
+            std::string scratch;
+            if (!RewriteCss(page, localiser, links, scratch, out))
+                out.assign(page);
+            return true;
+        }
         Tokenizer tokenizer(page);
         RewritePass pass(resolver_, *pageLocal, folderPath, page, mirror, localizeAll, out, value_, candidate_);
         RunTokenizer(tokenizer, pass);

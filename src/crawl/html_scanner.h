@@ -76,8 +76,15 @@ public:
     // The same over bytes already in memory.
     bool CollectLinksFromBytes(std::string_view pageUrl, std::string_view page,
                                std::vector<LinkRef>& links, std::optional<std::string>& title);
+    // The url() and @import links of a style sheet, resolved against its URL.
+    bool CollectStyleSheetLinks(std::string_view sheetUrl, std::string_view css, std::vector<LinkRef>& links);
+    // A stored file that is a page or a style sheet (LooksLikeStyleSheet
+    // tells which): its links.
+    bool CollectStoredLinks(std::string_view url, const std::string& filePath, std::vector<LinkRef>& links,
+                            std::optional<std::string>& title);
 
-    // Rewrites the saved page in place: through "tmp.html" in the project's
+    // Rewrites the saved page (or style sheet: see LooksLikeStyleSheet) in
+    // place: through "tmp.html" in the project's
     // mirror directory, which replaces the page only when the pass succeeded.
     // savedInfo: a stat of the saved page just made, if there is one. A page
     // modified after rewrittenAfter was rewritten already: it is left as it
