@@ -524,6 +524,7 @@ std::optional<std::string_view> LinkResolver::Resolve(std::string_view linkText)
     const SchemeId scheme = HasSchemePrefix(link) ? (scratch_.Parse(link), scratch_.scheme()) : SchemeNone;
     switch (scheme) {
     case SchemeHttp:
+    case SchemeHttps:
     case SchemeFile:
         if (scratch_.error() == UrlOk)
             return scratch_.url();

@@ -279,6 +279,7 @@ const LinkRow kLinks[] = {
     {"relative to an https page", "https://site:8443/d/p.html", "q.html?a=1", "https://site:8443/d/q.html?a=1"},
     {"rooted at an https site", "https://site/d/p.html", "/r.html", "https://site/r.html"},
     {"parent of an https page", "https://site/d/e/p.html", "../s.html", "https://site/d/s.html"},
+    {"an https link from an http page", "http://site/d/p.html", "HTTPS://Other:8443/x", "https://Other:8443/x"},
 };
 
 TEST(CUrlResolveLink, FollowsTheBaseOrRefuses)
