@@ -124,8 +124,9 @@ CTlsContext::~CTlsContext()
 
 CTlsContext* CTlsContext::Default()
 {
-    static CTlsContext* context = new CTlsContext(); // lives as long as the process
-    return context->usable() ? context : nullptr;
+    // Made after OpenSSL's own start-up, so freed before its clean-up at exit.
+    static CTlsContext context;
+    return context.usable() ? &context : nullptr;
 }
 
 SSL* CTlsContext::NewConnection(int fd, const TlsTarget& target)
