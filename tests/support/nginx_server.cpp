@@ -124,7 +124,7 @@ bool NginxServer::Start(const Options& options)
              << "  include /etc/nginx/mime.types;\n"
              << "  default_type application/octet-stream;\n"
              << "  log_format plain '$status $request';\n"
-             << "  log_format tls '$ssl_session_reused $request';\n"
+             << "  log_format tls '$ssl_session_reused $ssl_server_name $request';\n"
              << "  access_log " << dir_ << "/access.log plain;\n"
              << "  client_body_temp_path " << dir_ << "/body;\n"
              << "  proxy_temp_path " << dir_ << "/proxy;\n"

@@ -42,8 +42,9 @@ public:
     std::string origin() const;
     // "http://127.0.0.1:<plainPort>"
     std::string plainOrigin() const;
-    // For a TLS server: one line per request, "$ssl_session_reused $request"
-    // ("r" when the handshake resumed a session, else ".").
+    // For a TLS server: one line per request, "$ssl_session_reused
+    // $ssl_server_name $request" ("r" when the handshake resumed a session,
+    // else "."; the name the client sent, "-" for none).
     std::string TlsLog() const;
     const std::string& lastError() const { return lastError_; }
     // The access log so far (one line per request, "$status $request").
