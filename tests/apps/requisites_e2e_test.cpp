@@ -38,9 +38,17 @@ const Files kStored = {
     "site/img/deep-css.png",
 };
 
+// A requisite on another host (the same server under another name) is out
+// of the range of the start URL's site, like any link.
+std::string OtherHostPicture(const CrawlFixture& f)
+{
+    return "http://localhost:" + std::to_string(f.port()) + "/site/img/elsewhere.gif";
+}
+
 void MakeSite(CrawlFixture& f)
 {
-    f.Page("index.html", kIndex);
+    f.Page("index.html", kIndex + ("<img src=\"" + OtherHostPicture(f) + "\">\n"));
+    f.Page("site/img/elsewhere.gif", "not to be fetched");
     f.Page("site/css/main.css", "@import \"more.css\";\nbody { background: url(../img/from-css.png) }\n"
                                 "@font-face { font-family: f; src: url('../fonts/f.woff') }\n");
     f.Page("site/css/more.css", "p { background: url(/site/img/from-import.png) }\n");
@@ -63,8 +71,8 @@ TEST(RequisitesEndToEnd, APageIsStoredWithEverythingItNeedsAndLocalised)
     if (!NginxServer::Available())
         GTEST_SKIP() << "nginx not installed";
     CrawlFixture f;
-    MakeSite(f);
     ASSERT_TRUE(f.StartServer());
+    MakeSite(f);
     // Depth 1: deep.html is the last level; its style sheet and picture
     // come all the same, the page it links to does not.
     auto prj = f.Project("P", "ProjectDefault\n{\n\tGraphMax=1\n}\n" + Record("@ORIGIN@/index.html"));
@@ -95,6 +103,7 @@ TEST(RequisitesEndToEnd, APageIsStoredWithEverythingItNeedsAndLocalised)
         EXPECT_NE(index.find(expected), std::string::npos) << expected << "\n" << index;
     EXPECT_EQ(index.find("<base"), std::string::npos) << "the BASE element went";
     EXPECT_EQ(index.find("127.0.0.1"), std::string::npos) << index;
+    EXPECT_NE(index.find("src=\"" + OtherHostPicture(f) + "\""), std::string::npos) << "out of range, stays online";
     const std::string main = f.MirrorFile("P/127.0.0.1/site/css/main.css");
     EXPECT_NE(main.find("@import \"more.css\""), std::string::npos) << main;
     EXPECT_NE(main.find("url(../img/from-css.png)"), std::string::npos) << main;
