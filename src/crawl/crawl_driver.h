@@ -54,6 +54,7 @@ struct PageOutcome {
     int result = 3;                   // 1 aborted, 2 complete, 3 failed
     int status = 0;                   // HTTP status code
     bool announcedHtml = false;       // the reply said TEXT/HTML
+    bool announcedCss = false;        // the reply said TEXT/CSS
     std::string location;             // LOCATION of a redirect
     std::string temporaryFile;        // where the body is
     std::optional<std::string> body;  // the same bytes, when they were kept in memory

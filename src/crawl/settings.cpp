@@ -104,6 +104,7 @@ const std::vector<Setting>& settingsTable()
             INT_SETTING(IMGSW, 1),
             BOUNDED_SETTING(PicChgInterval, 5, 5, 86400),
             INT_SETTING(PickupDisplay, 1),
+            BOUNDED_SETTING(AcceptUnverifiedCerts, 0, 0, 1),
         };
         return t;
     }();

@@ -101,6 +101,9 @@ struct SettingsValues {
     int32_t IMGSW = 1;
     int32_t PicChgInterval = 5;
     int32_t PickupDisplay = 1;
+    // 1: an https server whose certificate does not verify (an intranet's
+    // own authority, a self-signed certificate) is fetched from all the same.
+    int32_t AcceptUnverifiedCerts = 0;
 
     bool operator==(const SettingsValues&) const = default;
 };
