@@ -4,8 +4,9 @@
 # Every page links to its neighbours, to pages of other directories, to a
 # picture, to a broken link and to a query link; directory pages are linked
 # both as "dN/" and as "dN/index.html". Pages also link out with schemes a
-# crawler of this site must not request from it (https:, javascript:,
-# mailto:, tel:, data:); the query link is a relative link with a ":" inside.
+# crawler of this site must not request from it (javascript:, mailto:, tel:,
+# data:) and to https pages of another site; the query link is a relative
+# link with a ":" inside.
 set -euo pipefail
 out=$1 dirs=${2:-40} pages=${3:-50}
 rm -rf "$out"

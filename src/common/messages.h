@@ -51,6 +51,12 @@ constexpr uint32_t MsgManagerDeleteAct = WM_USER + 43;
 constexpr uint32_t MsgManagerCopyVisit = WM_USER + 44;
 constexpr uint32_t MsgManagerCopyAct = WM_USER + 45;
 
+// Between programs: the main window's channel. A frame with the top bit set
+// carries text after it (see platform/program_channel.h).
+constexpr uint32_t MsgClose = 0x0010;                          // WM_CLOSE: close the program, as its close box does
+constexpr uint32_t MsgOpenDocument = 0x80000000u | (WM_USER + 0x70); // text: a project file to open;
+                                                               // empty: just show the main window
+
 // Transfer results shared by the download object, the manager and the crawl.
 enum TransferResult : int16_t {
     TransferAborted = 1,

@@ -348,7 +348,7 @@ void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, const std::optio
 {
     const uint64_t key = EntryKey(entry);
     ProjectItem* record = RecordOf(entry);
-    if (!IsFetchedScheme(url.scheme()) || !record) {
+    if (!IsWebScheme(url.scheme()) || !record) {
         Settle(key, Settled::Drop);
         return;
     }
@@ -517,12 +517,19 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     else
         stored = outcome.temporaryFile;
 
-    if (IsHtml(outcome, url)) {
+    // A style sheet is scanned for the pictures, fonts and sheets it names,
+    // and localised like a page.
+    const bool styleSheet = outcome.announcedCss || (!outcome.announcedHtml && url.extension() == "css");
+    if (styleSheet || IsHtml(outcome, url)) {
         AppendToLocalise(first);
         std::vector<LinkRef>& links = links_;
         links.clear();
         std::optional<std::string> title;
-        if (outcome.body)
+        if (styleSheet && outcome.body)
+            scanner_.CollectStyleSheetLinks(url.url(), *outcome.body, links);
+        else if (styleSheet)
+            scanner_.CollectStoredLinks(url.url(), stored, links, title);
+        else if (outcome.body)
             scanner_.CollectLinksFromBytes(url.url(), *outcome.body, links, title);
         else
             scanner_.CollectLinks(url.url(), stored, links, title);
@@ -572,6 +579,27 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
     CUrl targetUrl;
     const bool followable = target && targetUrl.Parse(*target);
 
+    // A site that moved to https (or to another port) answers with a
+    // redirect to the same path there, which the mirror stores at the very
+    // place of the URL asked for: a redirect page there would be taken for
+    // the target's copy, and the target never fetched. None is written; the
+    // target is the same object under its new name, no level deeper.
+    {
+        const std::string& folder = outcome.entries.front().folderPath;
+        const std::optional<std::string> here = context_.mirror->LocalPath(url, folder);
+        const std::optional<std::string> there = context_.mirror->LocalPath(targetUrl, folder);
+        if (followable && here && there && *here == *there
+            && url.urlNoFragment() != targetUrl.urlNoFragment()) {
+            const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
+            for (const QueueEntry& entry : outcome.entries) {
+                QueueEntry same = entry;
+                --same.depth;
+                QueueLinks(same, links, *context_.urlQueue);
+            }
+            return;
+        }
+    }
+
     if (RedirectStandsForPage(outcome, url)) {
         // A directory asked for without its "/" is answered with a redirect to
         // the directory. Its redirect page would take the name the directory
@@ -617,7 +645,8 @@ void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
                                   std::optional<std::string> localPath)
 {
     CUrl url;
-    if (!url.Parse(entry.url) || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml))
+    if (!url.Parse(entry.url)
+        || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml && url.extension() != "css"))
         return;
     host_.Report(MsgStatusCurrentUrl, entry.url);
     auto local = localPath ? std::move(localPath) : context_.mirror->LocalPath(entry.url, entry.folderPath);
@@ -625,7 +654,7 @@ void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
         return;
     std::vector<LinkRef> links;
     std::optional<std::string> title;
-    scanner_.CollectLinks(entry.url, *local, links, title);
+    scanner_.CollectStoredLinks(entry.url, *local, links, title);
 
     // A link is dropped when a later link of the same kind repeats it: with a
     // query, the same text; without one, a text that begins with it.

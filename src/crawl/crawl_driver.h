@@ -56,6 +56,7 @@ struct PageOutcome {
     int result = 3;                   // 1 aborted, 2 complete, 3 failed
     int status = 0;                   // HTTP status code
     bool announcedHtml = false;       // the reply said TEXT/HTML
+    bool announcedCss = false;        // the reply said TEXT/CSS
     std::optional<int64_t> lastModified;  // LAST-MODIFIED, as a calendar time
     std::string etag;                 // ETAG
     std::string location;             // LOCATION of a redirect

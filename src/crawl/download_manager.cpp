@@ -378,6 +378,7 @@ bool DLManager::StartDownload(const DownloadRequest& request)
     slot.SetTimeouts(t.total, t.connection, t.reply, t.header, t.data, t.close);
     const SettingsValues& app = settings_.values();
     slot.SetProxy(app.ProxyOn == 1, app.ProxyName, static_cast<uint16_t>(app.ProxyPort));
+    slot.SetAcceptUnverified(app.AcceptUnverifiedCerts == 1);
     CHttpHeader& header = slot.page()->header();
     header.SetField(HeaderUserAgent, kUserAgent);
     if (!request.ifModifiedSince.empty())
@@ -430,9 +431,11 @@ void DLManager::PageOutcomeOf(int index, int result)
     CHttpTransfer* page = slot.page();
     outcome.status = page->statusCode();
     outcome.announcedHtml = IsTextHtml(page->header());
-    if (page->header().lastModifiedValid())
-        outcome.lastModified = HttpDateToTime(page->header().lastModified());
-    outcome.etag = page->header().etag();
+    const CHttpHeader& head = page->header();
+    outcome.announcedCss = head.contentTypeValid() && head.mediaTopType() == MediaText && head.mediaSubtype() == "CSS";
+    if (head.lastModifiedValid())
+        outcome.lastModified = HttpDateToTime(head.lastModified());
+    outcome.etag = head.etag();
     outcome.location = page->header().location();
     outcome.temporaryFile = slot.tempPath();
     outcome.body = slot.TakeKeptBody();
@@ -491,8 +494,10 @@ void DLManager::EndSlot(int index, int pageResult)
     const bool success = pageResult == TransferComplete;
     for (size_t i = 0; i < slot.attached().size(); ++i)
         PostMessage(statusWindow_, success ? MsgStatusVisited : MsgStatusFailed);
-    PostMessage(statusWindow_, MsgStatusSlotDone, 0,
-                std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success));
+    auto done = std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success);
+    if (!success)
+        done->reason = slot.failureText();
+    PostMessage(statusWindow_, MsgStatusSlotDone, 0, std::move(done));
     slot.Release();
     PostMessage(QPointer<QObject>(this), MsgManagerSlotEnded, 0,
                 std::make_unique<EntryRecord>(std::move(items_[static_cast<size_t>(index)])));

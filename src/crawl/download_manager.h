@@ -55,6 +55,9 @@ struct SlotDoneRecord : MessageRecord {
     SlotDoneRecord(int16_t s, bool ok) : slot(s), success(ok) {}
     int16_t slot;
     bool success;
+    // Why a download failed, when that has a text of its own
+    // ("certificate: ..."); empty otherwise.
+    std::string reason;
 };
 
 // MsgStatusTitle: a record's page told its title (the views show it).

@@ -90,17 +90,36 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
 {
     std::string host, uri, hostField;
     uint16_t port;
-    if (proxyOn_) {
+    const bool secure = url.scheme() == SchemeHttps;
+    if (proxyOn_ && !secure) {
         host = proxyName_;
         port = proxyPort_;
         uri = url.url();
         hostField = url.host();
     } else {
         host = url.host();
-        port = url.hasPort() && !url.port().empty() ? uint16_t(std::atoi(std::string(url.port()).c_str())) : 80;
+        port = url.portNumber();
         uri = url.path();
         if (url.hasQuery())
             uri.append(1, '?').append(url.query());
+    }
+    if (secure) {
+        // Through a proxy, a tunnel to the server is asked for; inside it the
+        // request is the one the server itself would get.
+        TlsTarget tls;
+        tls.serverName = host;
+        tls.port = port;
+        tls.verify = !acceptUnverified_;
+        tls.context = tlsContext_;
+        if (proxyOn_) {
+            tls.tunnel = host + ":" + std::to_string(port);
+            host = proxyName_;
+            port = proxyPort_;
+            hostField = url.host();
+        }
+        transfer->SetTls(&tls);
+    } else {
+        transfer->SetTls(nullptr);
     }
     if (kind == KindHead)
         transfer->Head(host, port, uri);
@@ -190,6 +209,12 @@ void DLObj::Release()
     if (tempMayExist_ && !tempPath_.empty())
         ::unlink(tempPath_.c_str());
     tempMayExist_ = false;
+}
+
+std::string DLObj::failureText()
+{
+    CHttpTransfer* t = Running();
+    return t ? t->failureText() : std::string();
 }
 
 CHttpTransfer* DLObj::Running()

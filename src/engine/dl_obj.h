@@ -46,6 +46,14 @@ public:
     void SetTimeouts(int total, int connection, int reply, int header, int data, int close);
     // The application's proxy settings at the time of the request.
     void SetProxy(bool on, const std::string& name, uint16_t port);
+    // Whether a server whose certificate does not verify is still fetched
+    // from (off by default).
+    void SetAcceptUnverified(bool accept) { acceptUnverified_ = accept; }
+    // The TLS context https requests use (null: the process's own).
+    void SetTlsContext(CTlsContext* context) { tlsContext_ = context; }
+    // Why the running transfer's connection failed, when that has a text of
+    // its own ("certificate: ..."); else empty.
+    std::string failureText();
     bool StartPage(int kind);
     bool StartRobots(int kind);
     // Another entry for the same URL; the slot owns it from here and frees
@@ -117,6 +125,8 @@ private:
     std::string keptBody_;
     bool keepingBody_ = false;
     int durations_[6] = {};
+    bool acceptUnverified_ = false;
+    CTlsContext* tlsContext_ = nullptr;
     bool proxyOn_ = false;
     std::string proxyName_;
     uint16_t proxyPort_ = 0;

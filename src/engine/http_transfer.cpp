@@ -70,6 +70,14 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     return true;
 }
 
+void CHttpTransfer::SetTls(const TlsTarget* target)
+{
+    if (target)
+        tls_ = *target;
+    else
+        tls_.reset();
+}
+
 void CHttpTransfer::Abort(bool notify)
 {
     notify_ = notify;
@@ -198,7 +206,7 @@ void CHttpTransfer::RunBegin(int event)
     bodyCount_ = 0;
     delivered_ = 0;
     SetState(State::Connecting);
-    connMgr_.Start(host_.c_str(), port_, &socket_, this, 0);
+    connMgr_.Start(host_.c_str(), port_, &socket_, this, 0, tls_ ? &*tls_ : nullptr);
 }
 
 void CHttpTransfer::RunConnecting(int event)

@@ -42,7 +42,8 @@ public:
     void Connected(int slot);                              // WM_USER+17
     void HeadRead(int slot, int32_t length);               // WM_USER+18, -1 = unknown
     void Progress(int slot, int32_t length, int32_t count);// WM_USER+19
-    void SlotDone(int slot, bool success);                 // WM_USER+20
+    // WM_USER+20; reason: why it failed ("certificate: ..."), or empty.
+    void SlotDone(int slot, bool success, const std::string& reason = {});
     void CountDetected() { ++counters_.detected; }         // WM_USER+21
     void CountRetry() { ++counters_.retries; }             // WM_USER+22
     void CountVisited() { ++counters_.visited; }           // WM_USER+23

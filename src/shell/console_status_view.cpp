@@ -135,10 +135,11 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
         break;
     case MsgStatusSlotDone:
         if (auto* slot = dynamic_cast<SlotDoneRecord*>(r)) {
-            model_.SlotDone(slot->slot, slot->success);
+            model_.SlotDone(slot->slot, slot->success, slot->reason);
             if (!live_ && slot->slot >= 0 && slot->slot < StatusViewModel::kSlotRows) {
-                std::fprintf(out_, "%s%s %s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
-                             model_.row(slot->slot).url.c_str());
+                std::fprintf(out_, "%s%s %s%s%s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
+                             model_.row(slot->slot).url.c_str(), slot->reason.empty() ? "" : " ",
+                             slot->reason.c_str());
                 unflushed_ = true;
             }
         }

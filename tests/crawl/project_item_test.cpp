@@ -155,6 +155,14 @@ TEST_F(ProjectItemTest, RangeAdmission)
         {"http://site/a/b.html", "http://site/ab.html", 0, true}, // a plain prefix test
         {"http://site/a/b.html", "http://other/a/b.html", 1, false},
         {"http://site/a/b.html", "http://site/e.html", 7, false}, // other values act as 0
+        // http and https of one host are one site, ports aside
+        {"http://site/a/b.html", "https://site/a/c.html", 0, true},
+        {"https://site:8443/a/", "http://site:8080/a/c.html", 0, true},
+        {"http://site/a/b.html", "https://site/e.html", 0, false},
+        {"http://site/a/b.html", "https://site/e.html", 1, true},
+        {"https://site/a/b.html", "https://site:444/a/c.html", 0, false}, // one scheme: the port counts
+        {"http://site/a/", "https://Site/a/c.html", 0, false},
+        {"http://site/a/", "file://site/a/c.html", 0, false},
     };
     for (const Row& row : rows) {
         Tree t;
