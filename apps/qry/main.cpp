@@ -3,14 +3,55 @@
 #include "shell/headless_crawl.h"
 #include "shell/headless_saved_data.h"
 #include "shell/headless_scheduler.h"
-#include "windows/desktop_program.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <dlfcn.h>
 #include <malloc.h>
+#include <string>
+#include <unistd.h>
 
 using namespace ormbrook;
+
+namespace {
+
+// The folder of this executable, with a final "/".
+std::string ExecutableFolder()
+{
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n <= 0)
+        return {};
+    std::string folder(path, static_cast<size_t>(n));
+    return folder.substr(0, folder.rfind('/') + 1);
+}
+
+// The desktop program lives in a module beside qry (in the build tree) or in
+// the library folder of the installation.
+int RunDesktopModule(int argc, char** argv, const std::string& project)
+{
+    const std::string folder = ExecutableFolder();
+    std::string reasons;
+    for (const char* name : {ORMBROOK_DESKTOP_MODULE, ORMBROOK_DESKTOP_MODULE_INSTALLED}) {
+        const std::string path = folder + name;
+        if (::access(path.c_str(), R_OK) != 0)
+            continue;
+        void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            reasons += std::string("\n  ") + ::dlerror();
+            continue;
+        }
+        using Entry = int (*)(int, char**, const char*);
+        if (auto run = reinterpret_cast<Entry>(::dlsym(module, "OrmbrookRunDesktop")))
+            return run(argc, argv, project.c_str());
+        reasons += "\n  " + path + ": not the desktop program's module";
+    }
+    std::fprintf(stderr, "qry: the desktop program is not installed beside qry%s\n%s", reasons.c_str(), kUsageText);
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -28,7 +69,7 @@ int main(int argc, char** argv)
     CommandLine line = ParseCommandLine(args);
     // Without a verb qry is the desktop program, which needs a display.
     if (line.error.empty() && line.verb == CommandVerb::Desktop)
-        return RunDesktop(argc, argv, line.project);
+        return RunDesktopModule(argc, argv, line.project);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Nordvane");
