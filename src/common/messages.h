@@ -51,6 +51,31 @@ constexpr uint32_t MsgManagerDeleteAct = WM_USER + 43;
 constexpr uint32_t MsgManagerCopyVisit = WM_USER + 44;
 constexpr uint32_t MsgManagerCopyAct = WM_USER + 45;
 
+// Between the main program and its picture receivers (the slide window, the
+// screen saver, the desktop). The "new picture" notification and the start
+// and stop of the desktop display reuse the null message with a command code
+// in wParam; a window handle in lParam is the sending program's process id.
+constexpr uint32_t MsgViewerCommand = 0;
+constexpr uint32_t kViewerCmdStart = 1;
+constexpr uint32_t kViewerCmdStop = 2;
+constexpr uint32_t kViewerCmdNewPicture = 3;
+constexpr uint32_t MsgClose = 0x0010;                 // WM_CLOSE
+constexpr uint32_t MsgViewerStarted = WM_USER + 1;    // saver -> main: lParam the saver
+constexpr uint32_t MsgSaverEnded = WM_USER + 2;       // saver -> main
+constexpr uint32_t MsgDesktopStopped = WM_USER + 3;   // desktop display -> main
+constexpr uint32_t MsgPictureShown = WM_USER + 4;     // receiver -> main: lParam the receiver
+constexpr uint32_t MsgOpenPicturePanel = WM_USER + 5; // viewer -> main
+// A picture a crawl in another process of the user stored: the frame carries
+// its pickup record as text (see pictures/pickup_entry.h).
+constexpr uint32_t MsgOfferPicture = WM_USER + 50;
+
+// The titles by which the programs find each other's windows, and the name
+// of the shared block that carries a picture.
+constexpr const char* kMainWindowTitle = "Ormbrook Download Engine";
+constexpr const char* kSlideWindowTitle = "Ormbrook Slide Window";
+constexpr const char* kSaverWindowTitle = "Ormbrook Screen Saver";
+constexpr const char* kPictureBlockName = "Ormbrook Memory Mapped File";
+
 // Transfer results shared by the download object, the manager and the crawl.
 enum TransferResult : int16_t {
     TransferAborted = 1,
