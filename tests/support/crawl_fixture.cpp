@@ -13,6 +13,7 @@
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -114,11 +115,17 @@ Child Spawn(const std::vector<std::string>& command, const std::string& configHo
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string entry(*e);
-        if (entry.rfind("XDG_CONFIG_HOME=", 0) != 0 && entry.rfind("XDG_DATA_HOME=", 0) != 0)
+        if (entry.rfind("XDG_CONFIG_HOME=", 0) != 0 && entry.rfind("XDG_DATA_HOME=", 0) != 0
+            && entry.rfind("XDG_RUNTIME_DIR=", 0) != 0)
             env.push_back(entry);
     }
     env.push_back("XDG_CONFIG_HOME=" + configHome);
     env.push_back("XDG_DATA_HOME=" + dataHome);
+    // Locks and channels of its own: a crawl that stores a picture looks
+    // for the desktop program, and must not find the user's.
+    const std::string runtime = dataHome.substr(0, dataHome.rfind('/')) + "/run";
+    ::mkdir(runtime.c_str(), 0700);
+    env.push_back("XDG_RUNTIME_DIR=" + runtime);
     std::vector<char*> argv, envp;
     for (const auto& a : command)
         argv.push_back(const_cast<char*>(a.c_str()));
