@@ -56,6 +56,7 @@ public:
     {
         for (const char* sub : {"run", "config", "data"})
             std::filesystem::create_directories(dir_.file(sub));
+        std::filesystem::permissions(dir_.file("run"), std::filesystem::perms::owner_all);
     }
     std::string path() const { return dir_.path(); }
     std::string runtime() const { return dir_.file("run"); }
