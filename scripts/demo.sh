@@ -68,4 +68,16 @@ status=0
 build/release/apps/qry --crawl "$work/Demo.prj" --set "MirrorDir=$work/mirror/" || status=$?
 echo
 echo "The mirror is in $work/mirror/Demo/ (start page: $work/mirror/Demo/Samples/127.0.0.1/index.html)."
+if [ $status -eq 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # The desktop program opens the crawled project: its settings (in
+  # build/demo/config) point it at the same mirror. The site stays served
+  # until the program ends, so "巡回実行" crawls it again.
+  conf_file="$work/config/Nordvane/Ormbrook.conf"
+  if [ ! -f "$conf_file" ]; then
+    mkdir -p "$(dirname "$conf_file")"
+    printf '[Application%%20Settings]\nMirrorDir=%s/mirror/\n' "$work" > "$conf_file"
+  fi
+  echo "Opening the project in the desktop program (quit it with ｱﾌﾟﾘｹｰｼｮﾝの終了 to end the demo)..."
+  build/release/apps/qry "$work/Demo.prj" || status=$?
+fi
 exit $status

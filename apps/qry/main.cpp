@@ -3,6 +3,7 @@
 #include "shell/headless_crawl.h"
 #include "shell/headless_saved_data.h"
 #include "shell/headless_scheduler.h"
+#include "windows/desktop_program.h"
 
 #include <QCoreApplication>
 
@@ -23,12 +24,16 @@ int main(int argc, char** argv)
     // for them again each time.
     ::mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024);
     ::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CommandLine line = ParseCommandLine(args);
+    // Without a verb qry is the desktop program, which needs a display.
+    if (line.error.empty() && line.verb == CommandVerb::Desktop)
+        return RunDesktop(argc, argv, line.project);
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Nordvane");
     QCoreApplication::setApplicationName("Ormbrook");
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    CommandLine line = ParseCommandLine(args);
     if (!line.error.empty()) {
         std::fprintf(stderr, "qry: %s\n%s", line.error.c_str(), kUsageText);
         return ExitUsage;
@@ -51,7 +56,5 @@ int main(int argc, char** argv)
     case CommandVerb::Desktop:
         break;
     }
-    // The windows (tray, project windows) come with the desktop build.
-    std::fprintf(stderr, "qry: this build has no desktop program; use one of the verbs below\n%s", kUsageText);
     return ExitUsage;
 }

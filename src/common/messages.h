@@ -51,6 +51,12 @@ constexpr uint32_t MsgManagerDeleteAct = WM_USER + 43;
 constexpr uint32_t MsgManagerCopyVisit = WM_USER + 44;
 constexpr uint32_t MsgManagerCopyAct = WM_USER + 45;
 
+// Between programs: the main window's channel. A frame with the top bit set
+// carries text after it (see platform/program_channel.h).
+constexpr uint32_t MsgClose = 0x0010;                          // WM_CLOSE: close the program, as its close box does
+constexpr uint32_t MsgOpenDocument = 0x80000000u | (WM_USER + 0x70); // text: a project file to open;
+                                                               // empty: just show the main window
+
 // Between the main program and its picture receivers (the slide window, the
 // screen saver, the desktop). The "new picture" notification and the start
 // and stop of the desktop display reuse the null message with a command code
@@ -59,7 +65,6 @@ constexpr uint32_t MsgViewerCommand = 0;
 constexpr uint32_t kViewerCmdStart = 1;
 constexpr uint32_t kViewerCmdStop = 2;
 constexpr uint32_t kViewerCmdNewPicture = 3;
-constexpr uint32_t MsgClose = 0x0010;                 // WM_CLOSE
 constexpr uint32_t MsgViewerStarted = WM_USER + 1;    // saver -> main: lParam the saver
 constexpr uint32_t MsgSaverEnded = WM_USER + 2;       // saver -> main
 constexpr uint32_t MsgDesktopStopped = WM_USER + 3;   // desktop display -> main
@@ -71,7 +76,7 @@ constexpr uint32_t MsgOfferPicture = WM_USER + 50;
 
 // The titles by which the programs find each other's windows, and the name
 // of the shared block that carries a picture.
-constexpr const char* kMainWindowTitle = "Ormbrook Download Engine";
+constexpr const char* kMainProgramTitle = "Ormbrook Download Engine";
 constexpr const char* kSlideWindowTitle = "Ormbrook Slide Window";
 constexpr const char* kSaverWindowTitle = "Ormbrook Screen Saver";
 constexpr const char* kPictureBlockName = "Ormbrook Memory Mapped File";

@@ -43,7 +43,7 @@ void HeadlessPictureSink::PictureStored(const StoredPicture& picture)
     // The desktop program may be just coming up: it holds the queue's lock
     // before its window listens. A few tries cover that moment.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (PostFrame(kMainWindowTitle, frame))
+        if (PostFrame(kMainProgramTitle, frame))
             return;
         NamedLock lock(kPickupQueueLockName);
         if (lock.Acquire(100)) {

@@ -54,7 +54,7 @@ int RunSlideWindow(int argc, char** argv)
         QObject::connect(&window, &PictureWindow::doubleClicked, [&core] {
             // Before the first picture nobody is known to ask.
             if (core.distributor() != 0)
-                PostFrame(kMainWindowTitle, {MsgOpenPicturePanel, 0, 0, {}});
+                PostFrame(kMainProgramTitle, {MsgOpenPicturePanel, 0, 0, {}});
         });
         window.setWindowTitle(QString::fromUtf8(kSlideWindowTitle));
         window.setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint

@@ -29,7 +29,7 @@ ViewerCore::ViewerCore(ViewerOptions options, QObject* parent) : QObject(parent)
     next_.fill(Qt::black);
     shown_ = next_.copy();
     if (!options_.answer) {
-        options_.answer = [](uint32_t own) { PostFrame(kMainWindowTitle, {MsgPictureShown, 0, own, {}}); };
+        options_.answer = [](uint32_t own) { PostFrame(kMainProgramTitle, {MsgPictureShown, 0, own, {}}); };
     }
     worker_ = std::thread([this] { Run(); });
 }

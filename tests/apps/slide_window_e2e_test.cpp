@@ -52,7 +52,7 @@ public:
             cycle->OnReceiverFrame(frame, reply);
             return reply;
         });
-        listening = window_->Listen(kMainWindowTitle);
+        listening = window_->Listen(kMainProgramTitle);
     }
     ~Distributor()
     {

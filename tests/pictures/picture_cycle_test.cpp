@@ -479,7 +479,7 @@ TEST(HeadlessPictureSink, HandsPicturesToTheDesktopProgramOrElseToTheQueueFile)
         return 0u;
     });
     window->moveToThread(&thread);
-    QMetaObject::invokeMethod(window, [&] { window->Listen(kMainWindowTitle); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(window, [&] { window->Listen(kMainProgramTitle); }, Qt::BlockingQueuedConnection);
     NamedLock held(kPickupQueueLockName);
     ASSERT_TRUE(held.TryAcquire());
     sink.PictureStored(stored);

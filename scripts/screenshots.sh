@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Takes pictures of the desktop program on a private X server (Xvfb): the
+# demo site crawled in a project window, the main window and the dialogs.
+# They land in build/screenshots/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh release >/dev/null
+mkdir -p build/screenshots
+build/release/tests/desktop_screenshots build/screenshots

@@ -1,0 +1,553 @@
+#include "windows/child_frame.h"
+
+#include "crawl/mirror.h"
+#include "crawl/project_item.h"
+#include "crawl/saved_data_job.h"
+#include "crawl/settings.h"
+#include "pictures/picture_distribution.h"
+#include "shell/headless_session.h"
+#include "shell/slide_show_list.h"
+#include "shell/timer_doc.h"
+#include "windows/browser.h"
+#include "windows/crawl_status.h"
+#include "windows/item_properties.h"
+#include "windows/project_session.h"
+#include "windows/project_tree_model.h"
+#include "windows/project_views.h"
+#include "windows/tree_edits.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+namespace ormbrook {
+
+const char kCloseRefusedWhileCrawling[] =
+    "現在巡回を実行中です。\n巡回を終了させてからドキュメントを閉じて下さい。";
+
+CChildFrame::CChildFrame(DesktopContext& context, std::unique_ptr<ProjectSession> session, QWidget* parent)
+    : QWidget(parent), context_(context), session_(std::move(session))
+{
+    status_ = std::make_unique<CrawlStatus>(*session_, context_.engine, context_.services);
+    model_ = std::make_unique<ProjectTreeModel>(*session_, [this](const ProjectItem& item) { return MarksOf(item); });
+
+    rows_ = new QSplitter(Qt::Vertical, this);
+    columns_ = new QSplitter(Qt::Horizontal, rows_);
+    linkView_ = new CLinkView(*model_, columns_);
+    pageView_ = new CPageView(columns_);
+    statView_ = new CDLStatView(*status_, rows_);
+    rows_->addWidget(columns_);
+    rows_->addWidget(statView_);
+    rows_->setChildrenCollapsible(false);
+    columns_->setChildrenCollapsible(false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(rows_);
+    setFocusProxy(linkView_);
+
+    connect(linkView_->selectionModel(), &QItemSelectionModel::currentChanged, this, &CChildFrame::SelectionChanged);
+    connect(linkView_, &CLinkView::contextMenuAt, this, &CChildFrame::TreeMenu);
+    connect(pageView_, &CPageView::contextMenuAt, this, &CChildFrame::PageMenu);
+    connect(model_.get(), &ProjectTreeModel::itemRenamed, this, [this] { MarkModified(); });
+    connect(model_.get(), &ProjectTreeModel::dropRequested, this, &CChildFrame::DropItem);
+    connect(model_.get(), &ProjectTreeModel::dropRefused, this, [] { QApplication::beep(); });
+    connect(model_.get(), &ProjectTreeModel::filesListed, this, [this](ProjectItem* record) {
+        if (record == shownRecord_)
+            ShowFilesOf(record);
+    });
+    connect(status_.get(), &CrawlStatus::crawlingChanged, this, [this](bool crawling) {
+        model_->SetEditable(!crawling);
+        Q_EMIT commandStateChanged();
+    });
+    connect(status_.get(), &CrawlStatus::titleFound, this, [this](const QString& folder, const QString& url) {
+        // The title is kept in the project file.
+        MarkModified();
+        const ProjectItem* record =
+            FindRecord(session_->document().Write().root(), folder.toStdString(), url.toStdString());
+        if (record)
+            model_->ItemChanged(record);
+    });
+    if (context_.pictures)
+        connect(context_.pictures, &PictureDistribution::receiversChanged, this, &CChildFrame::commandStateChanged);
+
+    // The project root and its folders open; URL items wait to be expanded.
+    std::vector<QModelIndex> pending{model_->index(0, 0)};
+    while (!pending.empty()) {
+        const QModelIndex index = pending.back();
+        pending.pop_back();
+        const NodeKind kind = model_->KindAt(index);
+        if (kind != NodeKind::Root && kind != NodeKind::Folder)
+            continue;
+        linkView_->expand(index);
+        for (int r = 0; r < model_->rowCount(index); ++r)
+            pending.push_back(model_->index(r, 0, index));
+    }
+    linkView_->setCurrentIndex(model_->index(0, 0));
+    UpdateTitle();
+    resize(720, 520);
+}
+
+CChildFrame::~CChildFrame() = default;
+
+bool CChildFrame::crawling() const
+{
+    return status_->crawling();
+}
+
+ProjectItem* CChildFrame::selectedItem() const
+{
+    return model_->ItemAt(linkView_->currentIndex());
+}
+
+NodeKind CChildFrame::selectedKind() const
+{
+    return model_->KindAt(linkView_->currentIndex());
+}
+
+void CChildFrame::SelectItem(const ProjectItem* item)
+{
+    const QModelIndex index = model_->IndexOf(item);
+    if (!index.isValid())
+        return;
+    linkView_->scrollTo(index);
+    linkView_->setCurrentIndex(index);
+}
+
+void CChildFrame::UpdateTitle()
+{
+    setWindowTitle(QString::fromStdString(session_->title()) + QStringLiteral("[*]"));
+    setWindowModified(session_->modified());
+}
+
+void CChildFrame::MarkModified()
+{
+    session_->SetModified(true);
+    UpdateTitle();
+    Q_EMIT modifiedChanged();
+}
+
+void CChildFrame::Tell(const QString& text, QMessageBox::Icon icon)
+{
+    if (context_.prompter)
+        context_.prompter->Tell(this, text, icon);
+}
+
+unsigned CChildFrame::MarksOf(const ProjectItem& item) const
+{
+    unsigned marks = MarkNone;
+    switch (item.EffectivePilotType()) {
+    case PilotForbidden:
+        marks |= MarkForbidden;
+        break;
+    case PilotSelected:
+        marks |= MarkSelected;
+        break;
+    default:
+        break;
+    }
+    const std::string file = session_->filePath();
+    if (file.empty())
+        return marks;
+    const std::string folder = FolderPath(item);
+    const std::string url = item.kind == ItemRecord ? item.url : std::string();
+    if (context_.timers && context_.timers->FindItem(file, folder, url))
+        marks |= MarkTimer;
+    if (context_.slides) {
+        auto lock = context_.slides->Lock();
+        for (const SlideEntry& e : context_.slides->entries())
+            if (e.file == file && e.folder == folder && e.url == url) {
+                marks |= MarkSlideShow;
+                break;
+            }
+    }
+    return marks;
+}
+
+void CChildFrame::Refresh()
+{
+    model_->RootTitleChanged();
+    linkView_->viewport()->update();
+}
+
+// ---- layout ----------------------------------------------------------------
+
+SplitSizes CChildFrame::CurrentSplit() const
+{
+    SplitSizes s;
+    const QList<int> r = rows_->sizes();
+    const QList<int> c = columns_->sizes();
+    if (r.size() == 2) {
+        s.topHeight = r[0];
+        s.bottomHeight = r[1];
+    }
+    if (c.size() == 2) {
+        s.leftWidth = c[0];
+        s.rightWidth = c[1];
+    }
+    return s;
+}
+
+void CChildFrame::ApplySplit(const SplitSizes& s)
+{
+    rows_->setSizes({s.topHeight, s.bottomHeight});
+    columns_->setSizes({s.leftWidth, s.rightWidth});
+}
+
+void CChildFrame::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!splitDone_) {
+        splitDone_ = true;
+        ApplySplit(InitialSplit(width(), height()));
+    }
+}
+
+void CChildFrame::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (splitDone_)
+        ApplySplit(ResizeSplit(width(), height(), CurrentSplit()));
+}
+
+// ---- selection and the file list -----------------------------------------
+
+void CChildFrame::SelectionChanged()
+{
+    const QModelIndex index = linkView_->currentIndex();
+    // A folder or the root leaves the list as it is.
+    if (ProjectItem* record = model_->RecordAt(index)) {
+        shownRecord_ = record;
+        ShowFilesOf(record);
+    }
+    Q_EMIT commandStateChanged();
+}
+
+void CChildFrame::ShowFilesOf(ProjectItem* record)
+{
+    if (StoredFileList files = model_->FilesOf(record))
+        pageView_->ShowFiles(std::move(files));
+    // Otherwise the listing is under way and filesListed brings it.
+}
+
+// ---- commands ----------------------------------------------------------------
+
+bool CChildFrame::RunCommand(CommandId id)
+{
+    switch (id) {
+    case CmdFileSave:
+        return !crawling() && Save(false);
+    case CmdFileSaveAs:
+        return !crawling() && Save(true);
+    case CmdFileClose:
+        return close();
+    case CmdCrawl:
+    case CmdSelectedCrawl:
+        if (!status_->StartCrawl(id == CmdSelectedCrawl)) {
+            if (!status_->errorText().empty())
+                Tell(QString::fromStdString(status_->errorText()));
+            return false;
+        }
+        return true;
+    case CmdStop:
+        status_->Stop();
+        return true;
+    case CmdResetCrawl:
+        if (crawling())
+            return false;
+        if (!session_->ResetCrawlState()) {
+            Tell(QString::fromStdString(session_->errorText()));
+            return false;
+        }
+        return true;
+    case CmdNewFolder:
+        AddItem(true);
+        return true;
+    case CmdNewUrl:
+        AddItem(false);
+        return true;
+    case CmdUrlFromBrowser:
+        if (auto url = GetBrowserUrl())
+            AddItem(false, *url);
+        return true;
+    case CmdDelete:
+        DeleteItem();
+        return true;
+    case CmdDeleteSaved:
+        SavedData(SavedDataDelete);
+        return true;
+    case CmdCopySaved:
+        SavedData(SavedDataCopy);
+        return true;
+    case CmdMoveSaved:
+        SavedData(SavedDataMove);
+        return true;
+    case CmdShowInBrowser:
+        ShowSelectedInBrowser();
+        return true;
+    case CmdItemProperties:
+        ItemProperties();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CChildFrame::Save(bool askName)
+{
+    std::string path = session_->filePath();
+    if (askName || path.empty()) {
+        const QString start = QString::fromStdString(
+            path.empty() ? TrailingSlash(context_.settings->values().MirrorDir) + session_->title() + ".prj" : path);
+        std::optional<QString> chosen = context_.prompter ? context_.prompter->AskSaveProject(this, start)
+                                                          : std::nullopt;
+        if (!chosen)
+            return false;
+        path = chosen->toStdString();
+    }
+    const std::string oldPath = session_->filePath();
+    if (!session_->Save(path)) {
+        Tell(QString::fromStdString(session_->errorText()), QMessageBox::Critical);
+        return false;
+    }
+    model_->RootTitleChanged();
+    UpdateTitle();
+    Q_EMIT modifiedChanged();
+    return true;
+}
+
+bool CChildFrame::QuerySave()
+{
+    if (!session_->modified())
+        return true;
+    const QString text = QStringLiteral("%1 への変更を保存しますか?").arg(QString::fromStdString(session_->title()));
+    switch (context_.prompter ? context_.prompter->AskYesNoCancel(this, text) : QMessageBox::No) {
+    case QMessageBox::Yes:
+        return Save(false);
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CChildFrame::closeEvent(QCloseEvent* event)
+{
+    if (crawling()) {
+        Tell(QString::fromUtf8(kCloseRefusedWhileCrawling));
+        event->ignore();
+        return;
+    }
+    if (!QuerySave()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void CChildFrame::AddItem(bool folder, std::optional<std::string> text)
+{
+    ProjectItem* parent = selectedItem();
+    if (!parent || parent->kind == ItemRecord || crawling())
+        return;
+    if (!text) {
+        std::optional<QString> typed = context_.prompter ? context_.prompter->AskItemName(this) : std::nullopt;
+        if (!typed)
+            return;
+        text = typed->toStdString();
+    }
+    ProjectItem* added = AddChildItem(*parent, folder ? NewItemKind::Folder : NewItemKind::Url, *text);
+    if (!added) {
+        QApplication::beep();
+        return;
+    }
+    model_->ItemAdded(added);
+    linkView_->expand(model_->IndexOf(parent));
+    SelectItem(added);
+    MarkModified();
+}
+
+void CChildFrame::DeleteItem()
+{
+    ProjectItem* item = selectedItem();
+    if (!item || item->kind == ItemRoot || crawling())
+        return;
+    if (!context_.prompter
+        || !context_.prompter->AskOkCancel(this, QStringLiteral("保存されているデータも削除しますか？"),
+                                          QMessageBox::Question))
+        return;
+    // The item leaves the tree once its files are gone: the job walks them
+    // from the item's place.
+    const bool started = status_->StartSavedData(SavedDataDelete, item, {}, [this, item] {
+        if (context_.timers && context_.slides)
+            RemoveItemSchedules(*context_.timers, *context_.slides, session_->filePath(), *item);
+        for (const ProjectItem* up = shownRecord_; up; up = up->parent)
+            if (up == item) {
+                shownRecord_ = nullptr;
+                pageView_->ShowFiles(nullptr);
+                break;
+            }
+        model_->RemoveItem(item);
+        std::unique_ptr<ProjectItem> gone = Unlink(*item);
+        gone.reset();
+        MarkModified();
+        Q_EMIT commandStateChanged();
+    });
+    if (!started && !status_->errorText().empty())
+        Tell(QString::fromStdString(status_->errorText()));
+}
+
+void CChildFrame::SavedData(int kind)
+{
+    ProjectItem* item = selectedItem();
+    if (!item || crawling() || !context_.prompter)
+        return;
+    std::string destination;
+    if (kind == SavedDataDelete) {
+        if (!context_.prompter->AskOkCancel(this, QStringLiteral("データを削除してよろしいですか？"),
+                                            QMessageBox::Question))
+            return;
+    } else {
+        std::optional<QString> dir = context_.prompter->AskDirectory(
+            this, QStringLiteral("コピー先の選択"), QString::fromStdString(context_.settings->values().MirrorDir));
+        if (!dir)
+            return;
+        destination = TrailingSlash(dir->toStdString());
+        ForwardSlashes(destination);
+    }
+    const std::string refusal = SavedDataOperation::Refusal(session_->Mirror(), *item, kind, destination);
+    if (!refusal.empty()) {
+        Tell(QString::fromStdString(refusal));
+        return;
+    }
+    if (!status_->StartSavedData(kind, item, destination) && !status_->errorText().empty())
+        Tell(QString::fromStdString(status_->errorText()));
+}
+
+void CChildFrame::DropItem(ProjectItem* item, ProjectItem* target)
+{
+    if (crawling() || !CanDrop(*item, *target) || !context_.prompter) {
+        QApplication::beep();
+        return;
+    }
+    std::optional<int> choice = context_.prompter->AskMirrorFiles(this);
+    if (!choice)
+        return;
+    auto after = [this, item, target] { MoveItemNow(item, target); };
+    int kind = -1;
+    std::string destination;
+    switch (*choice) {
+    case 1:
+        kind = SavedDataCopy;
+        break;
+    case 2:
+        kind = SavedDataMove;
+        break;
+    case 3:
+        kind = SavedDataDelete;
+        break;
+    default:
+        MoveItemNow(item, target);
+        return;
+    }
+    if (kind != SavedDataDelete)
+        destination = MovedFilesDestination(session_->Mirror(), *item, *target);
+    const std::string refusal = SavedDataOperation::Refusal(session_->Mirror(), *item, kind, destination);
+    if (!refusal.empty()) {
+        Tell(QString::fromStdString(refusal));
+        return;
+    }
+    if (!status_->StartSavedData(kind, item, destination, after) && !status_->errorText().empty())
+        Tell(QString::fromStdString(status_->errorText()));
+}
+
+void CChildFrame::MoveItemNow(ProjectItem* item, ProjectItem* target)
+{
+    if (!MoveTo(*item, *target))
+        return;
+    model_->Rebuild();
+    std::vector<QModelIndex> pending{model_->index(0, 0)};
+    while (!pending.empty()) {
+        const QModelIndex index = pending.back();
+        pending.pop_back();
+        const NodeKind kind = model_->KindAt(index);
+        if (kind != NodeKind::Root && kind != NodeKind::Folder)
+            continue;
+        linkView_->expand(index);
+        for (int r = 0; r < model_->rowCount(index); ++r)
+            pending.push_back(model_->index(r, 0, index));
+    }
+    SelectItem(item);
+    MarkModified();
+}
+
+void CChildFrame::ShowSelectedInBrowser()
+{
+    const QModelIndex index = linkView_->currentIndex();
+    if (const StoredFile* file = model_->FileAt(index)) {
+        if (file->complete())
+            ShowInBrowser(file->path);
+        return;
+    }
+    ProjectItem* record = model_->RecordAt(index);
+    if (!record)
+        return;
+    // Only a complete stored copy is shown.
+    if (std::optional<std::string> path = session_->Mirror().ExistingFile(record->url, FolderPath(*record)))
+        ShowInBrowser(*path);
+}
+
+void CChildFrame::ShowFileInBrowser()
+{
+    const StoredFile* file = pageView_->listModel().FileAt(pageView_->currentIndex());
+    if (file && file->complete() && !crawling())
+        ShowInBrowser(file->path);
+}
+
+void CChildFrame::ItemProperties()
+{
+    ProjectItem* item = selectedItem();
+    if (!item || crawling())
+        return;
+    if (EditItemProperties(context_, *session_, *item, this)) {
+        model_->ItemChanged(item);
+        MarkModified();
+    }
+}
+
+void CChildFrame::TreeMenu(const QPoint& globalPos)
+{
+    QMenu menu(this);
+    const CommandState state{.projectOpen = true, .node = selectedKind(), .crawling = crawling()};
+    for (CommandId id : {CmdShowInBrowser, CmdItemProperties}) {
+        const CommandSpec* spec = FindCommand(id);
+        QAction* action = menu.addAction(QString::fromUtf8(spec->menuText.data(), int(spec->menuText.size())));
+        action->setEnabled(CommandEnabled(id, state));
+        connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    }
+    menu.exec(globalPos);
+}
+
+void CChildFrame::PageMenu(const QPoint& globalPos)
+{
+    QMenu menu(this);
+    const CommandSpec* spec = FindCommand(CmdShowInBrowser);
+    QAction* action = menu.addAction(QString::fromUtf8(spec->menuText.data(), int(spec->menuText.size())));
+    action->setEnabled(!crawling());
+    connect(action, &QAction::triggered, this, &CChildFrame::ShowFileInBrowser);
+    menu.exec(globalPos);
+}
+
+bool CChildFrame::TimerCrawl(const TimerEntry& entry)
+{
+    const std::string path = entry.url.empty() ? entry.folder : entry.folder + "/" + entry.url;
+    ProjectItem* item = FindItemByPath(session_->document().Write().root(), path);
+    if (!item)
+        return false;
+    return status_->StartTimerCrawl(item, entry.selected != 0);
+}
+
+} // namespace ormbrook

@@ -1,0 +1,22 @@
+#include "windows/crawl_request.h"
+
+#include "crawl/download_manager.h"
+#include "crawl/settings.h"
+
+namespace ormbrook {
+
+std::unique_ptr<CrawlRequestRecord> MakeCrawlRequest(const CrawlServices& services, CrawlProject& project,
+                                                     QObject* statusWindow, uint8_t startKind,
+                                                     ProjectItem* startItem)
+{
+    auto request = std::make_unique<CrawlRequestRecord>();
+    request->statusWindow = statusWindow;
+    request->project = &project;
+    request->settings = services.settings;
+    request->dialup = services.dialup; // the manager dials only when AutoDialup is on
+    request->startKind = startKind;
+    request->startItem = startItem;
+    return request;
+}
+
+} // namespace ormbrook

@@ -1,0 +1,57 @@
+#pragma once
+// What the project windows share with the main window: the application
+// object's settings and lists, the engine, the picture side, and the
+// questions they put to the user (a test answers those itself).
+
+#include "windows/crawl_request.h"
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QWidget;
+class QMutex;
+
+namespace ormbrook {
+
+class AppSettings;
+class CSSDoc;
+class CTimerDoc;
+class CWSThread;
+class PictureDistribution;
+
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    virtual bool AskOkCancel(QWidget* parent, const QString& text, QMessageBox::Icon icon);
+    virtual QMessageBox::StandardButton AskYesNoCancel(QWidget* parent, const QString& text);
+    virtual void Tell(QWidget* parent, const QString& text, QMessageBox::Icon icon);
+    // "フォルダまたはURL の追加"; nothing on Cancel.
+    virtual std::optional<QString> AskItemName(QWidget* parent);
+    // "ミラーファイルの処理": 0 nothing, 1 copy, 2 move, 3 delete; nothing on Cancel.
+    virtual std::optional<int> AskMirrorFiles(QWidget* parent);
+    // The folder browser; nothing on Cancel.
+    virtual std::optional<QString> AskDirectory(QWidget* parent, const QString& title, const QString& start);
+    virtual std::optional<QString> AskOpenProject(QWidget* parent, const QString& start);
+    virtual std::optional<QString> AskSaveProject(QWidget* parent, const QString& start);
+};
+
+struct DesktopContext {
+    AppSettings* settings = nullptr;
+    QMutex* mirrorLock = nullptr;
+    CTimerDoc* timers = nullptr;
+    CSSDoc* slides = nullptr;
+    CWSThread* engine = nullptr;
+    CrawlServices services;
+    PictureDistribution* pictures = nullptr;
+    Prompter* prompter = nullptr;
+    // Where the timer and slide-show lists are saved (path without extension).
+    std::string listBase;
+    // The settings file, when not the user's own (tests).
+    std::string settingsPath;
+};
+
+} // namespace ormbrook

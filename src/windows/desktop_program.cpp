@@ -1,0 +1,156 @@
+#include "windows/desktop_program.h"
+
+#include "common/messages.h"
+#include "crawl/download_manager.h"
+#include "engine/ws_thread.h"
+#include "pictures/picture_distribution.h"
+#include "platform/program_channel.h"
+#include "shell/dialup_manager.h"
+#include "shell/timer_scheduler.h"
+#include "windows/main_frame.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <ctime>
+
+namespace ormbrook {
+
+const char kEngineLockName[] = "Ormbrook Download Engine";
+const char kNotInstalled[] = "アプリケーションが正しくインストールされていません";
+
+DesktopProgram::DesktopProgram() = default;
+
+DesktopProgram::~DesktopProgram()
+{
+    Finish();
+}
+
+DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompter* prompter)
+{
+    const QString project = options.project.empty()
+                                ? QString()
+                                : QFileInfo(QString::fromStdString(options.project)).absoluteFilePath();
+    lock_ = std::make_unique<NamedLock>(kEngineLockName);
+    if (!lock_->TryAcquire()) {
+        // The program runs already: it opens the file (or just shows itself).
+        ChannelFrame frame{MsgOpenDocument, 0, 0, project.toStdString()};
+        if (!PostFrame(kMainWindowTitle, frame))
+            std::fprintf(stderr, "qry: another Ormbrook runs, but its window does not answer\n");
+        return StartResult::HandedOver;
+    }
+
+    if (!prompter) {
+        ownPrompter_ = std::make_unique<Prompter>();
+        prompter = ownPrompter_.get();
+    }
+    settings_ = std::make_unique<AppSettings>(options.settingsPath, options.programFolder);
+    settings_->LoadSettings();
+
+    // The picture side: the one place where the desktop program gets it.
+    pictures_ = std::make_unique<NoPictureDistribution>();
+
+    context_.settings = settings_.get();
+    context_.mirrorLock = &mirrorLock_;
+    context_.timers = &timers_;
+    context_.slides = &slides_;
+    context_.pictures = pictures_.get();
+    context_.prompter = prompter;
+    context_.settingsPath = options.settingsPath;
+    context_.listBase = settings_->programFolder() + "/QRY";
+    context_.services.settings = settings_.get();
+
+    mainFrame_ = std::make_unique<CMainFrame>(context_);
+    if (!QFileInfo(QString::fromStdString(settings_->programFolder())).isDir()) {
+        prompter->Tell(nullptr, QString::fromUtf8(kNotInstalled), QMessageBox::Critical);
+        return StartResult::Failed;
+    }
+    scheduler_ = std::make_unique<CTimerScheduler>(timers_, *mainFrame_,
+                                                   [this] { return settings_->values().TimerValid != 0; });
+    scheduler_->StartScheduler(std::time(nullptr));
+    mainFrame_->ShowTrayIcon(options.splash);
+    mainFrame_->ListenForPrograms();
+
+    if (!project.isEmpty() && !mainFrame_->OpenDocument(project))
+        return StartResult::Failed;
+
+    timers_.Load(context_.listBase);
+    slides_.Load(context_.listBase);
+
+    engine_ = std::make_unique<CWSThread>(init_);
+    engine_->SetHandler([](uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record) {
+        if (message == MsgEngineCreateManager)
+            CreateManagerFor(std::move(record));
+    });
+    if (engine_->Start()) {
+        context_.engine = engine_.get();
+    } else {
+        // The windows still open and edit projects; crawls say why they can't.
+        engine_.reset();
+        std::fprintf(stderr, "qry: the download engine could not start\n");
+    }
+    const SettingsValues& values = settings_->values();
+    dialService_ = std::make_unique<AlwaysConnectedService>();
+    dialup_ = std::make_unique<DialupManager>(*dialService_,
+                                              DialupSettings{values.DialupEntry, values.DialRetry, values.password});
+    dialup_->SetMainWindow(mainFrame_->dialupReceiver());
+    context_.services.dialup = dialup_.get();
+    mainFrame_->UpdateCommands();
+    return StartResult::Running;
+}
+
+void DesktopProgram::Finish()
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    if (scheduler_)
+        scheduler_->StopScheduler();
+    if (mainFrame_) {
+        mainFrame_.reset();
+        timers_.Save(context_.listBase);
+        slides_.Save(context_.listBase);
+    }
+    // Destroyed without hanging up: a line the program dialled stays as it is.
+    if (dialup_)
+        dialup_->SetMainWindow(nullptr);
+    dialup_.reset();
+    if (engine_) {
+        engine_->Post(MsgEngineQuit);
+        engine_->Wait();
+        engine_.reset();
+    }
+    pictures_.reset();
+}
+
+int RunDesktop(int argc, char** argv, const std::string& project)
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Nordvane"));
+    QApplication::setApplicationName(QStringLiteral("Ormbrook"));
+    QApplication::setDesktopFileName(QStringLiteral("ormbrook"));
+    // The program lives in the tray: closing its last window is not the end.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    DesktopProgram program;
+    DesktopProgram::Options options;
+    options.project = project;
+    options.splash = qEnvironmentVariableIsEmpty("ORMBROOK_NO_SPLASH");
+    switch (program.Start(options)) {
+    case DesktopProgram::StartResult::HandedOver:
+        return 0;
+    case DesktopProgram::StartResult::Failed:
+        return 1;
+    case DesktopProgram::StartResult::Running:
+        break;
+    }
+    QObject::connect(program.mainFrame(), &CMainFrame::closed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    const int status = app.exec();
+    program.Finish();
+    return status;
+}
+
+} // namespace ormbrook

@@ -1,0 +1,323 @@
+#include "windows/project_views.h"
+
+#include "windows/artwork.h"
+#include "windows/crawl_status.h"
+#include "windows/project_tree_model.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+
+namespace ormbrook {
+
+// ---- CLinkView -------------------------------------------------------------
+
+CLinkView::CLinkView(ProjectTreeModel& model, QWidget* parent) : QTreeView(parent), model_(model)
+{
+    setModel(&model_);
+    setHeaderHidden(true);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDropIndicatorShown(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setAnimated(false);
+    connect(this, &QTreeView::collapsed, &model_, &ProjectTreeModel::Collapsed);
+    // A hidden view only remembers an expansion; the listing starts anyway.
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (model_.canFetchMore(index))
+            model_.fetchMore(index);
+    });
+}
+
+void CLinkView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (!index.isValid())
+        return;
+    setCurrentIndex(index);
+    Q_EMIT contextMenuAt(event->globalPos());
+}
+
+void CLinkView::startDrag(Qt::DropActions)
+{
+    const QModelIndex index = currentIndex();
+    QMimeData* data = model_.mimeData({index});
+    if (!data)
+        return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    drag->setPixmap(model_.data(index, Qt::DecorationRole).value<QIcon>().pixmap(16, 16));
+    // The item moves only through the tree's own drop; nothing is removed here.
+    drag->exec(Qt::MoveAction);
+}
+
+void CLinkView::dragMoveEvent(QDragMoveEvent* event)
+{
+    QTreeView::dragMoveEvent(event);
+    // A drop anywhere on the tree is taken, so that one that may not happen
+    // is answered with a beep rather than silence.
+    if (model_.DraggedItem(event->mimeData()))
+        event->accept();
+}
+
+void CLinkView::dropEvent(QDropEvent* event)
+{
+    ProjectItem* item = model_.DraggedItem(event->mimeData());
+    if (!item) {
+        event->ignore();
+        return;
+    }
+    const QModelIndex target = indexAt(event->position().toPoint());
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    stopAutoScroll();
+    setState(NoState);
+    viewport()->update();
+    if (!model_.dropMimeData(event->mimeData(), Qt::MoveAction, -1, 0, target))
+        return;
+}
+
+// ---- CPageView -------------------------------------------------------------
+
+void FileListModel::SetFiles(StoredFileList files)
+{
+    beginResetModel();
+    files_ = std::move(files);
+    shown_ = 0;
+    endResetModel();
+    if (files_)
+        fetchMore({});
+}
+
+const StoredFile* FileListModel::FileAt(const QModelIndex& index) const
+{
+    if (!index.isValid() || !files_ || index.row() >= shown_)
+        return nullptr;
+    return &(*files_)[static_cast<size_t>(index.row())];
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : shown_;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const
+{
+    const StoredFile* file = FileAt(index);
+    if (!file)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromStdString(file->url);
+    case Qt::DecorationRole:
+        return artwork::FileIcon(file->complete());
+    case Qt::ToolTipRole:
+        return QString::fromStdString(file->path);
+    default:
+        return {};
+    }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return QStringLiteral("URL");
+    return {};
+}
+
+bool FileListModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && files_ && static_cast<size_t>(shown_) < files_->size();
+}
+
+void FileListModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    const int last = static_cast<int>(std::min(files_->size(), static_cast<size_t>(shown_ + kFetchBatch)));
+    beginInsertRows({}, shown_, last - 1);
+    shown_ = last;
+    endInsertRows();
+}
+
+CPageView::CPageView(QWidget* parent) : QTreeView(parent), model_(this)
+{
+    setModel(&model_);
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setItemsExpandable(false);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    // The tiled background shows through the rows.
+    QPalette p = palette();
+    p.setBrush(QPalette::Base, QBrush(artwork::ListBackgroundTile()));
+    setPalette(p);
+    viewport()->setAutoFillBackground(true);
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, &CPageView::FitColumn);
+    connect(&model_, &QAbstractItemModel::modelReset, this, &CPageView::FitColumn);
+}
+
+void CPageView::ShowFiles(StoredFileList files)
+{
+    model_.SetFiles(std::move(files));
+    FitColumn();
+}
+
+void CPageView::FitColumn()
+{
+    // As wide as the view, or as the widest entry shown.
+    const int content = model_.rowCount() > 0 ? sizeHintForColumn(0) : 0;
+    setColumnWidth(0, std::max(viewport()->width(), content));
+}
+
+void CPageView::resizeEvent(QResizeEvent* event)
+{
+    QTreeView::resizeEvent(event);
+    FitColumn();
+}
+
+void CPageView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (!index.isValid())
+        return;
+    setCurrentIndex(index);
+    Q_EMIT contextMenuAt(event->globalPos());
+}
+
+// ---- CDLStatView -----------------------------------------------------------
+
+namespace {
+
+const char* const kColumnTitles[] = {"URL", "サイズ", "バイト", "%", "進捗"};
+
+QString Text(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+CDLStatView::CDLStatView(const CrawlStatus& status, QWidget* parent) : QWidget(parent), status_(status)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumHeight(60);
+    connect(&status_, &CrawlStatus::changed, this, qOverload<>(&QWidget::update));
+    connect(&status_, &CrawlStatus::crawlingChanged, this, qOverload<>(&QWidget::update));
+}
+
+QSize CDLStatView::sizeHint() const
+{
+    return {600, 240};
+}
+
+QSize CDLStatView::minimumSizeHint() const
+{
+    return {200, 60};
+}
+
+void CDLStatView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QPalette& pal = palette();
+    p.fillRect(rect(), pal.window());
+    const QFontMetrics fm = fontMetrics();
+    const int rowH = fm.height() + 8;
+    const int margin = 6;
+    const int w = width() - 2 * margin;
+
+    // Fixed columns at the right; the URL takes what is left.
+    const int numW = std::max(fm.horizontalAdvance(QStringLiteral("Contacting")),
+                              fm.horizontalAdvance(QStringLiteral("00000000"))) + 12;
+    const int pctW = fm.horizontalAdvance(QStringLiteral("Unknown")) + 12;
+    const int barW = std::clamp(w / 6, 60, 160);
+    const int urlW = std::max(80, w - 2 * numW - pctW - barW);
+    const int xs[] = {margin, margin + urlW, margin + urlW + numW, margin + urlW + 2 * numW,
+                      margin + urlW + 2 * numW + pctW, margin + urlW + 2 * numW + pctW + barW};
+
+    int y = margin;
+    QRect table(margin, y, xs[5] - margin, rowH * 7);
+    p.fillRect(table, pal.base());
+    p.fillRect(QRect(margin, y, table.width(), rowH), pal.button());
+    p.setPen(pal.color(QPalette::ButtonText));
+    for (int c = 0; c < 5; ++c)
+        p.drawText(QRect(xs[c] + 4, y, xs[c + 1] - xs[c] - 8, rowH),
+                   Qt::AlignVCenter | (c == 0 ? Qt::AlignLeft : Qt::AlignRight), QString::fromUtf8(kColumnTitles[c]));
+    y += rowH;
+
+    const StatusViewModel& model = status_.model();
+    const QColor grid = pal.color(QPalette::Mid);
+    for (int r = 0; r < StatusViewModel::kRows; ++r) {
+        const StatusRow& row = model.row(r);
+        const QRect rr(margin, y, table.width(), rowH);
+        if (r == StatusViewModel::kItemRow)
+            p.fillRect(rr, pal.alternateBase());
+        p.setPen(pal.color(QPalette::Text));
+        const QString url = fm.elidedText(Text(row.url), Qt::ElideMiddle, xs[1] - xs[0] - 8);
+        p.drawText(QRect(xs[0] + 4, y, xs[1] - xs[0] - 8, rowH), Qt::AlignVCenter | Qt::AlignLeft, url);
+        if (r < StatusViewModel::kSlotRows) {
+            p.drawText(QRect(xs[1], y, xs[2] - xs[1] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight, Text(row.size));
+            p.drawText(QRect(xs[2], y, xs[3] - xs[2] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight, Text(row.bytes));
+            p.drawText(QRect(xs[3], y, xs[4] - xs[3] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight,
+                       Text(row.percent));
+            const QRect bar(xs[4] + 4, y + 4, xs[5] - xs[4] - 8, rowH - 8);
+            p.fillRect(bar, pal.color(QPalette::Window));
+            if (row.bar > 0) {
+                QRect fill = bar;
+                fill.setWidth(bar.width() * row.bar / 100);
+                const QColor done = row.bytes == "Failed" ? QColor(0xd6, 0x3b, 0x2f) : QColor(0x3d, 0xa3, 0x4e);
+                p.fillRect(fill, row.bar >= 100 ? done : QColor(0x2f, 0x80, 0xc8));
+            }
+            p.setPen(grid);
+            p.drawRect(bar.adjusted(0, 0, -1, -1));
+        }
+        p.setPen(grid);
+        p.drawLine(margin, y + rowH - 1, margin + table.width() - 1, y + rowH - 1);
+        y += rowH;
+    }
+    p.setPen(grid);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(table.adjusted(0, 0, -1, -1));
+    for (int c = 1; c < 5; ++c)
+        p.drawLine(xs[c], table.top(), xs[c], table.top() + rowH * 6 - 1);
+
+    // The counters, two lines under the table.
+    const StatusCounters& n = model.counters();
+    const QString first = QStringLiteral("検出 %1    リトライ %2    取得 %3    失敗 %4")
+                              .arg(n.detected)
+                              .arg(n.retries)
+                              .arg(n.visited)
+                              .arg(n.failed);
+    const QString second = QStringLiteral("HTML %1    書換え %2    リンク変換 %3%")
+                               .arg(n.htmlDetected)
+                               .arg(n.htmlModified)
+                               .arg(n.localizePercent);
+    y += 4;
+    p.setPen(pal.color(QPalette::WindowText));
+    p.drawText(QRect(margin + 2, y, w, rowH), Qt::AlignVCenter | Qt::AlignLeft, first);
+    const QString state = status_.crawling() ? QStringLiteral("巡回中") : QString();
+    if (!state.isEmpty()) {
+        QFont bold = font();
+        bold.setBold(true);
+        p.setFont(bold);
+        p.setPen(QColor(0x2f, 0x80, 0xc8));
+        p.drawText(QRect(margin, y, w - 2, rowH), Qt::AlignVCenter | Qt::AlignRight, state);
+        p.setFont(font());
+        p.setPen(pal.color(QPalette::WindowText));
+    }
+    y += rowH - 4;
+    p.drawText(QRect(margin + 2, y, w, rowH), Qt::AlignVCenter | Qt::AlignLeft, second);
+}
+
+} // namespace ormbrook

@@ -1,0 +1,178 @@
+#include "windows/small_dialogs.h"
+
+#include "windows/artwork.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace ormbrook {
+
+namespace {
+
+QDialogButtonBox* OkCancel(QDialog* dialog)
+{
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    box->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    box->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return box;
+}
+
+} // namespace
+
+AddItemDialog::AddItemDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("フォルダまたはURL の追加"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("URL 又はフォルダ名を入力して下さい"), this));
+    edit_ = new QLineEdit(this);
+    edit_->setMinimumWidth(edit_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 56);
+    layout->addWidget(edit_);
+    layout->addWidget(OkCancel(this));
+}
+
+QString AddItemDialog::text() const
+{
+    return edit_->text().trimmed();
+}
+
+void AddItemDialog::setText(const QString& text)
+{
+    edit_->setText(text);
+}
+
+MirrorFilesDialog::MirrorFilesDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("ミラーファイルの処理"));
+    auto* layout = new QVBoxLayout(this);
+    auto* group = new QGroupBox(QStringLiteral("ミラーファイルの処理"), this);
+    auto* inner = new QVBoxLayout(group);
+    const char* texts[] = {"何もしない", "コピー", "移動", "削除"};
+    for (int i = 0; i < 4; ++i) {
+        buttons_[i] = new QRadioButton(QString::fromUtf8(texts[i]), group);
+        inner->addWidget(buttons_[i]);
+    }
+    buttons_[Move]->setChecked(true);
+    layout->addWidget(group);
+    layout->addWidget(OkCancel(this));
+}
+
+MirrorFilesDialog::Choice MirrorFilesDialog::choice() const
+{
+    for (int i = 0; i < 4; ++i)
+        if (buttons_[i]->isChecked())
+            return static_cast<Choice>(i);
+    return Nothing;
+}
+
+void MirrorFilesDialog::setChoice(Choice choice)
+{
+    buttons_[choice]->setChecked(true);
+}
+
+SplashWindow::SplashWindow(QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Ormbrook"));
+    const QImage image = artwork::SplashImage();
+    setFixedSize(image.size());
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+    QTimer::singleShot(kShowMs, this, &QWidget::close);
+    qApp->installEventFilter(this);
+}
+
+SplashWindow::~SplashWindow()
+{
+    qApp->removeEventFilter(this);
+}
+
+void SplashWindow::paintEvent(QPaintEvent*)
+{
+    static const QImage image = artwork::SplashImage();
+    QPainter(this).drawImage(0, 0, image);
+}
+
+bool SplashWindow::eventFilter(QObject*, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonPress:
+        close();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+namespace message {
+
+namespace {
+
+QMessageBox* Box(QWidget* parent, QMessageBox::Icon icon, const QString& text)
+{
+    auto* box = new QMessageBox(icon, QStringLiteral("Ormbrook"), text, QMessageBox::NoButton, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose, false);
+    return box;
+}
+
+} // namespace
+
+bool AskOkCancel(QWidget* parent, const QString& text, QMessageBox::Icon icon)
+{
+    std::unique_ptr<QMessageBox> box(Box(parent, icon, text));
+    QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    box->setDefaultButton(ok);
+    box->exec();
+    return box->clickedButton() == ok;
+}
+
+QMessageBox::StandardButton AskYesNoCancel(QWidget* parent, const QString& text)
+{
+    std::unique_ptr<QMessageBox> box(Box(parent, QMessageBox::Warning, text));
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+    box->button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+    box->button(QMessageBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    box->setDefaultButton(QMessageBox::Yes);
+    return static_cast<QMessageBox::StandardButton>(box->exec());
+}
+
+void Stop(QWidget* parent, const QString& text)
+{
+    std::unique_ptr<QMessageBox> box(Box(parent, QMessageBox::Critical, text));
+    box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->exec();
+}
+
+void Warn(QWidget* parent, const QString& text)
+{
+    std::unique_ptr<QMessageBox> box(Box(parent, QMessageBox::Warning, text));
+    box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->exec();
+}
+
+void Inform(QWidget* parent, const QString& text)
+{
+    std::unique_ptr<QMessageBox> box(Box(parent, QMessageBox::Information, text));
+    box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->exec();
+}
+
+} // namespace message
+
+} // namespace ormbrook

@@ -1,0 +1,64 @@
+#pragma once
+// The small dialogs and message boxes of the project window, with the
+// program's fixed Japanese texts (button texts included, so that they read
+// the same whatever translations the system has).
+
+#include <QDialog>
+#include <QMessageBox>
+
+class QLineEdit;
+class QRadioButton;
+
+namespace ormbrook {
+
+// "フォルダまたはURL の追加".
+class AddItemDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit AddItemDialog(QWidget* parent = nullptr);
+    QString text() const;
+    void setText(const QString& text);
+
+private:
+    QLineEdit* edit_;
+};
+
+// "ミラーファイルの処理": what becomes of a moved item's saved files.
+class MirrorFilesDialog : public QDialog {
+    Q_OBJECT
+public:
+    enum Choice { Nothing = 0, Copy = 1, Move = 2, Delete = 3 };
+    explicit MirrorFilesDialog(QWidget* parent = nullptr);
+    Choice choice() const;
+    void setChoice(Choice choice);
+
+private:
+    QRadioButton* buttons_[4];
+};
+
+// A borderless picture in the middle of the screen that goes after two
+// seconds, or at the first key or mouse button anywhere in the program.
+class SplashWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kShowMs = 2000;
+    explicit SplashWindow(QWidget* parent = nullptr);
+    ~SplashWindow() override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// Message boxes: the question and its buttons as the program words them.
+namespace message {
+// OK and Cancel; true for OK.
+bool AskOkCancel(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::Question);
+// Yes, No and Cancel.
+QMessageBox::StandardButton AskYesNoCancel(QWidget* parent, const QString& text);
+void Stop(QWidget* parent, const QString& text);
+void Warn(QWidget* parent, const QString& text);
+void Inform(QWidget* parent, const QString& text);
+} // namespace message
+
+} // namespace ormbrook

@@ -1,0 +1,172 @@
+// The desktop program end to end on a private X server: it opens the demo
+// project, crawls the demo site through its "巡回実行" command, shows the
+// stored files in its tree and ends; a second qry hands its file over; the
+// program started on its own shows its window where there is no tray and
+// ends on the close message of another program.
+
+#include "desktop/desktop_harness.h"
+#include "windows/scripted_prompter.h"
+
+#include "common/messages.h"
+#include "platform/program_channel.h"
+#include "windows/child_frame.h"
+#include "windows/crawl_status.h"
+#include "windows/desktop_program.h"
+#include "windows/main_frame.h"
+#include "windows/project_session.h"
+#include "windows/project_tree_model.h"
+#include "windows/project_views.h"
+
+#include <QAction>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace ormbrook::test {
+extern XvfbDisplay* gDisplay;
+extern ScratchDir* gScratch;
+}
+
+using namespace ormbrook;
+using namespace ormbrook::test;
+
+namespace {
+
+const std::string kQry = std::string(ORMBROOK_BINARY_DIR) + "/apps/qry";
+
+#define REQUIRE_DISPLAY_AND_SERVER()                                                                                 \
+    if (!gDisplay)                                                                                                    \
+        GTEST_SKIP() << "Xvfb is not available";                                                                     \
+    if (!NginxServer::Available())                                                                                    \
+    GTEST_SKIP() << "nginx is not installed"
+
+// qry --crawl on the same project into a mirror of its own: the figures the
+// window must reach.
+std::string CommandLineCounters(const std::string& project, const std::string& mirror)
+{
+    QProcess qry;
+    qry.start(QString::fromStdString(kQry), {"--crawl", QString::fromStdString(project), "--set",
+                                             QString::fromStdString("MirrorDir=" + mirror)});
+    qry.waitForFinished(60000);
+    const QStringList lines = QString::fromUtf8(qry.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return lines.isEmpty() ? std::string() : lines.back().toStdString();
+}
+
+QModelIndex FirstRecord(ProjectTreeModel& model, const QModelIndex& parent)
+{
+    for (int r = 0; r < model.rowCount(parent); ++r) {
+        const QModelIndex index = model.index(r, 0, parent);
+        if (model.KindAt(index) == NodeKind::Record)
+            return index;
+        const QModelIndex below = FirstRecord(model, index);
+        if (below.isValid())
+            return below;
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
+{
+    REQUIRE_DISPLAY_AND_SERVER();
+    ScratchDir work;
+    DemoSite site;
+    std::string error;
+    ASSERT_TRUE(site.Start(work, &error)) << error;
+    const std::string expected = CommandLineCounters(site.project, work.file("cli-mirror/"));
+    ASSERT_NE(expected.find("visited="), std::string::npos) << expected;
+
+    DesktopProgram program;
+    DesktopProgram::Options options;
+    options.project = site.project;
+    options.splash = false;
+    options.settingsPath = work.file("settings.conf");
+    options.programFolder = work.file("data");
+    ScriptedPrompter prompter;
+    ASSERT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Running);
+    CMainFrame& frame = *program.mainFrame();
+    ASSERT_TRUE(WaitFor([&] { return frame.isVisible(); }, 5000)) << "no tray on Xvfb: the window shows at start";
+    int x = 0, y = 0, w = 0, h = 0;
+    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kMainWindowTitle, x, y, w, h); }, 5000));
+
+    CChildFrame* child = frame.ActiveChild();
+    ASSERT_NE(child, nullptr);
+    frame.Action(CmdCrawl)->trigger();
+    EXPECT_TRUE(child->crawling()) << prompter.told.join('\n').toStdString();
+    EXPECT_FALSE(frame.Action(CmdCrawl)->isEnabled());
+    EXPECT_TRUE(frame.Action(CmdStop)->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return !child->crawling(); }, 60000));
+    EXPECT_EQ(child->status().model().CounterLine(), expected);
+
+    // The stored files under the record, and in the file list when selected.
+    ProjectTreeModel& model = child->treeModel();
+    const QModelIndex record = FirstRecord(model, model.index(0, 0));
+    ASSERT_TRUE(record.isValid());
+    child->linkView().expand(record);
+    child->linkView().setCurrentIndex(record);
+    ASSERT_TRUE(WaitFor([&] { return model.rowCount(record) > 0; }, 5000));
+    QStringList files;
+    for (int r = 0; r < model.rowCount(record); ++r)
+        files << model.index(r, 0, record).data().toString();
+    EXPECT_TRUE(files.contains(QString::fromStdString(site.server.origin() + "/index.html"))) << files.join(' ').toStdString();
+    EXPECT_TRUE(files.contains(QString::fromStdString(site.server.origin() + "/pictures/dot.jpg")));
+    EXPECT_TRUE(WaitFor([&] { return child->pageView().model()->rowCount() == files.size(); }, 5000));
+
+    // The status view is drawn: its area is not one flat colour.
+    WaitFor([] { return false; }, 300);
+    const QImage pixels = GrabWidget(*gDisplay, child->pageView());
+    ASSERT_FALSE(pixels.isNull());
+    EXPECT_FALSE(MostlyColour(pixels, pixels.pixel(pixels.width() - 2, pixels.height() - 2), 2, 0.999));
+
+    bool closed = false;
+    QObject::connect(&frame, &CMainFrame::closed, [&] { closed = true; });
+    frame.RunCommand(CmdAppExit);
+    EXPECT_TRUE(WaitFor([&] { return closed; }, 5000));
+    program.Finish();
+    EXPECT_FALSE(gDisplay->FindWindow(kMainWindowTitle, x, y, w, h));
+}
+
+TEST(DesktopEndToEnd, ASecondStartHandsItsFileToTheRunningProgram)
+{
+    REQUIRE_DISPLAY_AND_SERVER();
+    ScratchDir work;
+    DemoSite site;
+    std::string error;
+    ASSERT_TRUE(site.Start(work, &error)) << error;
+    DesktopProgram program;
+    DesktopProgram::Options options;
+    options.splash = false;
+    options.settingsPath = work.file("settings.conf");
+    options.programFolder = work.file("data");
+    ScriptedPrompter prompter;
+    ASSERT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Running);
+    CMainFrame& frame = *program.mainFrame();
+    EXPECT_EQ(frame.Children().size(), 0);
+
+    QProcess second;
+    second.setProcessEnvironment(gDisplay->Environment());
+    second.start(QString::fromStdString(kQry), {QString::fromStdString(site.project)});
+    ASSERT_TRUE(WaitFor([&] { return second.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return frame.Children().size() == 1; }, 5000));
+    EXPECT_EQ(frame.Children().front()->session().title(), "Demo");
+    frame.SystemClose();
+    program.Finish();
+}
+
+TEST(DesktopEndToEnd, TheProgramShowsItsWindowWithoutATrayAndEndsOnTheCloseMessage)
+{
+    if (!gDisplay)
+        GTEST_SKIP() << "Xvfb is not available";
+    QProcess qry;
+    qry.setProcessEnvironment(gDisplay->Environment());
+    qry.start(QString::fromStdString(kQry), {});
+    int x = 0, y = 0, w = 0, h = 0;
+    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kMainWindowTitle, x, y, w, h); }, 10000))
+        << qry.readAllStandardError().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return ChannelExists(kMainWindowTitle); }, 5000));
+    EXPECT_TRUE(PostFrame(kMainWindowTitle, {MsgClose, 0, 0, {}}));
+    ASSERT_TRUE(WaitFor([&] { return qry.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(qry.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(qry.exitCode(), 0);
+}

@@ -1,0 +1,264 @@
+// The project window and the main window on the offscreen platform: drops,
+// deletion with its schedules, the close refusals while a project crawls,
+// the frames of other programs, the first show, and the tree's lazy file
+// rows.
+
+#include "window_fixture.h"
+
+#include "common/messages.h"
+#include "crawl/project_item.h"
+#include "platform/program_channel.h"
+#include "windows/child_frame.h"
+#include "windows/crawl_status.h"
+#include "windows/main_frame.h"
+#include "windows/project_session.h"
+#include "windows/project_tree_model.h"
+#include "windows/project_views.h"
+
+#include <QAction>
+#include <QMimeData>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+using namespace ormbrook;
+using namespace ormbrook::test;
+
+namespace {
+
+std::unique_ptr<CChildFrame> OpenFrame(WindowFixture& f, const std::string& path)
+{
+    auto session = std::make_unique<ProjectSession>(*f.settings, f.mirrorLock);
+    EXPECT_TRUE(session->Open(path)) << session->errorText();
+    return std::make_unique<CChildFrame>(f.context, std::move(session));
+}
+
+ProjectItem* ByPath(CChildFrame& frame, const std::string& folderPath)
+{
+    std::vector<ProjectItem*> stack{&frame.session().document().Write().root()};
+    while (!stack.empty()) {
+        ProjectItem* item = stack.back();
+        stack.pop_back();
+        if (item->kind != ItemRecord && FolderPath(*item) == folderPath)
+            return item;
+        for (ProjectItem* c = item->firstChild; c; c = c->next)
+            stack.push_back(c);
+    }
+    return nullptr;
+}
+
+// What the engine's manager posts when the job or crawl ends.
+void EndCrawl(CChildFrame& frame)
+{
+    PostMessage(&frame.status(), MsgStatusCrawlOver);
+    WaitUntil([&] { return !frame.crawling(); });
+}
+
+} // namespace
+
+TEST(ProjectWindow, AFolderDroppedOnItsOwnSubfolderChangesNothing)
+{
+    WindowFixture f;
+    auto frame = OpenFrame(f, f.WriteProject("P", kTwoFolders));
+    ProjectTreeModel& model = frame->treeModel();
+    ProjectItem* news = ByPath(*frame, "P/News");
+    ProjectItem* sub = ByPath(*frame, "P/News/Sub");
+    ASSERT_TRUE(news && sub);
+    std::unique_ptr<QMimeData> dragged(model.mimeData({model.IndexOf(news)}));
+    int refused = 0;
+    QObject::connect(&model, &ProjectTreeModel::dropRefused, [&] { ++refused; });
+    f.prompter.mirrorFiles = 0;
+    EXPECT_FALSE(model.dropMimeData(dragged.get(), Qt::MoveAction, -1, 0, model.IndexOf(sub)));
+    EXPECT_EQ(refused, 1) << "the drop beeps";
+    EXPECT_EQ(FolderPath(*sub), "P/News/Sub");
+    EXPECT_FALSE(frame->session().modified());
+
+    // A drop that may happen asks about the files, then moves the item.
+    ProjectItem* archive = ByPath(*frame, "P/NewsArchive");
+    std::unique_ptr<QMimeData> subDragged(model.mimeData({model.IndexOf(sub)}));
+    model.dropMimeData(subDragged.get(), Qt::MoveAction, -1, 0, model.IndexOf(archive));
+    EXPECT_EQ(FolderPath(*sub), "P/NewsArchive/Sub");
+    EXPECT_TRUE(frame->session().modified());
+    EXPECT_EQ(f.requests.load(), 0) << "nothing to do with the files";
+}
+
+TEST(ProjectWindow, AMovedItemsFilesMoveBeforeTheItemDoes)
+{
+    WindowFixture f;
+    auto frame = OpenFrame(f, f.WriteProject("P", kTwoFolders));
+    ProjectTreeModel& model = frame->treeModel();
+    ProjectItem* sub = ByPath(*frame, "P/News/Sub");
+    ProjectItem* archive = ByPath(*frame, "P/NewsArchive");
+    f.prompter.mirrorFiles = 2; // 移動
+    std::unique_ptr<QMimeData> dragged(model.mimeData({model.IndexOf(sub)}));
+    model.dropMimeData(dragged.get(), Qt::MoveAction, -1, 0, model.IndexOf(archive));
+    EXPECT_TRUE(frame->crawling()) << "the job runs as a crawl of the project";
+    EXPECT_TRUE(WaitUntil([&] { return f.requests.load() == 1; }));
+    EXPECT_EQ(FolderPath(*sub), "P/News/Sub") << "the job walks the files from the old place";
+    EndCrawl(*frame);
+    EXPECT_EQ(FolderPath(*sub), "P/NewsArchive/Sub");
+}
+
+TEST(ProjectWindow, DeletingAFolderTakesItsSubtreesSchedulesOnceItsFilesAreGone)
+{
+    WindowFixture f;
+    const std::string path = f.WriteProject("P", kTwoFolders);
+    for (const char* folder : {"P/News", "P/News/Sub", "P/NewsArchive"}) {
+        TimerEntry t;
+        t.file = path;
+        t.folder = folder;
+        f.timers.entries().push_back(t);
+        SlideEntry s;
+        s.file = path;
+        s.folder = folder;
+        f.slides.entries().push_back(s);
+    }
+    auto frame = OpenFrame(f, path);
+    frame->SelectItem(ByPath(*frame, "P/News"));
+    f.prompter.okCancel = false;
+    frame->RunCommand(CmdDelete);
+    EXPECT_EQ(f.prompter.asked.back(), QStringLiteral("保存されているデータも削除しますか？"));
+    EXPECT_NE(ByPath(*frame, "P/News"), nullptr) << "Cancel deletes nothing";
+
+    f.prompter.okCancel = true;
+    frame->RunCommand(CmdDelete);
+    EXPECT_TRUE(frame->crawling());
+    EXPECT_NE(ByPath(*frame, "P/News"), nullptr) << "the item stays while its files are deleted";
+    EndCrawl(*frame);
+    EXPECT_EQ(ByPath(*frame, "P/News"), nullptr);
+    EXPECT_EQ(ByPath(*frame, "P/News/Sub"), nullptr);
+    ASSERT_EQ(f.timers.entries().size(), 1u);
+    EXPECT_EQ(f.timers.entries()[0].folder, "P/NewsArchive") << "the sibling whose name extends keeps its timer";
+    ASSERT_EQ(f.slides.entries().size(), 1u);
+    EXPECT_EQ(f.slides.entries()[0].folder, "P/NewsArchive");
+    EXPECT_TRUE(frame->session().modified());
+}
+
+TEST(ProjectWindow, CloseIsRefusedWhileTheProjectCrawls)
+{
+    WindowFixture f;
+    auto frame = OpenFrame(f, f.WriteProject("P", kTwoFolders));
+    ASSERT_TRUE(frame->RunCommand(CmdCrawl));
+    EXPECT_TRUE(frame->crawling());
+    EXPECT_FALSE(frame->RunCommand(CmdCrawl)) << "one crawl at a time";
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(f.prompter.told.back(),
+              QStringLiteral("現在巡回を実行中です。\n巡回を終了させてからドキュメントを閉じて下さい。"));
+    EndCrawl(*frame);
+    EXPECT_TRUE(frame->close());
+}
+
+TEST(MainWindow, ExitIsRefusedWhileAProjectCrawls)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    CChildFrame* child = frame.OpenDocument(QString::fromStdString(f.WriteProject("P", kTwoFolders)));
+    ASSERT_NE(child, nullptr);
+    int closed = 0;
+    QObject::connect(&frame, &CMainFrame::closed, [&] { ++closed; });
+    frame.RunCommand(CmdCrawl);
+    ASSERT_TRUE(child->crawling());
+    EXPECT_FALSE(frame.Action(CmdCrawl)->isEnabled());
+    EXPECT_FALSE(frame.Action(CmdNewFolder)->isEnabled());
+    frame.RunCommand(CmdAppExit);
+    EXPECT_EQ(f.prompter.told.back(),
+              QStringLiteral("現在巡回を実行中です。\n巡回を終了させてからアプリケーションを終了して下さい。"));
+    EXPECT_EQ(closed, 0);
+    EXPECT_EQ(frame.Children().size(), 1);
+    EndCrawl(*child);
+    EXPECT_TRUE(frame.Action(CmdCrawl)->isEnabled());
+    frame.RunCommand(CmdAppExit);
+    EXPECT_EQ(closed, 1);
+}
+
+TEST(MainWindow, FramesOfOtherProgramsOpenAProjectAndClose)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    const std::string path = f.WriteProject("P", kTwoFolders);
+    EXPECT_EQ(frame.OnProgramFrame({MsgOpenDocument, 0, 0, path}), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return frame.Children().size() == 1; }));
+    frame.OnProgramFrame({MsgOpenDocument, 0, 0, path});
+    WaitUntil([] { return false; }, 50);
+    EXPECT_EQ(frame.Children().size(), 1) << "an open project is brought forward, not opened twice";
+    int closed = 0;
+    QObject::connect(&frame, &CMainFrame::closed, [&] { ++closed; });
+    frame.OnProgramFrame({MsgClose, 0, 0, {}});
+    EXPECT_TRUE(WaitUntil([&] { return closed == 1; }));
+}
+
+TEST(MainWindow, TheFirstShowUsesTheSavedShowState)
+{
+    WindowFixture f;
+    {
+        QSettings store(QString::fromStdString(f.context.settingsPath), QSettings::IniFormat);
+        store.setValue("Settings/WindowPos", "2:3:-1:-1:-1:-1:10:20:810:620");
+    }
+    CMainFrame frame(f.context);
+    EXPECT_FALSE(frame.isVisible()) << "the program starts in the tray";
+    frame.ToggleWindow();
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_TRUE(frame.isMaximized());
+    EXPECT_TRUE(frame.Action(CmdShowWindow)->isChecked());
+    frame.ToggleWindow();
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_FALSE(frame.Action(CmdShowWindow)->isChecked());
+    frame.ToggleWindow();
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_FALSE(frame.isMaximized()) << "later shows are normal";
+}
+
+TEST(MainWindow, ViewersRunningTurnTheTreeCommandsOff)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    CChildFrame* child = frame.OpenDocument(QString::fromStdString(f.WriteProject("P", kTwoFolders)));
+    child->SelectItem(ByPath(*child, "P/News"));
+    EXPECT_TRUE(frame.Action(CmdNewFolder)->isEnabled());
+    f.pictures.Set(false, true, false);
+    EXPECT_FALSE(frame.Action(CmdNewFolder)->isEnabled());
+    EXPECT_TRUE(frame.Action(CmdSlideWindow)->isChecked());
+    f.pictures.Set(false, false, false);
+    EXPECT_TRUE(frame.Action(CmdNewFolder)->isEnabled());
+}
+
+TEST(ProjectTree, AURLItemsFilesAreListedLazilyAndGoWhenItCollapses)
+{
+    WindowFixture f;
+    const std::string path = f.WriteProject("P", "ProjectDefault\n{\n}\nRecord\n{\n\tURL=\"http://site/\"\n}\n");
+    const std::string dir = f.scratch.file("mirror/P/site/");
+    QDir().mkpath(QString::fromStdString(dir + "sub"));
+    const int count = 1200;
+    for (int i = 0; i < count; ++i)
+        std::ofstream(dir + (i % 2 ? "sub/" : "") + "page" + std::to_string(i) + ".html") << "x";
+    std::ofstream(dir + "page[3fq=1").flush(); // an empty file: not complete; a query in its name
+    auto frame = OpenFrame(f, path);
+    ProjectTreeModel& model = frame->treeModel();
+    const QModelIndex record = model.index(0, 0, model.index(0, 0));
+    ASSERT_EQ(model.KindAt(record), NodeKind::Record);
+    EXPECT_TRUE(model.hasChildren(record)) << "the expand button is there before any listing";
+    EXPECT_EQ(model.rowCount(record), 0);
+
+    frame->linkView().expand(record);
+    ASSERT_TRUE(WaitUntil([&] { return model.rowCount(record) > 0; }));
+    EXPECT_EQ(model.rowCount(record), ProjectTreeModel::kFetchBatch) << "the first batch only";
+    EXPECT_TRUE(model.canFetchMore(record));
+    while (model.canFetchMore(record))
+        model.fetchMore(record);
+    EXPECT_EQ(model.rowCount(record), count + 1);
+    EXPECT_EQ(model.index(0, 0, record).data().toString(), QStringLiteral("http://site/page0.html"));
+    bool sawQuery = false;
+    for (int r = 0; r < model.rowCount(record); ++r) {
+        const StoredFile* file = model.FileAt(model.index(r, 0, record));
+        if (file->url == "http://site/page?q=1") {
+            sawQuery = true;
+            EXPECT_FALSE(file->complete());
+        }
+    }
+    EXPECT_TRUE(sawQuery);
+
+    frame->linkView().setCurrentIndex(record);
+    EXPECT_TRUE(WaitUntil([&] { return frame->pageView().model()->rowCount() > 0; }));
+    frame->linkView().collapse(record);
+    EXPECT_EQ(model.rowCount(record), 0);
+    EXPECT_TRUE(model.hasChildren(record));
+}

@@ -1,0 +1,42 @@
+#pragma once
+// Answers the program's questions from a script instead of a person, and
+// keeps what it was told, so that no test ever waits on a modal box.
+
+#include "windows/desktop_context.h"
+
+#include <QStringList>
+
+#include <deque>
+
+namespace ormbrook::test {
+
+class ScriptedPrompter : public Prompter {
+public:
+    bool okCancel = true;
+    QMessageBox::StandardButton yesNoCancel = QMessageBox::No;
+    std::optional<QString> itemName;
+    std::optional<int> mirrorFiles;
+    std::optional<QString> directory;
+    std::optional<QString> saveAs;
+    QStringList asked; // every question, in order
+    QStringList told;  // every message, in order
+
+    bool AskOkCancel(QWidget*, const QString& text, QMessageBox::Icon) override
+    {
+        asked << text;
+        return okCancel;
+    }
+    QMessageBox::StandardButton AskYesNoCancel(QWidget*, const QString& text) override
+    {
+        asked << text;
+        return yesNoCancel;
+    }
+    void Tell(QWidget*, const QString& text, QMessageBox::Icon) override { told << text; }
+    std::optional<QString> AskItemName(QWidget*) override { return itemName; }
+    std::optional<int> AskMirrorFiles(QWidget*) override { return mirrorFiles; }
+    std::optional<QString> AskDirectory(QWidget*, const QString&, const QString&) override { return directory; }
+    std::optional<QString> AskOpenProject(QWidget*, const QString&) override { return std::nullopt; }
+    std::optional<QString> AskSaveProject(QWidget*, const QString&) override { return saveAs; }
+};
+
+} // namespace ormbrook::test
