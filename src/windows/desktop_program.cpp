@@ -3,11 +3,13 @@
 #include "common/messages.h"
 #include "crawl/download_manager.h"
 #include "engine/ws_thread.h"
-#include "pictures/picture_distribution.h"
+#include "pictures/jpeg_decode.h"
+#include "pictures/picture_side.h"
 #include "platform/program_channel.h"
 #include "shell/dialup_manager.h"
 #include "shell/timer_scheduler.h"
 #include "windows/main_frame.h"
+#include "windows/picture_wiring.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,13 +52,14 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     settings_->LoadSettings();
 
     // The picture side: the one place where the desktop program gets it.
-    pictures_ = std::make_unique<NoPictureDistribution>();
+    pictures_ = MakePictureSide(*settings_, slides_, options.slideWindowProgram, {}, nullptr);
 
     context_.settings = settings_.get();
     context_.mirrorLock = &mirrorLock_;
     context_.timers = &timers_;
     context_.slides = &slides_;
-    context_.pictures = pictures_.get();
+    context_.pictures = &pictures_->cycle();
+    context_.services.pictures = pictures_->crawlSink();
     context_.prompter = prompter;
     context_.settingsPath = options.settingsPath;
     context_.listBase = settings_->programFolder() + "/QRY";
@@ -67,6 +70,15 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
         prompter->Tell(nullptr, QString::fromUtf8(kNotInstalled), QMessageBox::Critical);
         return StartResult::Failed;
     }
+    if (!OpenPickupQueue(*pictures_, *prompter))
+        return StartResult::Failed;
+    // A picture that cannot be opened is told of; the walk may run on the
+    // picture worker, the box only on this thread.
+    SetJpegMessageSink([frame = QPointer<CMainFrame>(mainFrame_.get()), prompter](std::string_view text) {
+        const QString message = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        QMetaObject::invokeMethod(frame, [prompter, message] { prompter->Tell(nullptr, message, QMessageBox::Information); },
+                                  Qt::QueuedConnection);
+    });
     scheduler_ = std::make_unique<CTimerScheduler>(timers_, *mainFrame_,
                                                    [this] { return settings_->values().TimerValid != 0; });
     scheduler_->StartScheduler(std::time(nullptr));
@@ -122,6 +134,7 @@ void DesktopProgram::Finish()
         engine_->Wait();
         engine_.reset();
     }
+    SetJpegMessageSink({});
     pictures_.reset();
 }
 

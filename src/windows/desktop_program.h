@@ -27,7 +27,7 @@ class CTimerScheduler;
 class CWSThread;
 class DialupManager;
 class DialupService;
-class PictureDistribution;
+class PictureSide;
 
 extern const char kEngineLockName[];
 extern const char kNotInstalled[];
@@ -39,6 +39,7 @@ public:
         bool splash = true;
         std::string settingsPath;  // instead of the user's settings file
         std::string programFolder; // instead of the user's data folder
+        std::string slideWindowProgram; // instead of qrysw beside this program
     };
     enum class StartResult { Running, HandedOver, Failed };
 
@@ -57,6 +58,7 @@ public:
     AppSettings& settings() { return *settings_; }
     CTimerDoc& timers() { return timers_; }
     CSSDoc& slides() { return slides_; }
+    PictureSide* pictures() { return pictures_.get(); }
 
 private:
     std::unique_ptr<NamedLock> lock_;
@@ -68,7 +70,7 @@ private:
     std::unique_ptr<CWSThread> engine_;
     std::unique_ptr<DialupService> dialService_;
     std::unique_ptr<DialupManager> dialup_;
-    std::unique_ptr<PictureDistribution> pictures_;
+    std::unique_ptr<PictureSide> pictures_;
     std::unique_ptr<Prompter> ownPrompter_;
     DesktopContext context_;
     std::unique_ptr<CMainFrame> mainFrame_;
