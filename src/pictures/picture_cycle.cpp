@@ -210,31 +210,27 @@ void PictureCycle::Worker()
         FailCycle();
         return;
     }
-    DibBlock dib = DecodeJpegToDib(entry->path);
-    if (!dib) {
-        FailCycle();
-        return;
-    }
-    cycleInterval_ = entry->interval * 1000;
-
+    // Decoded straight into the block, made once the picture's size is
+    // known: the block is the only copy of the picture.
     const PictureBlockTexts texts {entry->caption, entry->path, entry->folder, entry->pageUrl};
-    const size_t size = PictureBlockSize(texts, dib.size());
-    SharedBlock block;
-    if (size == 0 || !block.Create(kPictureBlockName, size)) {
-        FailCycle();
-        return;
-    }
     PictureBlockHeader header;
     header.bgColor = entry->bgColor;
     header.drawType = manual ? 0 : entry->drawType;
     header.drawSpeed = entry->drawSpeed;
-    const size_t at = WritePictureBlockHead(block.data(), block.size(), header, texts);
-    if (at == 0) {
+    SharedBlock block;
+    const bool decoded = DecodeJpegInto(entry->path, [&](size_t dibBytes) -> uint8_t* {
+        const size_t size = PictureBlockSize(texts, dibBytes);
+        if (size == 0 || !block.Create(kPictureBlockName, size))
+            return nullptr;
+        const size_t at = WritePictureBlockHead(block.data(), block.size(), header, texts);
+        return at == 0 ? nullptr : block.data() + at;
+    });
+    if (!decoded) {
+        block.Close();
         FailCycle();
         return;
     }
-    std::memcpy(block.data() + at, dib.data(), dib.size());
-    dib = DibBlock();
+    cycleInterval_ = entry->interval * 1000;
 
     {
         std::lock_guard lock(mutex_);

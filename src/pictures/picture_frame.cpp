@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace ormbrook {
@@ -142,6 +143,105 @@ QImage Reduce(const uint8_t* dib, const DibLayout& d, const QRect& source, int k
     return out;
 }
 
+// One output pixel's share of the source along one axis: source indexes and
+// the overlap of each, in 1/256 of a source pixel.
+struct Taps {
+    std::vector<int> first;  // per output pixel: index into index/weight
+    std::vector<int> index;
+    std::vector<uint32_t> weight;
+    std::vector<uint32_t> total;
+};
+
+Taps AreaTaps(int source, int out)
+{
+    Taps t;
+    const double scale = double(source) / double(out);
+    t.first.reserve(size_t(out) + 1);
+    for (int o = 0; o < out; ++o) {
+        t.first.push_back(int(t.index.size()));
+        const double a = o * scale;
+        const double b = std::min(double(source), (o + 1) * scale);
+        uint32_t total = 0;
+        for (int c = int(a); c < source && c < b; ++c) {
+            const double overlap = std::min(b, double(c + 1)) - std::max(a, double(c));
+            const uint32_t w = uint32_t(std::lround(overlap * 256.0));
+            if (w == 0)
+                continue;
+            t.index.push_back(c);
+            t.weight.push_back(w);
+            total += w;
+        }
+        t.total.push_back(std::max<uint32_t>(total, 1));
+    }
+    t.first.push_back(int(t.index.size()));
+    return t;
+}
+
+// Each output pixel the average of the source area it covers, read straight
+// from the DIB's rows: one pass over a large photo, no full-size copy. Output
+// rows are shared out among two threads for a large picture.
+QImage AreaScale(const uint8_t* dib, const DibLayout& d, QSize size)
+{
+    QImage out(size, QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const Taps columns = AreaTaps(d.width, size.width());
+    const Taps rows = AreaTaps(d.height, size.height());
+    const std::vector<uint32_t> palette = Palette(dib, d);
+    auto band = [&](int fromRow, int toRow) {
+        std::vector<uint32_t> sums(size_t(d.width) * 3);
+        std::vector<uint32_t> decoded(d.bitCount == 24 ? 0 : size_t(d.width));
+        for (int y = fromRow; y < toRow; ++y) {
+            std::fill(sums.begin(), sums.end(), 0);
+            for (int t = rows.first[size_t(y)]; t < rows.first[size_t(y) + 1]; ++t) {
+                const uint32_t w = rows.weight[size_t(t)];
+                uint32_t* s = sums.data();
+                if (d.bitCount == 24) {
+                    const uint8_t* p = StoredRow(dib, d, rows.index[size_t(t)]);
+                    for (int x = 0; x < d.width; ++x, p += 3, s += 3) {
+                        s[0] += p[2] * w;
+                        s[1] += p[1] * w;
+                        s[2] += p[0] * w;
+                    }
+                } else {
+                    ReadRow(dib, d, palette, rows.index[size_t(t)], 0, d.width, decoded.data());
+                    for (int x = 0; x < d.width; ++x, s += 3) {
+                        const uint32_t p = decoded[size_t(x)];
+                        s[0] += ((p >> 16) & 0xFF) * w;
+                        s[1] += ((p >> 8) & 0xFF) * w;
+                        s[2] += (p & 0xFF) * w;
+                    }
+                }
+            }
+            auto* line = reinterpret_cast<uint32_t*>(out.scanLine(y));
+            const uint64_t rowTotal = rows.total[size_t(y)];
+            for (int x = 0; x < size.width(); ++x) {
+                uint64_t r = 0, g = 0, b = 0;
+                for (int t = columns.first[size_t(x)]; t < columns.first[size_t(x) + 1]; ++t) {
+                    const uint32_t* s = sums.data() + size_t(columns.index[size_t(t)]) * 3;
+                    const uint64_t w = columns.weight[size_t(t)];
+                    r += s[0] * w;
+                    g += s[1] * w;
+                    b += s[2] * w;
+                }
+                const uint64_t all = rowTotal * columns.total[size_t(x)];
+                line[x] = kOpaque | uint32_t((r + all / 2) / all) << 16 | uint32_t((g + all / 2) / all) << 8
+                    | uint32_t((b + all / 2) / all);
+            }
+        }
+    };
+    const int64_t work = int64_t(d.width) * d.height;
+    if (work < (1 << 20) || size.height() < 2) {
+        band(0, size.height());
+    } else {
+        const int half = size.height() / 2;
+        std::thread other([&] { band(half, size.height()); });
+        band(0, half);
+        other.join();
+    }
+    return out;
+}
+
 bool PlainRows(const DibLayout& d)
 {
     return d.compression != 1 && d.compression != 2;
@@ -221,11 +321,19 @@ QImage DibScaled(const uint8_t* dib, const DibLayout& layout, QSize size)
 {
     if (!dib || !PlainRows(layout) || size.isEmpty())
         return {};
-    // Reduce by whole boxes while reading, to no less than the size asked
-    // for; the last, fractional step is a smooth scale of a small image.
-    const int k = std::max(1, std::min(layout.width / size.width(), layout.height / size.height()));
-    QImage image = Reduce(dib, layout, QRect(0, 0, layout.width, layout.height), k);
-    if (image.isNull() || image.size() == size)
+    // A row of sums holds up to 65 000 source rows; a picture reduced even
+    // further is first reduced by whole boxes.
+    const int k = std::max(layout.width / size.width(), layout.height / size.height());
+    if (k > 60000) {
+        QImage image = Reduce(dib, layout, QRect(0, 0, layout.width, layout.height), k / 2);
+        return image.isNull() ? image : image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    if (size.width() <= layout.width && size.height() <= layout.height)
+        return AreaScale(dib, layout, size);
+    // Enlarged: the picture is small, so it is taken whole and scaled
+    // smoothly.
+    QImage image = Reduce(dib, layout, QRect(0, 0, layout.width, layout.height), 1);
+    if (image.isNull())
         return image;
     return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
