@@ -14,6 +14,7 @@
 #include "support/event_loop.h"
 #include "support/jpeg_maker.h"
 #include "support/xvfb_display.h"
+#include "apps/distributor.h"
 
 #include <gtest/gtest.h>
 
@@ -24,65 +25,6 @@ using namespace ormbrook;
 using namespace ormbrook::test;
 
 namespace {
-
-std::string QryswPath()
-{
-    return std::string(ORMBROOK_BINARY_DIR) + "/apps/qrysw";
-}
-
-// The main program's side of the pictures, in this process.
-class Distributor {
-public:
-    Distributor(const std::string& folder, const XvfbDisplay& x, std::vector<PickupEntry> sources)
-        : mirror_(folder), links_(QryswPath()), sources_(std::move(sources))
-    {
-        queue_ = std::make_unique<CPickupQueue>(std::make_unique<QueueFilePickupStore>(), mirror_);
-        queue_->OpenPickupQueue(folder + "WP.lst");
-        links_.SetEnvironment(x.Environment());
-        PictureCycleSetup setup;
-        setup.buildSources = [this](const std::function<void(const PickupEntry&)>& add) {
-            for (const auto& s : sources_)
-                add(s);
-        };
-        setup.mainWindow = uint32_t(::getpid());
-        setup.runPanel = [this] { ++panels; };
-        cycle = std::make_unique<PictureCycle>(*queue_, links_, nullptr, setup);
-        window_ = std::make_unique<ChannelServer>([this](const ChannelFrame& frame) {
-            uint32_t reply = 0;
-            cycle->OnReceiverFrame(frame, reply);
-            return reply;
-        });
-        listening = window_->Listen(kMainProgramTitle);
-    }
-    ~Distributor()
-    {
-        if (cycle->slideWindowRunning())
-            cycle->ToggleSlideWindow();
-        RunUntil([] { return !ChannelExists(kSlideWindowTitle); }, 3000);
-    }
-
-    bool listening = false;
-    int panels = 0;
-    std::unique_ptr<PictureCycle> cycle;
-
-private:
-    CrawlMirrorPages mirror_;
-    ChannelReceiverLinks links_;
-    std::vector<PickupEntry> sources_;
-    std::unique_ptr<CPickupQueue> queue_;
-    std::unique_ptr<ChannelServer> window_;
-};
-
-PickupEntry FolderSource(const std::string& folder, int drawType, int drawSpeed, int interval)
-{
-    PickupEntry e;
-    e.folder = folder;
-    e.drawType = drawType;
-    e.drawSpeed = drawSpeed;
-    e.interval = interval;
-    e.bgColor = 0x00400000; // dark blue
-    return e;
-}
 
 bool WindowAt(const XvfbDisplay& x, int& wx, int& wy, int& ww, int& wh)
 {

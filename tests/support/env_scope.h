@@ -63,7 +63,7 @@ public:
     std::string config() const { return dir_.file("config"); }
     std::string data() const { return dir_.file("data"); }
     // Where the settings file lives.
-    std::string settingsFile() const { return dir_.file("config/Nordvane/Ormbrook.conf"); }
+    std::string settingsFile() const { return dir_.file("config/Nordvane/Ormbrook.ini"); }
     // The program folder ("WP.lst", "QRY.ssf", "QRYWP.bmp").
     std::string programFolder() const { return dir_.file("data/Ormbrook/"); }
 
