@@ -116,6 +116,8 @@ public:
 
     void SetPageWalkSettings(PageWalkSettings settings);
     const PictureHistory& history() const { return history_; }
+    // The picture panel's delete of the only picture shown.
+    void ClearHistory() { history_.Clear(); }
 
 private:
     void WalkFolder(const PickupEntry& entry);
