@@ -62,6 +62,23 @@ void DesktopWallpaper::Drain()
     changed_.wait(lock, [this] { return jobs_.empty() && !working_; });
 }
 
+void DesktopWallpaper::SetAnswer(std::function<void(const ChannelFrame&)> answer)
+{
+    std::lock_guard lock(mutex_);
+    answer_ = std::move(answer);
+}
+
+void DesktopWallpaper::Answer(const ChannelFrame& frame)
+{
+    std::function<void(const ChannelFrame&)> answer;
+    {
+        std::lock_guard lock(mutex_);
+        answer = answer_;
+    }
+    if (answer)
+        answer(frame);
+}
+
 void DesktopWallpaper::Start()
 {
     Post([this] {
@@ -80,8 +97,7 @@ void DesktopWallpaper::Stop()
         for (int i = 0; i < 2; ++i)
             std::remove((folder_ + "wallpaper-" + std::to_string(i) + ".png").c_str());
         lastFrame_.clear();
-        if (answer_)
-            answer_({MsgDesktopStopped, 0, 0, {}});
+        Answer({MsgDesktopStopped, 0, 0, {}});
     });
 }
 
@@ -90,8 +106,7 @@ void DesktopWallpaper::ShowPicture(uint32_t)
     Post([this] {
         ShowBlock();
         // Answered whatever came of it: the cycle waits for this.
-        if (answer_)
-            answer_({MsgPictureShown, 0, kDesktopHandle, {}});
+        Answer({MsgPictureShown, 0, kDesktopHandle, {}});
     });
 }
 

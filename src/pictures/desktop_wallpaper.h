@@ -28,7 +28,8 @@ public:
     ~DesktopWallpaper() override;
 
     // Where the answers go (the main window: PictureCycle::Deliver).
-    void SetAnswer(std::function<void(const ChannelFrame&)> answer) { answer_ = std::move(answer); }
+    // Empty: answers go nowhere (the cycle is going away).
+    void SetAnswer(std::function<void(const ChannelFrame&)> answer);
 
     void Start() override;
     void Stop() override;
@@ -46,6 +47,7 @@ private:
     void Post(std::function<void()> job);
     void Run();
     void ShowBlock();
+    void Answer(const ChannelFrame& frame);
 
     std::unique_ptr<WallpaperBackend> backend_;
     QSize screen_;

@@ -83,6 +83,11 @@ bool PicturePanelLogic::InPickupFolder(const std::string& picture) const
 void PicturePanelLogic::Refresh()
 {
     prevEnabled_ = services_.historyCount && services_.historyCount() > 1;
+    RefreshPickup();
+}
+
+void PicturePanelLogic::RefreshPickup()
+{
     pickupDeletes_ = InPickupFolder(services_.currentPicture ? services_.currentPicture() : std::string());
 }
 

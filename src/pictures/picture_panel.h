@@ -42,8 +42,10 @@ class PicturePanelLogic {
 public:
     explicit PicturePanelLogic(PanelServices services);
 
-    // On opening, and whenever the picture on show may have changed.
+    // On opening: both states from the history and the picture on show.
     void Refresh();
+    // The picture on show changed: which "Pickup" pair shows.
+    void RefreshPickup();
     bool prevEnabled() const { return prevEnabled_; }
     // The "Pickup" button deletes (the picture lies in the pickup folder) or
     // keeps.

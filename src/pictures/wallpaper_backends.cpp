@@ -328,6 +328,10 @@ public:
         const Pixmap pixmap = RootPixmap(c.dpy, "_XROOTPMAP_ID");
         if (pixmap != None && PixmapExists(c.dpy, pixmap)) {
             savedPixmap_ = pixmap;
+            // The picture put back last time is the user's background now,
+            // not ours to free.
+            if (pixmap == ours_)
+                ours_ = None;
             return true;
         }
         // A plain colour or pattern is not readable as such: what the root

@@ -4,11 +4,13 @@
 #include "crawl/download_manager.h"
 #include "engine/ws_thread.h"
 #include "pictures/jpeg_decode.h"
+#include "pictures/desktop_wallpaper.h"
 #include "pictures/picture_side.h"
 #include "platform/program_channel.h"
 #include "shell/dialup_manager.h"
 #include "shell/timer_scheduler.h"
 #include "windows/main_frame.h"
+#include "windows/picture_panel_dialog.h"
 #include "windows/picture_wiring.h"
 
 #include <QApplication>
@@ -52,7 +54,10 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     settings_->LoadSettings();
 
     // The picture side: the one place where the desktop program gets it.
-    pictures_ = MakePictureSide(*settings_, slides_, options.slideWindowProgram, {}, nullptr);
+    desktop_ = MakeDesktopWallpaper(options.wallpaperBackend, runner_);
+    pictures_ = MakePictureSide(*settings_, slides_, options.slideWindowProgram, [this] { RunPicturePanel(); },
+                                desktop_.get());
+    desktop_->SetAnswer([cycle = &pictures_->cycle()](const ChannelFrame& frame) { cycle->Deliver(frame); });
 
     context_.settings = settings_.get();
     context_.mirrorLock = &mirrorLock_;
@@ -135,7 +140,44 @@ void DesktopProgram::Finish()
         engine_.reset();
     }
     SetJpegMessageSink({});
+    // The desktop's answers stop before the cycle goes; the cycle's worker
+    // may still hand it a picture, which it then shows unanswered.
+    if (desktop_) {
+        desktop_->Drain();
+        desktop_->SetAnswer({});
+    }
     pictures_.reset();
+    desktop_.reset();
+}
+
+void DesktopProgram::RunPicturePanel()
+{
+    if (!pictures_)
+        return;
+    PanelServices services;
+    services.currentPicture = [this] { return pictures_->cycle().currentPicture(); };
+    services.historyCount = [this] { return pictures_->queue().history().count(); };
+    services.clearHistory = [this] { pictures_->queue().ClearHistory(); };
+    services.next = [this] { pictures_->cycle().PanelNext(); };
+    services.previous = [this] { pictures_->cycle().PanelPrevious(); };
+    services.pickupDir = [this] { return settings_->values().PickupDir; };
+    services.chooseFolder = [this](const std::string& start) -> std::optional<std::string> {
+        const auto folder = context_.prompter->AskDirectory(nullptr, QStringLiteral("コピー先の選択"),
+                                                            QString::fromStdString(start));
+        if (!folder)
+            return std::nullopt;
+        return folder->toStdString();
+    };
+    services.loadCopyFolder = [this] { return LoadPanelCopyFolder(context_.settingsPath); };
+    services.saveCopyFolder = [this](const std::string& folder) { SavePanelCopyFolder(context_.settingsPath, folder); };
+    services.programFolder = settings_->programFolder();
+    services.setWallpaper = [this](const std::string& file) {
+        if (desktop_)
+            desktop_->SetPermanent(file);
+    };
+    PicturePanelLogic logic(std::move(services));
+    PicturePanelDialog panel(logic);
+    panel.exec();
 }
 
 int RunDesktop(int argc, char** argv, const std::string& project)

@@ -28,6 +28,8 @@ class CWSThread;
 class DialupManager;
 class DialupService;
 class PictureSide;
+class DesktopWallpaper;
+class CommandRunner;
 
 extern const char kEngineLockName[];
 extern const char kNotInstalled[];
@@ -40,6 +42,10 @@ public:
         std::string settingsPath;  // instead of the user's settings file
         std::string programFolder; // instead of the user's data folder
         std::string slideWindowProgram; // instead of qrysw beside this program
+        // The wallpaper changer's back end (gnome, cinnamon, mate, xfce,
+        // plasma, x11, none) instead of the session's; tests never touch a
+        // real desktop. ORMBROOK_WALLPAPER_BACKEND does the same.
+        std::string wallpaperBackend;
     };
     enum class StartResult { Running, HandedOver, Failed };
 
@@ -59,6 +65,7 @@ public:
     CTimerDoc& timers() { return timers_; }
     CSSDoc& slides() { return slides_; }
     PictureSide* pictures() { return pictures_.get(); }
+    DesktopWallpaper* desktopWallpaper() { return desktop_.get(); }
 
 private:
     std::unique_ptr<NamedLock> lock_;
@@ -70,6 +77,10 @@ private:
     std::unique_ptr<CWSThread> engine_;
     std::unique_ptr<DialupService> dialService_;
     std::unique_ptr<DialupManager> dialup_;
+    void RunPicturePanel();
+
+    std::unique_ptr<CommandRunner> runner_;
+    std::unique_ptr<DesktopWallpaper> desktop_;
     std::unique_ptr<PictureSide> pictures_;
     std::unique_ptr<Prompter> ownPrompter_;
     DesktopContext context_;

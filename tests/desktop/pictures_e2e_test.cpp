@@ -15,6 +15,7 @@
 #include "windows/main_frame.h"
 
 #include <QAction>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -88,5 +89,63 @@ TEST(PicturesEndToEnd, TheSlideWindowCommandShowsTheSlideShowList)
     frame.UpdateCommands();
     EXPECT_FALSE(slide->isChecked());
     frame.SystemClose();
+    program.Finish();
+}
+
+TEST(PicturesEndToEnd, TheWallpaperChangerShowsThePicturesOnTheRootWindowAndPutsTheOldBackgroundBack)
+{
+    if (!gDisplay)
+        GTEST_SKIP() << "Xvfb is not available";
+    QProcess paint;
+    paint.setProcessEnvironment(gDisplay->Environment());
+    paint.start("xsetroot", {"-solid", "#ff8000"});
+    if (!paint.waitForFinished(5000) || paint.exitCode() != 0)
+        GTEST_SKIP() << "xsetroot is not installed";
+    const QRgb orange = qRgb(0xff, 0x80, 0x00);
+    ScratchDir work;
+    const std::string mirror = work.file("mirror/");
+    std::filesystem::create_directories(mirror + "Pics");
+    // 64 x 45 fills the 1280 x 900 screen exactly.
+    WriteSolidJpeg(mirror + "Pics/c.jpg", 64, 45, 0, 120, 220);
+    const std::string project = work.file("Pics.prj");
+    std::ofstream(project) << "ProjectDefault\n{\n}\n";
+    std::ofstream(work.file("settings.conf")) << "[Application%20Settings]\nMirrorDir=" << mirror
+                                              << "\nPickupDisplay=0\n";
+    std::filesystem::create_directories(work.file("data"));
+    std::ofstream(work.file("data/QRY.ssf"), std::ios::binary) << project << "|Pics|||0|0|0|0|0|0|1|1\r\n";
+
+    DesktopProgram program;
+    DesktopProgram::Options options;
+    options.splash = false;
+    options.settingsPath = work.file("settings.conf");
+    options.programFolder = work.file("data");
+    options.wallpaperBackend = "x11";
+    ScriptedPrompter prompter;
+    ASSERT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Running);
+    CMainFrame& frame = *program.mainFrame();
+    QAction* changer = frame.Action(CmdWallpaperChanger);
+    ASSERT_NE(changer, nullptr);
+
+    // Where no window lies, the root window shows what the desktop does.
+    auto root = [&] { return gDisplay->Grab(1000, 720, 250, 150); };
+    ASSERT_TRUE(MostlyColour(root(), orange));
+    changer->trigger();
+    EXPECT_TRUE(program.pictures()->cycle().desktopMode());
+    EXPECT_TRUE(WaitFor([&] { return MostlyColour(root(), qRgb(0, 120, 220), 24); }, 10000));
+
+    changer->trigger();
+    EXPECT_TRUE(program.pictures()->cycle().desktopStopping());
+    EXPECT_TRUE(WaitFor([&] { return !program.pictures()->cycle().desktopStopping(); }, 5000));
+    EXPECT_TRUE(MostlyColour(root(), orange));
+
+    // Closing the program with the changer on waits for the stop.
+    changer->trigger();
+    EXPECT_TRUE(WaitFor([&] { return MostlyColour(root(), qRgb(0, 120, 220), 24); }, 10000));
+    bool closed = false;
+    QObject::connect(&frame, &CMainFrame::closed, [&] { closed = true; });
+    frame.SystemClose();
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(WaitFor([&] { return closed; }, 5000));
+    EXPECT_TRUE(MostlyColour(root(), orange));
     program.Finish();
 }

@@ -378,6 +378,12 @@ TEST(WallpaperBackends, TheRootWindowShowsThePictureAndGetsItsOldBackgroundBack)
     EXPECT_TRUE(MostlyColour(x.GrabScreen(), green));
     ASSERT_TRUE(backend->Restore());
     EXPECT_TRUE(MostlyColour(x.GrabScreen(), orange));
+    // On again and off again: the colour comes back a second time.
+    ASSERT_TRUE(backend->Save());
+    ASSERT_TRUE(backend->Show("", picture, true));
+    EXPECT_TRUE(MostlyColour(x.GrabScreen(), green));
+    ASSERT_TRUE(backend->Restore());
+    EXPECT_TRUE(MostlyColour(x.GrabScreen(), orange));
 
     // A wallpaper set by a tool that keeps its pixmap (as feh does): that
     // very pixmap comes back.
