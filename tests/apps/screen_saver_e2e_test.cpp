@@ -12,6 +12,8 @@
 
 #include <QProcess>
 
+#include <X11/Xlib.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -73,9 +75,13 @@ TEST(ScreenSaverEndToEnd, OutranksTheSlideWindowUntilAKeyEndsIt)
     ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, saverHandle) >= 3; }, 10000));
     EXPECT_EQ(AnswersFrom(d, *slide), slideAnswers);
 
-    // Moving the mouse changes nothing; a key ends the saver.
+    // Moving the mouse changes nothing; the right button asks for the
+    // picture panel and the saver stays; a key ends it.
     ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::Motion));
-    RunFor(400);
+    ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::RightButton));
+    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgOpenPicturePanel) == 1; }, 3000));
+    EXPECT_TRUE(RunUntil([&] { return d.panels == 1; }, 3000));
+    RunFor(300);
     EXPECT_EQ(saver.state(), QProcess::Running);
     ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::Key));
     ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
@@ -124,4 +130,42 @@ TEST(ScreenSaverEndToEnd, StartsTheMainProgramAndClosesItAtTheEnd)
     ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
     EXPECT_TRUE(RunUntil([] { return !ChannelExists(kMainProgramTitle); }, 10000));
     EXPECT_TRUE(RunUntil([] { return !NamedLock::IsTaken(kMainProgramTitle); }, 5000));
+}
+
+TEST(ScreenSaverEndToEnd, DrawsIntoXScreenSaversWindowAndEndsOnSigterm)
+{
+    XvfbDisplay x;
+    if (!x.Start(640, 480))
+        GTEST_SKIP() << "no X server for window tests: " << x.error();
+    UserScope scope;
+    const std::string pictures = scope.path() + "pictures/";
+    std::filesystem::create_directories(pictures);
+    WriteSolidJpeg(pictures + "b.jpg", 64, 48, 0, 0, 230);
+    Distributor d(scope.path(), x, {FolderSource(pictures.substr(0, pictures.size() - 1), 0, 0, 1)});
+    ASSERT_TRUE(d.listening);
+
+    // XScreenSaver's window: 320 x 240 at (100, 100).
+    Display* dpy = XOpenDisplay(x.display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    const Window window = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 100, 100, 320, 240, 0, 0, 0);
+    XMapWindow(dpy, window);
+    XSync(dpy, False);
+
+    QProcessEnvironment env = x.Environment();
+    env.insert("XSCREENSAVER_WINDOW", QStringLiteral("0x%1").arg(qulonglong(window), 0, 16));
+    QProcess saver;
+    saver.setProcessEnvironment(env);
+    saver.start(QString::fromStdString(QryssPath()), {"-root"});
+    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgViewerStarted) == 1; }, 8000));
+    // The picture fills XScreenSaver's window, and nothing else.
+    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(120, 120, 280, 200), qRgb(0, 0, 230), 24); }, 8000));
+    EXPECT_TRUE(MostlyColour(x.Grab(450, 360, 150, 100), qRgb(0, 0, 0)));
+
+    // XScreenSaver ends its modes with SIGTERM: the saver says it ends.
+    saver.terminate();
+    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_EQ(saver.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgSaverEnded) == 1; }, 3000));
+    XDestroyWindow(dpy, window);
+    XCloseDisplay(dpy);
 }

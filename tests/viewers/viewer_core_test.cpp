@@ -2,6 +2,7 @@
 // every notification is answered, and the command lines of both viewers.
 
 #include "viewers/picture_window.h"
+#include "viewers/screen_saver.h"
 #include "viewers/viewer_args.h"
 #include "viewers/viewer_core.h"
 
@@ -16,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include <QElapsedTimer>
@@ -173,4 +176,15 @@ TEST(ViewerCore, AClosedWindowStopsTheTransitionAndStillAnswers)
     core->Finish();
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_EQ(answers.count(), 1u);
+}
+
+TEST(ScreenSaver, TileWallpaperComesFromTheSettingsFile)
+{
+    UserScope scope;
+    EXPECT_EQ(ReadTileWallpaper(), 0);
+    std::filesystem::create_directories(scope.config() + "/Nordvane");
+    std::ofstream(scope.settingsFile()) << "[Desktop]\nTileWallpaper=1\n";
+    EXPECT_EQ(ReadTileWallpaper(), 1);
+    std::ofstream(scope.settingsFile()) << "[Desktop]\nTileWallpaper=junk\n";
+    EXPECT_EQ(ReadTileWallpaper(), 0);
 }
