@@ -43,6 +43,9 @@ namespace {
 
 void Isolate(const ScratchDir& scratch)
 {
+    // No bus of the machine: the program finds no NetworkManager there.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "disabled:", 1);
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
         QDir().mkpath(QString::fromStdString(scratch.file(name)));
         ::setenv(name, scratch.file(name).c_str(), 1);

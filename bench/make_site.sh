@@ -3,7 +3,10 @@
 #   make_site.sh DIR DIRS PAGES_PER_DIR
 # Every page links to its neighbours, to pages of other directories, to a
 # picture, to a broken link and to a query link; directory pages are linked
-# both as "dN/" and as "dN/index.html".
+# both as "dN/" and as "dN/index.html". Pages also link out with schemes a
+# crawler of this site must not request from it (javascript:, mailto:, tel:,
+# data:) and to https pages of another site; the query link is a relative
+# link with a ":" inside.
 set -euo pipefail
 out=$1 dirs=${2:-40} pages=${3:-50}
 rm -rf "$out"
@@ -33,8 +36,11 @@ awk -v out="$out" -v dirs="$dirs" -v pages="$pages" 'BEGIN {
       printf "<p>Text of page %d in directory %d. Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p>\n", p, d > f
       printf "<a href=\"p%d.html\">next</a> <a href='\''p%d.html'\''>previous</a>\n", (p + 1) % pages, (p + pages - 1) % pages > f
       printf "<a href=../d%d/p%d.html>elsewhere</a>\n", (d + 7) % dirs, (p * 3) % pages > f
-      printf "<a href=\"/d%d/\">a directory</a> <a href=\"p%d.html?view=%d\">query</a>\n", (d + 1) % dirs, p, p % 3 > f
+      printf "<a href=\"/d%d/\">a directory</a> <a href=\"./p%d.html?view=v:%d\">query</a>\n", (d + 1) % dirs, p, p % 3 > f
       printf "<img src=\"/img/dot.gif\" alt=\"dot\"> <a href=\"missing-%d.html\">broken</a>\n", p % 5 > f
+      printf "<a href=\"https://example.org/d%d/p%d\">secure</a> <a href=\"javascript:void(0)\">script</a>\n", d, p > f
+      printf "<a href=\"mailto:author%d@example.org\">mail</a> <a href=\"tel:+1555%04d\">call</a>\n", d, p > f
+      printf "<img src=\"data:image/gif;base64,R0lGODlhAQABAAAAACw=\" alt=\"inline\">\n" > f
       printf "<script>var s = \"<a href=x>\";</script>\n</body></html>\n" > f
       close(f)
     }

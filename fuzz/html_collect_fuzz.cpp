@@ -17,7 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const LinkRef& link : links) {
         switch (link.kind) {
         case LinkKindAnchor: case LinkKindArea: case LinkKindBackground: case LinkKindFrame:
-        case LinkKindImage: case LinkKindUsemap:
+        case LinkKindImage: case LinkKindUsemap: case LinkKindStyleSheet: case LinkKindScript:
+        case LinkKindInlineFrame: case LinkKindSrcset: case LinkKindMedia: case LinkKindInputImage:
+        case LinkKindCssUrl: case LinkKindCssImport:
             break;
         default:
             std::abort();

@@ -1,6 +1,7 @@
-// The rewrite pass over any bytes: never crashes or hangs, and a page in
-// which it changes nothing comes out byte for byte as it went in. The mirror
-// root does not exist, so nothing is written.
+// The rewrite pass over any bytes, as a page and as a style sheet: never
+// crashes or hangs, and a page in which it changes nothing comes out byte
+// for byte as it went in. The mirror root does not exist, so nothing is
+// written.
 #include "crawl/html_scanner.h"
 #include "crawl/mirror.h"
 
@@ -26,5 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<LinkRef> links;
     std::optional<std::string> title;
     scanner.CollectLinksFromBytes("http://site/a/b/p.html", out, links, title);
+    // The same bytes as a style sheet: its rewrite, and the links of that.
+    std::string sheet;
+    if (scanner.RewriteBytes("http://site/a/b/s.css", "P/F", page, mirror, localizeAll, sheet))
+        scanner.CollectStyleSheetLinks("http://site/a/b/s.css", sheet, links);
     return 0;
 }

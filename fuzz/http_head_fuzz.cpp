@@ -38,6 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     header.ParseHeaders(input);
     if (header.location().size() > CHttpHeader::kMaxLocationLength)
         std::abort();
+    // A kept entity tag goes back in a request line: one visible token.
+    if (header.etag().size() > CHttpHeader::kMaxTokenLength)
+        std::abort();
+    for (const char c : header.etag())
+        if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+            std::abort();
+    if (header.lastModifiedValid()) {
+        // A stored file is dated by it: the date must be one of 1970 or later.
+        if (const auto time = HttpDateToTime(header.lastModified()); time && *time < 0)
+            std::abort();
+    }
     for (int id = RawNone; id <= RawVersion + 1; ++id) {
         if (const auto value = RawHeaderValue(input, static_cast<RawHeaderId>(id))) {
             if (value->data() < input.data() || value->data() + value->size() > input.data() + input.size())
@@ -46,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     ContentLength(input);
     HttpDate date;
-    ParseHttpDate(input, date);
+    if (ParseHttpDate(input, date))
+        HttpDateToTime(date);
     return 0;
 }

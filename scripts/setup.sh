@@ -7,6 +7,9 @@ set -euo pipefail
 # What each package is for:
 #   qt6-base-dev         QtCore and QtNetwork (core), QtGui and QtWidgets (windows)
 #   libjpeg62-turbo-dev  JPEG decoding of the pictures
+#   libssl-dev           https: TLS through OpenSSL on the engine's own sockets
+#   openssl              tests and benchmark: the command that makes their certificate authority
+#   tinyproxy            tests: a forward proxy for the https tunnel (CONNECT)
 #   libgtest/gmock-dev   unit tests; libbenchmark-dev micro-benchmarks
 #   libxml2-dev          benchmark only: the HTML parser the link scanner is compared with
 #   nginx-light          end-to-end tests serve generated sites with it
@@ -18,14 +21,16 @@ set -euo pipefail
 #   xvfb                 window tests run on a private X server and read its pixels back
 #   x11-xserver-utils    window tests: xsetroot paints a known root window
 #   fonts-ipafont-*      Japanese faces for the interface (IPA P Gothic) and captions (IPA P Mincho)
+#   dbus-daemon          dial-up tests run a fake NetworkManager on a private bus of their own
 packages=(
   g++ cmake ninja-build git pkg-config ccache
-  qt6-base-dev libjpeg62-turbo-dev
+  qt6-base-dev libjpeg62-turbo-dev libssl-dev openssl tinyproxy
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev
   nginx-light curl
   wget wget2 httrack time bc
   clang libclang-rt-14-dev
   xvfb libx11-dev x11-xserver-utils fonts-ipafont-gothic fonts-ipafont-mincho
+  dbus-daemon
 )
 
 missing=()

@@ -67,7 +67,7 @@ struct NameValue {
 // Ordered tables ended by the empty text, whose value answers "no match".
 constexpr NameValue kSchemes[] = {
     {"ftp", SchemeFtp},       {"file", SchemeFile},       {"gopher", SchemeGopher},
-    {"http", SchemeHttp},     {"mailto", SchemeMailto},   {"news", SchemeNews},
+    {"http", SchemeHttp},     {"https", SchemeHttps},     {"mailto", SchemeMailto},   {"news", SchemeNews},
     {"nntp", SchemeNntp},     {"prospero", SchemeProspero}, {"telnet", SchemeTelnet},
     {"wais", SchemeWais},     {"", SchemeNone},
 };
@@ -210,6 +210,7 @@ FileKind LookupFileKind(std::string_view lowerExtension)
     return static_cast<FileKind>(LookupTable(kFileKinds, lowerExtension));
 }
 
+
 void CUrl::Clear()
 {
     error_ = UrlOk;
@@ -221,6 +222,7 @@ void CUrl::Clear()
     hasQuery_ = false;
     hasFragment_ = false;
     fileKind_ = FileKindNone;
+    prefixLength_ = 7;
     hostLength_ = 0;
     siteLength_ = 0;
     pathLength_ = 0;
@@ -277,9 +279,9 @@ bool CUrl::ParseText(std::string_view text)
             lower[i] = Lower(s[i]);
         scheme_ = LookupScheme(std::string_view(lower, pos));
     }
-    if (scheme_ != SchemeHttp && scheme_ != SchemeFile)
+    if (!IsWebScheme(scheme_) && scheme_ != SchemeFile)
         return Fail(UrlSchemeNotSupported);
-    const bool http = scheme_ == SchemeHttp;
+    const bool http = IsWebScheme(scheme_);
     ++pos;
     if (pos + 1 >= n || s[pos] != '/' || s[pos + 1] != '/')
         return Fail(UrlSyntaxError);
@@ -329,9 +331,9 @@ bool CUrl::ParseBelow(const CUrl& base, std::string_view text)
         Clear();
         scheme_ = base.scheme_;
         hasPort_ = base.hasPort_;
-        const size_t portStart = kSchemePrefixLength + base.hostLength_ + 1;
+        const size_t portStart = base.prefixLength_ + base.hostLength_ + 1;
         const size_t portLength = hasPort_ ? base.siteLength_ - portStart : 0;
-        return ParseRest(text, base.siteLength_, text.substr(kSchemePrefixLength, base.hostLength_), portStart,
+        return ParseRest(text, base.siteLength_, text.substr(base.prefixLength_, base.hostLength_), portStart,
                          portLength);
     } catch (const std::bad_alloc&) {
         return Fail(UrlOutOfMemory);
@@ -342,21 +344,24 @@ bool CUrl::ParseRest(std::string_view text, size_t pos, std::string_view host, s
 {
     const char* s = text.data();
     const size_t n = text.size();
-    const bool http = scheme_ == SchemeHttp;
+    const bool http = IsWebScheme(scheme_);
 
     // The site goes first into the canonical text; the path and what follows
     // it are built right behind. An escape triples a byte, so three times the
     // rest of the input always suffices.
-    const size_t siteLength = kSchemePrefixLength + host.size() + (hasPort_ ? 1 + portLength : 0);
+    const std::string_view prefix =
+        scheme_ == SchemeHttps ? std::string_view("https://") : http ? "http://" : "file://";
+    prefixLength_ = prefix.size();
+    const size_t siteLength = prefixLength_ + host.size() + (hasPort_ ? 1 + portLength : 0);
     url_.resize(siteLength + 3 * (n - pos) + 8);
     char* site = url_.data();
-    std::memcpy(site, http ? "http://" : "file://", kSchemePrefixLength);
+    std::memcpy(site, prefix.data(), prefixLength_);
     if (!host.empty())
-        std::memcpy(site + kSchemePrefixLength, host.data(), host.size());
+        std::memcpy(site + prefixLength_, host.data(), host.size());
     if (hasPort_) {
-        site[kSchemePrefixLength + host.size()] = ':';
+        site[prefixLength_ + host.size()] = ':';
         if (portLength)
-            std::memcpy(site + kSchemePrefixLength + host.size() + 1, s + portStart, portLength);
+            std::memcpy(site + prefixLength_ + host.size() + 1, s + portStart, portLength);
     }
     char* out = site + siteLength;
     size_t pathLength = 0;
@@ -468,6 +473,20 @@ bool CUrl::ParseRest(std::string_view text, size_t pos, std::string_view host, s
     return true;
 }
 
+uint16_t CUrl::portNumber() const
+{
+    const std::string_view digits = port();
+    if (digits.empty()) // "http://site:/" as "http://site/"
+        return scheme_ == SchemeHttps ? 443 : 80;
+    unsigned value = 0;
+    for (const char c : digits) {
+        value = value * 10 + unsigned(c - '0');
+        if (value > 65535)
+            return 0;
+    }
+    return uint16_t(value);
+}
+
 std::optional<std::string> CUrl::ResolveLink(std::string_view baseText, std::string_view linkText)
 {
     try {
@@ -485,35 +504,30 @@ void LinkResolver::Rebase(std::string_view baseText)
     baseParsed_ = base_.Parse(UpToNul(baseText));
 }
 
-namespace {
-
-// Whether a text starts with a scheme name and its ":"; one that doesn't is
-// a relative link.
-bool HasSchemePrefix(std::string_view text)
+bool StartsWithScheme(std::string_view text)
 {
-    size_t pos = 0;
+    if (text.empty() || !Is(static_cast<unsigned char>(text[0]), kAlnum) || (text[0] >= '0' && text[0] <= '9'))
+        return false;
+    size_t pos = 1;
     while (pos < text.size() && Is(static_cast<unsigned char>(text[pos]), kSchemeByte))
         ++pos;
     return pos < text.size() && text[pos] == ':';
 }
 
-} // namespace
-
 std::optional<std::string_view> LinkResolver::Resolve(std::string_view linkText)
 {
     const std::string_view link = UpToNul(linkText);
     // Most links of a page are relative; they need no parse of their own.
-    const SchemeId scheme = HasSchemePrefix(link) ? (scratch_.Parse(link), scratch_.scheme()) : SchemeNone;
-    switch (scheme) {
-    case SchemeHttp:
-    case SchemeFile:
+    if (StartsWithScheme(link)) {
+        scratch_.Parse(link);
+        // Pages link to much the crawl can't fetch (javascript:, mailto:,
+        // data:, tel:, ...). Such a link is no page of this site: it is not
+        // followed, and stays as written when the page is localised.
+        if (!IsWebScheme(scratch_.scheme()))
+            return std::nullopt;
         if (scratch_.error() == UrlOk)
             return scratch_.url();
-        return link;
-    case SchemeNone:
-        break;
-    default:
-        return std::nullopt;
+        return link; // callers that queue URLs parse them again and drop this one
     }
 
     // A relative link needs a base that parsed: its parts are undefined otherwise.

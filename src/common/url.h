@@ -7,6 +7,7 @@
 // Every input is treated as a NUL-terminated text: a NUL inside the view ends
 // it, and reading past the end yields NUL.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +36,14 @@ enum SchemeId : int {
     SchemeProspero = 9,
     SchemeTelnet = 10,
     SchemeWais = 11,
+    SchemeHttps = 12,
 };
+
+// The schemes the crawl fetches: their URLs share one grammar (ports,
+// queries, fragments, escaped segments) and differ only in the transport.
+// A link that names any other scheme is not followed (ResolveLink gives
+// nothing for it), and a queue entry with one is dropped unfetched.
+inline bool IsWebScheme(SchemeId scheme) { return scheme == SchemeHttp || scheme == SchemeHttps; }
 
 enum FileKind : int {
     FileKindNone = 0,   // no extension
@@ -49,6 +57,11 @@ enum FileKind : int {
 SchemeId LookupScheme(std::string_view lowerScheme);
 FileKind LookupFileKind(std::string_view lowerExtension);
 
+// Whether a link starts with a scheme name and its ":" (a letter, then
+// letters, digits, "+", "-" or "."), and so names its scheme. Any other
+// link is relative, even with a ":" further on ("a/b:c.html", "./x:y").
+bool StartsWithScheme(std::string_view link);
+
 class CUrl {
 public:
     // Parses a URL; true on success. On failure only error() and scheme()
@@ -59,13 +72,16 @@ public:
     // the next parse of this object.
     int error() const { return error_; }
     SchemeId scheme() const { return scheme_; }
-    std::string_view host() const { return part(kSchemePrefixLength, hostLength_); }
+    std::string_view host() const { return part(prefixLength_, hostLength_); }
     bool hasPort() const { return hasPort_; }
     std::string_view port() const                              // digits as written, may be empty
     {
-        return hasPort_ ? part(kSchemePrefixLength + hostLength_ + 1, siteLength_ - kSchemePrefixLength - hostLength_ - 1)
+        return hasPort_ ? part(prefixLength_ + hostLength_ + 1, siteLength_ - prefixLength_ - hostLength_ - 1)
                         : std::string_view();
     }
+    // The port to connect to: the one written, else the scheme's own (80 for
+    // http, 443 for https); 0 when the written one is out of range.
+    uint16_t portNumber() const;
     std::string_view path() const { return part(siteLength_, pathLength_); } // "/" when no segment is left
     std::string_view directory() const { return part(siteLength_, directoryLength_); }
     bool hasFileName() const { return hasFileName_; }
@@ -96,11 +112,11 @@ public:
 
     // Turns a link found in a page into an absolute canonical URL, or nothing
     // when it can't be followed. base is the URL of the page holding the link.
+    // A link that starts with a scheme name and ":" names that scheme; one the
+    // crawl does not fetch (javascript:, mailto:, data:, ...) gives nothing.
     static std::optional<std::string> ResolveLink(std::string_view base, std::string_view link);
 
 private:
-    // "http://" and "file://" are equally long.
-    static constexpr size_t kSchemePrefixLength = 7;
 
     void Clear();
     bool Fail(int error);
@@ -126,6 +142,7 @@ private:
     bool hasQuery_ = false;
     bool hasFragment_ = false;
     FileKind fileKind_ = FileKindNone;
+    size_t prefixLength_ = 7;    // "http://" or "file://", 8 for "https://"
     // The canonical text is site, path, then "?" query or "#" fragment.
     size_t hostLength_ = 0;
     size_t siteLength_ = 0;      // "http://", host, ":" and port

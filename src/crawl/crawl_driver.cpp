@@ -5,9 +5,12 @@
 #include "crawl/robots.h"
 #include "crawl/settings.h"
 #include "engine/http_header.h"
+#include "platform/file_calls.h"
 
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <climits>
 #include <functional>
 #include <string_view>
 #include <sys/stat.h>
@@ -34,6 +37,13 @@ template <typename Map, typename Key> bool RaiseBudget(Map& budgets, const Key& 
         return false;
     it->second = budget;
     return true;
+}
+
+// A server's refusal that asking again would not change; a time-out (408)
+// or "too many requests" (429) may.
+bool IsClientError(int status)
+{
+    return status >= 400 && status < 500 && status != 408 && status != 429;
 }
 
 } // namespace
@@ -132,7 +142,9 @@ std::optional<QueueEntry> CrawlDriver::NextEntry()
 CrawlDriver::Dispatch CrawlDriver::DispatchStep()
 {
     QMutexLocker lock(context_.mirrorLock);
-    if (pending_.empty() && context_.urlQueue->IsEmpty())
+    // Repeats still waiting when everything else is done (their link's entry
+    // ended in a way that settled nothing) take their turn now.
+    if (pending_.empty() && context_.urlQueue->IsEmpty() && (host_.RunningDownloads() || !QueueWaiting()))
         return Dispatch::QueueEmpty;
     std::optional<QueueEntry> entry = NextEntry();
     if (!entry)
@@ -140,12 +152,17 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
 
     ProjectItem* record = RecordOf(*entry);
     CUrl& url = parsed_.dispatch;
-    if (!record || !url.Parse(entry->url))
+    const uint64_t key = EntryKey(*entry);
+    if (!record || !url.Parse(entry->url)) {
+        Settle(key, Settled::Drop);
         return Dispatch::Dropped;
-    // A URL that failed for good earlier in this crawl fails again without
-    // asking the server once more: broken links are linked from many pages.
-    if (failedThisCrawl_.count(std::string(entry->folderPath).append(1, '\n').append(url.urlNoFragment()))) {
+    }
+    // A URL the server refused with a client error earlier in this crawl
+    // fails again without asking once more: broken links are linked from
+    // many pages, and the answer would be the same.
+    if (refusedThisCrawl_.count(std::string(entry->folderPath).append(1, '\n').append(url.urlNoFragment()))) {
         host_.Report(MsgStatusFailed);
+        Settle(key, Settled::Fail);
         return Dispatch::Dropped;
     }
 
@@ -158,7 +175,7 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
     // saved it, and the date a conditional request carries.
     struct stat local {};
     bool viaDirectory = false;
-    if (context_.mirror->ExistingFile(url, entry->folderPath, &local, &viaDirectory)) {
+    if (std::optional<std::string> path = context_.mirror->ExistingFile(url, entry->folderPath, &local, &viaDirectory)) {
         // http://site/dir is the page http://site/dir/ once that directory
         // is in the mirror, and its relative links are relative to the
         // directory: it is scanned and localised under that name.
@@ -167,14 +184,17 @@ CrawlDriver::Dispatch CrawlDriver::DispatchStep()
             if (!url.Parse(entry->url))
                 return Dispatch::Dropped;
         }
-        const bool savedThisCrawl = ModifiedTimeOf(local) > crawlStart_;
+        // Its modification time is the server's date; saving, touching or
+        // rewriting it dates its change.
+        const bool savedThisCrawl = ChangedTimeOf(local) > crawlStart_;
         if (savedThisCrawl || record->EffectiveRenewalType(*context_.settings) == 3) {
             if (ShouldRescan(*entry))
                 RescanLocalCopy(*entry, *context_.urlQueue);
             host_.Report(MsgStatusVisited);
+            Settle(key, Settled::Visit, VisitUpTo(*entry, url));
             return Dispatch::Handled;
         }
-        StartEntry(std::move(*entry), url, static_cast<int64_t>(local.st_mtime));
+        StartEntry(std::move(*entry), url, LocalCopy{static_cast<int64_t>(local.st_mtime), StoredEtag(*path)});
         return Dispatch::Handled;
     }
     StartEntry(std::move(*entry), url, std::nullopt);
@@ -191,10 +211,128 @@ uint64_t CrawlDriver::QueuedRecordKey(const std::string& folderPath, const std::
     return QueuedKey(std::hash<std::string_view>()(folderPath), recordUrl);
 }
 
-bool CrawlDriver::QueuedBefore(uint64_t key, int32_t budget) const
+uint64_t CrawlDriver::EntryKey(const QueueEntry& entry)
 {
-    const auto it = queuedBudget_.find(key);
-    return it != queuedBudget_.end() && budget <= it->second;
+    return QueuedKey(QueuedRecordKey(entry.folderPath, entry.recordUrl), entry.url);
+}
+
+QueueEntry CrawlDriver::LinkEntry(const QueueEntry& from, int32_t depth, std::string_view url)
+{
+    QueueEntry next;
+    next.reservedA = from.reservedA;
+    next.maxDepth = from.maxDepth;
+    next.depth = depth;
+    next.reservedB = from.reservedB;
+    next.folderPath = from.folderPath;
+    next.recordUrl = from.recordUrl;
+    next.referrer = from.url;
+    next.url = url;
+    return next;
+}
+
+int32_t CrawlDriver::VisitUpTo(const QueueEntry& entry, const CUrl& url) const
+{
+    // A repeat that finds the file saved is rescanned when it has more
+    // depth left than the page's last scan (pages only: the rescan of any
+    // other file does nothing).
+    if (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml)
+        return INT32_MAX;
+    const auto it = scanBudget_.find(EntryKey(entry));
+    return it != scanBudget_.end() ? it->second : -1;
+}
+
+void CrawlDriver::CountRepeat(LinkMemo& memo, uint64_t key, const QueueEntry& from, int32_t depth,
+                              std::string_view url)
+{
+    host_.Report(MsgStatusDetected);
+    const int32_t budget = from.maxDepth - depth;
+    // The file is saved this crawl and the page was scanned with as much
+    // depth left: whatever waits before it, the repeat's turn is a visit.
+    if (budget <= memo.visitUpTo) {
+        host_.Report(MsgStatusVisited);
+        return;
+    }
+    switch (memo.state) {
+    case LinkState::Failed:
+        host_.Report(MsgStatusFailed);
+        return;
+    case LinkState::Dropped:
+        return;
+    case LinkState::Visited: // to be rescanned with more depth left
+    case LinkState::Retry:   // to be fetched anew
+        context_.urlQueue->PushBack(LinkEntry(from, depth, url));
+        memo.state = LinkState::Open;
+        return;
+    case LinkState::Open:
+        break;
+    }
+    auto it = waiting_.find(key);
+    if (it == waiting_.end())
+        it = waiting_.emplace(key, Waiting{LinkEntry(from, depth, url), {}, 0}).first;
+    it->second.budgets.push_back(budget);
+}
+
+void CrawlDriver::QueueRepeat(Waiting& waiting)
+{
+    QueueEntry again = waiting.first;
+    again.depth = again.maxDepth - waiting.budgets[waiting.next++];
+    context_.urlQueue->PushBack(again);
+}
+
+void CrawlDriver::Settle(uint64_t key, Settled how, int32_t visitUpTo)
+{
+    const auto memo = linkMemo_.find(key);
+    if (memo == linkMemo_.end())
+        return;
+    LinkMemo& m = memo->second;
+    const auto found = waiting_.find(key);
+    Waiting* w = found != waiting_.end() ? &found->second : nullptr;
+    switch (how) {
+    case Settled::Visit:
+        m.state = LinkState::Visited;
+        m.visitUpTo = std::max(m.visitUpTo, visitUpTo);
+        for (; w && w->next < w->budgets.size() && w->budgets[w->next] <= m.visitUpTo; ++w->next)
+            host_.Report(MsgStatusVisited);
+        // One with more depth left would be rescanned: it takes its turn,
+        // and the repeats behind it wait for that.
+        if (w && w->next < w->budgets.size()) {
+            QueueRepeat(*w);
+            m.state = LinkState::Open;
+        }
+        break;
+    case Settled::Fail:
+        m.state = LinkState::Failed;
+        for (; w && w->next < w->budgets.size(); ++w->next)
+            host_.Report(MsgStatusFailed);
+        break;
+    case Settled::Drop:
+        m.state = LinkState::Dropped;
+        if (w)
+            w->next = w->budgets.size();
+        break;
+    case Settled::Again:
+        // The next repeat is fetched anew; those behind it wait for its result.
+        if (w) {
+            QueueRepeat(*w);
+            m.state = LinkState::Open;
+        } else {
+            m.state = LinkState::Retry;
+        }
+        break;
+    }
+    if (w && w->next >= w->budgets.size())
+        waiting_.erase(found);
+}
+
+bool CrawlDriver::QueueWaiting()
+{
+    if (waiting_.empty())
+        return false;
+    for (auto& [key, w] : waiting_)
+        while (w.next < w.budgets.size())
+            QueueRepeat(w);
+    waiting_.clear();
+    return true;
 }
 
 bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
@@ -206,13 +344,14 @@ bool CrawlDriver::ShouldRescan(const QueueEntry& entry)
     return RaiseBudget(scanBudget_, key, entry.maxDepth - entry.depth);
 }
 
-void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified)
+void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, const std::optional<LocalCopy>& local)
 {
-    if (url.scheme() != SchemeHttp)
-        return;
+    const uint64_t key = EntryKey(entry);
     ProjectItem* record = RecordOf(entry);
-    if (!record)
+    if (!IsWebScheme(url.scheme()) || !record) {
+        Settle(key, Settled::Drop);
         return;
+    }
 
     DownloadRequest request;
     if (useRobots_) {
@@ -224,6 +363,7 @@ void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<in
             break;
         case RobotsVerdict::Refused:
             host_.Report(MsgStatusFailed);
+            Settle(key, Settled::Fail);
             return;
         case RobotsVerdict::Redirected:
             entry.robotsUrl = robots.robotsUrl;
@@ -241,15 +381,53 @@ void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, std::optional<in
 
     const AppSettings& app = *context_.settings;
     request.timeouts = TimeoutsFor(*record);
-    // The local copy's own date: a page changed on the server after we saved
-    // it is fetched again.
-    if (localModified && record->EffectiveRenewalType(app) != 1)
-        request.ifModifiedSince = FormatHttpDate(*localModified);
+    // The local copy's own date, which is the server's date of it where the
+    // server gave one: servers that compare it exactly (nginx's default)
+    // answer 304 to it. The entity tag tells a file the server went back
+    // to an older version of, which a date alone can't.
+    if (local && record->EffectiveRenewalType(app) != 1) {
+        request.ifModifiedSince = FormatHttpDate(local->modified);
+        request.ifNoneMatch = local->etag;
+    }
     request.noCache = record->Effective(OptNoCache, app) != 0;
     request.entry = std::move(entry);
     // An entry that could not be started waits at the head of the queue.
     if (!host_.StartDownload(request))
         context_.urlQueue->PushFront(request.entry);
+}
+
+void CrawlDriver::NoteStorageFailure(std::string what)
+{
+    if (!storageFailure_)
+        storageFailure_ = std::move(what);
+}
+
+bool CrawlDriver::StorageFailed(const std::vector<QueueEntry>& entries)
+{
+    const MirrorFailure& failure = LastMirrorFailure();
+    if (!IsStorageFailure(failure.err))
+        return false;
+    NoteStorageFailure(WriteFailureText(failure.path, failure.err));
+    // Fetched again by the next crawl, first.
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        context_.urlQueue->PushFront(*it);
+    requeuedForStorage_ = true;
+    return true;
+}
+
+const std::optional<std::string>& CrawlDriver::storageFailure()
+{
+    if (storageFailure_ || !context_.urlQueue)
+        return storageFailure_;
+    QMutexLocker lock(context_.mirrorLock);
+    for (EntryQueue* queue : {context_.urlQueue, context_.localiseQueue}) {
+        const CQueueFile& file = queue->file();
+        if (file.spaceErrno() != 0)
+            NoteStorageFailure(WriteFailureText(file.path(), file.spaceErrno()));
+        else if (IsStorageFailure(file.writeErrno()))
+            NoteStorageFailure(WriteFailureText(file.path(), file.writeErrno()));
+    }
+    return storageFailure_;
 }
 
 bool CrawlDriver::IsHtml(const PageOutcome& outcome, const CUrl& url) const
@@ -270,35 +448,49 @@ bool CrawlDriver::PageDone(const PageOutcome& outcome)
     const bool parsed = url.Parse(outcome.url);
 
     if (outcome.result == TransferComplete && parsed) {
-        if (outcome.status == 200) {
+        if (outcome.status == 200)
             return StoreAndScan(outcome, url);
-        } else if (outcome.status == 301 || outcome.status == 302) {
+        if (outcome.status == 301 || outcome.status == 302) {
             FollowRedirect(outcome, url);
         } else if (outcome.status == 304) {
             for (const QueueEntry& entry : outcome.entries) {
                 std::optional<std::string> local = context_.mirror->LocalPath(entry.url, entry.folderPath);
-                if (local)
-                    TouchFile(*local);
+                if (local && TouchFile(*local) != MirrorResult::Ok && StorageFailed({entry}))
+                    continue;
                 if (ShouldRescan(entry))
                     RescanLocalCopy(entry, *context_.urlQueue, local);
+                Settle(EntryKey(entry), Settled::Visit, VisitUpTo(entry, url));
             }
+            return false;
         }
+    }
+    if (outcome.result == TransferComplete) {
+        // A redirect, or a status that stores nothing: a repeat would find
+        // no file of its own (or a redirect page to rescan).
+        for (const QueueEntry& entry : outcome.entries)
+            Settle(EntryKey(entry), Settled::Again);
         return false;
     }
-    if (outcome.result == TransferComplete)
-        return false;
 
     // Aborted or failed: retried at the head of the queue while retries are left.
+    const bool refused = parsed && outcome.result == TransferFailed && IsClientError(outcome.status);
     for (QueueEntry entry : outcome.entries) {
         ProjectItem* record = RecordOf(entry);
-        if (!record)
+        if (!record) {
+            Settle(EntryKey(entry), Settled::Drop);
             continue;
+        }
         if (entry.retries < record->Effective(OptDLoadRetry, *context_.settings)) {
             ++entry.retries;
             context_.urlQueue->PushFront(entry);
             host_.Report(MsgStatusRetry);
-        } else if (parsed && outcome.result == TransferFailed) {
-            failedThisCrawl_.insert(std::string(entry.folderPath).append(1, '\n').append(url.urlNoFragment()));
+        } else if (refused) {
+            refusedThisCrawl_.insert(std::string(entry.folderPath).append(1, '\n').append(url.urlNoFragment()));
+            Settle(EntryKey(entry), Settled::Fail);
+        } else {
+            // A time-out or a broken connection may not happen again: a
+            // page that links here once more has it tried again.
+            Settle(EntryKey(entry), Settled::Again);
         }
     }
     return false;
@@ -316,15 +508,28 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     std::string stored;
     const bool taken =
         context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) == MirrorResult::Ok;
-    if (!taken)
+    // A file system that can take no more stops the crawl; the page is
+    // fetched again (and its links read) by the next one.
+    if (!taken && StorageFailed(outcome.entries))
+        return false;
+    if (taken)
+        DateStoredFile(stored, outcome.lastModified, outcome.etag);
+    else
         stored = outcome.temporaryFile;
 
-    if (IsHtml(outcome, url)) {
+    // A style sheet is scanned for the pictures, fonts and sheets it names,
+    // and localised like a page.
+    const bool styleSheet = outcome.announcedCss || (!outcome.announcedHtml && url.extension() == "css");
+    if (styleSheet || IsHtml(outcome, url)) {
         AppendToLocalise(first);
         std::vector<LinkRef>& links = links_;
         links.clear();
         std::optional<std::string> title;
-        if (outcome.body)
+        if (styleSheet && outcome.body)
+            scanner_.CollectStyleSheetLinks(url.url(), *outcome.body, links);
+        else if (styleSheet)
+            scanner_.CollectStoredLinks(url.url(), stored, links, title);
+        else if (outcome.body)
             scanner_.CollectLinksFromBytes(url.url(), *outcome.body, links, title);
         else
             scanner_.CollectLinks(url.url(), stored, links, title);
@@ -344,7 +549,23 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
             if (auto local = context_.mirror->LocalPath(entry.url, entry.folderPath))
                 host_.PictureStored(entry, *local);
     }
+    for (const QueueEntry& entry : outcome.entries) {
+        if (taken)
+            Settle(EntryKey(entry), Settled::Visit, VisitUpTo(entry, url));
+        else
+            Settle(EntryKey(entry), Settled::Again);
+    }
     return taken;
+}
+
+bool CrawlDriver::RedirectStandsForPage(const PageOutcome& outcome, const CUrl& url)
+{
+    // A page's URL, or one the server answers with text/html (a script such
+    // as /go.php). Servers say text/html for the little body of every
+    // redirect, also of a picture's: a picture's URL stands for a picture.
+    if (url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml)
+        return true;
+    return outcome.announcedHtml && url.fileKind() != FileKindJpeg && url.fileKind() != FileKindGif;
 }
 
 void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
@@ -352,29 +573,53 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
     if (outcome.entries.empty())
         return;
     // Servers may send a relative Location; it names the same thing as the
-    // absolute one.
+    // absolute one. One that can't be followed (another scheme) still
+    // leaves its redirect page, which keeps the Location as received.
     std::optional<std::string> target = CUrl::ResolveLink(url.url(), outcome.location);
     CUrl targetUrl;
-    if (!target || !targetUrl.Parse(*target))
-        return;
+    const bool followable = target && targetUrl.Parse(*target);
 
-    // The media type of a redirect describes its own little body (servers
-    // say text/html for every redirect), not the object that moved, so the
-    // URL alone tells whether a page or a file moved.
-    if (url.fileKind() == FileKindNone || url.fileKind() == FileKindHtml) {
+    // A site that moved to https (or to another port) answers with a
+    // redirect to the same path there, which the mirror stores at the very
+    // place of the URL asked for: a redirect page there would be taken for
+    // the target's copy, and the target never fetched. None is written; the
+    // target is the same object under its new name, no level deeper.
+    {
+        const std::string& folder = outcome.entries.front().folderPath;
+        const std::optional<std::string> here = context_.mirror->LocalPath(url, folder);
+        const std::optional<std::string> there = context_.mirror->LocalPath(targetUrl, folder);
+        if (followable && here && there && *here == *there
+            && url.urlNoFragment() != targetUrl.urlNoFragment()) {
+            const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
+            for (const QueueEntry& entry : outcome.entries) {
+                QueueEntry same = entry;
+                --same.depth;
+                QueueLinks(same, links, *context_.urlQueue);
+            }
+            return;
+        }
+    }
+
+    if (RedirectStandsForPage(outcome, url)) {
         // A directory asked for without its "/" is answered with a redirect to
         // the directory. Its redirect page would take the name the directory
         // needs in the mirror, so none is written: the directory's own page
         // is stored under it instead, and links to the bare name are
         // localised to that page.
-        const std::string_view target = targetUrl.urlNoQuery();
-        const bool directorySlash = !url.hasQuery() && target.size() == url.urlNoQuery().size() + 1
-            && target.starts_with(url.urlNoQuery()) && target.back() == '/';
+        const std::string_view targetText = followable ? targetUrl.urlNoQuery() : std::string_view();
+        const bool directorySlash = followable && !url.hasQuery() && targetText.size() == url.urlNoQuery().size() + 1
+            && targetText.starts_with(url.urlNoQuery()) && targetText.back() == '/';
         if (!directorySlash) {
-            for (const QueueEntry& entry : outcome.entries)
-                context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false);
+            for (const QueueEntry& entry : outcome.entries) {
+                if (context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false)
+                        != MirrorResult::Ok
+                    && StorageFailed(outcome.entries))
+                    return;
+            }
             AppendToLocalise(outcome.entries.front());
         }
+        if (!followable)
+            return;
         const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
         for (const QueueEntry& entry : outcome.entries) {
             if (directorySlash) {
@@ -387,8 +632,12 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
             }
         }
     } else {
-        for (const QueueEntry& entry : outcome.entries)
-            context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, true);
+        for (const QueueEntry& entry : outcome.entries) {
+            if (context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, true)
+                    != MirrorResult::Ok
+                && StorageFailed(outcome.entries))
+                return;
+        }
     }
 }
 
@@ -396,7 +645,8 @@ void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
                                   std::optional<std::string> localPath)
 {
     CUrl url;
-    if (!url.Parse(entry.url) || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml))
+    if (!url.Parse(entry.url)
+        || (url.fileKind() != FileKindNone && url.fileKind() != FileKindHtml && url.extension() != "css"))
         return;
     host_.Report(MsgStatusCurrentUrl, entry.url);
     auto local = localPath ? std::move(localPath) : context_.mirror->LocalPath(entry.url, entry.folderPath);
@@ -404,7 +654,7 @@ void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,
         return;
     std::vector<LinkRef> links;
     std::optional<std::string> title;
-    scanner_.CollectLinks(entry.url, *local, links, title);
+    scanner_.CollectStoredLinks(entry.url, *local, links, title);
 
     // A link is dropped when a later link of the same kind repeats it: with a
     // query, the same text; without one, a text that begins with it.
@@ -439,6 +689,8 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
         return;
     CUrl& link = parsed_.link;
     const uint64_t recordKey = QueuedRecordKey(entry.folderPath, entry.recordUrl);
+    // A saved-data walk visits each file once; only a crawl counts repeats.
+    const bool crawling = &target == context_.urlQueue;
     for (const LinkRef& ref : links) {
         if (ref.kind == LinkKindUsemap || ref.kind == 5)
             continue;
@@ -447,14 +699,16 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
             continue;
         // Pages link to the same few pages over and over. A link queued
         // before in this crawl, from the same record and with as much depth
-        // left, passed every check below then and would only be found local
-        // and skipped at its step: it is passed over before it is parsed.
-        // A resolved link is already in canonical form, the form it is
-        // remembered by.
+        // left, passed every check below then: it is known before it is
+        // parsed (a resolved link is already in canonical form, the form it
+        // is remembered by), and counted rather than queued again.
         const int32_t budget = entry.maxDepth - depth;
         const uint64_t key = QueuedKey(recordKey, ref.url);
-        if (QueuedBefore(key, budget))
+        if (const auto known = linkMemo_.find(key); known != linkMemo_.end() && budget <= known->second.queued) {
+            if (crawling)
+                CountRepeat(known->second, key, entry, depth, ref.url);
             continue;
+        }
         if (!link.Parse(ref.url))
             continue;
         if (!record->AdmitsRange(start, link, app))
@@ -465,18 +719,16 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
             continue;
         // Hashes keep the memory small for a large frontier (the frontier
         // itself stays on disk).
-        if (!RaiseBudget(queuedBudget_, link.url() == ref.url ? key : QueuedKey(recordKey, link.url()), budget))
+        const uint64_t canonicalKey = link.url() == ref.url ? key : QueuedKey(recordKey, link.url());
+        LinkMemo& memo = linkMemo_[canonicalKey];
+        if (budget <= memo.queued) {
+            if (crawling)
+                CountRepeat(memo, canonicalKey, entry, depth, link.url());
             continue;
-        QueueEntry next;
-        next.reservedA = entry.reservedA;
-        next.maxDepth = entry.maxDepth;
-        next.depth = depth;
-        next.reservedB = entry.reservedB;
-        next.folderPath = entry.folderPath;
-        next.recordUrl = entry.recordUrl;
-        next.referrer = entry.url;
-        next.url = link.url();
-        target.PushBack(next);
+        }
+        memo.queued = budget;
+        memo.state = LinkState::Open;
+        target.PushBack(LinkEntry(entry, depth, link.url()));
         host_.Report(MsgStatusDetected);
     }
 }
@@ -490,6 +742,12 @@ CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, 
     RobotsFetchedResult fetched =
         RobotsFetched(*context_.mirror, stopping, outcome.result, outcome.status, outcome.location, outcome.robotsUrl,
                       first.url, first.folderPath, outcome.temporaryFile);
+    if (!stopping && outcome.result == TransferComplete && outcome.status == 200 && fetched.file == MirrorResult::Ok) {
+        if (std::optional<std::string> local = context_.mirror->LocalPath(outcome.robotsUrl, first.folderPath))
+            DateStoredFile(*local, outcome.lastModified, outcome.etag);
+    }
+    if (fetched.file != MirrorResult::Ok && StorageFailed(outcome.entries))
+        return RobotsAfter::EndDone;
     switch (fetched.next) {
     case RobotsNext::RequeueAll:
         for (auto it = outcome.entries.rbegin(); it != outcome.entries.rend(); ++it)
@@ -498,6 +756,8 @@ CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, 
     case RobotsNext::FetchUrl:
         return RobotsAfter::FetchPage;
     case RobotsNext::ReportFailed:
+        for (const QueueEntry& entry : outcome.entries)
+            Settle(EntryKey(entry), Settled::Fail);
         return RobotsAfter::EndFailed;
     case RobotsNext::RequeueRedirected:
         for (auto it = outcome.entries.rbegin(); it != outcome.entries.rend(); ++it) {
@@ -507,6 +767,8 @@ CrawlDriver::RobotsAfter CrawlDriver::RobotsDone(const RobotsDownload& outcome, 
         }
         return RobotsAfter::EndDone;
     case RobotsNext::Finish:
+        for (const QueueEntry& entry : outcome.entries)
+            Settle(EntryKey(entry), Settled::Again);
         return RobotsAfter::EndDone;
     }
     return RobotsAfter::EndDone;
@@ -526,6 +788,9 @@ void CrawlDriver::RequeuePending()
         context_.urlQueue->PushFront(pending_.back());
         pending_.pop_back();
     }
+    // Repeats waiting for a result the next crawl will find: they wait in
+    // the queue file, behind the entries they wait for.
+    QueueWaiting();
 }
 
 void CrawlDriver::BeginLocalise()
@@ -557,8 +822,15 @@ bool CrawlDriver::LocaliseStep()
         local = context_.mirror->ExistingFile(url, entry->folderPath);
     if (local) {
         const bool localizeAll = record && record->EffectiveLocalizeLink(*context_.settings) == 1;
-        scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll, nullptr,
-                              localiseStart_);
+        if (!scanner_.RewriteLinks(entry->url, entry->folderPath, *local, *context_.mirror, localizeAll, nullptr,
+                                   localiseStart_)
+            && IsStorageFailure(scanner_.writeError())) {
+            // The page is as it was; the next crawl localises it (and the
+            // rest) once there is room.
+            NoteStorageFailure(WriteFailureText(scanner_.writeErrorPath(), scanner_.writeError()));
+            context_.localiseQueue->PushFront(*entry);
+            return false;
+        }
     }
     host_.Report(MsgStatusHtmlModified);
     return true;

@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ormbrook {
@@ -43,6 +44,7 @@ struct DownloadRequest {
     bool robotsFirst = false;     // fetch robotsUrl before the page
     std::string robotsUrl;
     std::string ifModifiedSince;  // empty: not conditional
+    std::string ifNoneMatch;      // the local copy's entity tag, when it has one
     bool noCache = false;
     CrawlTimeouts timeouts;
 };
@@ -54,6 +56,9 @@ struct PageOutcome {
     int result = 3;                   // 1 aborted, 2 complete, 3 failed
     int status = 0;                   // HTTP status code
     bool announcedHtml = false;       // the reply said TEXT/HTML
+    bool announcedCss = false;        // the reply said TEXT/CSS
+    std::optional<int64_t> lastModified;  // LAST-MODIFIED, as a calendar time
+    std::string etag;                 // ETAG
     std::string location;             // LOCATION of a redirect
     std::string temporaryFile;        // where the body is
     std::optional<std::string> body;  // the same bytes, when they were kept in memory
@@ -65,6 +70,8 @@ struct RobotsDownload {
     std::string robotsUrl;            // the robots URL that was fetched
     int result = 3;
     int status = 0;
+    std::optional<int64_t> lastModified;
+    std::string etag;
     std::string location;
     std::string temporaryFile;
 };
@@ -140,6 +147,15 @@ public:
     // everything (the driver itself may be destroyed after the project).
     void LeaveMirror();
 
+    // Set when a write the crawl depends on failed because the file system
+    // can take no more (no space, a quota, read-only, an I/O error): what the
+    // write was for, and why. The entries concerned are back at the head of
+    // their queue; the crawl is to stop. Also looks at the queue files.
+    const std::optional<std::string>& storageFailure();
+    // Whether the last PageDone or RobotsDone put its entries back for such
+    // a failure (they are not done); asking clears it.
+    bool TakeRequeuedForStorage() { return std::exchange(requeuedForStorage_, false); }
+
     // While the crawl runs, the queues gather their changes in memory and
     // write them in one go when told to (a crash loses what has not been
     // written; a stop loses nothing).
@@ -166,21 +182,70 @@ public:
 
 private:
     std::optional<QueueEntry> NextEntry();
-    // localModified: the local copy's modification time when there is one.
-    // url: the entry's URL, parsed.
-    void StartEntry(QueueEntry entry, const CUrl& url, std::optional<int64_t> localModified);
+    // What a conditional request asks the server about: the local copy's
+    // date and entity tag.
+    struct LocalCopy {
+        int64_t modified = 0;
+        std::string etag;
+    };
+    // url: the entry's URL, parsed; local: nothing when there is no copy.
+    void StartEntry(QueueEntry entry, const CUrl& url, const std::optional<LocalCopy>& local);
     bool StoreAndScan(const PageOutcome& outcome, const CUrl& url);
     void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
+    // Whether a 301 or 302 of this URL is a page's (its redirect page takes
+    // the URL's own name and its target is followed).
+    static bool RedirectStandsForPage(const PageOutcome& outcome, const CUrl& url);
     bool IsHtml(const PageOutcome& outcome, const CUrl& url) const;
     bool ShouldRescan(const QueueEntry& entry);
     // Links queued this crawl are remembered by a hash of folder, record
     // and URL, with the depth they had left.
     static uint64_t QueuedRecordKey(const std::string& folderPath, const std::string& recordUrl);
     static uint64_t QueuedKey(uint64_t recordKey, std::string_view url);
-    bool QueuedBefore(uint64_t key, int32_t budget) const;
+    static uint64_t EntryKey(const QueueEntry& entry);
+    static QueueEntry LinkEntry(const QueueEntry& from, int32_t depth, std::string_view url);
+
+    // A link found again (same record, no more depth left than when it was
+    // queued) is not queued again but counted as its own queue entry would
+    // be at its turn. That turn would find the first entry's result, so the
+    // repeat is counted once the result is known; until then it waits.
+    enum class LinkState : uint8_t {
+        Open,     // an entry of the link is queued or being fetched: repeats wait for it
+        Visited,  // its file is saved this crawl: a repeat is a visit (or a rescan, see visitUpTo)
+        Failed,   // refused by robots.txt or with a client error: a repeat fails alike
+        Dropped,  // its record is gone or its scheme is not fetched: a repeat is dropped alike
+        Retry,    // it failed in a way that may not happen again: a repeat is fetched anew
+    };
+    enum class Settled { Visit, Fail, Drop, Again };
+    struct LinkMemo {
+        int32_t queued = -1;    // the most depth left this link was queued with
+        int32_t visitUpTo = -1; // a repeat with no more depth left than this is a visit only
+        LinkState state = LinkState::Open;
+    };
+    // The repeats of one link waiting for its result: the first of them, and
+    // the depth each had left, in the order they were found.
+    struct Waiting {
+        QueueEntry first;
+        std::vector<int32_t> budgets;
+        size_t next = 0;
+    };
+    void CountRepeat(LinkMemo& memo, uint64_t key, const QueueEntry& from, int32_t depth, std::string_view url);
+    // visitUpTo: for Visit, the depth left up to which a repeat would not be
+    // rescanned (see VisitUpTo).
+    void Settle(uint64_t key, Settled how, int32_t visitUpTo = -1);
+    int32_t VisitUpTo(const QueueEntry& entry, const CUrl& url) const;
+    // A waiting repeat goes into the URL queue to be fetched or rescanned.
+    void QueueRepeat(Waiting& waiting);
+    // Waiting repeats go into the URL queue (a stop, or an end with nothing
+    // settled them); false when there were none.
+    bool QueueWaiting();
     CrawlTimeouts TimeoutsFor(const ProjectItem& record) const;
     ProjectItem* RecordOf(const QueueEntry& entry) const;
     void AppendToLocalise(const QueueEntry& entry);
+    // After a mirror operation that did not succeed: true (and the failure
+    // noted, the entries back at the head of the URL queue) when the file
+    // system can take no more.
+    bool StorageFailed(const std::vector<QueueEntry>& entries);
+    void NoteStorageFailure(std::string what);
 
     CrawlContext context_;
     CrawlHost& host_;
@@ -192,11 +257,13 @@ private:
     // Depth budget with which each page was last scanned this crawl, so that
     // rescans of pages reached again (frames lead back to their parents) end.
     std::unordered_map<uint64_t, int32_t> scanBudget_;
-    // Folder and URL of every download that failed for good this crawl.
-    std::unordered_set<std::string> failedThisCrawl_;
-    // Hash of folder, record and URL of every link queued this crawl, with
-    // the depth it had left then.
-    std::unordered_map<uint64_t, int32_t> queuedBudget_;
+    // Folder and URL of every download a server refused for good this crawl
+    // with a client error (404, 410, ...): asked again it answers the same.
+    std::unordered_set<std::string> refusedThisCrawl_;
+    // Hash of folder, record and URL of every link queued this crawl.
+    std::unordered_map<uint64_t, LinkMemo> linkMemo_;
+    // The links with repeats waiting for their result.
+    std::unordered_map<uint64_t, Waiting> waiting_;
     CUrl scratch_;
     // The links of the page at hand; the vector keeps its room from page to
     // page, up to kKeptLinkRoom links.
@@ -209,6 +276,8 @@ private:
     } parsed_;
     CHtmlScanner scanner_;
     bool localising_ = false;
+    std::optional<std::string> storageFailure_;
+    bool requeuedForStorage_ = false;
 };
 
 // "Ormbrook/1.005.0"

@@ -5,6 +5,7 @@
 #include "crawl/project_item.h"
 #include "crawl/saved_data_job.h"
 #include "crawl/settings.h"
+#include "platform/file_calls.h"
 
 #include <QElapsedTimer>
 
@@ -70,13 +71,32 @@ void DLManager::OnTimer(int id)
     if (id != kQueueWriteTimer)
         return;
     KillTimer(kQueueWriteTimer);
-    if (!finished_)
+    if (!finished_) {
         driver_.WriteQueues();
+        StopOnStorageFailure();
+    }
+}
+
+void DLManager::StopForError(const std::string& reason)
+{
+    if (stopRequested_ || finished_)
+        return;
+    PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(reason));
+    Stop();
+}
+
+void DLManager::StopOnStorageFailure()
+{
+    if (job_ || finished_ || stopRequested_ || state_ == Starting)
+        return;
+    if (const std::optional<std::string>& failure = driver_.storageFailure())
+        StopForError(*failure);
 }
 
 void DLManager::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
 {
     HandleMessage(message, wParam, std::move(record));
+    StopOnStorageFailure();
     // What this message changed in the queues is written a little later,
     // together with what the next messages change.
     if (!finished_ && !TimerRunning(kQueueWriteTimer) && driver_.QueuesHavePendingWrites())
@@ -247,6 +267,9 @@ void DLManager::ClosingStep()
     bool more = !stopRequested_ && driver_.LocaliseStep();
     while (more && slice.elapsed() < kLocaliseSliceMs)
         more = driver_.LocaliseStep();
+    // A page that could not be rewritten for want of room stays queued,
+    // and the crawl stops without ending the localise phase.
+    StopOnStorageFailure();
     if (more) {
         ++pendingPosts_;
         Post(MsgManagerLocalize);
@@ -303,6 +326,8 @@ void DLManager::SavedDataStep(uint32_t message)
     }
     if (step == SavedDataOperation::Step::PassOver)
         job_->End();
+    if (!job_->storageFailure().empty())
+        PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(job_->storageFailure()));
     state_ = Done;
     Finish();
 }
@@ -354,10 +379,13 @@ bool DLManager::StartDownload(const DownloadRequest& request)
     slot.SetTimeouts(t.total, t.connection, t.reply, t.header, t.data, t.close);
     const SettingsValues& app = settings_.values();
     slot.SetProxy(app.ProxyOn == 1, app.ProxyName, static_cast<uint16_t>(app.ProxyPort));
+    slot.SetAcceptUnverified(app.AcceptUnverifiedCerts == 1);
     CHttpHeader& header = slot.page()->header();
     header.SetField(HeaderUserAgent, kUserAgent);
     if (!request.ifModifiedSince.empty())
         header.SetField(HeaderIfModifiedSince, request.ifModifiedSince);
+    if (!request.ifNoneMatch.empty())
+        header.SetField(HeaderIfNoneMatch, request.ifNoneMatch);
     if (request.noCache) {
         header.SetField(HeaderPragma, "no-cache");
         header.SetField(HeaderCacheControl, "no-cache");
@@ -388,6 +416,10 @@ void DLManager::PageOutcomeOf(int index, int result)
     std::vector<QueueEntry> entries;
     for (const QueueEntry* entry : slot.attached())
         entries.push_back(*entry);
+    // A download that could not be written whole for want of room: nothing
+    // of it is kept, its entries go back to the queue and the crawl stops.
+    if (IsStorageFailure(slot.writeError()))
+        StopForError(WriteFailureText(slot.tempPath(), slot.writeError()));
     if (stopRequested_) {
         driver_.Requeue(entries);
         EndSlot(index, result);
@@ -400,11 +432,20 @@ void DLManager::PageOutcomeOf(int index, int result)
     CHttpTransfer* page = slot.page();
     outcome.status = page->statusCode();
     outcome.announcedHtml = IsTextHtml(page->header());
+    const CHttpHeader& head = page->header();
+    outcome.announcedCss = head.contentTypeValid() && head.mediaTopType() == MediaText && head.mediaSubtype() == "CSS";
+    if (head.lastModifiedValid())
+        outcome.lastModified = HttpDateToTime(head.lastModified());
+    outcome.etag = head.etag();
     outcome.location = page->header().location();
     outcome.temporaryFile = slot.tempPath();
     outcome.body = slot.TakeKeptBody();
     if (driver_.PageDone(outcome))
         slot.TemporaryTaken();
+    // Entries put back for want of room are not done.
+    if (driver_.TakeRequeuedForStorage())
+        result = TransferFailed;
+    StopOnStorageFailure();
     EndSlot(index, result);
 }
 
@@ -418,9 +459,23 @@ void DLManager::RobotsOutcomeOf(int index, int result)
     outcome.result = result;
     CHttpTransfer* robots = slot.robots();
     outcome.status = robots->statusCode();
+    if (robots->header().lastModifiedValid())
+        outcome.lastModified = HttpDateToTime(robots->header().lastModified());
+    outcome.etag = robots->header().etag();
     outcome.location = robots->header().location();
     outcome.temporaryFile = slot.tempPath();
-    switch (driver_.RobotsDone(outcome, stopRequested_)) {
+    if (IsStorageFailure(slot.writeError()))
+        StopForError(WriteFailureText(slot.tempPath(), slot.writeError()));
+    const CrawlDriver::RobotsAfter after = driver_.RobotsDone(outcome, stopRequested_);
+    driver_.TakeRequeuedForStorage();
+    StopOnStorageFailure();
+    if (stopRequested_ && after == CrawlDriver::RobotsAfter::FetchPage) {
+        // Stopped meanwhile: the page is not started, its entries wait.
+        driver_.Requeue(outcome.entries);
+        EndSlot(index, TransferFailed);
+        return;
+    }
+    switch (after) {
     case CrawlDriver::RobotsAfter::FetchPage:
         StartPageOn(slot);
         return;
@@ -440,8 +495,10 @@ void DLManager::EndSlot(int index, int pageResult)
     const bool success = pageResult == TransferComplete;
     for (size_t i = 0; i < slot.attached().size(); ++i)
         PostMessage(statusWindow_, success ? MsgStatusVisited : MsgStatusFailed);
-    PostMessage(statusWindow_, MsgStatusSlotDone, 0,
-                std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success));
+    auto done = std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success);
+    if (!success)
+        done->reason = slot.failureText();
+    PostMessage(statusWindow_, MsgStatusSlotDone, 0, std::move(done));
     slot.Release();
     PostMessage(QPointer<QObject>(this), MsgManagerSlotEnded, 0,
                 std::make_unique<EntryRecord>(std::move(items_[static_cast<size_t>(index)])));

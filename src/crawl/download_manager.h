@@ -57,10 +57,18 @@ struct SlotDoneRecord : MessageRecord {
     SlotDoneRecord(int16_t s, bool ok) : slot(s), success(ok) {}
     int16_t slot;
     bool success;
+    // Why a download failed, when that has a text of its own
+    // ("certificate: ..."); empty otherwise.
+    std::string reason;
 };
 
 // MsgStatusTitle: a record's page told its title (the views show it).
 constexpr uint32_t MsgStatusTitle = WM_USER + 29;
+
+// MsgStatusStoppedByError (a TextRecord): the file system could take no
+// more, and the crawl stops as the stop command stops it. The text names
+// what could not be written and why. MsgStatusCrawlOver follows.
+constexpr uint32_t MsgStatusStoppedByError = WM_USER + 12;
 struct TitleRecord : MessageRecord {
     std::string folderPath;
     std::string recordUrl;
@@ -93,6 +101,11 @@ private:
     void Start();
     void BeginCrawl();
     void Stop();
+    // Stops the crawl because the file system can take no more; the status
+    // view is told why. Once.
+    void StopForError(const std::string& reason);
+    // The driver met such a failure: the crawl stops.
+    void StopOnStorageFailure();
     void DispatchStep();
     void ClosingStep();
     void PageOutcomeOf(int slot, int result);

@@ -1,10 +1,15 @@
 #include "crawl/html_scanner.h"
 
 #include "common/name_index.h"
+#include "crawl/css_scanner.h"
+#include "crawl/html_values.h"
 #include "crawl/mirror.h"
+#include "platform/file_calls.h"
 #include "common/url.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -38,8 +43,29 @@ enum NameCode : int {
     CodeNofollow = 26,
     CodeNoneKeyword = 28,
     CodeRobots = 29,
-    CodeNotWanted = -1,
+    // Beyond the table the crawl began with: the page's requisites.
+    CodeLink = 30,
+    CodeScript = 31,
+    CodeIframe = 32,
+    CodeSource = 33,
+    CodeVideo = 34,
+    CodeAudio = 35,
+    CodeInput = 36,
+    CodeTable = 37,
+    CodeTd = 38,
+    CodeTh = 39,
+    CodeTr = 40,
+    CodeStyle = 41, // the element and the attribute
+    CodeBase = 42,
+    CodeSrcset = 43,
+    CodePoster = 44,
+    CodeType = 45,
+    CodeRel = 46,
 };
+
+// The attributes a tag's loop acts on, one bit per code.
+using CodeSet = uint64_t;
+constexpr CodeSet Bit(int code) { return CodeSet(1) << code; }
 
 constexpr size_t kNameMax = 144;   // name buffer of 145 bytes
 constexpr size_t kValueMax = 2047; // value buffer of 2048 bytes
@@ -56,6 +82,9 @@ constexpr NameEntry kNames[] = {
     {"TITLE", 14}, {"/TITLE", 15}, {"BACKGROUND", 16}, {"CONTENT", 17}, {"HREF", 18},
     {"ISMAP", 19}, {"NAME", 20}, {"SRC", 21}, {"USEMAP", 22}, {"ALL", 23}, {"FOLLOW", 24},
     {"INDEX", 25}, {"NOFOLLOW", 26}, {"NOINDEX", 27}, {"NONE", 28}, {"ROBOTS", 29},
+    {"LINK", 30}, {"SCRIPT", 31}, {"IFRAME", 32}, {"SOURCE", 33}, {"VIDEO", 34}, {"AUDIO", 35},
+    {"INPUT", 36}, {"TABLE", 37}, {"TD", 38}, {"TH", 39}, {"TR", 40}, {"STYLE", 41}, {"BASE", 42},
+    {"SRCSET", 43}, {"POSTER", 44}, {"TYPE", 45}, {"REL", 46},
 };
 
 static_assert(std::size(kNames) <= 64);
@@ -224,6 +253,59 @@ public:
         return Value::Present;
     }
 
+    // Whether the tag at hand (up to its ">") has an attribute named
+    // "style" with a value: most tags have none, and are skipped whole.
+    bool TagHasStyleAttribute() const
+    {
+        const auto* gt = static_cast<const unsigned char*>(std::memchr(p_, '>', end_ - p_));
+        const unsigned char* stop = gt ? gt : end_;
+        for (const unsigned char* q = p_; q < stop;) {
+            const auto* eq = static_cast<const unsigned char*>(std::memchr(q, '=', stop - q));
+            if (!eq)
+                return false;
+            const unsigned char* nameEnd = eq;
+            while (nameEnd > p_ && (kClass[nameEnd[-1]] & kWhite))
+                --nameEnd;
+            if (nameEnd - p_ >= 5) {
+                const unsigned char* name = nameEnd - 5;
+                bool match = name == p_ || (kClass[name[-1]] & kWhite) || name[-1] == '"' || name[-1] == '\'';
+                for (int i = 0; match && i < 5; ++i)
+                    match = Upper(name[i]) == "STYLE"[i];
+                if (match)
+                    return true;
+            }
+            q = eq + 1;
+        }
+        return false;
+    }
+
+    // Where the content of a STYLE element that starts here ends: the
+    // offset of its "</style", or the end of the data.
+    size_t StyleContentEnd() const
+    {
+        for (const unsigned char* q = p_; q < end_;) {
+            const auto* lt = static_cast<const unsigned char*>(std::memchr(q, '<', end_ - q));
+            if (!lt)
+                break;
+            if (end_ - lt >= 7 && lt[1] == '/') {
+                bool match = true;
+                for (int i = 0; match && i < 5; ++i)
+                    match = Upper(lt[2 + i]) == "STYLE"[i];
+                if (match)
+                    return static_cast<size_t>(lt - begin_);
+            }
+            q = lt + 1;
+        }
+        return static_cast<size_t>(end_ - begin_);
+    }
+
+    // Goes on from an offset of the data (the end when it lies beyond).
+    bool JumpTo(size_t offset)
+    {
+        p_ = begin_ + std::min(offset, static_cast<size_t>(end_ - begin_));
+        return p_ < end_;
+    }
+
     bool Advance() { return ++p_ < end_; }
     unsigned char Current() const { return *p_; }
     size_t Offset() const { return static_cast<size_t>(p_ - begin_); }
@@ -263,17 +345,18 @@ void RunTokenizer(Tokenizer& t, Pass& pass)
     }
 }
 
-// The attribute loop of a listed tag: every attribute named wanted1 or
-// wanted2 with a value goes to onValue(code, offset after the name's
-// terminator); the rest are skipped. Ends past the tag's ">".
+// The attribute loop of a listed tag: every attribute whose code is in
+// `wanted` and that has a value goes to onValue(code, offset after the
+// name's terminator, the terminator); the rest are skipped. Ends past the
+// tag's ">".
 template <typename OnValue>
-bool AttributeLoop(Tokenizer& t, int wanted1, int wanted2, OnValue onValue)
+bool AttributeLoop(Tokenizer& t, CodeSet wanted, OnValue onValue)
 {
     while (t.Current() != '>') {
         if (!t.ReadName())
             return false;
         const int code = t.Code();
-        if (code != CodeNone && (code == wanted1 || code == wanted2)) {
+        if (code != CodeNone && (wanted & Bit(code))) {
             const size_t afterTerminator = t.Offset() + 1;
             const char terminator = static_cast<char>(t.Current());
             switch (t.ReadValue()) {
@@ -296,6 +379,71 @@ bool AttributeLoop(Tokenizer& t, int wanted1, int wanted2, OnValue onValue)
     return t.Advance();
 }
 
+// What each tag's links are: the attributes that hold one URL, with the
+// kind they give, and whether a srcset or a style attribute is read too.
+struct TagLinks {
+    int attribute1 = CodeNone;
+    LinkKind kind1 = LinkKindAnchor;
+    int attribute2 = CodeNone;
+    LinkKind kind2 = LinkKindAnchor;
+    bool srcset = false;
+};
+
+std::optional<TagLinks> LinksOfTag(int tag)
+{
+    switch (tag) {
+    case CodeA: return TagLinks{CodeHref, LinkKindAnchor};
+    case CodeArea: return TagLinks{CodeHref, LinkKindArea};
+    case CodeBody:
+    case CodeTable:
+    case CodeTd:
+    case CodeTh:
+    case CodeTr: return TagLinks{CodeBackground, LinkKindBackground};
+    case CodeFrame: return TagLinks{CodeSrc, LinkKindFrame};
+    case CodeIframe: return TagLinks{CodeSrc, LinkKindInlineFrame};
+    case CodeImg: return TagLinks{CodeSrc, LinkKindImage, CodeUsemap, LinkKindUsemap, true};
+    case CodeScript: return TagLinks{CodeSrc, LinkKindScript};
+    case CodeSource: return TagLinks{CodeSrc, LinkKindMedia, CodeNone, LinkKindAnchor, true};
+    case CodeVideo: return TagLinks{CodeSrc, LinkKindMedia, CodePoster, LinkKindMedia};
+    case CodeAudio: return TagLinks{CodeSrc, LinkKindMedia};
+    default: return std::nullopt;
+    }
+}
+
+CodeSet AttributesOf(const TagLinks& links)
+{
+    CodeSet set = Bit(CodeStyle) | Bit(links.attribute1);
+    if (links.attribute2 != CodeNone)
+        set |= Bit(links.attribute2);
+    if (links.srcset)
+        set |= Bit(CodeSrcset);
+    return set;
+}
+
+// ASCII case-insensitive search of a lower-case word.
+bool ContainsFolded(std::string_view text, std::string_view lowerWord)
+{
+    if (lowerWord.size() > text.size())
+        return false;
+    for (size_t i = 0; i + lowerWord.size() <= text.size(); ++i) {
+        size_t k = 0;
+        while (k < lowerWord.size() && static_cast<char>(std::tolower(static_cast<unsigned char>(text[i + k])))
+                   == lowerWord[k])
+            ++k;
+        if (k == lowerWord.size())
+            return true;
+    }
+    return false;
+}
+
+// A LINK is a requisite of the page when it brings a style sheet or an icon.
+bool RequisiteRel(std::string_view rel) { return ContainsFolded(rel, "stylesheet") || ContainsFolded(rel, "icon"); }
+
+bool EqualsFolded(std::string_view text, std::string_view lowerWord)
+{
+    return text.size() == lowerWord.size() && ContainsFolded(text, lowerWord);
+}
+
 class CollectPass {
 public:
     CollectPass(LinkResolver& resolver, std::string_view data, std::vector<LinkRef>& links,
@@ -309,19 +457,32 @@ public:
 
     bool Tag(Tokenizer& t, int tag)
     {
-        switch (tag) {
-        case CodeA:
-            return Links(t, CodeHref, LinkKindAnchor);
-        case CodeArea:
-            return Links(t, CodeHref, LinkKindArea);
-        case CodeBody:
-            return Links(t, CodeBackground, LinkKindBackground);
-        case CodeFrame:
-            return Links(t, CodeSrc, LinkKindFrame);
-        case CodeImg:
-            return AttributeLoop(t, CodeSrc, CodeUsemap, [&](int code, size_t, char) {
-                Add(t.ValueText(), code == CodeSrc ? LinkKindImage : LinkKindUsemap);
+        if (const std::optional<TagLinks> links = LinksOfTag(tag)) {
+            return AttributeLoop(t, AttributesOf(*links), [&](int code, size_t, char) {
+                if (code == links->attribute1)
+                    Add(t.ValueText(), links->kind1);
+                else if (code == links->attribute2)
+                    Add(t.ValueText(), links->kind2);
+                else if (code == CodeSrcset)
+                    AddSrcset(t.ValueText());
+                else if (code == CodeStyle)
+                    AddStyle(t.ValueText(), true);
             });
+        }
+        switch (tag) {
+        case CodeLink:
+        case CodeInput:
+            return Conditional(t, tag);
+        case CodeBase:
+            return AttributeLoop(t, Bit(CodeHref), [&](int, size_t, char) { Base(t.ValueText()); });
+        case CodeStyle: {
+            if (!AttributeLoop(t, Bit(CodeStyle), [&](int, size_t, char) { AddStyle(t.ValueText(), true); }))
+                return false;
+            const size_t start = t.Offset();
+            const size_t end = t.StyleContentEnd();
+            AddStyle(data_.substr(start, end - start), false);
+            return t.JumpTo(end);
+        }
         case CodeMeta:
             return Meta(t);
         case CodeTitle:
@@ -341,18 +502,85 @@ public:
             }
             return t.SkipPastGt();
         default:
+            if (t.TagHasStyleAttribute())
+                return AttributeLoop(t, Bit(CodeStyle), [&](int, size_t, char) { AddStyle(t.ValueText(), true); });
             return t.SkipPastGt();
         }
     }
 
 private:
-    bool Links(Tokenizer& t, int attribute, LinkKind kind)
+    // LINK counts when its rel names a style sheet or an icon, INPUT when it
+    // is an image button; either attribute may come first.
+    bool Conditional(Tokenizer& t, int tag)
     {
-        return AttributeLoop(t, attribute, CodeNotWanted,
-                             [&](int, size_t, char) { Add(t.ValueText(), kind); });
+        const int urlCode = tag == CodeLink ? CodeHref : CodeSrc;
+        const int conditionCode = tag == CodeLink ? CodeRel : CodeType;
+        std::string_view url, condition;
+        bool haveUrl = false;
+        const bool ok = AttributeLoop(t, Bit(urlCode) | Bit(conditionCode) | Bit(CodeStyle), [&](int code, size_t, char) {
+            if (code == urlCode) {
+                url = t.ValueText();
+                haveUrl = true;
+            } else if (code == conditionCode) {
+                condition = t.ValueText();
+            } else {
+                AddStyle(t.ValueText(), true);
+            }
+        });
+        if (haveUrl) {
+            if (tag == CodeLink && RequisiteRel(condition))
+                Add(url, LinkKindStyleSheet);
+            else if (tag == CodeInput && EqualsFolded(condition, "image"))
+                Add(url, LinkKindInputImage);
+        }
+        return ok;
     }
 
-    void Add(std::string_view value, LinkKind kind)
+    // The first BASE with an href is what the links after it resolve
+    // against; it is resolved against the page itself.
+    void Base(std::string_view href)
+    {
+        if (based_)
+            return;
+        based_ = true;
+        const std::string_view value = Decoded(href);
+        if (value.empty())
+            return;
+        if (const std::optional<std::string_view> url = resolver_.Resolve(value)) {
+            base_.assign(*url);
+            resolver_.Rebase(base_);
+        }
+    }
+
+    // The value with its character references decoded.
+    std::string_view Decoded(std::string_view value)
+    {
+        return DecodeCharacterReferences(value, decoded_) ? std::string_view(decoded_) : value;
+    }
+
+    void AddSrcset(std::string_view value)
+    {
+        const std::string srcset(Decoded(value));
+        SplitSrcset(srcset, candidates_);
+        for (const SrcsetCandidate& c : candidates_)
+            AddDecoded(std::string_view(srcset).substr(c.offset, c.length), LinkKindSrcset);
+    }
+
+    // attribute: a style attribute, whose character references count; else
+    // the content of a STYLE element, which has none.
+    void AddStyle(std::string_view value, bool attribute)
+    {
+        const std::string css(attribute ? Decoded(value) : value);
+        cssLinks_.clear();
+        FindCssLinks(css, cssLinks_);
+        for (const CssLink& link : cssLinks_)
+            AddDecoded(std::string_view(css).substr(link.offset, link.length),
+                       link.import ? LinkKindCssImport : LinkKindCssUrl);
+    }
+
+    void Add(std::string_view value, LinkKind kind) { AddDecoded(Decoded(value), kind); }
+
+    void AddDecoded(std::string_view value, LinkKind kind)
     {
         if (value.empty() || value[0] == '#')
             return;
@@ -416,92 +644,43 @@ private:
         return t.Advance();
     }
 
-    LinkResolver& resolver_; // based on the page
+    LinkResolver& resolver_; // based on the page, or on its BASE
     std::string_view data_;
     std::vector<LinkRef>& links_;
     std::optional<std::string>& title_;
     std::string scratch_;
+    std::string decoded_;
+    std::string base_;
+    bool based_ = false;
+    std::vector<SrcsetCandidate> candidates_;
+    std::vector<CssLink> cssLinks_;
     size_t titleStart_ = 0;
     bool haveTitleStart_ = false;
     bool stopped_ = false;
 };
 
-class RewritePass {
+// Localisation of one link: the text a link found in a page or style sheet
+// is written back as. Shared by the HTML and the style sheet rewrites.
+class LinkLocaliser {
 public:
-    // value and candidate: working room the scanner keeps from page to page.
-    RewritePass(LinkResolver& resolver, std::string_view pageLocal, std::string_view folderPath,
-                std::string_view data, const CMirror& mirror, bool localizeAll, std::string& out,
-                std::string& value, std::string& candidate)
-        : resolver_(resolver), pageLocal_(pageLocal), folderPath_(folderPath), data_(data),
-          mirror_(mirror), localizeAll_(localizeAll), out_(out), value_(value), candidate_(candidate)
+    LinkLocaliser(LinkResolver& resolver, std::string_view ownLocal, std::string_view folderPath,
+                  const CMirror& mirror, bool localizeAll, std::string& candidate)
+        : resolver_(resolver), ownLocal_(ownLocal), folderPath_(folderPath), mirror_(mirror),
+          localizeAll_(localizeAll), candidate_(candidate)
     {
     }
 
-    bool Done() const { return false; }
-
-    bool Tag(Tokenizer& t, int tag)
+    // The new text of a link (character references decoded) in `result`;
+    // false when the link is to stay as written: empty, a fragment of this
+    // page, a local name already, one that does not resolve, or one with no
+    // local path when all links are to point into the mirror.
+    bool Localise(std::string_view link, std::string& result)
     {
-        auto replace = [&](int, size_t afterTerminator, char terminator) {
-            Replace(t, afterTerminator, terminator);
-        };
-        switch (tag) {
-        case CodeA:
-        case CodeArea:
-            return AttributeLoop(t, CodeHref, CodeNotWanted, replace);
-        case CodeBody:
-            return AttributeLoop(t, CodeBackground, CodeNotWanted, replace);
-        case CodeFrame:
-        case CodeImg:
-            return AttributeLoop(t, CodeSrc, CodeNotWanted, replace);
-        default:
-            return t.SkipPastGt();
-        }
-    }
-
-    // Whatever was not replaced goes out as it stands, also the bytes of a
-    // value the data ended in.
-    void Finish() { out_.append(data_.substr(copied_)); }
-
-private:
-    // The value's span (white space, "=", white space, the value with its
-    // quotes) becomes "=" (unless the name ended in one) and the new value in
-    // double quotes; the byte that ended the old value follows as it was.
-    void Replace(Tokenizer& t, size_t afterTerminator, char terminator)
-    {
-        if (!NewValue(t.ValueText(), t.ValueCut()))
-            return;
-        out_.append(data_.substr(copied_, afterTerminator - copied_));
-        if (terminator != '=')
-            out_ += '=';
-        out_ += '"';
-        out_ += value_;
-        out_ += '"';
-        copied_ = t.Offset();
-    }
-
-    // False means: leave the attribute as written. That is also the choice
-    // for a value cut at the buffer limit or one that can't stand between
-    // double quotes, so that rewriting never damages a link. The new value
-    // is left in value_.
-    bool NewValue(std::string_view old, bool cut)
-    {
-        if (cut)
+        if (link.empty() || link[0] == '#' || NamesFileBesidePage(link))
             return false;
-        Compute(old);
-        return value_.find('"') == std::string::npos;
-    }
-
-    void Compute(std::string_view old)
-    {
-        if (old.empty() || old[0] == '#' || NamesFileBesidePage(old)) {
-            value_.assign(old);
-            return;
-        }
-        const std::optional<std::string_view> resolved = resolver_.Resolve(old);
-        if (!resolved) {
-            value_.assign(old);
-            return;
-        }
+        const std::optional<std::string_view> resolved = resolver_.Resolve(link);
+        if (!resolved)
+            return false;
         const CUrl& parsed = resolver_.resolved();
         std::optional<std::string> local = localizeAll_ ? mirror_.LocalPath(parsed, folderPath_)
                                                         : mirror_.ExistingFile(parsed, folderPath_);
@@ -510,15 +689,16 @@ private:
                 *local += '#';
                 *local += parsed.fragment();
             }
-            AssignRelativePath(value_, pageLocal_, *local);
-            return;
+            AssignRelativePath(result, ownLocal_, *local);
+            return true;
         }
         if (localizeAll_)
-            value_.assign(old); // no local path can be made for it
-        else
-            value_.assign(*resolved);
+            return false; // no local path can be made for it
+        result.assign(*resolved);
+        return true;
     }
 
+private:
     // A page localised by an earlier crawl links the mirror's files by their
     // local names ("p.html[3fq=1" for "p.html?q=1"); read as URLs those would
     // name nothing and come out as broken absolute links. A relative link
@@ -527,19 +707,21 @@ private:
     {
         const size_t end = link.find('#');
         const std::string_view path = link.substr(0, end);
-        if (path.empty() || path[0] == '/')
+        // A local name may hold a ":" (a query "v:1" becomes "[3fv:1"), but
+        // a link that names a scheme is no file beside the page.
+        if (path.empty() || path[0] == '/' || StartsWithScheme(path))
             return false;
         for (const char c : path) {
-            if (c == ':' || c == '?' || c == '\\')
+            if (c == '?' || c == '\\')
                 return false;
         }
-        const size_t slash = pageLocal_.rfind('/');
+        const size_t slash = ownLocal_.rfind('/');
         if (slash == std::string_view::npos)
             return false;
         // "../" steps back over the page's own directories, which are there
         // (the page is), so they are taken off before looking: the look then
         // finds the same directory under one name.
-        std::string_view directory = pageLocal_.substr(0, slash + 1);
+        std::string_view directory = ownLocal_.substr(0, slash + 1);
         std::string_view rest = path;
         while (rest.substr(0, 3) == "../" && directory.size() > 1) {
             const size_t up = directory.rfind('/', directory.size() - 2);
@@ -555,15 +737,199 @@ private:
         return mirror_.IsFile(candidate_);
     }
 
-    LinkResolver& resolver_; // based on the page
-    std::string_view pageLocal_;
+    LinkResolver& resolver_;
+    std::string_view ownLocal_;
     std::string_view folderPath_;
-    std::string_view data_;
     const CMirror& mirror_;
     bool localizeAll_;
+    std::string& candidate_;
+};
+
+// The links of a style sheet's text rewritten into out; false when none
+// changed (out is then unspecified).
+bool RewriteCss(std::string_view css, LinkLocaliser& localiser, std::vector<CssLink>& links, std::string& scratch,
+                std::string& out)
+{
+    links.clear();
+    FindCssLinks(css, links);
+    size_t copied = 0;
+    bool changed = false;
+    for (const CssLink& link : links) {
+        if (!localiser.Localise(css.substr(link.offset, link.length), scratch))
+            continue;
+        if (!changed)
+            out.clear();
+        changed = true;
+        out.append(css.substr(copied, link.offset - copied));
+        AppendCssUrl(out, scratch, link);
+        copied = link.offset + link.length;
+    }
+    if (changed)
+        out.append(css.substr(copied));
+    return changed;
+}
+
+class RewritePass {
+public:
+    // value and candidate: working room the scanner keeps from page to page.
+    RewritePass(LinkResolver& resolver, std::string_view pageLocal, std::string_view folderPath,
+                std::string_view data, const CMirror& mirror, bool localizeAll, std::string& out,
+                std::string& value, std::string& candidate)
+        : resolver_(resolver), localiser_(resolver, pageLocal, folderPath, mirror, localizeAll, candidate),
+          data_(data), out_(out), value_(value)
+    {
+    }
+
+    bool Done() const { return false; }
+
+    bool Tag(Tokenizer& t, int tag)
+    {
+        auto replace = [&](int code, size_t afterTerminator, char terminator) {
+            Replace(t, code, afterTerminator, terminator);
+        };
+        if (const std::optional<TagLinks> links = LinksOfTag(tag)) {
+            // USEMAP stays as written.
+            CodeSet set = AttributesOf(*links);
+            if (links->attribute2 == CodeUsemap)
+                set &= ~Bit(CodeUsemap);
+            return AttributeLoop(t, set, replace);
+        }
+        switch (tag) {
+        case CodeLink:
+            return AttributeLoop(t, Bit(CodeHref) | Bit(CodeStyle), replace);
+        case CodeInput:
+            return AttributeLoop(t, Bit(CodeSrc) | Bit(CodeStyle), replace);
+        case CodeBase:
+            return Base(t);
+        case CodeStyle: {
+            if (!AttributeLoop(t, Bit(CodeStyle), replace))
+                return false;
+            const size_t start = t.Offset();
+            const size_t end = t.StyleContentEnd();
+            if (RewriteCss(data_.substr(start, end - start), localiser_, cssLinks_, scratch_, css_)) {
+                out_.append(data_.substr(copied_, start - copied_));
+                out_ += css_;
+                copied_ = end;
+            }
+            return t.JumpTo(end);
+        }
+        default:
+            if (t.TagHasStyleAttribute())
+                return AttributeLoop(t, Bit(CodeStyle), replace);
+            return t.SkipPastGt();
+        }
+    }
+
+    // Whatever was not replaced goes out as it stands, also the bytes of a
+    // value the data ended in.
+    void Finish() { out_.append(data_.substr(copied_)); }
+
+private:
+    // The first BASE's href is what the page's links resolve against; the
+    // element goes, so that the local links work from the disk. Later ones
+    // go as well: they never counted.
+    bool Base(Tokenizer& t)
+    {
+        const size_t lt = t.TagOffset() - 1;
+        std::optional<std::string> href;
+        if (!AttributeLoop(t, Bit(CodeHref), [&](int, size_t, char) { href = std::string(t.ValueText()); }))
+            return false;
+        if (href && !based_) {
+            based_ = true;
+            const std::string_view value = DecodeCharacterReferences(*href, decoded_) ? decoded_ : *href;
+            if (!value.empty()) {
+                if (const std::optional<std::string_view> url = resolver_.Resolve(value)) {
+                    base_.assign(*url);
+                    resolver_.Rebase(base_);
+                }
+            }
+        }
+        if (lt >= copied_) {
+            out_.append(data_.substr(copied_, lt - copied_));
+            copied_ = t.Offset();
+        }
+        return true;
+    }
+
+    // The value's span (white space, "=", white space, the value with its
+    // quotes) becomes "=" (unless the name ended in one) and the new value in
+    // double quotes; the byte that ended the old value follows as it was.
+    void Replace(Tokenizer& t, int code, size_t afterTerminator, char terminator)
+    {
+        if (!NewValue(code, t.ValueText(), t.ValueCut()))
+            return;
+        out_.append(data_.substr(copied_, afterTerminator - copied_));
+        if (terminator != '=')
+            out_ += '=';
+        out_ += '"';
+        out_ += value_;
+        out_ += '"';
+        copied_ = t.Offset();
+    }
+
+    // False means: leave the attribute as written. That is also the choice
+    // for a value cut at the buffer limit or one that can't stand between
+    // double quotes, so that rewriting never damages a link. The new value
+    // (as it goes between the quotes) is left in value_.
+    bool NewValue(int code, std::string_view old, bool cut)
+    {
+        if (cut)
+            return false;
+        const bool decoded = DecodeCharacterReferences(old, decoded_);
+        const std::string_view text = decoded ? std::string_view(decoded_) : old;
+        if (code == CodeSrcset || code == CodeStyle) {
+            if (!(code == CodeSrcset ? RewriteSrcset(text) : RewriteCss(text, localiser_, cssLinks_, scratch_, css_)))
+                return false;
+            value_.clear();
+            AppendAttributeValue(value_, css_);
+            return true;
+        }
+        if (localiser_.Localise(text, scratch_)) {
+            value_.clear();
+            AppendAttributeValue(value_, scratch_);
+            return true;
+        }
+        // Kept: the value as it was written, quotes made double.
+        value_.assign(old);
+        return value_.find('"') == std::string::npos;
+    }
+
+    // The srcset with each candidate's URL localised, into css_; false when
+    // none changed.
+    bool RewriteSrcset(std::string_view srcset)
+    {
+        SplitSrcset(srcset, candidates_);
+        size_t copied = 0;
+        bool changed = false;
+        for (const SrcsetCandidate& c : candidates_) {
+            if (!localiser_.Localise(srcset.substr(c.offset, c.length), scratch_))
+                continue;
+            if (!changed)
+                css_.clear();
+            changed = true;
+            css_.append(srcset.substr(copied, c.offset - copied));
+            // A URL in a srcset ends at white space; a local name holds none,
+            // and an absolute URL has it escaped.
+            css_ += scratch_;
+            copied = c.offset + c.length;
+        }
+        if (changed)
+            css_.append(srcset.substr(copied));
+        return changed;
+    }
+
+    LinkResolver& resolver_; // based on the page, or on its BASE
+    LinkLocaliser localiser_;
+    std::string_view data_;
     std::string& out_;
     std::string& value_;     // the new value of the attribute at hand
-    std::string& candidate_; // the file a link may name beside the page
+    std::string decoded_;
+    std::string scratch_;
+    std::string css_;
+    std::string base_;
+    bool based_ = false;
+    std::vector<CssLink> cssLinks_;
+    std::vector<SrcsetCandidate> candidates_;
     size_t copied_ = 0;
 };
 
@@ -572,7 +938,7 @@ private:
 // file is opened for writing as well where that is allowed, and left open
 // for the caller (-1 when it could only be read).
 int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr,
-                  const struct stat* known = nullptr, int* keepOpen = nullptr, MirrorTime* modified = nullptr)
+                  const struct stat* known = nullptr, int* keepOpen = nullptr, struct stat* info = nullptr)
 {
     int fd = keepOpen ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
     if (keepOpen)
@@ -594,8 +960,8 @@ int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = n
     }
     if (links)
         *links = st.st_nlink;
-    if (modified)
-        *modified = ModifiedTimeOf(st);
+    if (info)
+        *info = st;
     int result = HtmlScanOk;
     try {
         // One byte more than the file should hold: a read that comes back
@@ -659,6 +1025,44 @@ bool CHtmlScanner::CollectLinksFromBytes(std::string_view pageUrl, std::string_v
     return true;
 }
 
+bool CHtmlScanner::CollectStyleSheetLinks(std::string_view sheetUrl, std::string_view css,
+                                          std::vector<LinkRef>& links)
+{
+    error_ = HtmlScanOk;
+    stopped_ = false;
+    try {
+        resolver_.Rebase(sheetUrl);
+        std::vector<CssLink> found;
+        FindCssLinks(css, found);
+        for (const CssLink& link : found) {
+            const std::string_view text = css.substr(link.offset, link.length);
+            if (text.empty() || text[0] == '#')
+                continue;
+            if (const std::optional<std::string_view> url = resolver_.Resolve(text))
+                links.push_back(LinkRef{std::string(*url), link.import ? LinkKindCssImport : LinkKindCssUrl});
+        }
+    } catch (const std::bad_alloc&) {
+        error_ = HtmlScanOutOfMemory;
+        return false;
+    }
+    return true;
+}
+
+bool CHtmlScanner::CollectStoredLinks(std::string_view url, const std::string& filePath, std::vector<LinkRef>& links,
+                                      std::optional<std::string>& title)
+{
+    title.reset();
+    stopped_ = false;
+    std::string data;
+    error_ = ReadWholeFile(filePath, data);
+    if (error_ != HtmlScanOk)
+        return false;
+    CUrl parsed;
+    if (parsed.Parse(url) && LooksLikeStyleSheet(parsed.extension(), parsed.fileKind() == FileKindHtml, data))
+        return CollectStyleSheetLinks(url, data, links);
+    return CollectLinksFromBytes(url, data, links, title);
+}
+
 bool CHtmlScanner::CollectLinks(std::string_view pageUrl, const std::string& filePath,
                                 std::vector<LinkRef>& links, std::optional<std::string>& title)
 {
@@ -693,6 +1097,15 @@ bool CHtmlScanner::RewriteBytes(std::string_view pageUrl, std::string_view folde
         out.clear();
         // Local names are mostly longer than the links they replace.
         out.reserve(page.size() + page.size() / 4);
+        if (LooksLikeStyleSheet(base->extension(), base->fileKind() == FileKindHtml, page)) {
+            // A style sheet's links are relative to the sheet itself.
+            LinkLocaliser localiser(resolver_, *pageLocal, folderPath, mirror, localizeAll, candidate_);
+            std::vector<CssLink> links;
+            std::string scratch;
+            if (!RewriteCss(page, localiser, links, scratch, out))
+                out.assign(page);
+            return true;
+        }
         Tokenizer tokenizer(page);
         RewritePass pass(resolver_, *pageLocal, folderPath, page, mirror, localizeAll, out, value_, candidate_);
         RunTokenizer(tokenizer, pass);
@@ -724,13 +1137,15 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
                                 const struct stat* savedInfo, MirrorTime rewrittenAfter)
 {
     stopped_ = false;
+    writeError_ = 0;
+    writeErrorPath_.clear();
     std::string data;
     nlink_t links = 1;
     // The page is opened for writing as well: once exchanged with the
     // temporary it is the next page's temporary, already open.
     int pageFd = -1;
-    MirrorTime modified{};
-    error_ = ReadWholeFile(savedFile, data, &links, savedInfo, &pageFd, &modified);
+    struct stat page {};
+    error_ = ReadWholeFile(savedFile, data, &links, savedInfo, &pageFd, &page);
     struct PageFile {
         int& fd;
         ~PageFile()
@@ -741,7 +1156,9 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     } pageFile{pageFd};
     if (error_ != HtmlScanOk)
         return false;
-    if (modified > rewrittenAfter)
+    // The page's change time tells when it was last written; its
+    // modification time is the server's date, which the rewrite keeps.
+    if (ChangedTimeOf(page) > rewrittenAfter)
         return true;
     std::string out;
     if (!RewriteBytes(pageUrl, folderPath, data, mirror, localizeAll, out))
@@ -769,23 +1186,26 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     if (temporaryFd_ < 0)
         temporaryFd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (temporaryFd_ < 0) {
+        writeError_ = errno;
+        writeErrorPath_ = temporary;
         ForgetTemporary();
         error_ = HtmlScanNoOutput;
         return false;
     }
-    bool written = true;
-    for (size_t done = 0; done < out.size();) {
-        ssize_t n = ::pwrite(temporaryFd_, out.data() + done, out.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            written = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
+    // A write that does not go through whole (no space, a quota) leaves the
+    // page as it was.
+    int err = PWriteFully(temporaryFd_, out.data(), out.size(), 0);
+    if (err == 0 && mayBeLonger)
+        err = -FileCalls::Current().Truncate(temporaryFd_, static_cast<off_t>(out.size()));
+    const bool written = err == 0;
+    if (!written) {
+        writeError_ = err;
+        writeErrorPath_ = temporary;
     }
-    if (written && mayBeLonger && ::ftruncate(temporaryFd_, static_cast<off_t>(out.size())) != 0)
-        written = false;
+    // The rewritten page is the same copy of the server's file: it keeps the
+    // date and entity tag the next crawl asks the server about.
+    if (written)
+        CopyStoredDates(savedFile, page, temporaryFd_);
     const Placed placed = written ? PutInPlace(temporary, savedFile, links == 1) : Placed::Failed;
     // The file written is the page now (or, failing, goes); either way it
     // is not the temporary any longer.
@@ -801,6 +1221,10 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     case Placed::Renamed:
         return true;
     case Placed::Failed:
+        if (written) {
+            writeError_ = errno;
+            writeErrorPath_ = savedFile;
+        }
         break;
     }
     ::unlink(temporary.c_str());

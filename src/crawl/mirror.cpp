@@ -2,6 +2,7 @@
 
 #include "crawl/robots.h"
 #include "common/url.h"
+#include "platform/file_calls.h"
 
 #include <atomic>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace ormbrook {
@@ -62,17 +64,21 @@ std::string DirectoryOf(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-bool WriteAll(int fd, const char* data, size_t size)
+thread_local MirrorFailure lastFailure;
+
+// Notes why an operation on path failed; the result to return goes through.
+MirrorResult Failed(MirrorResult result, const std::string& path, int err)
 {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
+    lastFailure.err = err;
+    lastFailure.path = path;
+    return result;
+}
+
+bool WriteAll(int fd, const char* data, size_t size, const std::string& path)
+{
+    if (const int err = WriteFully(fd, data, size)) {
+        Failed(MirrorResult::WriteFailed, path, err);
+        return false;
     }
     return true;
 }
@@ -102,12 +108,12 @@ MirrorResult ReplaceWith(const std::string& path, Fill fill)
     std::string temporary;
     int fd = CreateTemporaryBeside(DirectoryOf(path), &temporary);
     if (fd < 0)
-        return MirrorResult::WriteFailed;
-    MirrorResult result = fill(fd);
-    if (::close(fd) != 0 && result == MirrorResult::Ok)
-        result = MirrorResult::WriteFailed;
+        return Failed(MirrorResult::WriteFailed, path, errno);
+    MirrorResult result = fill(fd, temporary);
+    if (const int closed = FileCalls::Current().Close(fd); closed != 0 && result == MirrorResult::Ok)
+        result = Failed(MirrorResult::WriteFailed, temporary, -closed);
     if (result == MirrorResult::Ok && ::rename(temporary.c_str(), path.c_str()) != 0)
-        result = MirrorResult::WriteFailed;
+        result = Failed(MirrorResult::WriteFailed, path, errno);
     if (result != MirrorResult::Ok)
         ::unlink(temporary.c_str());
     return result;
@@ -229,6 +235,7 @@ void AssignRelativePath(std::string& relative, std::string_view pagePath, std::s
 
 MirrorResult MakeDirectories(const std::string& directory, bool create)
 {
+    lastFailure = {};
     if (directory.empty() || directory[0] != '/')
         return MirrorResult::NoLocalPath;
     if (IsDirectory(directory))
@@ -255,7 +262,7 @@ MirrorResult MakeDirectories(const std::string& directory, bool create)
             return MirrorResult::MissingDirectory;
         if (::mkdir(level.c_str(), 0777) == 0 || (errno == EEXIST && IsDirectory(level)))
             continue;
-        return errno == ENAMETOOLONG ? MirrorResult::NameTooLong : MirrorResult::DirectoryFailed;
+        return Failed(errno == ENAMETOOLONG ? MirrorResult::NameTooLong : MirrorResult::DirectoryFailed, level, errno);
     }
     return MirrorResult::Ok;
 }
@@ -556,18 +563,36 @@ LocalFileState CMirror::LocalState(std::string_view url, std::string_view folder
     return ExistingFile(url, folderPath) ? LocalFileExists : LocalFileUnknown;
 }
 
-MirrorTime ModifiedTimeOf(const struct stat& info)
+namespace {
+
+MirrorTime TimeOf(const struct timespec& ts)
 {
-    return MirrorTime(std::chrono::duration_cast<MirrorTime::duration>(
-        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    return MirrorTime(std::chrono::duration_cast<MirrorTime::duration>(std::chrono::seconds(ts.tv_sec)
+                                                                       + std::chrono::nanoseconds(ts.tv_nsec)));
 }
 
-bool FileModifiedAfter(const std::string& path, MirrorTime time)
+bool Before(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The extended attribute that keeps a stored file's entity tag.
+constexpr char kEtagAttribute[] = "user.ormbrook.etag";
+// Entity tags are short; one longer than this is not kept.
+constexpr size_t kMaxEtag = 1023;
+
+} // namespace
+
+MirrorTime ModifiedTimeOf(const struct stat& info) { return TimeOf(info.st_mtim); }
+
+MirrorTime ChangedTimeOf(const struct stat& info) { return TimeOf(info.st_ctim); }
+
+bool FileChangedAfter(const std::string& path, MirrorTime time)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    return ModifiedTimeOf(st) > time;
+    return ChangedTimeOf(st) > time;
 }
 
 bool CMirror::SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const
@@ -575,20 +600,59 @@ bool CMirror::SavedAfter(std::string_view url, std::string_view folderPath, Mirr
     struct stat st {};
     if (!ExistingFile(url, folderPath, &st))
         return false;
-    return ModifiedTimeOf(st) > time;
+    return ChangedTimeOf(st) > time;
+}
+
+void DateStoredFile(const std::string& path, std::optional<int64_t> lastModified, std::string_view etag)
+{
+    if (etag.empty() || etag.size() > kMaxEtag)
+        ::removexattr(path.c_str(), kEtagAttribute);
+    else
+        ::setxattr(path.c_str(), kEtagAttribute, etag.data(), etag.size(), 0); // not kept where unsupported
+    if (!lastModified)
+        return;
+    const struct timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(*lastModified), 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        return;
+    // A file system without a change time of its own (some report the
+    // modification time for it) could no longer tell that this crawl saved
+    // the file: there it keeps the date of its download.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && Before(st.st_ctim, st.st_atim))
+        ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+}
+
+std::string StoredEtag(const std::string& path)
+{
+    char value[kMaxEtag];
+    const ssize_t n = ::getxattr(path.c_str(), kEtagAttribute, value, sizeof value);
+    return n > 0 ? std::string(value, static_cast<size_t>(n)) : std::string();
+}
+
+void CopyStoredDates(const std::string& fromPath, const struct stat& from, int toFd)
+{
+    char value[kMaxEtag];
+    const ssize_t n = ::getxattr(fromPath.c_str(), kEtagAttribute, value, sizeof value);
+    if (n > 0)
+        ::fsetxattr(toFd, kEtagAttribute, value, static_cast<size_t>(n), 0);
+    else
+        ::fremovexattr(toFd, kEtagAttribute);
+    const struct timespec times[2] = {{0, UTIME_NOW}, from.st_mtim};
+    ::futimens(toFd, times);
 }
 
 MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folderPath,
                                     const std::string& temporaryFile) const
 {
+    lastFailure = {};
     std::string path;
     MirrorResult prepared = PrepareLocalFile(url, folderPath, true, &path);
     if (prepared != MirrorResult::Ok)
         return prepared;
     int in = ::open(temporaryFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
-        return MirrorResult::ReadFailed;
-    MirrorResult result = ReplaceWith(path, [in](int out) {
+        return Failed(MirrorResult::ReadFailed, temporaryFile, errno);
+    MirrorResult result = ReplaceWith(path, [in, &temporaryFile](int out, const std::string& written) {
         char buffer[65536];
         for (;;) {
             ssize_t n = ::read(in, buffer, sizeof buffer);
@@ -597,9 +661,9 @@ MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folde
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                return MirrorResult::ReadFailed;
+                return Failed(MirrorResult::ReadFailed, temporaryFile, errno);
             }
-            if (!WriteAll(out, buffer, static_cast<size_t>(n)))
+            if (!WriteAll(out, buffer, static_cast<size_t>(n), written))
                 return MirrorResult::WriteFailed;
         }
     });
@@ -612,6 +676,7 @@ MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folde
 MirrorResult CMirror::MoveDownload(std::string_view url, std::string_view folderPath,
                                    const std::string& temporaryFile, std::string* storedAt) const
 {
+    lastFailure = {};
     // Most downloads go to a directory that is there, under a name that is
     // no directory: then the rename alone does it. A rename never replaces a
     // directory, so a name that stands for a directory's index.html, a
@@ -633,7 +698,8 @@ MirrorResult CMirror::MoveDownload(std::string_view url, std::string_view folder
     // download lies on another file system is it copied.
     MirrorResult result = MirrorResult::Ok;
     if (::rename(temporaryFile.c_str(), path.c_str()) != 0)
-        result = StoreDownload(url, folderPath, temporaryFile);
+        result = IsStorageFailure(errno) ? Failed(MirrorResult::WriteFailed, path, errno)
+                                         : StoreDownload(url, folderPath, temporaryFile);
     else
         NoteStored(path, true);
     if (result == MirrorResult::Ok && storedAt)
@@ -651,7 +717,15 @@ MirrorResult CMirror::Touch(std::string_view url, std::string_view folderPath) c
 
 MirrorResult TouchFile(const std::string& path)
 {
-    return ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0 ? MirrorResult::Ok : MirrorResult::WriteFailed;
+    lastFailure = {};
+    const struct timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 ? MirrorResult::Ok
+                                                              : Failed(MirrorResult::WriteFailed, path, errno);
+}
+
+const MirrorFailure& LastMirrorFailure()
+{
+    return lastFailure;
 }
 
 std::string CMirror::RedirectPageBytes(std::string_view target)
@@ -677,14 +751,16 @@ std::string_view CMirror::AllowAllRobotsBytes()
 
 MirrorResult CMirror::WriteWhole(const std::string& path, std::string_view bytes)
 {
-    return ReplaceWith(path, [bytes](int fd) {
-        return WriteAll(fd, bytes.data(), bytes.size()) ? MirrorResult::Ok : MirrorResult::WriteFailed;
+    lastFailure = {};
+    return ReplaceWith(path, [bytes](int fd, const std::string& written) {
+        return WriteAll(fd, bytes.data(), bytes.size(), written) ? MirrorResult::Ok : MirrorResult::WriteFailed;
     });
 }
 
 MirrorResult CMirror::WriteRedirectPage(std::string_view pageUrl, std::string_view folderPath,
                                         std::string_view target, bool addHtml) const
 {
+    lastFailure = {};
     std::string path;
     MirrorResult prepared = PrepareLocalFile(pageUrl, folderPath, true, &path);
     if (prepared != MirrorResult::Ok)
@@ -710,6 +786,7 @@ MirrorResult CMirror::WriteRedirectPage(const QueueEntry& entry, std::string_vie
 
 MirrorResult CMirror::WriteAllowAllRobots(const std::string& hostDirectory) const
 {
+    lastFailure = {};
     if (!rootUsable_ || hostDirectory.compare(0, root_.size(), root_) != 0)
         return MirrorResult::NoLocalPath;
     std::string directory = TrailingSlash(hostDirectory);
@@ -728,6 +805,7 @@ MirrorResult CMirror::WriteAllowAllRobots(const std::string& hostDirectory) cons
 
 MirrorResult CMirror::WriteAllowAllRobotsFor(std::string_view robotsUrl, std::string_view folderPath) const
 {
+    lastFailure = {};
     std::string path;
     MirrorResult prepared = PrepareLocalFile(robotsUrl, folderPath, true, &path);
     if (prepared != MirrorResult::Ok)

@@ -39,6 +39,15 @@ enum class MirrorResult {
 
 const char* MirrorResultText(MirrorResult result);
 
+// Why the last mirror operation of this thread that failed on a system call
+// failed: its errno and the path it was working on. Read it right after a
+// result other than Ok (failures that need no system call leave it alone).
+struct MirrorFailure {
+    int err = 0;
+    std::string path;
+};
+const MirrorFailure& LastMirrorFailure();
+
 // Times are compared at the file system's own resolution. Take crawl start
 // times with MirrorNow(): it reads the clock the file system stamps files
 // with, so a file written afterwards is never dated before it.
@@ -121,7 +130,8 @@ public:
                                             struct stat* info = nullptr, bool* viaDirectory = nullptr) const;
     std::optional<std::string> ExistingFile(const CUrl& url, std::string_view folderPath,
                                             struct stat* info = nullptr, bool* viaDirectory = nullptr) const;
-    // True when the local file exists and was last modified after time.
+    // True when the local file exists and was saved, touched or rewritten
+    // after time (see ChangedTimeOf).
     bool SavedAfter(std::string_view url, std::string_view folderPath, MirrorTime time) const;
 
     // Puts a complete copy of the downloaded file at the URL's local path; the
@@ -132,7 +142,7 @@ public:
     // lies on the mirror's file system). storedAt receives the local path.
     MirrorResult MoveDownload(std::string_view url, std::string_view folderPath, const std::string& temporaryFile,
                               std::string* storedAt) const;
-    // Sets the local file's access and modification times to now.
+    // Marks the local file as seen now (see TouchFile).
     MirrorResult Touch(std::string_view url, std::string_view folderPath) const;
 
     // The redirect page for pageUrl (the entry's URL, or its robots URL for a
@@ -218,14 +228,40 @@ std::string RelativePath(std::string_view pagePath, std::string_view targetPath)
 // The same into a string kept by the caller (relative must not view either path).
 void AssignRelativePath(std::string& relative, std::string_view pagePath, std::string_view targetPath);
 
-// Sets a file's access and modification times to now.
+// A stored file is dated as its server dates it: its modification time is
+// the reply's LAST-MODIFIED (a reply without one leaves the time of the
+// download), so that the next crawl's IF-MODIFIED-SINCE carries the server's
+// own date, which every server matches. The reply's ETAG, where the file
+// system keeps extended attributes, goes back as IF-NONE-MATCH. Rewriting a
+// page's links, copying and moving a file keep both.
+//
+// Whether the crawl saved, rewrote or saw a file is told by its change time
+// instead, which the system sets to now on each of these and which nothing
+// can set back.
+
+// Dates the file at path: lastModified, when given, as its modification time
+// (the access time becomes now), and etag as its entity tag (removed when
+// empty). Where the file system keeps no change time of its own, the file
+// keeps the date of its download.
+void DateStoredFile(const std::string& path, std::optional<int64_t> lastModified, std::string_view etag);
+// The entity tag kept with a stored file, or empty.
+std::string StoredEtag(const std::string& path);
+// Gives the file open as toFd the dates of the file at fromPath: the
+// modification time in `from` (its stat) and its entity tag (or none).
+void CopyStoredDates(const std::string& fromPath, const struct stat& from, int toFd);
+
+// Marks a file as seen now: the access time becomes now, so does the change
+// time; the modification time (the server's date) is kept.
 MirrorResult TouchFile(const std::string& path);
 
 // A file's modification time from its stat.
 MirrorTime ModifiedTimeOf(const struct stat& info);
+// A file's change time from its stat.
+MirrorTime ChangedTimeOf(const struct stat& info);
 
-// True when the file at path exists and was last modified after time.
-bool FileModifiedAfter(const std::string& path, MirrorTime time);
+// True when the file at path exists and was saved, touched or rewritten
+// (its change time) after time.
+bool FileChangedAfter(const std::string& path, MirrorTime time);
 
 // Creates every missing directory of an absolute directory path.
 MirrorResult MakeDirectories(const std::string& directory, bool create);

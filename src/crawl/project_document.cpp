@@ -1,11 +1,15 @@
 #include "crawl/project_document.h"
 
+#include "crawl/crawl_queues.h"
 #include "crawl/project_file.h"
 #include "crawl/settings.h"
 #include "common/url.h"
 
 #include <QDir>
+#include <QFile>
 #include <QString>
+
+#include <cstdio>
 
 namespace ormbrook {
 
@@ -59,15 +63,37 @@ bool CKESDLEDoc::OpenProject(const std::string& path)
 bool CKESDLEDoc::SaveProject(const std::string& path)
 {
     errorText_.clear();
+    const std::string oldTitle = title();
     {
         ReadAccess tree = Read();
         if (!SaveProjectFile(path, tree.root(), app_, &errorText_))
             return false;
     }
+    const std::string newTitle = ProjectTitleFromPath(path);
+    if (newTitle != oldTitle)
+        MoveQueueFiles(oldTitle, newTitle);
     WriteAccess tree = Write();
     path_ = path;
-    root_->title = ProjectTitleFromPath(path);
+    root_->title = newTitle;
     return true;
+}
+
+void CKESDLEDoc::MoveQueueFiles(const std::string& oldTitle, const std::string& newTitle)
+{
+    // The work lists are named after the project: under its new name a
+    // stopped crawl (or saved-data job) must find them again.
+    const std::string root = TrailingSlash(app_.values().MirrorDir);
+    const std::string oldDir = root + oldTitle + "/";
+    const std::string newDir = root + newTitle + "/";
+    QMutexLocker lock(&mirrorLock_);
+    for (const char* suffix : {".uq", ".lq", ".det", ".del"}) {
+        const std::string from = QueuePath(oldDir, oldTitle, suffix);
+        if (!QFile::exists(QString::fromUtf8(from.c_str())))
+            continue;
+        const std::string to = QueuePath(newDir, newTitle, suffix);
+        if (!QDir().mkpath(QString::fromUtf8(newDir.c_str())) || ::rename(from.c_str(), to.c_str()) != 0)
+            errorText_ = "cannot move the work list " + from + " to " + to; // it stays where it was
+    }
 }
 
 std::string CKESDLEDoc::title() const

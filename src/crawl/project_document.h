@@ -34,7 +34,7 @@ public:
     // its mirror folder is created. On failure the document is unchanged.
     bool OpenProject(const std::string& path);
     // Writes the project all-or-nothing. Saving under a new name renames the
-    // project.
+    // project, and its work lists (the queue files) move to the new name.
     bool SaveProject(const std::string& path);
 
     std::string title() const;
@@ -73,6 +73,8 @@ public:
     WriteAccess Write() { return WriteAccess(treeLock_, root_.get()); }
 
 private:
+    void MoveQueueFiles(const std::string& oldTitle, const std::string& newTitle);
+
     const AppSettings& app_;
     QMutex& mirrorLock_;
     mutable QReadWriteLock treeLock_;

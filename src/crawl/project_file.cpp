@@ -3,6 +3,7 @@
 #include "crawl/project_item.h"
 #include "crawl/settings.h"
 #include "common/url.h"
+#include "platform/file_calls.h"
 
 #include <array>
 #include <cerrno>
@@ -592,17 +593,9 @@ bool SaveProjectFile(const std::string& path, const ProjectItem& root, const App
         return failed("cannot create a temporary file beside", -1, {});
     struct stat st;
     ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            if (w == 0)
-                errno = ENOSPC;
-            return failed("cannot write", fd, temp);
-        }
-        done += size_t(w);
+    if (const int err = WriteFully(fd, bytes.data(), bytes.size())) {
+        errno = err;
+        return failed("cannot write", fd, temp);
     }
     if (::fsync(fd) != 0)
         return failed("cannot flush", fd, temp);

@@ -124,7 +124,9 @@ const ExtFilterGroup& ProjectItem::EffectiveExclusionFilter(const AppSettings& a
 
 bool ProjectItem::SetPilotType(int32_t value)
 {
-    if (parent != nullptr && parent->EffectivePilotType() == PilotForbidden && value != PilotForbidden)
+    // Under a Forbidden ancestor only an item that is Forbidden itself may
+    // change; whatever it becomes, the ancestor keeps it Forbidden.
+    if (parent != nullptr && parent->EffectivePilotType() == PilotForbidden && PilotType != PilotForbidden)
         return false;
     PilotType = value;
     return true;
@@ -156,7 +158,15 @@ bool ProjectItem::AdmitsRange(const CUrl& start, const CUrl& link, const AppSett
     case 1:
         return link.host() == start.host();
     default:
-        return link.host() == start.host() && link.url().starts_with(start.siteDirectory());
+        if (link.host() != start.host())
+            return false;
+        if (link.scheme() == start.scheme())
+            return link.url().starts_with(start.siteDirectory());
+        if (!IsWebScheme(link.scheme()) || !IsWebScheme(start.scheme()))
+            return false;
+        // http and https of one host are one site, whatever ports each is
+        // served on: a site that moved to HTTPS is still crawled as one.
+        return link.url().substr(link.site().size()).starts_with(start.siteDirectory().substr(start.site().size()));
     }
 }
 

@@ -293,9 +293,9 @@ RobotsState RobotsStateOf(const CMirror& mirror, std::string_view robotsUrl, std
         return RobotsStateUnknown;
     if (localFile)
         *localFile = local;
-    if (FileModifiedAfter(local, crawlStart))
+    if (FileChangedAfter(local, crawlStart))
         return RobotsStateFetched;
-    if (FileModifiedAfter(local + ".html", crawlStart))
+    if (FileChangedAfter(local + ".html", crawlStart))
         return RobotsStateRedirected;
     return RobotsStateUnknown;
 }
@@ -327,7 +327,9 @@ RobotsDecisionResult RobotsDecision(const CMirror& mirror, std::string_view url,
             CHtmlScanner scanner;
             std::vector<LinkRef> links;
             std::optional<std::string> title;
-            if (!scanner.CollectLinks(parsed.url(), currentFile + ".html", links, title) || links.empty())
+            // The note holds the Location as the server sent it, which is
+            // relative to the robots URL that was redirected.
+            if (!scanner.CollectLinks(visited.back(), currentFile + ".html", links, title) || links.empty())
                 break;
             const std::string& target = links.front().url;
             bool seen = false;
@@ -432,7 +434,8 @@ RobotsFetchedResult RobotsFetched(const CMirror& mirror, bool stopping, int tran
     }
 
     case RobotsOutcome::Moved:
-        result.file = mirror.WriteRedirectPage(fetchedRobotsUrl, folderPath, *target, true);
+        // The note holds the target as received, as every redirect page does.
+        result.file = mirror.WriteRedirectPage(fetchedRobotsUrl, folderPath, location, true);
         result.next = RobotsNext::RequeueRedirected;
         result.robotsUrl = *target;
         return result;

@@ -3,6 +3,7 @@
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "crawl/settings.h"
+#include "platform/file_calls.h"
 
 #include <QMutexLocker>
 
@@ -55,53 +56,45 @@ std::string Canonical(const std::string& path)
     return WithSlash(canonical.string());
 }
 
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Copies source into temporary, complete and flushed.
-bool CopyToTemporary(const std::string& source, const std::string& temporary)
+// Copies source into temporary, complete and flushed: 0, or the errno of
+// what failed (the temporary is then removed).
+int CopyToTemporary(const std::string& source, const std::string& temporary)
 {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
-        return false;
+        return errno;
     const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
+        const int err = errno;
         ::close(in);
-        return false;
+        return err;
     }
-    bool ok = true;
+    int err = 0;
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(in, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
-            ok = got == 0;
+            err = got == 0 ? 0 : errno;
             break;
         }
-        if (!WriteAll(out, buffer, static_cast<size_t>(got))) {
-            ok = false;
+        if ((err = WriteFully(out, buffer, static_cast<size_t>(got))) != 0)
             break;
-        }
     }
-    ok = ::fsync(out) == 0 && ok;
-    ok = ::close(out) == 0 && ok;
+    // The copy is the same copy of the server's file: the next crawl from it
+    // asks about the same date and entity tag.
+    struct stat sourceInfo {};
+    if (err == 0 && ::fstat(in, &sourceInfo) == 0)
+        CopyStoredDates(source, sourceInfo, out);
+    if (err == 0 && ::fsync(out) != 0)
+        err = errno;
+    if (const int closed = FileCalls::Current().Close(out); err == 0 && closed != 0)
+        err = -closed;
     ::close(in);
-    if (!ok)
+    if (err != 0)
         ::unlink(temporary.c_str());
-    return ok;
+    return err;
 }
 
 } // namespace
@@ -326,7 +319,7 @@ bool SavedDataOperation::ActOnFile(const std::string& source, const std::string&
         return true;
     const std::string target = destination_ + source.substr(base.size());
     if (MakeDirectories(DirectoryOf(target), true) != MirrorResult::Ok)
-        return true;
+        return !StorageFailed(LastMirrorFailure().path, LastMirrorFailure().err);
     if (kind_ == SavedDataMove && !forceCopy) {
         if (::rename(source.c_str(), target.c_str()) == 0)
             return !Fault(SavedDataFault::Placed);
@@ -334,8 +327,8 @@ bool SavedDataOperation::ActOnFile(const std::string& source, const std::string&
             return true;
     }
     const std::string temporary = target + kPartSuffix;
-    if (!CopyToTemporary(source, temporary))
-        return true;
+    if (const int err = CopyToTemporary(source, temporary))
+        return !StorageFailed(temporary, err);
     if (Fault(SavedDataFault::TempWritten))
         return false;
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
@@ -349,6 +342,17 @@ bool SavedDataOperation::ActOnFile(const std::string& source, const std::string&
         if (Fault(SavedDataFault::SourceRemoved))
             return false;
     }
+    return true;
+}
+
+bool SavedDataOperation::StorageFailed(const std::string& path, int err)
+{
+    // A file that can't be copied is skipped; a destination that can take no
+    // more would fail every file after it, so the job stops there, keeping
+    // its lists (and the file at its old place) for a rerun.
+    if (!IsStorageFailure(err))
+        return false;
+    storageFailure_ = WriteFailureText(path, err);
     return true;
 }
 

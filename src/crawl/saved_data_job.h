@@ -69,7 +69,7 @@ public:
     enum class Step {
         More,         // an entry was handled; call again
         PassOver,     // the list of this pass is empty
-        Interrupted,  // the fault hook cut the step short
+        Interrupted,  // the fault hook cut the step short, or the destination can take no more
     };
     // The first pass: one ".det" entry.
     Step VisitStep();
@@ -79,6 +79,9 @@ public:
     void End();
 
     int kind() const { return kind_; }
+    // Set when a copy or move stopped because the destination's file system
+    // can take no more: what could not be written, and why.
+    const std::string& storageFailure() const { return storageFailure_; }
 
     // Test seams. faultHook returning true stops the step at that point and
     // the job must not be used further (as after a crash). forceCopy moves
@@ -103,8 +106,10 @@ private:
     std::string NoteText() const;
     bool VisitRecordEntry(const QueueEntry& entry);
     void VisitDirectory(const QueueEntry& entry);
-    // Acts on one file; false when the fault hook cut it short.
+    // Acts on one file; false when the fault hook cut it short or the
+    // destination can take no more.
     bool ActOnFile(const std::string& source, const std::string& base);
+    bool StorageFailed(const std::string& path, int err);
     void RemoveEmptyDirectories(std::string directory) const;
 
     SavedDataContext context_;
@@ -121,6 +126,7 @@ private:
     // Depth budget with which each page was walked, so that pages linking
     // to each other (frames add no depth) are not walked round in circles.
     std::map<std::string, int32_t> walked_;
+    std::string storageFailure_;
 };
 
 } // namespace ormbrook

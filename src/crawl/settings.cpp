@@ -104,6 +104,7 @@ const std::vector<Setting>& settingsTable()
             INT_SETTING(IMGSW, 1),
             BOUNDED_SETTING(PicChgInterval, 5, 5, 86400),
             INT_SETTING(PickupDisplay, 1),
+            BOUNDED_SETTING(AcceptUnverifiedCerts, 0, 0, 1),
         };
         return t;
     }();
@@ -414,10 +415,8 @@ int32_t AppSettings::MinPicHeight() const { return orDefault(values_.MinPicHeigh
 int32_t AppSettings::IMGSW() const { return orDefault(values_.IMGSW, 1); }
 int32_t AppSettings::PicChgInterval() const { return orDefault(values_.PicChgInterval, 5); }
 
-const ExtFilterGroup& AppSettings::DownloadFilter() const
+const ExtFilterGroup& BuiltInDownloadFilter()
 {
-    if (values_.download.use != -1)
-        return values_.download;
     static const ExtFilterGroup builtIn = [] {
         ExtFilterGroup group;
         group.use = 0;
@@ -428,10 +427,8 @@ const ExtFilterGroup& AppSettings::DownloadFilter() const
     return builtIn;
 }
 
-const ExtFilterGroup& AppSettings::ExclusionFilter() const
+const ExtFilterGroup& BuiltInExclusionFilter()
 {
-    if (values_.exclusion.use != -1)
-        return values_.exclusion;
     static const ExtFilterGroup builtIn = [] {
         ExtFilterGroup group;
         group.use = 0;
@@ -439,6 +436,16 @@ const ExtFilterGroup& AppSettings::ExclusionFilter() const
         return group;
     }();
     return builtIn;
+}
+
+const ExtFilterGroup& AppSettings::DownloadFilter() const
+{
+    return values_.download.use != -1 ? values_.download : BuiltInDownloadFilter();
+}
+
+const ExtFilterGroup& AppSettings::ExclusionFilter() const
+{
+    return values_.exclusion.use != -1 ? values_.exclusion : BuiltInExclusionFilter();
 }
 
 } // namespace ormbrook

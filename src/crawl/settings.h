@@ -50,6 +50,10 @@ struct ExtFilterGroup {
 // blanks included, ignoring ASCII letter case. Empty pieces never match.
 bool ExtensionListMatches(std::string_view list, std::string_view extension);
 
+// What the application answers for a filter group whose switch is -1.
+const ExtFilterGroup& BuiltInDownloadFilter();
+const ExtFilterGroup& BuiltInExclusionFilter();
+
 // The transition effects that MUDrawType indexes (0 to 11).
 extern const std::array<const char*, 12> kEffectNames;
 
@@ -97,6 +101,9 @@ struct SettingsValues {
     int32_t IMGSW = 1;
     int32_t PicChgInterval = 5;
     int32_t PickupDisplay = 1;
+    // 1: an https server whose certificate does not verify (an intranet's
+    // own authority, a self-signed certificate) is fetched from all the same.
+    int32_t AcceptUnverifiedCerts = 0;
 
     bool operator==(const SettingsValues&) const = default;
 };

@@ -1,5 +1,6 @@
 #include "engine/conn_mgr.h"
 
+#include "engine/http_header.h"
 #include "platform/fatal_error.h"
 #include "platform/ws_error.h"
 
@@ -13,17 +14,27 @@ namespace {
 #ifdef ORMBROOK_TRACE_STATES
 const char* StateName(CConnMgr::State s)
 {
-    static const char* const names[] = {"Idle", "Start", "AwaitLookup", "Connect", "AwaitConnect", "Finish"};
+    static const char* const names[] = {"Idle",   "Start",       "AwaitLookup", "Connect", "AwaitConnect",
+                                        "Tunnel", "AwaitTunnel", "Secure",      "AwaitSecure", "Finish"};
     return names[int(s)];
 }
 #endif
 } // namespace
 
+std::string CConnMgr::TunnelRequest(const std::string& target)
+{
+    return "CONNECT " + target + " HTTP/1.0\r\nHOST:" + target + "\r\n\r\n";
+}
+
 bool CConnMgr::Start(const char* host, uint16_t port, CWSSocket* socket, WSSocketListener* socketListener,
-                     int socketListenerTag)
+                     int socketListenerTag, const TlsTarget* tls)
 {
     if (state_ != State::Idle)
         return false;
+    secure_ = tls != nullptr;
+    if (tls)
+        tls_ = *tls;
+    failureText_.clear();
     host_ = host ? host : "";
     port_ = port;
     socket_ = socket;
@@ -52,9 +63,25 @@ void CConnMgr::OnLookupDone(int, int error)
 
 void CConnMgr::OnSocketEvent(int, int code, int error, const char*)
 {
-    lastError_ = error;
-    if (code == SocketConnected)
+    switch (code) {
+    case SocketConnected:
+        lastError_ = error;
         Feed(EvConnectDone);
+        break;
+    case SocketRead:
+        Feed(EvTunnelData);
+        break;
+    case SocketClosed:
+        lastError_ = error;
+        Feed(EvTunnelClosed);
+        break;
+    case SocketSecured:
+        lastError_ = error;
+        Feed(EvSecured);
+        break;
+    default:
+        break;
+    }
 }
 
 void CConnMgr::SetState(State next)
@@ -75,6 +102,10 @@ void CConnMgr::Feed(int event)
         case State::AwaitLookup: RunAwaitLookup(event); break;
         case State::Connect: RunConnect(event); break;
         case State::AwaitConnect: RunAwaitConnect(event); break;
+        case State::Tunnel: RunTunnel(event); break;
+        case State::AwaitTunnel: RunAwaitTunnel(event); break;
+        case State::Secure: RunSecure(event); break;
+        case State::AwaitSecure: RunAwaitSecure(event); break;
         case State::Finish:
             // The owner's handler runs last and may end this object.
             RunFinish(event);
@@ -155,6 +186,10 @@ void CConnMgr::RunAwaitConnect(int event)
 {
     if (event == EvConnectDone) {
         if (lastError_ == 0) {
+            if (secure_) {
+                SetState(tls_.tunnel.empty() ? State::Secure : State::Tunnel);
+                return;
+            }
             result_ = ResultConnected;
         } else if (lastError_ == WsaNetUnreachable || lastError_ == WsaTimedOut) {
             socket_->Close();
@@ -168,6 +203,118 @@ void CConnMgr::RunAwaitConnect(int event)
             result_ = ResultFailed;
         }
         SetState(State::Finish);
+    } else if (event == EvCancel) {
+        socket_->Close();
+        result_ = ResultCancelled;
+        SetState(State::Finish);
+    }
+}
+
+void CConnMgr::Fail(std::string text)
+{
+    socket_->Close();
+    failureText_ = std::move(text);
+    result_ = ResultFailed;
+    SetState(State::Finish);
+}
+
+void CConnMgr::RunTunnel(int event)
+{
+    if (event != EvNeutral)
+        return;
+    tunnelRequest_ = TunnelRequest(tls_.tunnel);
+    tunnelReply_.Clear();
+    tunnelStatusRead_ = false;
+    const int err = socket_->Send(tunnelRequest_.data(), tunnelRequest_.size());
+    if (err != 0 && err != WsaWouldBlock) {
+        lastError_ = err;
+        Fail();
+        return;
+    }
+    SetState(State::AwaitTunnel);
+}
+
+void CConnMgr::RunAwaitTunnel(int event)
+{
+    switch (event) {
+    case EvTunnelData: {
+        if (!tunnelReply_.full()) {
+            size_t n = tunnelReply_.spaceLeft();
+            const int err = socket_->Receive(tunnelReply_.space(), n);
+            if (err != 0 && err != WsaWouldBlock) {
+                lastError_ = err;
+                Fail();
+                return;
+            }
+            tunnelReply_.Commit(n);
+        }
+        if (!tunnelStatusRead_) {
+            if (!tunnelReply_.TakeStatusLine()) {
+                if (tunnelReply_.full())
+                    Fail("proxy: no answer to CONNECT");
+                return;
+            }
+            StatusLine status;
+            std::string_view line = tunnelReply_.statusLine();
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            if (!ParseStatusLine(line, status) || status.statusCode < 200 || status.statusCode > 299) {
+                Fail("proxy: " + std::string(line.empty() ? std::string_view("no answer to CONNECT") : line));
+                return;
+            }
+            tunnelStatusRead_ = true;
+        }
+        // The tunnel is open once the proxy's head has ended (proxies
+        // mostly send no header line at all); nothing follows it before the
+        // handshake starts.
+        const std::string_view rest = tunnelReply_.buffered();
+        const bool bare = rest.starts_with("\r\n") || rest.starts_with("\n");
+        if (!bare && !tunnelReply_.SplitHead()) {
+            if (tunnelReply_.full())
+                Fail("proxy: answer to CONNECT too long");
+            return;
+        }
+        SetState(State::Secure);
+        return;
+    }
+    case EvTunnelClosed:
+        Fail("proxy: closed the connection instead of opening a tunnel");
+        return;
+    case EvCancel:
+        socket_->Close();
+        result_ = ResultCancelled;
+        SetState(State::Finish);
+        return;
+    default:
+        return;
+    }
+}
+
+void CConnMgr::RunSecure(int event)
+{
+    if (event != EvNeutral)
+        return;
+    const int err = socket_->StartTls(tls_);
+    if (err == 0) {
+        result_ = ResultConnected;
+        SetState(State::Finish);
+    } else if (err == WsaWouldBlock) {
+        SetState(State::AwaitSecure);
+    } else {
+        lastError_ = err;
+        Fail(socket_->tlsFailure());
+    }
+}
+
+void CConnMgr::RunAwaitSecure(int event)
+{
+    if (event == EvSecured) {
+        if (lastError_ == 0) {
+            result_ = ResultConnected;
+            SetState(State::Finish);
+        } else {
+            Fail(socket_->tlsFailure());
+        }
     } else if (event == EvCancel) {
         socket_->Close();
         result_ = ResultCancelled;

@@ -2,6 +2,7 @@
 
 #include "common/messages.h"
 #include "engine/download_records.h"
+#include "platform/file_calls.h"
 
 #include <cerrno>
 #include <charconv>
@@ -64,6 +65,7 @@ bool DLObj::Prepare(QueueEntry* item, QPointer<QObject> statusWindow, QPointer<Q
         return false;
     }
     item_ = item;
+    writeError_ = 0;
     statusWindow_ = statusWindow;
     managerWindow_ = managerWindow;
     slot_ = slot;
@@ -88,17 +90,36 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
 {
     std::string host, uri, hostField;
     uint16_t port;
-    if (proxyOn_) {
+    const bool secure = url.scheme() == SchemeHttps;
+    if (proxyOn_ && !secure) {
         host = proxyName_;
         port = proxyPort_;
         uri = url.url();
         hostField = url.host();
     } else {
         host = url.host();
-        port = url.hasPort() && !url.port().empty() ? uint16_t(std::atoi(std::string(url.port()).c_str())) : 80;
+        port = url.portNumber();
         uri = url.path();
         if (url.hasQuery())
             uri.append(1, '?').append(url.query());
+    }
+    if (secure) {
+        // Through a proxy, a tunnel to the server is asked for; inside it the
+        // request is the one the server itself would get.
+        TlsTarget tls;
+        tls.serverName = host;
+        tls.port = port;
+        tls.verify = !acceptUnverified_;
+        tls.context = tlsContext_;
+        if (proxyOn_) {
+            tls.tunnel = host + ":" + std::to_string(port);
+            host = proxyName_;
+            port = proxyPort_;
+            hostField = url.host();
+        }
+        transfer->SetTls(&tls);
+    } else {
+        transfer->SetTls(nullptr);
     }
     if (kind == KindHead)
         transfer->Head(host, port, uri);
@@ -190,6 +211,12 @@ void DLObj::Release()
     tempMayExist_ = false;
 }
 
+std::string DLObj::failureText()
+{
+    CHttpTransfer* t = Running();
+    return t ? t->failureText() : std::string();
+}
+
 CHttpTransfer* DLObj::Running()
 {
     if (!page_)
@@ -214,42 +241,47 @@ bool DLObj::OpenTemp(bool truncate)
     tempFd_ = ::open(tempPath_.c_str(), flags, 0644);
     if (tempFd_ >= 0)
         tempMayExist_ = true;
+    else
+        WriteFailed(errno);
     return tempFd_ >= 0;
 }
 
 void DLObj::CloseTemp()
 {
     if (tempFd_ >= 0) {
-        ::close(tempFd_);
+        if (const int r = FileCalls::Current().Close(tempFd_); r != 0)
+            WriteFailed(-r);
         tempFd_ = -1;
     }
+}
+
+void DLObj::WriteFailed(int err)
+{
+    DropKeptBody(); // the file and the copy would differ
+    if (writeError_ != 0 || free_)
+        return;
+    writeError_ = err;
+    // Ended from the message loop, not from inside the transfer that is
+    // handing out the chunk.
+    SetTimer(TimerWriteFailed, 0);
 }
 
 void DLObj::AppendChunk(const char* data, size_t count)
 {
     // The file stays open for the job; every chunk is in the file when its
-    // progress message goes out. A failed write loses the chunk only.
-    if (!OpenTemp(false)) {
-        DropKeptBody();
+    // progress message goes out. A chunk that can't be written whole (no
+    // space, a quota, an I/O error) fails the job: a file with a hole or a
+    // cut-off end must never pass for the download.
+    if (writeError_ != 0 || !OpenTemp(false))
         return;
-    }
     if (keepingBody_) {
         if (keptBody_.size() + count <= kKeptBodyLimit)
             keptBody_.append(data, count);
         else
             DropKeptBody();
     }
-    while (count > 0) {
-        const ssize_t n = ::write(tempFd_, data, count);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            DropKeptBody(); // the file and the copy would differ
-            return;
-        }
-        data += n;
-        count -= size_t(n);
-    }
+    if (const int err = WriteFully(tempFd_, data, count))
+        WriteFailed(err);
 }
 
 void DLObj::DropKeptBody()
@@ -311,10 +343,10 @@ void DLObj::OnTransferEvent(CHttpTransfer* transfer, int code)
         break;
     }
     case CHttpTransfer::NoteFinished: {
-        KillAllTimers();
         CloseTemp();
+        KillAllTimers();
         const int mode = page_->mode();
-        const int16_t result = int16_t(transfer->result());
+        const int16_t result = writeError_ != 0 ? int16_t(3) : int16_t(transfer->result());
         if (mode == CHttpTransfer::ModeNotStarted)
             PostMessage(managerWindow_, MsgManagerRobotsDone, 0, std::make_unique<SlotResultRecord>(slot_, result));
         else if (mode == CHttpTransfer::ModeGet)
@@ -331,6 +363,7 @@ void DLObj::OnTimer(int id)
     Stop(id);
     // Every one of the six ends the job as aborted, the connection time-out
     // included: a connection not made in the time the user set is given up.
+    // A temporary file that could not be written ends it too (as failed).
     if (CHttpTransfer* t = Running())
         t->Abort(true);
 }

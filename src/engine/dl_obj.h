@@ -27,6 +27,7 @@ public:
         TimerData = 4,
         TimerClose = 5,
         TimerTotal = 6,
+        TimerWriteFailed = 7, // ends the job soon after its temporary file could not be written
     };
     enum Kind : int {
         KindGet = 0,
@@ -45,6 +46,14 @@ public:
     void SetTimeouts(int total, int connection, int reply, int header, int data, int close);
     // The application's proxy settings at the time of the request.
     void SetProxy(bool on, const std::string& name, uint16_t port);
+    // Whether a server whose certificate does not verify is still fetched
+    // from (off by default).
+    void SetAcceptUnverified(bool accept) { acceptUnverified_ = accept; }
+    // The TLS context https requests use (null: the process's own).
+    void SetTlsContext(CTlsContext* context) { tlsContext_ = context; }
+    // Why the running transfer's connection failed, when that has a text of
+    // its own ("certificate: ..."); else empty.
+    std::string failureText();
     bool StartPage(int kind);
     bool StartRobots(int kind);
     // Another entry for the same URL; the slot owns it from here and frees
@@ -64,6 +73,10 @@ public:
     CHttpTransfer* page() { return page_.get(); }
     CHttpTransfer* robots() { return robots_.get(); }
     int timeout(int timer) const { return durations_[timer - 1]; }
+    // The errno of the first write to the temporary file that failed (no
+    // space, quota, ...), 0 when every write went through. A job with one
+    // ends as failed: its file is not whole.
+    int writeError() const { return writeError_; }
 
     void OnTransferEvent(CHttpTransfer* transfer, int code) override;
 
@@ -89,6 +102,8 @@ private:
     bool OpenTemp(bool truncate);
     void CloseTemp();
     void AppendChunk(const char* data, size_t count);
+    // The temporary file can't be written whole: the job is to end as failed.
+    void WriteFailed(int err);
     void DropKeptBody();
 
     int16_t slot_ = 0;
@@ -106,9 +121,12 @@ private:
     std::unique_ptr<char[]> spareBody_; // the last page transfer's buffer
     int tempFd_ = -1;
     bool tempMayExist_ = false;
+    int writeError_ = 0;
     std::string keptBody_;
     bool keepingBody_ = false;
     int durations_[6] = {};
+    bool acceptUnverified_ = false;
+    CTlsContext* tlsContext_ = nullptr;
     bool proxyOn_ = false;
     std::string proxyName_;
     uint16_t proxyPort_ = 0;

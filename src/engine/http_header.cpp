@@ -402,6 +402,7 @@ bool CHttpHeader::ParseHeaders(std::string_view blockText)
     mediaSubtype_.clear();
     lastModifiedValid_ = false;
     lastModified_ = HttpDate();
+    etag_.clear();
 
     try {
         Cursor c{UpToNul(blockText), 0};
@@ -444,6 +445,22 @@ bool CHttpHeader::ParseHeaders(std::string_view blockText)
                     lastModifiedValid_ = true;
                 }
                 break;
+            case HeaderEtag: {
+                // It goes back to the server as sent; anything that could not
+                // stand in a header line is not kept (and not an error).
+                const size_t start = c.pos;
+                while (c.at() != '\0' && c.at() != '\r' && c.at() != '\n')
+                    ++c.pos;
+                std::string_view value = c.text.substr(start, c.pos - start);
+                while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+                    value.remove_suffix(1);
+                bool visible = !value.empty() && value.size() <= kMaxTokenLength;
+                for (const char ch : value)
+                    visible = visible && static_cast<unsigned char>(ch) > 0x20 && static_cast<unsigned char>(ch) < 0x7f;
+                if (visible)
+                    etag_.assign(value);
+                break;
+            }
             default:
                 break;
             }
@@ -599,6 +616,28 @@ int64_t ContentLength(std::string_view block)
     for (; pos < value->size() && IsDigit((*value)[pos]); ++pos)
         length = AddDigit<int64_t>(length, (*value)[pos], INT64_MAX);
     return length;
+}
+
+std::optional<int64_t> HttpDateToTime(const HttpDate& date)
+{
+    int64_t year = date.year;
+    if (year >= 0 && year < 100)
+        year += year < 70 ? 2000 : 1900;
+    static constexpr int kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || date.month < 1 || date.month > 12 || date.day < 1 || date.day > kDaysIn[date.month - 1]
+        || date.hour > 23 || date.minute > 59 || date.second > 60 || date.hour < 0 || date.minute < 0
+        || date.second < 0)
+        return std::nullopt;
+    // Days since 1970-01-01 of a civil date (proleptic Gregorian), the inverse
+    // of what FormatHttpDate does.
+    const int64_t y = year - (date.month <= 2 ? 1 : 0);
+    const int64_t era = y / 400;
+    const int64_t yearOfEra = y - era * 400;
+    const int64_t monthFromMarch = date.month > 2 ? date.month - 3 : date.month + 9;
+    const int64_t dayOfYear = (153 * monthFromMarch + 2) / 5 + date.day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const int64_t days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + date.hour * 3600 + date.minute * 60 + std::min<int64_t>(date.second, 59);
 }
 
 std::string FormatHttpDate(int64_t time)

@@ -146,6 +146,11 @@ struct HttpDate {
 // order; leading spaces allowed, trailing text ignored.
 bool ParseHttpDate(std::string_view text, HttpDate& date);
 
+// The calendar time (seconds since 1970, UTC) of a parsed date; nothing when
+// a field is out of its range. A two-digit year (RFC 850) below 70 is taken
+// as 20xx, else as 19xx.
+std::optional<int64_t> HttpDateToTime(const HttpDate& date);
+
 class CHttpHeader {
 public:
     static constexpr int kSlotCount = 45;
@@ -175,6 +180,9 @@ public:
     const std::string& mediaSubtype() const { return mediaSubtype_; }
     bool lastModifiedValid() const { return lastModifiedValid_; }
     const HttpDate& lastModified() const { return lastModified_; }
+    // The ETAG value as sent (quotes and a "W/" included), empty when there
+    // is none or it is not one token of visible bytes.
+    const std::string& etag() const { return etag_; }
 
 private:
     bool ParseMediaType(std::string_view block, size_t& pos);
@@ -187,6 +195,7 @@ private:
     std::string mediaSubtype_;
     bool lastModifiedValid_ = false;
     HttpDate lastModified_;
+    std::string etag_;
 };
 
 // Version and status code of a response's first line.

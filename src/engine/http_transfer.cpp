@@ -59,6 +59,7 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     contentLength_ = 0;
     delivered_ = 0;
     lastError_ = 0;
+    closeError_ = 0;
     header_.SetRequestLine(mode == ModeGet ? RequestMethod::Get : RequestMethod::Head, requestUri_);
     if (mode == ModeGet)
         header_.SetField(HeaderHost, hostField.empty() ? host_ : hostField);
@@ -67,6 +68,14 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     SetState(State::Begin);
     Feed(EvNeutral);
     return true;
+}
+
+void CHttpTransfer::SetTls(const TlsTarget* target)
+{
+    if (target)
+        tls_ = *target;
+    else
+        tls_.reset();
 }
 
 void CHttpTransfer::Abort(bool notify)
@@ -96,12 +105,16 @@ void CHttpTransfer::OnConnectDone(int, int result)
         Feed(EvConnectFailed);
 }
 
-void CHttpTransfer::OnSocketEvent(int, int code, int, const char*)
+void CHttpTransfer::OnSocketEvent(int, int code, int error, const char*)
 {
-    if (code == SocketRead)
+    if (code == SocketRead) {
         Feed(EvData);
-    else if (code == SocketClosed)
+    } else if (code == SocketClosed) {
+        closeError_ = error;
+        if (error != 0)
+            lastError_ = error;
         Feed(EvPeerClosed);
+    }
 }
 
 void CHttpTransfer::SetState(State next)
@@ -193,7 +206,7 @@ void CHttpTransfer::RunBegin(int event)
     bodyCount_ = 0;
     delivered_ = 0;
     SetState(State::Connecting);
-    connMgr_.Start(host_.c_str(), port_, &socket_, this, 0);
+    connMgr_.Start(host_.c_str(), port_, &socket_, this, 0, tls_ ? &*tls_ : nullptr);
 }
 
 void CHttpTransfer::RunConnecting(int event)
@@ -331,8 +344,10 @@ void CHttpTransfer::RunReadBody(int event)
         if (bodyCount_ > 0)
             Notify(NoteData);
         // A close before the announced length is a cut-off body, not a
-        // complete one: it must not be stored over a good copy.
-        result_ = contentLength_ != 0 && delivered_ < contentLength_ ? kFailed : kComplete;
+        // complete one: it must not be stored over a good copy. Nor is a
+        // body that ends with a reset, whatever its length said: only an
+        // orderly close ends a body that has no length.
+        result_ = closeError_ != 0 || (contentLength_ != 0 && delivered_ < contentLength_) ? kFailed : kComplete;
         SetState(State::Close);
         return;
     default:

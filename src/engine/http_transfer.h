@@ -8,6 +8,7 @@
 #include "engine/response_head.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace ormbrook {
@@ -68,6 +69,12 @@ public:
     bool Get(const std::string& host, uint16_t port, const std::string& requestUri,
              const std::string& hostField = {});
     bool Head(const std::string& host, uint16_t port, const std::string& requestUri);
+    // The next request goes over TLS as the target says (null: plain). The
+    // request itself is the same HTTP/1.0 request.
+    void SetTls(const TlsTarget* target);
+    // Why the connection failed, when that has a text of its own
+    // ("certificate: ...", "TLS: ...", "proxy: ..."); else empty.
+    const std::string& failureText() const { return connMgr_.failureText(); }
     void Abort(bool notify);
     // Moves up to `max` buffered body bytes to `buffer`; returns the count.
     size_t Read(char* buffer, size_t max);
@@ -125,6 +132,7 @@ private:
     CHttpHeader header_;
     CWSSocket socket_;
     CConnMgr connMgr_{this, 0};
+    std::optional<TlsTarget> tls_;
     std::string host_;
     uint16_t port_ = 0;
     std::string requestUri_;
@@ -137,6 +145,7 @@ private:
     int64_t contentLength_ = 0;
     int64_t delivered_ = 0;
     int lastError_ = 0;
+    int closeError_ = 0; // the error the peer's close came with (a reset), 0 for an orderly close
     int result_ = 3;
     bool notify_ = true;
     int lastEvent_ = 0;

@@ -1,5 +1,7 @@
 #include "engine/queue_file.h"
 
+#include "platform/file_calls.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -155,8 +157,14 @@ bool CQueueFile::writeHeader()
     // The header goes first: a crash before the cut leaves an empty list
     // followed by bytes nothing points at, which is a sound file.
     forgetWindow();
-    if (size_ > headerSize() && ::ftruncate(fd_, off_t(headerSize())) != 0)
-        return fail(QueueFileWriteFailed, std::string("cannot shorten queue file: ") + std::strerror(errno));
+    if (size_ > headerSize()) {
+        if (const int r = FileCalls::Current().Truncate(fd_, off_t(headerSize())); r != 0) {
+            writeErrno_ = -r;
+            return fail(QueueFileWriteFailed, std::string("cannot shorten queue file: ") + std::strerror(-r));
+        }
+        // The cut gives back the room kept beyond the end, too.
+        reservedEnd_ = 0;
+    }
     size_ = headerSize();
     headNext_ = tail();
     tailPrev_ = head();
@@ -175,15 +183,9 @@ bool CQueueFile::writeAt(uint64_t offset, const void* data, size_t size)
     if (writeLimit_ > 0)
         --writeLimit_;
     const uint8_t* p = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t w = ::pwrite(fd_, p + done, size - done, off_t(offset + done));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return fail(QueueFileWriteFailed, std::string("cannot write queue file: ") +
-                                                  (w < 0 ? std::strerror(errno) : "no space"));
-        done += size_t(w);
+    if (const int err = PWriteFully(fd_, p, size, off_t(offset))) {
+        writeErrno_ = err;
+        return fail(QueueFileWriteFailed, "cannot write queue file " + path_ + ": " + std::strerror(err));
     }
     if (offset + size > size_)
         size_ = offset + size;
@@ -276,6 +278,9 @@ bool CQueueFile::openFile(const std::string& path)
     }
     fd_ = fd;
     size_ = uint64_t(st.st_size);
+    reservedEnd_ = 0;
+    spaceErrno_ = 0;
+    writeErrno_ = 0;
     return true;
 }
 
@@ -302,13 +307,7 @@ bool CQueueFile::moveTo(const std::string& path)
             ok = r == 0;
             break;
         }
-        for (ssize_t done = 0; ok && done < r;) {
-            ssize_t w = ::write(out, buffer + done, size_t(r - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            ok = w > 0;
-            done += w > 0 ? w : 0;
-        }
+        ok = WriteFully(out, buffer, size_t(r)) == 0;
     }
     if (ok && ::fsync(out) != 0)
         ok = false;
@@ -506,7 +505,28 @@ bool CQueueFile::canAdd(const void* data, uint32_t length)
         return fail(QueueFileWriteFailed, "no data to add");
     if (endAfterFlush() + kBlockHead + length > kMaxFileSize)
         return fail(QueueFileTooLarge, "queue file " + path_ + " is full");
+    keepRoom(endAfterFlush() + kBlockHead + length);
     return true;
+}
+
+void CQueueFile::keepRoom(uint64_t end)
+{
+    // The room is taken well ahead of the writes, so that a file system that
+    // fills up refuses the room first, while what is pending (and what a
+    // stop puts back) still fits in the room kept before.
+    if (end + kRoomMargin <= reservedEnd_ || fd_ < 0)
+        return;
+    const uint64_t from = std::max<uint64_t>(reservedEnd_, size_);
+    const uint64_t to = end + 2 * kRoomMargin;
+    const int r = FileCalls::Current().Reserve(fd_, off_t(from), off_t(to - from));
+    if (r == 0) {
+        reservedEnd_ = to;
+    } else if (IsStorageFailure(-r)) {
+        if (spaceErrno_ == 0)
+            spaceErrno_ = -r;
+    } else {
+        reservedEnd_ = std::numeric_limits<uint64_t>::max(); // the file system keeps no room ahead
+    }
 }
 
 uint64_t CQueueFile::endAfterFlush() const
@@ -826,7 +846,10 @@ bool CQueueFile::Reset()
             return fail(QueueFileCannotOpen, "cannot create queue file " + path_ + ": " + std::strerror(errno));
         fd_ = fd;
         size_ = 0;
+        reservedEnd_ = 0;
     }
+    spaceErrno_ = 0;
+    writeErrno_ = 0;
     if (!writeHeader()) {
         closeFile();
         return false;

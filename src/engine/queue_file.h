@@ -126,6 +126,14 @@ public:
     bool Flush();
     bool HasPendingWrites() const { return pendingPops_ != 0 || pushedStart_ < pushed_.size(); }
 
+    // The errno of the last write that failed (0: none).
+    int writeErrno() const { return writeErrno_; }
+    // Room for the file to grow is reserved ahead of its writes (where the
+    // file system can). When the file system refused that room (no space, a
+    // quota), this is its errno: the owner should stop adding soon, while
+    // what it still has to write fits in the room kept before.
+    int spaceErrno() const { return spaceErrno_; }
+
     // Fault injection for tests: after `writes` more writes the object acts
     // as if the process had died - the next write is not made, the file is
     // closed and every operation fails. -1 (the default) switches it off.
@@ -161,6 +169,7 @@ private:
     bool readLinkedBlock(uint32_t offset, Block& block, std::vector<uint8_t>& data);
     bool canChange();
     bool canAdd(const void* data, uint32_t length);
+    void keepRoom(uint64_t end);
     bool insertBetween(uint32_t prev, uint32_t next, const void* data, uint32_t length);
     std::optional<std::vector<uint8_t>> remove(uint32_t block);
     uint32_t front() const { return pendingPops_ != 0 ? popFront_ : headNext_; }
@@ -185,6 +194,11 @@ private:
     uint32_t headNext_ = 0; // first block, or the tail sentinel
     uint32_t tailPrev_ = 0; // last block, or the head sentinel
     int writeLimit_ = -1;
+    int writeErrno_ = 0;
+    int spaceErrno_ = 0;
+    // The file's room is reserved up to here (beyond the end of the file).
+    uint64_t reservedEnd_ = 0;
+    static constexpr uint64_t kRoomMargin = 128 * 1024;
     bool writeBehind_ = false;
     // Pops not yet written: how many records at the front of the file's list
     // are taken, and the first one that is not (the tail sentinel when all

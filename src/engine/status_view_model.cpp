@@ -7,6 +7,7 @@ void StatusViewModel::Clear()
     for (auto& row : rows_)
         row = StatusRow{"", "0", "0", "0", 0};
     counters_ = StatusCounters{};
+    stopReason_.clear();
 }
 
 StatusRow* StatusViewModel::SlotRow(int slot)
@@ -61,10 +62,12 @@ void StatusViewModel::Progress(int slot, int32_t length, int32_t count)
     }
 }
 
-void StatusViewModel::SlotDone(int slot, bool success)
+void StatusViewModel::SlotDone(int slot, bool success, const std::string& reason)
 {
+    // A failure with a reason of its own shows the reason: a certificate
+    // that was refused must not pass for a network failure.
     if (StatusRow* row = SlotRow(slot))
-        row->bytes = success ? "Complete" : "Failed";
+        row->bytes = success ? "Complete" : reason.empty() ? "Failed" : reason;
 }
 
 void StatusViewModel::CountHtmlModified()

@@ -42,13 +42,18 @@ public:
     void Connected(int slot);                              // WM_USER+17
     void HeadRead(int slot, int32_t length);               // WM_USER+18, -1 = unknown
     void Progress(int slot, int32_t length, int32_t count);// WM_USER+19
-    void SlotDone(int slot, bool success);                 // WM_USER+20
+    // WM_USER+20; reason: why it failed ("certificate: ..."), or empty.
+    void SlotDone(int slot, bool success, const std::string& reason = {});
     void CountDetected() { ++counters_.detected; }         // WM_USER+21
     void CountRetry() { ++counters_.retries; }             // WM_USER+22
     void CountVisited() { ++counters_.visited; }           // WM_USER+23
     void CountFailed() { ++counters_.failed; }             // WM_USER+24
     void CountHtmlDetected() { ++counters_.htmlDetected; } // WM_USER+25
     void CountHtmlModified();                              // WM_USER+26
+    // The crawl was stopped because the file system could take no more
+    // (WM_USER+12): what could not be written, and why.
+    void StoppedByError(const std::string& reason) { stopReason_ = reason; }
+    const std::string& stopReason() const { return stopReason_; }
 
     const StatusRow& row(int index) const { return rows_[static_cast<size_t>(index)]; }
     const StatusCounters& counters() const { return counters_; }
@@ -61,6 +66,7 @@ private:
 
     std::array<StatusRow, kRows> rows_;
     StatusCounters counters_;
+    std::string stopReason_;
 };
 
 } // namespace ormbrook

@@ -4,6 +4,11 @@
 #include "platform/sys_calls.h"
 #include "platform/ws_error.h"
 
+#include <QMetaObject>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <sys/epoll.h>
@@ -75,9 +80,9 @@ int CWSSocket::Send(const char* data, size_t length)
     const char* next = data;
     size_t left = length;
     while (left > 0) {
-        const ssize_t r = SysCalls::Current().Send(handle_, next, left);
+        const ssize_t r = WriteSome(next, left);
         if (r < 0) {
-            lastError_ = WsaFromErrno(int(-r));
+            lastError_ = int(-r);
             if (lastError_ == WsaWouldBlock) {
                 queue_.push_back(PendingSend{data, next, left});
                 UpdateInterest();
@@ -91,8 +96,78 @@ int CWSSocket::Send(const char* data, size_t length)
     return 0;
 }
 
+ssize_t CWSSocket::WriteSome(const char* data, size_t length)
+{
+    if (!ssl_) {
+        const ssize_t r = SysCalls::Current().Send(handle_, data, length);
+        return r < 0 ? -ssize_t(WsaFromErrno(int(-r))) : r;
+    }
+    if (tls_ != Tls::Open)
+        return -ssize_t(WsaNotConnected);
+    size_t written = 0;
+    errno = 0;
+    const int r = SSL_write_ex(ssl_, data, length, &written);
+    if (r == 1)
+        return ssize_t(written);
+    const int e = SSL_get_error(ssl_, r);
+    ERR_clear_error();
+    if (e == SSL_ERROR_WANT_WRITE || e == SSL_ERROR_WANT_READ)
+        return -ssize_t(WsaWouldBlock);
+    if (e == SSL_ERROR_SYSCALL && errno != 0)
+        return -ssize_t(WsaFromErrno(errno));
+    return -ssize_t(WsaTlsFailed);
+}
+
+int CWSSocket::TlsReceive(char* data, size_t& length)
+{
+    // Records are read until the room is filled or the socket has no more:
+    // one report takes in what one wake-up brought.
+    size_t got = 0;
+    int error = 0;
+    while (got < length && !tlsEof_) {
+        size_t n = 0;
+        errno = 0;
+        const int r = SSL_read_ex(ssl_, data + got, length - got, &n);
+        if (r == 1) {
+            got += n;
+            continue;
+        }
+        const int e = SSL_get_error(ssl_, r);
+        ERR_clear_error();
+        if (e == SSL_ERROR_ZERO_RETURN) {
+            tlsEof_ = true;
+        } else if (e == SSL_ERROR_WANT_READ) {
+            if (got == 0)
+                error = WsaWouldBlock;
+        } else if (e == SSL_ERROR_WANT_WRITE) {
+            tlsReadWantsWrite_ = true;
+            if (got == 0)
+                error = WsaWouldBlock;
+        } else if (got == 0) {
+            error = e == SSL_ERROR_SYSCALL && errno != 0 ? WsaFromErrno(errno) : WsaTlsFailed;
+        }
+        break;
+    }
+    length = error ? 0 : got;
+    return error;
+}
+
 int CWSSocket::Receive(char* data, size_t& length)
 {
+    if (ssl_) {
+        if (tls_ != Tls::Open) {
+            length = 0;
+            lastError_ = WsaNotConnected;
+            return lastError_;
+        }
+        lastError_ = TlsReceive(data, length);
+        if (!readArmed_ && state_ == Connected && !closeReported_)
+            readArmed_ = true;
+        UpdateInterest();
+        if (readArmed_ && (SSL_pending(ssl_) > 0 || tlsEof_))
+            ReportReadSoon();
+        return lastError_;
+    }
     const ssize_t r = SysCalls::Current().Recv(handle_, data, length);
     // Reading asks for the next data-to-read report, as in the model this
     // layer keeps: one report per read, not one per wake-up. The epoll set
@@ -127,6 +202,12 @@ int CWSSocket::Close()
     state_ = NotConnected;
     connectPending_ = readArmed_ = closeReported_ = false;
     unreadAfterClose_.reset();
+    CTlsContext::FreeConnection(ssl_, tls_ == Tls::Open);
+    ssl_ = nullptr;
+    tls_ = Tls::Off;
+    tlsWant_ = 0;
+    tlsReadWantsWrite_ = tlsEof_ = readSoon_ = false;
+    tlsContext_ = nullptr;
     // The object may be reused for a new connection; reports still on the
     // stack for the old one must see it as gone.
     alive_ = std::make_shared<int>(0);
@@ -147,7 +228,12 @@ uint32_t CWSSocket::Interest() const
         return EPOLLOUT;
     if (state_ != Connected || closeReported_)
         return 0;
-    return (readArmed_ ? uint32_t(EPOLLIN) : 0u) | uint32_t(EPOLLRDHUP) | (queue_.empty() ? 0u : uint32_t(EPOLLOUT));
+    if (tls_ == Tls::Handshaking)
+        return tlsWant_;
+    if (tls_ == Tls::Failed)
+        return 0;
+    const bool wantWrite = !queue_.empty() || tlsReadWantsWrite_;
+    return (readArmed_ ? uint32_t(EPOLLIN) : 0u) | uint32_t(EPOLLRDHUP) | (wantWrite ? uint32_t(EPOLLOUT) : 0u);
 }
 
 void CWSSocket::UpdateInterest()
@@ -184,9 +270,9 @@ bool CWSSocket::Drain()
         PendingSend& head = queue_.front();
         int error = 0;
         while (head.left > 0) {
-            const ssize_t r = SysCalls::Current().Send(handle_, head.next, head.left);
+            const ssize_t r = WriteSome(head.next, head.left);
             if (r < 0) {
-                error = WsaFromErrno(int(-r));
+                error = int(-r);
                 break;
             }
             head.next += r;
@@ -203,6 +289,96 @@ bool CWSSocket::Drain()
             return false;
     }
     return true;
+}
+
+bool CWSSocket::NothingLeftAfterClose()
+{
+    if (ssl_) {
+        // Plain bytes may wait inside TLS, and the bytes still on the socket
+        // may be no data at all (the close_notify alert): only a read tells.
+        return SSL_pending(ssl_) == 0 && (tlsEof_ || BytesAvailable() == 0);
+    }
+    // Asked of the kernel once; what is read since is counted off.
+    if (!unreadAfterClose_)
+        unreadAfterClose_ = BytesAvailable();
+    return *unreadAfterClose_ == 0;
+}
+
+void CWSSocket::ReportReadSoon()
+{
+    WSEventWindow* window = WSEventWindow::Current();
+    if (readSoon_ || !window)
+        return;
+    readSoon_ = true;
+    std::weak_ptr<int> alive = alive_;
+    QMetaObject::invokeMethod(
+        window,
+        [this, alive] {
+            if (alive.expired())
+                return;
+            readSoon_ = false;
+            OnSocketReady(EPOLLIN);
+        },
+        Qt::QueuedConnection);
+}
+
+int CWSSocket::StartTls(const TlsTarget& target)
+{
+    if (handle_ < 0 || state_ != Connected || ssl_) {
+        lastError_ = WsaNotConnected;
+        return lastError_;
+    }
+    tlsFailure_.clear();
+    tlsContext_ = target.context ? target.context : CTlsContext::Default();
+    ssl_ = tlsContext_ ? tlsContext_->NewConnection(handle_, target) : nullptr;
+    if (!ssl_) {
+        tls_ = Tls::Failed;
+        tlsFailure_ = "TLS: no secure connection could be set up";
+        lastError_ = WsaTlsUnavailable;
+        UpdateInterest();
+        return lastError_;
+    }
+    tlsVerify_ = target.verify;
+    tls_ = Tls::Handshaking;
+    lastError_ = HandshakeStep();
+    return lastError_;
+}
+
+int CWSSocket::HandshakeStep()
+{
+    ERR_clear_error();
+    errno = 0;
+    const int r = SSL_do_handshake(ssl_);
+    if (r == 1) {
+        tls_ = Tls::Open;
+        tlsWant_ = 0;
+        if (tlsContext_)
+            tlsContext_->CountHandshake(ssl_);
+        UpdateInterest();
+        lastError_ = 0;
+        return 0;
+    }
+    const int e = SSL_get_error(ssl_, r);
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+        tlsWant_ = e == SSL_ERROR_WANT_READ ? EPOLLIN : EPOLLOUT;
+        ERR_clear_error();
+        UpdateInterest();
+        lastError_ = WsaWouldBlock;
+        return lastError_;
+    }
+    const int savedErrno = errno;
+    bool certificate = false;
+    tlsFailure_ = CTlsContext::FailureText(ssl_, tlsVerify_, e, &certificate);
+    tls_ = Tls::Failed;
+    tlsWant_ = 0;
+    UpdateInterest();
+    if (certificate)
+        lastError_ = WsaTlsCertificate;
+    else if (e == SSL_ERROR_SYSCALL && savedErrno != 0)
+        lastError_ = WsaFromErrno(savedErrno);
+    else
+        lastError_ = WsaTlsFailed;
+    return lastError_;
 }
 
 void CWSSocket::OnSocketReady(uint32_t events)
@@ -226,6 +402,22 @@ void CWSSocket::OnSocketReady(uint32_t events)
     }
     if (state_ != Connected)
         return;
+    if (tls_ == Tls::Handshaking) {
+        if (!(events & (tlsWant_ | EPOLLERR | EPOLLHUP)))
+            return;
+        const int error = HandshakeStep();
+        if (error != WsaWouldBlock)
+            Report(SocketSecured, error);
+        return;
+    }
+    if (tls_ == Tls::Failed)
+        return;
+    if (tlsReadWantsWrite_ && (events & EPOLLOUT)) {
+        // The read that waited for the socket to be writable may go on.
+        tlsReadWantsWrite_ = false;
+        UpdateInterest();
+        events |= EPOLLIN;
+    }
     if (closeReported_) {
         // Listeners close the socket when told of the close, which takes it
         // out of the epoll set; one that keeps it open hears no more of it.
@@ -250,13 +442,8 @@ void CWSSocket::OnSocketReady(uint32_t events)
         Report(SocketClosed, error == 0 ? WsaConnReset : error);
         return;
     }
-    const bool peerClosed = events & (EPOLLRDHUP | EPOLLHUP);
-    // After a close, is anything left? Asked of the kernel once.
-    auto nothingLeft = [&] {
-        if (!unreadAfterClose_)
-            unreadAfterClose_ = BytesAvailable();
-        return *unreadAfterClose_ == 0;
-    };
+    const bool peerClosed = (events & (EPOLLRDHUP | EPOLLHUP)) || tlsEof_;
+    auto nothingLeft = [&] { return NothingLeftAfterClose(); };
     if (readArmed_ && (events & EPOLLIN) && !(peerClosed && nothingLeft())) {
         readArmed_ = false;
         Report(SocketRead, 0);

@@ -1,14 +1,18 @@
 #pragma once
 // One non-blocking TCP socket with a send queue. Its listener hears of five
 // things: connect finished, a connection to accept, data to read, a queued
-// send finished, and the connection closed.
+// send finished, and the connection closed; and, on a socket that was
+// secured with TLS, the end of the handshake. On a secured socket Send and
+// Receive carry the plain bytes and TLS does the rest underneath.
 
+#include "engine/tls_context.h"
 #include "engine/ws_registry.h"
 
 #include <netinet/in.h>
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace ormbrook {
@@ -19,6 +23,7 @@ enum SocketEventCode : int {
     SocketRead = 2,      // data to read
     SocketSent = 3,      // a queued send finished (error says how)
     SocketClosed = 4,    // connection closed
+    SocketSecured = 5,   // the TLS handshake finished (error says how)
 };
 
 class WSSocketListener {
@@ -55,6 +60,14 @@ public:
     int Close();
     void SetListener(WSSocketListener* listener, int tag);
 
+    // Starts TLS on the connected socket. 0 when the handshake is done at
+    // once, WsaWouldBlock while it runs (SocketSecured tells its end), else
+    // the error, with the reason in tlsFailure().
+    int StartTls(const TlsTarget& target);
+    bool secured() const { return tls_ == Tls::Open; }
+    // "certificate: ..." or "TLS: ..." after a failed handshake; else empty.
+    const std::string& tlsFailure() const { return tlsFailure_; }
+
     int handle() const { return handle_; }
     int lastError() const { return lastError_; }
     State state() const { return state_; }
@@ -75,6 +88,21 @@ private:
     bool Report(int code, int error, const char* sendTag = nullptr);
     bool Drain();
     size_t BytesAvailable() const;
+    // Writes what it can: the count, or minus the error.
+    ssize_t WriteSome(const char* data, size_t length);
+    int TlsReceive(char* data, size_t& length);
+    int HandshakeStep();
+    // Plain bytes that TLS has already taken off the socket wait where epoll
+    // can't see them: their read report is made by the loop, soon.
+    void ReportReadSoon();
+    bool NothingLeftAfterClose();
+
+    enum class Tls : uint8_t {
+        Off,         // a plain socket
+        Handshaking, // waiting for tlsWant_
+        Open,        // Send and Receive go through TLS
+        Failed,      // the handshake failed; nothing more is asked for
+    };
 
     int handle_ = -1;
     int lastError_ = 0;
@@ -91,6 +119,16 @@ private:
     // then, less what was read since, is known without asking again.
     std::optional<size_t> unreadAfterClose_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    SSL* ssl_ = nullptr;
+    Tls tls_ = Tls::Off;
+    uint32_t tlsWant_ = 0;          // what the handshake waits for
+    bool tlsVerify_ = true;
+    bool tlsReadWantsWrite_ = false; // a read needs the socket writable first
+    bool tlsEof_ = false;            // the peer's close_notify (or its close) was read
+    bool readSoon_ = false;          // a read report is on its way through the loop
+    CTlsContext* tlsContext_ = nullptr;
+    std::string tlsFailure_;
 };
 
 } // namespace ormbrook

@@ -5,6 +5,8 @@
 #include "engine/ws_registry.h"
 #include "platform/epoll_event_dispatcher.h"
 
+#include <openssl/crypto.h>
+
 #include <memory>
 
 namespace ormbrook {
@@ -45,6 +47,10 @@ void CWSThread::ShutDown()
     MessageOutbox::DisableForThisThread();
     WSEventWindow::DestroyEventWindow();
     SocketRegistry::Instance().Clear();
+    // What TLS keeps for this thread (its random generators, its error
+    // queue) goes now: a waiting application may otherwise exit, and clean
+    // OpenSSL up, before the thread's own end has freed it.
+    OPENSSL_thread_stop();
 }
 
 void CWSThread::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)

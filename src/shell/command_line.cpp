@@ -11,6 +11,9 @@ const char kUsageText[] =
     "       qry --scheduler [--set NAME=VALUE]...\n"
     "Ormbrook keeps local mirrors of web sites.\n"
     "\n"
+    "Without a verb qry is the desktop program (in the tray, with a window per\n"
+    "project); FILE.prj is opened in it, or handed to the one already running.\n"
+    "\n"
     "  --crawl FILE.prj   crawl the project and exit when the crawl has finished\n"
     "  --selected         crawl only the items marked for selected crawling\n"
     "  --item PATH        crawl one item and its subtree: its folder path, and for a\n"
@@ -24,7 +27,9 @@ const char kUsageText[] =
     "  --help, --version\n"
     "\n"
     "Exit status: 0 finished, 1 the project could not be opened, 2 wrong usage,\n"
-    "3 stopped by SIGINT or SIGTERM (the next run resumes).\n";
+    "3 stopped by SIGINT or SIGTERM (the next run resumes), 4 stopped because a\n"
+    "file could not be written: no space, a quota, a read-only file system or an\n"
+    "I/O error (the next run resumes once that is mended).\n";
 
 namespace {
 

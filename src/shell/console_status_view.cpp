@@ -59,6 +59,8 @@ std::string ConsoleStatusView::RenderTable(const StatusViewModel& model, int wid
         + std::to_string(c.visited) + "  failed " + std::to_string(c.failed) + "  html "
         + std::to_string(c.htmlDetected) + "  localised " + std::to_string(c.htmlModified) + " ("
         + std::to_string(c.localizePercent) + "%)\n";
+    if (!model.stopReason().empty())
+        text += "stopped: " + model.stopReason() + "\n";
     return text;
 }
 
@@ -133,10 +135,11 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
         break;
     case MsgStatusSlotDone:
         if (auto* slot = dynamic_cast<SlotDoneRecord*>(r)) {
-            model_.SlotDone(slot->slot, slot->success);
+            model_.SlotDone(slot->slot, slot->success, slot->reason);
             if (!live_ && slot->slot >= 0 && slot->slot < StatusViewModel::kSlotRows) {
-                std::fprintf(out_, "%s%s %s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
-                             model_.row(slot->slot).url.c_str());
+                std::fprintf(out_, "%s%s %s%s%s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
+                             model_.row(slot->slot).url.c_str(), slot->reason.empty() ? "" : " ",
+                             slot->reason.c_str());
                 unflushed_ = true;
             }
         }
@@ -158,6 +161,15 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
         break;
     case MsgStatusHtmlModified:
         model_.CountHtmlModified();
+        break;
+    case MsgStatusStoppedByError:
+        if (auto* text = dynamic_cast<TextRecord*>(r)) {
+            model_.StoppedByError(text->text);
+            // At once, and where errors go: the counters follow when the
+            // stop is complete.
+            std::fprintf(stderr, "qry: %sstopped: %s; once that is mended, running it again resumes\n",
+                         prefix_.c_str(), text->text.c_str());
+        }
         break;
     case MsgStatusManager:
         if (auto* manager = dynamic_cast<ManagerRecord*>(r); manager && onManager)

@@ -34,6 +34,12 @@ DialupManager::DialupManager(DialupService& service, DialupSettings settings, QO
 // Destroyed at exit without hanging up: a crawl that still runs keeps its line.
 DialupManager::~DialupManager() = default;
 
+void DialupManager::SetSettings(DialupSettings settings)
+{
+    QMutexLocker guard(&lock_);
+    settings_ = std::move(settings);
+}
+
 void DialupManager::Notify(const QPointer<QObject>& target, int state, int error)
 {
     PostMessage(target, MsgDialupNotify, static_cast<uintptr_t>(state),

@@ -79,6 +79,9 @@ public:
     ~DialupManager() override;
 
     void SetMainWindow(const QPointer<QObject>& mainWindow) { mainWindow_ = mainWindow; }
+    // The entry, redials and password for the next dialling (the settings
+    // sheet changed them).
+    void SetSettings(DialupSettings settings);
     // How long a redial waits after the old connection is gone.
     void SetRedialDelay(int ms) { redialDelayMs_ = ms; }
 

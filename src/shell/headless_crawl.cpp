@@ -47,6 +47,8 @@ int RunHeadlessCrawl(const CommandLine& line)
         PostMessage(manager, MsgManagerStart);
     });
     view.PrintSummary();
+    if (!view.model().stopReason().empty())
+        return ExitStoppedByError;
     return stopped ? ExitStopped : ExitFinished;
 }
 

@@ -11,6 +11,9 @@ enum HeadlessExit {
     ExitCannotOpen = 1,
     ExitUsage = 2,
     ExitStopped = 3,
+    // The file system could take no more (no space, a quota, read-only, an
+    // I/O error): stopped as by a signal; the next run resumes.
+    ExitStoppedByError = 4,
 };
 
 // Needs a QCoreApplication.

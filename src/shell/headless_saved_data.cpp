@@ -106,6 +106,8 @@ int RunHeadlessSavedData(const CommandLine& line)
         std::fprintf(stderr, "qry: %s\n", view.model().row(StatusViewModel::kItemRow).url.c_str());
         return ExitCannotOpen;
     }
+    if (!view.model().stopReason().empty())
+        return ExitStoppedByError;
     return stopped ? ExitStopped : ExitFinished;
 }
 

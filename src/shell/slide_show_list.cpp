@@ -1,5 +1,6 @@
 #include "shell/slide_show_list.h"
 
+#include "crawl/mirror.h"
 #include "crawl/settings.h"
 #include "shell/list_file_io.h"
 #include "shell/record_line_reader.h"
@@ -48,7 +49,11 @@ bool Below(const std::string& folder, const std::string& top)
         || (folder.size() > top.size() && folder.compare(0, top.size(), top) == 0 && folder[top.size()] == '/');
 }
 
-std::string WithoutLastChar(const std::string& s) { return s.empty() ? s : s.substr(0, s.size() - 1); }
+// A folder setting without its final "/" (a hand-edited one may have none).
+std::string WithoutFinalSlash(const std::string& s)
+{
+    return !s.empty() && s.back() == '/' ? s.substr(0, s.size() - 1) : s;
+}
 
 } // namespace
 
@@ -210,7 +215,7 @@ void CSSDoc::BuildPictureSources(const PictureSourceSettings& settings,
         p.minHeight = settings.minPicHeight;
         p.followImages = settings.imgSw;
         p.interval = settings.picChgInterval;
-        p.folder = WithoutLastChar(settings.pickupDir);
+        p.folder = WithoutFinalSlash(settings.pickupDir);
         add(p);
     }
     if (settings.pickupDisplay == 2)
@@ -232,9 +237,9 @@ void CSSDoc::BuildPictureSources(const PictureSourceSettings& settings,
             p.folder = s.folder;
             p.pageUrl = s.url;
         } else {
-            // The folder's mirror directory, "%s%s/" of the mirror root and
-            // the folder path, without its final "/".
-            p.folder = settings.mirrorDir + s.folder;
+            // The folder's mirror directory, named as the crawl names it
+            // (whether or not the mirror root was written with its "/").
+            p.folder = WithoutFinalSlash(CMirror(settings.mirrorDir, {}).FolderDirectory(s.folder));
         }
         add(p);
     }

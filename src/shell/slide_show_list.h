@@ -58,7 +58,7 @@ bool SlideEntryFitsFile(const SlideEntry& entry);
 struct PictureSourceSettings {
     int pickupDisplay = 1;   // 0 list only, 1 both, 2 pickup folder only
     std::string pickupDir;   // ends in "/"
-    std::string mirrorDir;   // ends in "/"
+    std::string mirrorDir;   // the MirrorDir setting (normally ending in "/")
     int linkMaxStored = -1;  // LinkMax as stored, -1 included
     int bgColor = 0;
     int drawType = 1;

@@ -28,7 +28,7 @@ bool TextFits(const std::string& text, size_t limit)
 
 int16_t Clamp16(int value, int lo, int hi) { return int16_t(std::clamp(value, lo, hi)); }
 
-std::string FormatSpec(const TimerEntry& e)
+std::string FormatWhen(const TimerEntry& e)
 {
     char buf[64];
     switch (e.kind) {
@@ -181,7 +181,7 @@ std::string CTimerDoc::Serialize() const
         out += '|';
         out += KindName(e.kind);
         out += '|';
-        out += FormatSpec(e);
+        out += FormatWhen(e);
         out += '|';
         out += e.selected ? "Selected" : "Default";
         out += "\r\n";

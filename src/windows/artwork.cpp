@@ -568,6 +568,52 @@ QIcon FileIcon(bool complete)
     return complete ? done : partial;
 }
 
+QIcon TimerKindIcon(int kind)
+{
+    static QHash<int, QIcon> cache;
+    if (cache.contains(kind))
+        return cache[kind];
+    auto calendar = [](QPainter& p, const QColor& band) {
+        p.setPen(Pen(kInk, 1.4));
+        p.setBrush(kPaper);
+        p.drawRoundedRect(QRectF(4, 6, 24, 22), 2, 2);
+        p.setBrush(band);
+        p.drawRect(QRectF(4, 6, 24, 6));
+        p.setPen(Pen(kInk, 2));
+        p.drawLine(QPointF(10, 3), QPointF(10, 8));
+        p.drawLine(QPointF(22, 3), QPointF(22, 8));
+    };
+    QIcon icon;
+    switch (kind) {
+    case 1: // Monthly: a month's page
+        icon = MakeIcon([&](QPainter& p) {
+            calendar(p, kRed);
+            p.setPen(Pen(kInk, 1));
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 4; ++c)
+                    p.drawPoint(QPointF(8.5 + c * 5, 16 + r * 4));
+        });
+        break;
+    case 2: // Weekly: one row of seven days
+        icon = MakeIcon([&](QPainter& p) {
+            calendar(p, kSea);
+            p.setPen(Qt::NoPen);
+            p.setBrush(kSea);
+            for (int c = 0; c < 7; ++c)
+                p.drawRect(QRectF(6.5 + c * 2.8, 18, 2, 4));
+        });
+        break;
+    case 3: // Daily: a clock
+        icon = MakeIcon([](QPainter& p) { Clock(p, QPointF(16, 16), 12); });
+        break;
+    default: // Interval: round and round
+        icon = MakeIcon([](QPainter& p) { CircleArrow(p, QPointF(16, 17), 10, kLeaf); });
+        break;
+    }
+    cache.insert(kind, icon);
+    return icon;
+}
+
 QImage SplashImage()
 {
     QImage image(480, 300, QImage::Format_ARGB32_Premultiplied);

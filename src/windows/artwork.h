@@ -32,6 +32,8 @@ QIcon CommandIconFor(CommandIcon icon);
 QIcon TreeItemIcon(TreeIcon kind, unsigned marks);
 // The file list's icons: a file stored completely, and one that is not.
 QIcon FileIcon(bool complete);
+// The timer list's kind icons: Monthly, Weekly, Daily, Interval (1..4).
+QIcon TimerKindIcon(int kind);
 QImage SplashImage();
 QPixmap ListBackgroundTile();
 

@@ -21,6 +21,7 @@ class AppSettings;
 class CSSDoc;
 class CTimerDoc;
 class CWSThread;
+class DialupDirectory;
 class PictureDistribution;
 
 class Prompter {
@@ -50,8 +51,13 @@ struct DesktopContext {
     CrawlServices services;
     PictureDistribution* pictures = nullptr;
     Prompter* prompter = nullptr;
+    // The system's dial-up entries for the settings sheet, when there is a
+    // dial-up service.
+    DialupDirectory* dialupDirectory = nullptr;
     // Where the timer and slide-show lists are saved (path without extension).
     std::string listBase;
+    // Runs after the settings sheet stored new values.
+    std::function<void()> settingsChanged;
     // The settings file, when not the user's own (tests).
     std::string settingsPath;
 };

@@ -7,9 +7,12 @@
 #include "pictures/desktop_wallpaper.h"
 #include "pictures/picture_side.h"
 #include "platform/program_channel.h"
+#include "shell/command_line.h"
+#include "shell/headless_crawl.h"
 #include "shell/dialup_manager.h"
 #include "shell/timer_scheduler.h"
 #include "windows/main_frame.h"
+#include "windows/nm_dialup.h"
 #include "windows/picture_panel_dialog.h"
 #include "windows/picture_wiring.h"
 
@@ -41,8 +44,10 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     if (!lock_->TryAcquire()) {
         // The program runs already: it opens the file (or just shows itself).
         ChannelFrame frame{MsgOpenDocument, 0, 0, project.toStdString()};
-        if (!PostFrame(kMainWindowTitle, frame))
+        if (!PostFrame(kMainWindowTitle, frame)) {
             std::fprintf(stderr, "qry: another Ormbrook runs, but its window does not answer\n");
+            return StartResult::Failed;
+        }
         return StartResult::HandedOver;
     }
 
@@ -109,10 +114,24 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
         std::fprintf(stderr, "qry: the download engine could not start\n");
     }
     const SettingsValues& values = settings_->values();
-    dialService_ = std::make_unique<AlwaysConnectedService>();
+    // NetworkManager's profiles are the dial-up entries where it runs;
+    // elsewhere the network is simply there.
+    if (auto networkManager = NetworkManagerDialup::OnSystemBus()) {
+        networkManager->SetEntry(values.DialupEntry);
+        context_.dialupDirectory = networkManager.get();
+        dialService_ = std::move(networkManager);
+    } else {
+        dialService_ = std::make_unique<AlwaysConnectedService>();
+    }
     dialup_ = std::make_unique<DialupManager>(*dialService_,
                                               DialupSettings{values.DialupEntry, values.DialRetry, values.password});
     dialup_->SetMainWindow(mainFrame_->dialupReceiver());
+    context_.settingsChanged = [this] {
+        const SettingsValues& now = settings_->values();
+        dialup_->SetSettings({now.DialupEntry, now.DialRetry, now.password});
+        if (auto* networkManager = dynamic_cast<NetworkManagerDialup*>(dialService_.get()))
+            networkManager->SetEntry(now.DialupEntry);
+    };
     context_.services.dialup = dialup_.get();
     mainFrame_->UpdateCommands();
     return StartResult::Running;
@@ -182,6 +201,12 @@ void DesktopProgram::RunPicturePanel()
 
 int RunDesktop(int argc, char** argv, const std::string& project)
 {
+    // Without a display Qt would abort; say what to do instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "qry: the desktop program needs a display; without one, use a verb:\n%s", kUsageText);
+        return ExitUsage;
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Nordvane"));
     QApplication::setApplicationName(QStringLiteral("Ormbrook"));

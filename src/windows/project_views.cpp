@@ -292,32 +292,44 @@ void CDLStatView::paintEvent(QPaintEvent*)
     for (int c = 1; c < 5; ++c)
         p.drawLine(xs[c], table.top(), xs[c], table.top() + rowH * 6 - 1);
 
-    // The counters, two lines under the table.
+    // The counters, two lines of four cells under the table. Each number is
+    // drawn on its own: shaped together with the Japanese label, a digit
+    // may be taken from another face.
     const StatusCounters& n = model.counters();
-    const QString first = QStringLiteral("検出 %1    リトライ %2    取得 %3    失敗 %4")
-                              .arg(n.detected)
-                              .arg(n.retries)
-                              .arg(n.visited)
-                              .arg(n.failed);
-    const QString second = QStringLiteral("HTML %1    書換え %2    リンク変換 %3%")
-                               .arg(n.htmlDetected)
-                               .arg(n.htmlModified)
-                               .arg(n.localizePercent);
+    const std::pair<const char*, QString> cells[2][4] = {
+        {{"検出", QString::number(n.detected)},
+         {"リトライ", QString::number(n.retries)},
+         {"取得", QString::number(n.visited)},
+         {"失敗", QString::number(n.failed)}},
+        {{"HTML", QString::number(n.htmlDetected)},
+         {"書換え", QString::number(n.htmlModified)},
+         {"リンク変換", QString::number(n.localizePercent) + QStringLiteral(" %")},
+         {"", QString()}},
+    };
+    const int cellW = std::max(120, std::min(200, w / 5));
     y += 4;
     p.setPen(pal.color(QPalette::WindowText));
-    p.drawText(QRect(margin + 2, y, w, rowH), Qt::AlignVCenter | Qt::AlignLeft, first);
-    const QString state = status_.crawling() ? QStringLiteral("巡回中") : QString();
-    if (!state.isEmpty()) {
+    for (const auto& line : cells) {
+        int x = margin + 2;
+        for (const auto& [label, value] : line) {
+            if (*label) {
+                const QString text = QString::fromUtf8(label);
+                p.drawText(QRect(x, y, cellW, rowH), Qt::AlignVCenter | Qt::AlignLeft, text);
+                const int valueX = x + fm.horizontalAdvance(text) + 8;
+                p.drawText(QRect(valueX, y, cellW - (valueX - x), rowH), Qt::AlignVCenter | Qt::AlignLeft, value);
+            }
+            x += cellW;
+        }
+        y += rowH - 4;
+    }
+    if (status_.crawling()) {
         QFont bold = font();
         bold.setBold(true);
         p.setFont(bold);
         p.setPen(QColor(0x2f, 0x80, 0xc8));
-        p.drawText(QRect(margin, y, w - 2, rowH), Qt::AlignVCenter | Qt::AlignRight, state);
-        p.setFont(font());
-        p.setPen(pal.color(QPalette::WindowText));
+        p.drawText(QRect(margin, y - 2 * (rowH - 4), w - 2, rowH), Qt::AlignVCenter | Qt::AlignRight,
+                   QStringLiteral("巡回中"));
     }
-    y += rowH - 4;
-    p.drawText(QRect(margin + 2, y, w, rowH), Qt::AlignVCenter | Qt::AlignLeft, second);
 }
 
 } // namespace ormbrook

@@ -39,7 +39,9 @@ TEST(NginxServer, ServesFilesAndRedirectsDirectories)
     std::ofstream(root / "dir" / "index.html") << "inner";
 
     NginxServer server;
-    ASSERT_TRUE(server.Start({root.string(), false, ""})) << server.lastError();
+    NginxServer::Options options;
+    options.root = root.string();
+    ASSERT_TRUE(server.Start(options)) << server.lastError();
     std::string page = Fetch(server.port(), "GET /index.html HTTP/1.0\r\n\r\n");
     EXPECT_NE(page.find("200 OK"), std::string::npos);
     EXPECT_NE(page.find("<a href=dir/>x</a>"), std::string::npos);

@@ -16,10 +16,10 @@ using namespace ormbrook::test;
 TEST(PictureOfferEndToEnd, AHeadlessCrawlQueuesItsPicturesWithTheItemsOptions)
 {
     CrawlFixture f;
-    JpegSpec big;
+    JpegParams big;
     big.width = 40;
     big.height = 30;
-    JpegSpec small;
+    JpegParams small;
     small.width = 10;
     small.height = 10;
     const std::vector<uint8_t> bigBytes = EncodeJpeg(big, PatternPixels(40, 30, 3));

@@ -79,7 +79,7 @@ TEST(SlideWindowEndToEnd, ACrawledPictureComesWithItsCaption)
     if (!NginxServer::Available())
         GTEST_SKIP() << "nginx not installed";
     CrawlFixture f;
-    JpegSpec spec;
+    JpegParams spec;
     spec.width = 64;
     spec.height = 32;
     std::vector<uint8_t> yellow(64 * 32 * 3);

@@ -74,6 +74,13 @@ const ParsedRow kParsed[] = {
         "q", nullptr},
     {"empty query is still a query", "http://site/p?", "http://site/p?", "/p", "", "p", nullptr, FileKindNone,
         "", nullptr},
+    {"https has the grammar of http", "HTTPS://Site:8443/a/./b/../c.HTML?x=1 2#top",
+        "https://Site:8443/a/c.HTML?x=1%202#top", "/a/c.HTML", "/a", "c.HTML", "html", FileKindHtml,
+        "x=1%202#top", nullptr},
+    {"a bare https host gets the root path", "https://site", "https://site/", "/", "", nullptr, nullptr,
+        FileKindNone, nullptr, nullptr},
+    {"https escapes and keeps a fragment", "https://site/~u/p.jpg#f", "https://site/%7eu/p.jpg#f", "/%7eu/p.jpg",
+        "/%7eu", "p.jpg", "jpg", FileKindJpeg, nullptr, "f"},
     {"a NUL ends the text", "http://site/a\0/b"s, "http://site/a", "/a", "", "a", nullptr, FileKindNone, nullptr,
         nullptr},
 };
@@ -126,6 +133,27 @@ TEST(CUrlParse, SiteCarriesSchemeHostAndPort)
 
     ASSERT_TRUE(url.Parse("http://site/a/.."));
     EXPECT_EQ(url.siteDirectory(), "http://site");
+
+    ASSERT_TRUE(url.Parse("hTTpS://Host:0443/a/b.html"));
+    EXPECT_EQ(url.scheme(), SchemeHttps);
+    EXPECT_EQ(url.host(), "Host");
+    EXPECT_EQ(url.port(), "0443");
+    EXPECT_EQ(url.site(), "https://Host:0443");
+    EXPECT_EQ(url.siteDirectory(), "https://Host:0443/a");
+}
+
+TEST(CUrlParse, PortNumberFallsBackToTheSchemesOwn)
+{
+    const std::pair<const char*, int> rows[] = {
+        {"http://h/", 80},         {"https://h/", 443},      {"http://h:/", 80},   {"https://h:/", 443},
+        {"https://h:8443/", 8443}, {"http://h:0081/", 81},   {"http://h:65535/", 65535},
+        {"http://h:65536/", 0},    {"https://h:99999999999/", 0},
+    };
+    CUrl url;
+    for (const auto& [text, port] : rows) {
+        ASSERT_TRUE(url.Parse(text)) << text;
+        EXPECT_EQ(url.portNumber(), port) << text;
+    }
 }
 
 TEST(CUrlParse, ReuseForgetsThePreviousParse)
@@ -160,7 +188,10 @@ const FailedRow kFailed[] = {
     {"known scheme that is not fetched", "ftp://site/", UrlSchemeNotSupported, SchemeFtp},
     {"mailto is recognised", "mailto:x", UrlSchemeNotSupported, SchemeMailto},
     {"unknown scheme", "javascript:f()", UrlSchemeNotSupported, SchemeNone},
-    {"https is not in the table", "HTTPS://x/", UrlSchemeNotSupported, SchemeNone},
+    {"https climbing above the root", "https://site/../x", UrlAboveRoot, SchemeHttps},
+    {"https without slashes", "https:site/", UrlSyntaxError, SchemeHttps},
+    {"letter in an https port", "https://site:44a/", UrlSyntaxError, SchemeHttps},
+    {"a scheme one letter longer", "httpss://x/", UrlSchemeNotSupported, SchemeNone},
     {"no scheme at all", "page.html", UrlSyntaxError, SchemeNone},
     {"empty text", "", UrlSyntaxError, SchemeNone},
     {"bad byte in the scheme", "ht_tp://x/", UrlSyntaxError, SchemeNone},
@@ -231,8 +262,20 @@ const LinkRow kLinks[] = {
     {"other known scheme is not followed", "http://site/d/p.html", "mailto:x", std::nullopt},
     {"ftp is not followed", "http://site/d/p.html", "ftp://x/", std::nullopt},
     {"absolute link is canonicalised", "http://site/d/p.html", "HTTP://other", "http://other/"},
-    {"unlisted scheme is taken as relative", "http://site/d/p.html", "javascript:f()",
-        "http://site/d/javascript:f()"},
+    {"javascript is not followed", "http://site/d/p.html", "javascript:void(0)", std::nullopt},
+    {"data is not followed", "http://site/d/p.html", "data:image/png;base64,iVBORw0KGgo=", std::nullopt},
+    {"tel is not followed", "http://site/d/p.html", "tel:+1", std::nullopt},
+    {"urn is not followed", "http://site/d/p.html", "urn:isbn:1", std::nullopt},
+    {"https is followed", "http://site/d/p.html", "https://h/x", "https://h/x"},
+    {"https in capitals is followed", "http://site/d/p.html", "HTTPS://H/", "https://H/"},
+    {"a scheme too long for the table is a scheme", "http://site/d/p.html", "view-source:http://x/", std::nullopt},
+    {"file is not fetched", "http://site/d/p.html", "file:///etc/passwd", std::nullopt},
+    {"a colon after a slash is a relative path", "http://site/d/p.html", "a/b:c.html", "http://site/d/a/b:c.html"},
+    {"a colon after a dot segment is a relative path", "http://site/d/p.html", "./x:y.html",
+        "http://site/d/x:y.html"},
+    {"a scheme in a query is a relative path", "http://site/d/p.html", "page.html?u=https://h/",
+        "http://site/d/page.html?u=https:%2f%2fh%2f"},
+    {"a digit cannot start a scheme", "http://site/d/p.html", "1x:y", "http://site/d/1x:y"},
     {"climbing above the root names a host", "http://site/d/p.html", "../../t/u.html", "http://t/u.html"},
     {"invalid absolute link comes back as written", "http://site/d/p.html", "http://si_te/x",
         "http://si_te/x"},
@@ -245,6 +288,10 @@ const LinkRow kLinks[] = {
     {"a NUL ends the link", "http://site/d/p.html", "q.html\0junk"s, "http://site/d/q.html"},
     {"file base", "file://h/a/b.html", "../c.html", "file://h/c.html"},
     {"empty link is the page's directory", "http://site/d/p.html", "", "http://site/d/"},
+    {"relative to an https page", "https://site:8443/d/p.html", "q.html?a=1", "https://site:8443/d/q.html?a=1"},
+    {"rooted at an https site", "https://site/d/p.html", "/r.html", "https://site/r.html"},
+    {"parent of an https page", "https://site/d/e/p.html", "../s.html", "https://site/d/s.html"},
+    {"an https link from an http page", "http://site/d/p.html", "HTTPS://Other:8443/x", "https://Other:8443/x"},
 };
 
 TEST(CUrlResolveLink, FollowsTheBaseOrRefuses)
@@ -353,19 +400,23 @@ TEST(CUrlProperties, AResolvedLinkHasThePartsOfAFreshParse)
     EXPECT_GT(compared, 1000u);
 }
 
+// An absolute link of a scheme the crawl fetches comes out canonical; one of
+// any other scheme (file: among them) gives nothing.
 TEST(CUrlProperties, ResolvingAnAbsoluteLinkGivesItsCanonicalForm)
 {
     CUrl url;
     for (const std::string& text : GeneratedUrls(5000)) {
         if (!url.Parse(text))
             continue;
-        ASSERT_EQ(CUrl::ResolveLink("http://base/d/p.html", text), url.url()) << text;
+        const std::optional<std::string> expected =
+            IsWebScheme(url.scheme()) ? std::optional<std::string>(url.url()) : std::nullopt;
+        ASSERT_EQ(CUrl::ResolveLink("http://base/d/p.html", text), expected) << text;
     }
 }
 
 TEST(UrlTables, MatchExactLowerCaseText)
 {
-    const std::pair<const char*, int> rows[] = {{"prospero", SchemeProspero}, {"https", SchemeNone},
+    const std::pair<const char*, int> rows[] = {{"prospero", SchemeProspero}, {"https", SchemeHttps}, {"httpss", SchemeNone},
         {"HTTP", SchemeNone}, {"", SchemeNone}};
     for (const auto& [text, id] : rows)
         EXPECT_EQ(LookupScheme(text), id) << text;

@@ -10,9 +10,13 @@
 #include "engine/download_records.h"
 #include "support/event_loop.h"
 #include "support/scratch_dir.h"
+#include "support/fault_file_calls.h"
 #include "support/script_server.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 using namespace ormbrook;
 using namespace ormbrook::test;
@@ -23,6 +27,7 @@ class StatusRecorder : public MessageTarget {
 public:
     std::vector<uint32_t> messages;
     std::vector<int> contactingSlots;
+    std::string stopReason;
     QPointer<QObject> manager;
     bool over = false;
 
@@ -46,6 +51,8 @@ protected:
         }
         if (auto* s = dynamic_cast<SlotUrlRecord*>(record.get()))
             contactingSlots.push_back(s->slot);
+        if (auto* t = dynamic_cast<TextRecord*>(record.get()); t && message == MsgStatusStoppedByError)
+            stopReason = t->text;
         if (message == MsgStatusCrawlOver)
             over = true;
     }
@@ -193,4 +200,58 @@ TEST_F(ManagerTest, AFailedDialEndsTheCrawlWithoutFetching)
     PostMessage(dialup.requesters[0], MsgDialupReply, 0, std::make_unique<DialupNotifyRecord>(0, 676));
     ASSERT_TRUE(RunUntil([&] { return status.over; }, 5000));
     EXPECT_EQ(server.Connections(), 0u);
+}
+
+// A crawl that can't write a file for want of room stops as the stop
+// command stops it: it says why, keeps what was there, and leaves the work
+// in its queues for the next crawl.
+TEST_F(ManagerTest, AFullDiskStopsTheCrawlAndKeepsTheWorkQueued)
+{
+    const struct {
+        const char* intent;
+        const char* failingFile; // writes to files whose path ends so fail
+        bool fetchQueued;        // the page waits in the URL queue (else in the localise queue)
+        std::string left;        // the page's file in the mirror afterwards
+    } rows[] = {
+        {"the download's temporary file", ".dat", true, "old copy"},
+        {"the localising rewrite", "tmp.html", false, "<a href=x.html>x</a>"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.intent);
+        ScriptServer server({ReadHead(), Send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<a href=x.html>x</a>"),
+                             Close()});
+        const std::string url = Url(server, "/page.html");
+        root = ProjectItem::NewRoot("P");
+        root->GraphMax = 0;
+        AddRecord(url);
+        const std::string local = CMirror(settings->values().MirrorDir, "P").LocalPath(url, "P").value();
+        ASSERT_EQ(MakeDirectories(local.substr(0, local.rfind('/') + 1), true), MirrorResult::Ok);
+        std::ofstream(local) << "old copy";
+        status.messages.clear();
+        status.over = false;
+        FaultFileCalls files;
+        const std::string suffix = row.failingFile;
+        files.onWrite = [suffix](const std::string& path, size_t) -> std::optional<int> {
+            if (path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+                return ENOSPC;
+            return std::nullopt;
+        };
+        ScopedFileCalls use(files);
+        StartCrawl();
+        ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
+        EXPECT_EQ(status.Count(MsgStatusStoppedByError), 1);
+        EXPECT_LT(status.IndexOf(MsgStatusStoppedByError, 0), status.IndexOf(MsgStatusCrawlOver, 0));
+        EXPECT_EQ(status.stopReason.find("cannot write "), 0u) << status.stopReason;
+        EXPECT_NE(status.stopReason.find(row.failingFile), std::string::npos) << status.stopReason;
+        EXPECT_NE(status.stopReason.find("No space left on device"), std::string::npos) << status.stopReason;
+        std::ifstream in(local);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), row.left);
+        std::vector<std::string> fetch, localise;
+        project->urlQueue.ForEach([&](const QueueEntry& e) { fetch.push_back(e.url); });
+        project->localiseQueue.ForEach([&](const QueueEntry& e) { localise.push_back(e.url); });
+        EXPECT_EQ(fetch, row.fetchQueued ? std::vector<std::string>{url} : std::vector<std::string>{});
+        EXPECT_EQ(localise, row.fetchQueued ? std::vector<std::string>{} : std::vector<std::string>{url});
+        project.reset();
+        std::filesystem::remove_all(settings->values().MirrorDir);
+    }
 }

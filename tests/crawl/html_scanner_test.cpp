@@ -1,4 +1,5 @@
 #include "crawl/html_scanner.h"
+#include "support/fault_file_calls.h"
 #include "crawl/mirror.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -65,8 +67,8 @@ const CollectRow kCollect[] = {
     {"other attributes are passed over, quoted ones cut at spaces", "<a class=\"x y\" href=z.html>",
         {{"http://site/d/z.html", LinkKindAnchor}}, nullptr, false},
     {"an attribute without a value skips the next one", "<a href target=x.html>", {}, nullptr, false},
-    {"links of unknown and closing tags are ignored", "<link href=s.css></a href=q><script src=j.js>", {},
-        nullptr, false},
+    {"links of unknown and closing tags are ignored, a LINK that is no requisite too",
+        "<embed src=e.swf></a href=q><link rel=next href=n.html><link href=s.css>", {}, nullptr, false},
     {"META ROBOTS nofollow stops the pass after earlier links",
         "<a href=1.html><meta name=robots content=noindex,nofollow><a href=2.html>",
         {{"http://site/d/1.html", LinkKindAnchor}}, nullptr, true},
@@ -92,6 +94,46 @@ const CollectRow kCollect[] = {
     {"an empty title is no title", "<title></title>", {}, nullptr, false},
     {"a closing title without an opening one is no title", "x</title>", {}, nullptr, false},
     {"a value the data ends in is lost", "<a href=\"x.html", {}, nullptr, false},
+    // The page's requisites.
+    {"style sheets and icons by LINK, whichever attribute comes first",
+        "<link rel=stylesheet href=s.css><link href=/i.ico rel=\"Shortcut Icon\"><link rel=alternate href=f.xml>",
+        {{"http://site/d/s.css", LinkKindStyleSheet}, {"http://site/i.ico", LinkKindStyleSheet}}, nullptr, false},
+    {"scripts, inline frames, media and their posters",
+        "<script src=j.js></script><iframe src=f.html></iframe><video src=v.mp4 poster=v.jpg>"
+        "<source src=v.webm></video><audio src=a.ogg>",
+        {{"http://site/d/j.js", LinkKindScript}, {"http://site/d/f.html", LinkKindInlineFrame},
+            {"http://site/d/v.mp4", LinkKindMedia}, {"http://site/d/v.jpg", LinkKindMedia},
+            {"http://site/d/v.webm", LinkKindMedia}, {"http://site/d/a.ogg", LinkKindMedia}},
+        nullptr, false},
+    {"an image button, not a text field",
+        "<input type=text src=t.gif><input src=b.gif TYPE=Image>", {{"http://site/d/b.gif", LinkKindInputImage}},
+        nullptr, false},
+    {"every srcset candidate, with and without descriptors",
+        "<img src=a.jpg srcset=\"a-1.jpg 1x, a-2.jpg 2x,a-3.jpg\"><picture><source srcset=\"w,1.jpg 480w\">",
+        {{"http://site/d/a.jpg", LinkKindImage}, {"http://site/d/a-1.jpg", LinkKindSrcset},
+            {"http://site/d/a-2.jpg", LinkKindSrcset}, {"http://site/d/a-3.jpg", LinkKindSrcset},
+            {"http://site/d/w,1.jpg", LinkKindSrcset}},
+        nullptr, false},
+    {"backgrounds of tables and cells",
+        "<table background=t.gif><tr background=r.gif><th background=h.gif><td background=c.gif>",
+        {{"http://site/d/t.gif", LinkKindBackground}, {"http://site/d/r.gif", LinkKindBackground},
+            {"http://site/d/h.gif", LinkKindBackground}, {"http://site/d/c.gif", LinkKindBackground}},
+        nullptr, false},
+    {"url() and @import in STYLE elements and style attributes of any tag",
+        "<style type=text/css>@import \"i.css\"; p { background: url( 'p.gif' ) } /* url(c.gif) */</style>"
+        "<div class=x style=\"background:url(d.gif)\"><a href=a.html style='list-style:url(&quot;l.gif&quot;)'>",
+        {{"http://site/d/i.css", LinkKindCssImport}, {"http://site/d/p.gif", LinkKindCssUrl},
+            {"http://site/d/d.gif", LinkKindCssUrl}, {"http://site/d/a.html", LinkKindAnchor},
+            {"http://site/d/l.gif", LinkKindCssUrl}},
+        nullptr, false},
+    {"character references are decoded before a link is resolved",
+        "<a href=\"q.html?a=1&amp;b=2&#38;c=3&#x26;d=4&copy=5\">",
+        {{"http://site/d/q.html?a=1&b=2&c=3&d=4&copy=5", LinkKindAnchor}}, nullptr, false},
+    {"the first BASE is what later links resolve against",
+        "<a href=x.html><base href=\"/other/dir/\"><base href=\"http://no/\"><a href=y.html><img src=/z.gif>",
+        {{"http://site/d/x.html", LinkKindAnchor}, {"http://site/other/dir/y.html", LinkKindAnchor},
+            {"http://site/z.gif", LinkKindImage}},
+        nullptr, false},
 };
 
 TEST(CHtmlScannerCollect, FollowsTheTokenRules)
@@ -180,17 +222,38 @@ const RewriteRow kRewrite[] = {
     {"a fragment-only value stays, now quoted", "<a href=#top>", true, "<a href=\"#top\">"},
     {"an empty value becomes the empty quoted value", "<a href=''>", true, "<a href=\"\">"},
     {"a link that can't be followed stays", "<a href=mailto:x>", true, "<a href=\"mailto:x\">"},
+    {"links of schemes the crawl does not fetch stay as written",
+        "<a href=\"javascript:void(0)\"><img src=\"data:image/png;base64,AA==\"><a href=\"tel:+1\">", true,
+        "<a href=\"javascript:void(0)\"><img src=\"data:image/png;base64,AA==\"><a href=\"tel:+1\">"},
     {"white space before the value goes and an equals sign is written", "<a href = 'q.html' title=t>", false,
         "<a href =\"http://site/a/b/q.html\" title=t>"},
     {"other attributes and tags are copied unchanged",
-        "<IMG USEMAP=#m SRC=i.jpg ALT='a b'><meta content=x><link href=s.css><!-- <a href=q> -->", true,
-        "<IMG USEMAP=#m SRC=\"i.jpg\" ALT='a b'><meta content=x><link href=s.css><!-- <a href=q> -->"},
+        "<IMG USEMAP=#m SRC=i.jpg ALT='a b'><meta content=x><embed src=s.swf><!-- <a href=q> -->", true,
+        "<IMG USEMAP=#m SRC=\"i.jpg\" ALT='a b'><meta content=x><embed src=s.swf><!-- <a href=q> -->"},
     {"body and frame are rewritten", "<body background=bg.gif><frame src=/f.html>", true,
         "<body background=\"bg.gif\"><frame src=\"../../f.html\">"},
     {"an attribute without a value is copied as written", "<a href>", true, "<a href>"},
     {"a value that can't stand in double quotes stays as written", "<a href='mailto:\"x\"'>", true,
         "<a href='mailto:\"x\"'>"},
     {"a value the data ends in is kept", "text <a href=\"q.html", true, "text <a href=\"q.html"},
+    {"a literal ampersand is written as a character reference", "<a href=\"q.html?a=1&amp;b=2\">", false,
+        "<a href=\"http://site/a/b/q.html?a=1&amp;b=2\">"},
+    {"and so in a local name", "<a href='q.html?a=1&#38;b=2'>", true, "<a href=\"q.html[3fa=1&amp;b=2\">"},
+    {"a value kept as written keeps its references", "<a href=\"#a&amp;b\">", true, "<a href=\"#a&amp;b\">"},
+    {"requisites are rewritten", "<link rel=stylesheet href=../c/here.html><script src=/j.js>", false,
+        "<link rel=stylesheet href=\"../c/here.html\"><script src=\"http://site/j.js\">"},
+    {"each srcset candidate is rewritten, descriptors kept",
+        "<img srcset=\"../c/here.html 2x, q.jpg 480w\">", false,
+        "<img srcset=\"../c/here.html 2x, http://site/a/b/q.jpg 480w\">"},
+    {"url() of a style attribute", "<p style=\"background: url('/a/c/here.html') no-repeat\">", false,
+        "<p style=\"background: url('../c/here.html') no-repeat\">"},
+    {"url() and @import of a STYLE element",
+        "<style>@import url(x.css);\nb{background:url(\"/a/c/here.html\")}</style><a href=../c/here.html>", false,
+        "<style>@import url(http://site/a/b/x.css);\nb{background:url(\"../c/here.html\")}</style>"
+        "<a href=\"../c/here.html\">"},
+    {"the BASE element goes, and the links resolve against it",
+        "<head><base href=\"http://site/a/c/\"></head><a href=here.html>", false,
+        "<head></head><a href=\"../c/here.html\">"},
 };
 
 TEST_F(RewriteTest, ReplacesLinkValues)
@@ -276,6 +339,7 @@ TEST_F(RewriteTest, RewritesTheSavedFileThroughTheProjectTemporary)
 TEST_F(RewriteTest, LocalNamesOfAnEarlierLocalisationStay)
 {
     std::ofstream(root + "P/site/a/b/q.html[3fview=1") << "q";
+    std::ofstream(root + "P/site/a/b/q.html[3fview=v:1") << "q";
     std::ofstream(root + "P/site/a/b/r.html") << "r";
     const struct {
         const char* link;
@@ -283,6 +347,7 @@ TEST_F(RewriteTest, LocalNamesOfAnEarlierLocalisationStay)
     } rows[] = {
         {"q.html[3fview=1", "q.html[3fview=1"},
         {"q.html[3fview=1#top", "q.html[3fview=1#top"},
+        {"q.html[3fview=v:1", "q.html[3fview=v:1"},
         {"../c/here.html", "../c/here.html"},
         {"r.html", "r.html"},
         {"q.html?view=1", "q.html[3fview=1"},
@@ -376,8 +441,8 @@ TEST_F(RewriteTest, ARunOfRewritesOfPagesOfAnyLengthComesOutExact)
     scanner.RemoveTemporary(mirror);
 }
 
-// A page modified after the moment given was rewritten already in this
-// phase (it was queued twice): it is left as it is. One modified before it
+// A page changed after the moment given was rewritten already in this
+// phase (it was queued twice): it is left as it is. One changed before it
 // is rewritten.
 TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
 {
@@ -388,8 +453,8 @@ TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
         std::chrono::seconds momentBeforePage;
         bool rewritten;
     } rows[] = {
-        {"modified after the moment", std::chrono::seconds(10), false},
-        {"modified before the moment", std::chrono::seconds(-10), true},
+        {"changed after the moment", std::chrono::seconds(10), false},
+        {"changed before the moment", std::chrono::seconds(-10), true},
     };
     CHtmlScanner scanner;
     const CMirror mirror(root, "P");
@@ -398,9 +463,44 @@ TEST_F(RewriteTest, APageRewrittenSinceTheGivenMomentIsLeftAlone)
         std::ofstream(saved) << page;
         struct stat info {};
         ASSERT_EQ(::stat(saved.c_str(), &info), 0);
-        const MirrorTime moment = ModifiedTimeOf(info) - row.momentBeforePage;
+        const MirrorTime moment = ChangedTimeOf(info) - row.momentBeforePage;
         ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true, nullptr, moment));
         EXPECT_EQ(ReadFile(saved), row.rewritten ? "<a href=\"q.html\">" : page);
+    }
+    scanner.RemoveTemporary(mirror);
+}
+
+// A rewrite that can't be written whole for want of room leaves the page as
+// it was and says why; with room it goes through.
+TEST_F(RewriteTest, ARewriteWithoutRoomLeavesThePageAsItWas)
+{
+    const std::string saved = root + "P/site/a/b/p.html";
+    const std::string page = "<a href=q.html>" + std::string(5000, 'x');
+    const struct {
+        const char* intent;
+        std::function<void(ormbrook::test::FaultFileCalls&)> fault;
+    } faults[] = {
+        {"the write fails", [](auto& f) { f.FailWrite(0); }},
+        {"half goes in, then the disk is full", [](auto& f) { f.FailWrite(0, ENOSPC, true); }},
+        {"the disk fills after a few bytes", [](auto& f) { f.FailAfterBytes(5); }},
+    };
+    CHtmlScanner scanner;
+    const CMirror mirror(root, "P");
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.intent);
+        std::ofstream(saved) << page;
+        ormbrook::test::FaultFileCalls files;
+        fault.fault(files);
+        {
+            ScopedFileCalls use(files);
+            EXPECT_FALSE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true));
+        }
+        EXPECT_EQ(scanner.writeError(), ENOSPC);
+        EXPECT_EQ(ReadFile(saved), page);
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(root + "P/tmp.html")));
+        ASSERT_TRUE(scanner.RewriteLinks("http://site/a/b/p.html", "P", saved, mirror, true));
+        EXPECT_EQ(scanner.writeError(), 0);
+        EXPECT_EQ(ReadFile(saved), "<a href=\"q.html\">" + std::string(5000, 'x'));
     }
     scanner.RemoveTemporary(mirror);
 }

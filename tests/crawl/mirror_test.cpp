@@ -1,4 +1,5 @@
 #include "crawl/mirror.h"
+#include "support/fault_file_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -335,13 +336,46 @@ TEST_F(MirrorFiles, StateAndTimes)
     EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", start));
     EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", MirrorNow() + 1s));
 
-    // An old file counts as written before the crawl until it is touched.
-    struct timespec old[2] = {{1000, 0}, {1000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (root + "P/site/p.html").c_str(), old, 0), 0);
-    EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", start));
-    EXPECT_EQ(m.Touch("http://site/p.html", "P"), MirrorResult::Ok);
+    // Dated by its server, it still counts as saved by the crawl that
+    // stored it.
+    const std::string path = root + "P/site/p.html";
+    DateStoredFile(path, 1000, "\"e-1\"");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000);
     EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", start));
+    // A later crawl sees it only once it is touched, which keeps its date.
+    const MirrorTime later = MirrorBoundary(root);
+    EXPECT_FALSE(m.SavedAfter("http://site/p.html", "P", later));
+    EXPECT_EQ(m.Touch("http://site/p.html", "P"), MirrorResult::Ok);
+    EXPECT_TRUE(m.SavedAfter("http://site/p.html", "P", later));
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000);
     EXPECT_EQ(m.Touch("http://site/none.html", "P"), MirrorResult::WriteFailed);
+}
+
+// The entity tag goes with the file where the file system keeps extended
+// attributes; a reply without one takes the old one away.
+TEST_F(MirrorFiles, EntityTagIsKeptWithTheFile)
+{
+    ASSERT_EQ(MakeDirectories(root, true), MirrorResult::Ok);
+    const std::string path = root + "tagged.html";
+    WriteFile(path, "x");
+    DateStoredFile(path, std::nullopt, "\"5e0c-1a\"");
+    if (StoredEtag(path).empty())
+        GTEST_SKIP() << "the file system of " << root << " keeps no user extended attributes";
+    EXPECT_EQ(StoredEtag(path), "\"5e0c-1a\"");
+    const std::string copy = root + "copy.html";
+    WriteFile(copy, "y");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    const int fd = ::open(copy.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    CopyStoredDates(path, info, fd);
+    ::close(fd);
+    EXPECT_EQ(StoredEtag(copy), "\"5e0c-1a\"");
+    DateStoredFile(path, std::nullopt, "");
+    EXPECT_EQ(StoredEtag(path), "");
 }
 
 TEST_F(MirrorFiles, FileNowIsNeverBeforeMirrorNow)
@@ -377,6 +411,104 @@ TEST_F(MirrorFiles, GeneratedFilesAreByteExact)
     EXPECT_EQ(m.WriteAllowAllRobots(dir.path().toStdString() + "/elsewhere"), MirrorResult::NoLocalPath);
     EXPECT_EQ(m.WriteAllowAllRobots(root + "P/../../elsewhere"), MirrorResult::NoLocalPath);
     EXPECT_FALSE(QFile::exists(dir.path() + "/elsewhere/robots.txt"));
+}
+
+} // namespace
+
+namespace {
+
+// Every file the mirror writes is whole or not there: a write that fails for
+// want of room leaves the old file as it was and nothing beside it, and
+// tells why.
+TEST_F(MirrorFiles, AFullDiskLeavesTheOldFileAndNoTemporary)
+{
+    const std::string temp = dir.path().toStdString() + "/download.tmp";
+    WriteFile(temp, std::string(100000, 'n'));
+    using Write = std::function<MirrorResult(const CMirror&, const std::string& url)>;
+    const struct {
+        const char* intent;
+        Write write;
+    } operations[] = {
+        {"a download copied in", [&](const CMirror& m, const std::string& url) { return m.StoreDownload(url, "P", temp); }},
+        {"a redirect page", [](const CMirror& m, const std::string& url) {
+             return m.WriteRedirectPage(url, "P", "http://site/elsewhere.html", false);
+         }},
+        {"a generated robots.txt", [](const CMirror& m, const std::string&) {
+             return m.WriteAllowAllRobotsFor("http://site/robots.txt", "P");
+         }},
+    };
+    const struct {
+        const char* intent;
+        std::function<void(ormbrook::test::FaultFileCalls&)> fault;
+    } faults[] = {
+        {"the first write fails", [](auto& f) { f.FailWrite(0); }},
+        {"a write goes in half first", [](auto& f) { f.FailWrite(0, ENOSPC, true); }},
+        {"the disk fills after some bytes", [](auto& f) { f.FailAfterBytes(40); }},
+        {"a quota is reached", [](auto& f) { f.FailWrite(0, EDQUOT); }},
+    };
+    CMirror m = Mirror();
+    for (const auto& operation : operations) {
+        for (const auto& fault : faults) {
+            SCOPED_TRACE(std::string(operation.intent) + ", " + fault.intent);
+            const bool robots = std::string(operation.intent).find("robots") != std::string::npos;
+            const std::string url = std::string("http://site/") + (robots ? "robots.txt" : "p.html");
+            std::string path;
+            ASSERT_EQ(m.PrepareLocalFile(url, "P", true, &path), MirrorResult::Ok);
+            WriteFile(path, "old bytes");
+            ormbrook::test::FaultFileCalls files;
+            fault.fault(files);
+            {
+                ScopedFileCalls use(files);
+                EXPECT_EQ(operation.write(m, url), MirrorResult::WriteFailed);
+            }
+            EXPECT_TRUE(IsStorageFailure(LastMirrorFailure().err)) << LastMirrorFailure().err;
+            EXPECT_FALSE(LastMirrorFailure().path.empty());
+            EXPECT_EQ(ReadFile(path), "old bytes");
+            for (const QString& name : QDir(QString::fromStdString(root + "P/site")).entryList(QDir::Files | QDir::Hidden))
+                EXPECT_TRUE(name == "p.html" || name == "robots.txt") << "left behind: " << name.toStdString();
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Writes that fail now and then, or come back short, seeded: a stored file
+// is always the old one or the whole new one.
+TEST_F(MirrorFiles, UnderFlakyWritesAFileIsOldOrWholeNew)
+{
+    CMirror m = Mirror();
+    const std::string temp = dir.path().toStdString() + "/download.tmp";
+    std::string path;
+    ASSERT_EQ(m.PrepareLocalFile("http://site/f.html", "P", true, &path), MirrorResult::Ok);
+    std::string current = "first";
+    WriteFile(path, current);
+    int stored = 0, refused = 0;
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        const std::string next = std::string(70000 + seed * 997, static_cast<char>('a' + seed % 26));
+        WriteFile(temp, next);
+        ormbrook::test::FaultFileCalls files;
+        files.SetFlaky(seed, 15, true);
+        MirrorResult result;
+        {
+            ScopedFileCalls use(files);
+            result = seed % 2 ? m.StoreDownload("http://site/f.html", "P", temp)
+                              : m.WriteRedirectPage("http://site/f.html", "P", next, false);
+        }
+        const std::string expected = seed % 2 ? next : CMirror::RedirectPageBytes(next);
+        if (result == MirrorResult::Ok) {
+            current = expected;
+            ++stored;
+        } else {
+            EXPECT_EQ(LastMirrorFailure().err, ENOSPC);
+            ++refused;
+        }
+        EXPECT_TRUE(ReadFile(path) == current) << "the file is neither the old one nor the whole new one";
+    }
+    EXPECT_GT(stored, 0);
+    EXPECT_GT(refused, 0);
 }
 
 } // namespace

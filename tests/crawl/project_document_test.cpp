@@ -4,6 +4,7 @@
 #include "crawl/settings.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -78,6 +79,24 @@ TEST_F(ProjectDocumentTest, SavingUnderANewNameRenamesTheProject)
     EXPECT_EQ(again.Read()->firstChild->url, "http://a/");
     EXPECT_FALSE(doc.SaveProject(dir.filePath("no/such/dir.prj").toStdString()));
     EXPECT_EQ(doc.title(), "Other") << "a failed save changes nothing";
+}
+
+// A stopped crawl's work lists go with the project to its new name.
+TEST_F(ProjectDocumentTest, SavingUnderANewNameMovesTheQueueFiles)
+{
+    CKESDLEDoc doc(app, mirrorLock);
+    ASSERT_TRUE(doc.OpenProject(write("Old.prj", "Record{URL=\"http://a/\"}"))) << doc.errorText();
+    for (const char* suffix : {".uq", ".lq"})
+        std::ofstream(dir.filePath(QString("mirror/Old/Old") + suffix).toStdString()) << suffix;
+    ASSERT_TRUE(doc.SaveProject(dir.filePath("New.prj").toStdString())) << doc.errorText();
+    EXPECT_EQ(doc.ProjectMirrorDir(), dir.filePath("mirror/New/").toStdString());
+    for (const char* suffix : {".uq", ".lq"}) {
+        EXPECT_FALSE(QFile::exists(dir.filePath(QString("mirror/Old/Old") + suffix))) << suffix;
+        std::ifstream moved(dir.filePath(QString("mirror/New/New") + suffix).toStdString());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(moved), {}), suffix);
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("mirror/New/New.det")));
+    EXPECT_TRUE(doc.errorText().empty()) << doc.errorText();
 }
 
 TEST_F(ProjectDocumentTest, EditsWaitForAReaderToFinish)

@@ -155,6 +155,14 @@ TEST_F(ProjectItemTest, RangeAdmission)
         {"http://site/a/b.html", "http://site/ab.html", 0, true}, // a plain prefix test
         {"http://site/a/b.html", "http://other/a/b.html", 1, false},
         {"http://site/a/b.html", "http://site/e.html", 7, false}, // other values act as 0
+        // http and https of one host are one site, ports aside
+        {"http://site/a/b.html", "https://site/a/c.html", 0, true},
+        {"https://site:8443/a/", "http://site:8080/a/c.html", 0, true},
+        {"http://site/a/b.html", "https://site/e.html", 0, false},
+        {"http://site/a/b.html", "https://site/e.html", 1, true},
+        {"https://site/a/b.html", "https://site:444/a/c.html", 0, false}, // one scheme: the port counts
+        {"http://site/a/", "https://Site/a/c.html", 0, false},
+        {"http://site/a/", "file://site/a/c.html", 0, false},
     };
     for (const Row& row : rows) {
         Tree t;
@@ -170,10 +178,23 @@ TEST_F(ProjectItemTest, ForbiddenCoversTheSubtreeAndCannotBeUndoneBelow)
     t.record->PilotType = PilotSelected;
     t.folder->PilotType = PilotForbidden;
     EXPECT_EQ(t.record->EffectivePilotType(), PilotForbidden);
-    EXPECT_FALSE(t.record->SetPilotType(PilotNormal));
-    EXPECT_FALSE(t.record->SetPilotType(-1));
-    EXPECT_EQ(t.record->PilotType, PilotSelected) << "a refused change leaves the value";
-    EXPECT_TRUE(t.record->SetPilotType(PilotForbidden));
+    // Under a Forbidden folder, whether a change is taken depends on the
+    // item's own value, not on the new one.
+    const struct {
+        int32_t own;
+        int32_t next;
+        bool taken;
+    } changes[] = {
+        {PilotSelected, PilotForbidden, false}, {PilotSelected, PilotNormal, false}, {PilotSelected, -1, false},
+        {-1, PilotForbidden, false},            {PilotForbidden, PilotNormal, true},
+        {PilotForbidden, PilotSelected, true},
+    };
+    for (const auto& c : changes) {
+        t.record->PilotType = c.own;
+        EXPECT_EQ(t.record->SetPilotType(c.next), c.taken) << c.own << " -> " << c.next;
+        EXPECT_EQ(t.record->PilotType, c.taken ? c.next : c.own) << "a refused change leaves the value";
+        EXPECT_EQ(t.record->EffectivePilotType(), PilotForbidden);
+    }
     EXPECT_TRUE(t.folder->SetPilotType(PilotSelected));
     EXPECT_EQ(t.top->EffectivePilotType(), PilotNormal);
     EXPECT_TRUE(t.top->SetPilotType(PilotSelected));

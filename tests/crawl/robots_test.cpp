@@ -184,13 +184,14 @@ TEST_F(RobotsCrawl, ReceivedRobotsTxtIsStoredAndConsulted)
 
 TEST_F(RobotsCrawl, RedirectedRobotsTxtLeavesANoteOthersFollow)
 {
-    RobotsFetchedResult moved = Fetched(2, 301, "/new/robots.txt", "");
+    // The note holds the Location as received; it is relative to the robots
+    // URL, not to the page whose entry met the redirect.
+    RobotsFetchedResult moved = Fetched(2, 301, "new/robots.txt", "", "http://site/d/a.html");
     EXPECT_EQ(moved.next, RobotsNext::RequeueRedirected);
     EXPECT_EQ(moved.robotsUrl, "http://site/new/robots.txt");
-    EXPECT_NE(ReadFile(root + "P/site/robots.txt.html").find("href=\"http://site/new/robots.txt\""),
-              std::string::npos);
+    EXPECT_NE(ReadFile(root + "P/site/robots.txt.html").find("href=\"new/robots.txt\""), std::string::npos);
 
-    RobotsDecisionResult other = Decide("http://site/b.html");
+    RobotsDecisionResult other = Decide("http://site/d/b.html");
     EXPECT_EQ(other.verdict, RobotsVerdict::Redirected);
     EXPECT_EQ(other.robotsUrl, "http://site/new/robots.txt");
 

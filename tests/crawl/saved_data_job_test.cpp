@@ -7,6 +7,7 @@
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "crawl/settings.h"
+#include "support/fault_file_calls.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 
 using namespace ormbrook;
 using ormbrook::test::ScratchDir;
@@ -277,5 +279,83 @@ TEST_F(JobTest, InterruptedMovesNeverLoseAFile)
             EXPECT_TRUE(EmptyDirectories(dir.file("m")).empty()) << c.intent << " seed " << seed;
             EXPECT_FALSE(fs::exists(mirror.ProjectDirectory() + "P.del")) << c.intent << " seed " << seed;
         }
+    }
+}
+
+// A copied or moved file is the same copy of the server's file: it keeps the
+// server's date (and entity tag), which the next crawl from it asks about.
+TEST_F(JobTest, CopiedAndMovedFilesKeepTheServersDate)
+{
+    const struct {
+        const char* intent;
+        int kind;
+        bool forceCopy;
+    } cases[] = {
+        {"copy", SavedDataCopy, false},
+        {"move by rename", SavedDataMove, false},
+        {"move by copy", SavedDataMove, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.intent);
+        fs::remove_all(dir.file("m"));
+        fs::remove_all(Dest());
+        WriteSite();
+        const std::string page = *mirror.LocalPath("http://site/index.html", "P/F");
+        DateStoredFile(page, 1000000000, "\"e-1\"");
+        const bool tagged = StoredEtag(page) == "\"e-1\"";
+        auto job = NewJob();
+        job->forceCopy = c.forceCopy;
+        ASSERT_EQ(job->Begin(c.kind, *record, Dest()), "");
+        ASSERT_TRUE(RunToEnd(*job));
+        const std::string copied = Dest() + "site/index.html";
+        struct stat info {};
+        ASSERT_EQ(::stat(copied.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mtime, 1000000000);
+        if (tagged) {
+            EXPECT_EQ(StoredEtag(copied), "\"e-1\"");
+        }
+    }
+}
+
+// A destination that can take no more stops a copy or move after the file
+// it could not write, which stays where it was; run again with room, the
+// job finishes.
+TEST_F(JobTest, AFullDestinationStopsTheJobWhichFinishesWithRoom)
+{
+    for (int kind : {SavedDataCopy, SavedDataMove}) {
+        SCOPED_TRACE(kind == SavedDataCopy ? "copy" : "move");
+        fs::remove_all(dir.file("m"));
+        fs::remove_all(Dest());
+        WriteSite();
+        record->GraphMax = 9;
+        const Files before = ReadTree(FolderDir(), false);
+        {
+            ormbrook::test::FaultFileCalls files;
+            int copied = 0;
+            const std::string destination = Dest();
+            files.onWrite = [&](const std::string& path, size_t) -> std::optional<int> {
+                if (path.rfind(destination, 0) == 0 && copied++ >= 2)
+                    return ENOSPC;
+                return std::nullopt;
+            };
+            ScopedFileCalls use(files);
+            auto job = NewJob();
+            job->forceCopy = true;
+            ASSERT_EQ(job->Begin(kind, *record, Dest()), "");
+            EXPECT_FALSE(RunToEnd(*job));
+            EXPECT_EQ(job->storageFailure().find("cannot write " + Dest()), 0u) << job->storageFailure();
+        }
+        for (const auto& [name, bytes] : before) {
+            const Files source = ReadTree(FolderDir(), false);
+            const Files target = ReadTree(Dest(), false);
+            EXPECT_TRUE((source.count(name) && source.at(name) == bytes) || (target.count(name) && target.at(name) == bytes))
+                << "lost " << name;
+        }
+        auto again = NewJob();
+        again->forceCopy = true;
+        ASSERT_EQ(again->Begin(kind, *record, Dest()), "");
+        ASSERT_TRUE(RunToEnd(*again));
+        EXPECT_EQ(ReadTree(Dest(), false),
+                  SiteFiles({"index.html", "f.html", "a.html", "p.gif", "b.html", "c.html"}));
     }
 }

@@ -192,13 +192,16 @@ TEST_F(SettingsTest, SetByNameOverridesOneValueForThisRun)
     const Row rows[] = {
         {"LinkMax", "25", true}, {"ProxyName", "p.local", true}, {"MirrorDir", "C:\\m", true},
         {"NoSuchSetting", "1", false}, {"ProxyPort", "80x", false}, {"ProxyPort", "", false},
+        {"AcceptUnverifiedCerts", "7", true},
     };
+    EXPECT_EQ(app.values().AcceptUnverifiedCerts, 0) << "off unless asked for";
     for (const Row& row : rows)
         EXPECT_EQ(app.SetByName(row.name, row.text), row.accepted) << row.name << "=" << row.text;
     EXPECT_EQ(app.LinkMax(), 10);
     EXPECT_EQ(app.values().ProxyName, "p.local");
     EXPECT_EQ(app.values().MirrorDir, "C:/m/");
     EXPECT_EQ(app.values().ProxyPort, 8080);
+    EXPECT_EQ(app.values().AcceptUnverifiedCerts, 1) << "held to 0 or 1";
     QSettings raw(QString::fromStdString(store()), QSettings::IniFormat);
     EXPECT_FALSE(raw.contains("Application Settings/LinkMax")) << "not written to the store";
 }

@@ -22,6 +22,7 @@ bool PrepareDesktopProcess(XvfbDisplay& display, const ScratchDir& scratch, std:
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::unsetenv("WAYLAND_DISPLAY");
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "disabled:", 1);
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
         const std::string dir = scratch.file(name);
         QDir().mkpath(QString::fromStdString(dir));

@@ -1,18 +1,68 @@
 // The dialogs the screenshots show, opened without running their own loop.
 
+#include "crawl/project_item.h"
 #include "windows/child_frame.h"
 #include "windows/desktop_program.h"
+#include "windows/item_properties.h"
+#include "windows/project_session.h"
+#include "windows/settings_dialogs.h"
+#include "windows/settings_pages.h"
 #include "windows/small_dialogs.h"
+
+#include <QTabWidget>
 
 #include <functional>
 
 using namespace ormbrook;
 
-void SaveDialogs(DesktopProgram&, CChildFrame& child, const std::function<void(QWidget*, const char*)>& save)
+void SaveDialogs(DesktopProgram& program, CChildFrame& child, const std::function<void(QWidget*, const char*)>& save)
 {
     AddItemDialog add(&child);
     add.setText(QStringLiteral("http://www.example.com/"));
     save(&add, "dialog_add_item");
     MirrorFilesDialog files(&child);
     save(&files, "dialog_mirror_files");
+
+    SettingsSheet sheet(program.settings(), nullptr, nullptr, &child);
+    const char* pages[] = {"settings_1_folders", "settings_2_connection", "settings_3_crawl",
+                           "settings_4_download", "settings_5_exclusion", "settings_6_slideshow"};
+    for (int i = 0; i < 6; ++i) {
+        sheet.tabs()->setCurrentIndex(i);
+        save(&sheet, pages[i]);
+    }
+
+    // A timer and a slide-show entry for the demo's first URL item.
+    ProjectItem* record = nullptr;
+    for (ProjectItem* f = child.session().document().Write().root().firstChild; f && !record; f = f->next)
+        record = f->kind == ItemRecord ? f : f->firstChild;
+    if (record) {
+        TimerSettings timer;
+        timer.enabled = true;
+        timer.kind = TimerWeekly;
+        timer.weekday = 2;
+        timer.hour = 7;
+        timer.minute = 30;
+        program.timers().SetItemTimer(child.session().filePath(), FolderPath(*record), record->url, timer);
+        SlideSettings slide;
+        slide.enabled = true;
+        slide.effect = 4;
+        program.slides().SetItemSlideShow(child.session().filePath(), FolderPath(*record), record->url, 3, slide);
+        std::unique_ptr<ItemPropertiesDialog> item =
+            MakeItemPropertiesDialog(program.context(), child.session(), *record, &child);
+        const char* itemPages[] = {"item_1_timer_slideshow", "item_2_crawl", "item_3_download", "item_4_exclusion"};
+        for (int i = 0; i < 4; ++i) {
+            item->tabs()->setCurrentIndex(i);
+            save(item.get(), itemPages[i]);
+        }
+    }
+    TimerListDialog timers(program.timers(), nullptr, &child);
+    save(&timers, "timer_list");
+    if (!program.timers().entries().empty()) {
+        TimerSettingDialog timer(program.timers().entries().front(), nullptr, &child);
+        save(&timer, "timer_setting");
+    }
+    SlideListDialog slides(program.slides(), nullptr, &child);
+    save(&slides, "slideshow_list");
+    SlideEntryDialog entry(SlideSettings{}, nullptr, &child);
+    save(&entry, "slideshow_entry");
 }

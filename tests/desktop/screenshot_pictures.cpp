@@ -59,7 +59,7 @@ void WriteScene(const std::string& path, QColor sky, QColor hills, int seed)
             o[1] = uint8_t(qGreen(c));
             o[2] = uint8_t(qBlue(c));
         }
-    JpegSpec spec;
+    JpegParams spec;
     spec.width = 480;
     spec.height = 320;
     WriteFile(path, EncodeJpeg(spec, rgb));

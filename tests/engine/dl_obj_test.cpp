@@ -2,6 +2,7 @@
 #include "engine/dl_obj.h"
 #include "engine/download_records.h"
 #include "support/event_loop.h"
+#include "support/fault_file_calls.h"
 #include "support/fault_sys_calls.h"
 #include "support/script_server.h"
 
@@ -9,6 +10,8 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <functional>
 
 using namespace ormbrook;
 using namespace ormbrook::test;
@@ -133,6 +136,9 @@ TEST_F(DLObjTest, EndsEachWayWithItsResultAndFile)
         {"a body without a length ends normally at the close",
          {ReadHead(), Send(Head("HTTP/1.0 200 OK")), SendSlowly(std::string(3000, 'b'), 700, 10), Close()}, {}, 2,
          std::string(3000, 'b')},
+        {"a body without a length cut by a reset: failed, however much came",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK") + std::string(2000, 'r')), Pause(100), Reset()}, {}, 3,
+         std::string(2000, 'r')},
         {"a body cut off before its length is truncated: failed",
          {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 100\r\n") + "only ten b"), Close()}, {}, 3, "only ten b"},
         {"a 304 is complete at once, without waiting for the close",
@@ -182,6 +188,39 @@ TEST_F(DLObjTest, KeepsOnlyBodiesWithinTheLimitInMemory)
         EXPECT_EQ(o.kept.has_value(), size <= DLObj::kKeptBodyLimit);
         EXPECT_FALSE(obj->TakeKeptBody()) << "taken once";
         obj->Release();
+    }
+}
+
+// A temporary file that can't be written whole (the disk is full, a quota)
+// fails the job whatever the network did, and leaves no file behind.
+TEST_F(DLObjTest, ATemporaryFileThatCannotBeWrittenWholeFailsTheJob)
+{
+    const std::string body(200000, 'w');
+    struct Row {
+        const char* intent;
+        std::function<void(FaultFileCalls&)> fault;
+        int err;
+    } rows[] = {
+        {"the first write fails", [](FaultFileCalls& f) { f.FailWrite(0); }, ENOSPC},
+        {"the disk fills in the middle of the body", [](FaultFileCalls& f) { f.FailAfterBytes(70000); }, ENOSPC},
+        {"a write goes in half, then the quota is reached", [](FaultFileCalls& f) { f.FailWrite(1, EDQUOT, true); },
+         EDQUOT},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.intent);
+        ScriptServer server({ReadHead(), Send(Head("HTTP/1.0 200 OK") + body), Close()});
+        FaultFileCalls files;
+        row.fault(files);
+        ScopedFileCalls use(files);
+        manager.msgs.clear();
+        const Outcome o = RunPage(Url(server.port(), "/full.html"));
+        EXPECT_EQ(o.result, 3);
+        EXPECT_EQ(obj->writeError(), row.err);
+        EXPECT_FALSE(o.kept.has_value());
+        EXPECT_EQ(manager.msgs.size(), 1u) << "one outcome";
+        const std::string temp = obj->tempPath();
+        obj->Release();
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(temp)));
     }
 }
 

@@ -335,6 +335,41 @@ TEST(CHttpHeaderParse, LastModifiedKeepsItsFields)
     }
 }
 
+TEST(HttpDateToTime, TakesTwoDigitYearsAndRefusesFieldsOutOfRange)
+{
+    const std::pair<HttpDate, std::optional<int64_t>> rows[] = {
+        {{1994, 11, 6, 8, 49, 37}, 784111777},
+        {{94, 11, 6, 8, 49, 37}, 784111777},
+        {{5, 1, 1, 0, 0, 0}, 1104537600},
+        {{2000, 2, 29, 0, 0, 0}, 951782400},
+        {{1970, 1, 1, 0, 0, 0}, 0},
+        {{1969, 12, 31, 23, 59, 59}, std::nullopt},
+        {{1994, 13, 1, 0, 0, 0}, std::nullopt},
+        {{1994, 0, 1, 0, 0, 0}, std::nullopt},
+        {{1994, 4, 31, 0, 0, 0}, std::nullopt},
+        {{1994, 1, 1, 24, 0, 0}, std::nullopt},
+        {{1994, 1, 1, 0, 60, 0}, std::nullopt},
+    };
+    for (const auto& [date, time] : rows)
+        EXPECT_EQ(HttpDateToTime(date), time) << date.year << "-" << date.month << "-" << date.day;
+}
+
+TEST(CHttpHeaderParse, EtagIsKeptAsSentWhenItIsOneVisibleToken)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"ETag: \"5e0c-1a\"\r\nLocation: l", "\"5e0c-1a\""},
+        {"etag:W/\"x\"  \r\n", "W/\"x\""},
+        {"ETag: \"a b\"\r\n", ""},
+        {"ETag: \"\x82\"\r\n", ""},
+        {"Server: x\r\n", ""},
+    };
+    CHttpHeader header;
+    for (const auto& [block, etag] : rows) {
+        header.ParseHeaders(block);
+        EXPECT_EQ(header.etag(), etag) << block;
+    }
+}
+
 TEST(RawHeaderValue, ReadsTheWholeValue)
 {
     struct Row {
@@ -401,6 +436,7 @@ TEST(FormatHttpDate, AgreesWithTheCalendarAndParsesBack)
             static_cast<int16_t>(tm.tm_mday), static_cast<int16_t>(tm.tm_hour), static_cast<int16_t>(tm.tm_min),
             static_cast<int16_t>(tm.tm_sec)};
         ASSERT_EQ(date, expected) << text;
+        ASSERT_EQ(HttpDateToTime(date), time) << text;
         static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
         ASSERT_EQ(text.substr(0, 3), days[tm.tm_wday]) << text;
     }

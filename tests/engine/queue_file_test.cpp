@@ -1,4 +1,5 @@
 #include "engine/queue_file.h"
+#include "support/fault_file_calls.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -385,6 +386,100 @@ TEST_F(QueueFileTest, AnInterruptedUpdateIsAllOrNothingAfterReopening)
         }
         EXPECT_EQ(repairs, row.mends) << row.name;
     }
+}
+
+// A write the file system refuses (no space; half of it going in first)
+// fails the update, and the file reopens as it was before the update or
+// after it, never as something between.
+TEST_F(QueueFileTest, AWriteRefusedForWantOfRoomLeavesTheListAsItWasOrAsUpdated)
+{
+    using List = std::vector<std::string>;
+    struct Row {
+        const char* name;
+        List start;
+        std::function<void(CQueueFile&)> op;
+        std::vector<List> updates;
+    };
+    const Row rows[] = {
+        {"push back", {"a", "b"}, [](CQueueFile& q) { push(q, "new"); }, {{"a", "b", "new"}}},
+        {"push front", {"a", "b"}, [](CQueueFile& q) { push(q, "new", true); }, {{"new", "a", "b"}}},
+        {"pop front", {"a", "b", "c"}, [](CQueueFile& q) { q.PopFront(); }, {{"b", "c"}}},
+        {"pop the last record", {"a"}, [](CQueueFile& q) { q.PopFront(); }, {{}}},
+        {"pops and pushes in one flush", {"a", "b", "c"},
+         [](CQueueFile& q) {
+             q.SetWriteBehind(true);
+             q.PopFront(), push(q, "x"), q.PopFront(), push(q, std::string(3000, 'y'));
+             q.Flush();
+         },
+         {{"c"}, {"c", "x", std::string(3000, 'y')}}},
+    };
+    for (const Row& row : rows) {
+        for (int failAt = 0; failAt <= 6; ++failAt) {
+            for (bool partial : {false, true}) {
+                SCOPED_TRACE(std::string(row.name) + ", write " + std::to_string(failAt) + (partial ? " half" : ""));
+                const std::string p = path("full.uq");
+                ::unlink(p.c_str());
+                {
+                    CQueueFile q(kQueueFileSignature);
+                    ASSERT_EQ(q.Open(p), kQueueFileSignature);
+                    for (const std::string& s : row.start)
+                        ASSERT_TRUE(push(q, s));
+                    ormbrook::test::FaultFileCalls files;
+                    files.FailWrite(failAt, ENOSPC, partial);
+                    ScopedFileCalls use(files);
+                    row.op(q);
+                    q.Close();
+                    if (files.failures > 0) {
+                        EXPECT_EQ(q.writeErrno(), ENOSPC);
+                    }
+                }
+                CQueueFile q(kQueueFileSignature);
+                ASSERT_EQ(q.Open(p), kQueueFileSignature) << q.errorText();
+                List now = contents(q);
+                EXPECT_TRUE(now == row.start
+                            || std::find(row.updates.begin(), row.updates.end(), now) != row.updates.end())
+                    << "list of " << now.size() << " records";
+                List backwards;
+                ASSERT_TRUE(push(q, "later"));
+                while (auto r = q.PopBack())
+                    backwards.insert(backwards.begin(), text(r));
+                now.push_back("later");
+                EXPECT_EQ(backwards, now);
+            }
+        }
+    }
+}
+
+// Room is reserved ahead of the writes: when the file system has no more to
+// give, the queue says so while what it still holds in memory fits, so that
+// nothing pending is lost.
+TEST_F(QueueFileTest, TheRoomRunsOutBeforeAWriteDoes)
+{
+    const std::string p = path("room.uq");
+    CQueueFile q(kQueueFileSignature);
+    ASSERT_EQ(q.Open(p), kQueueFileSignature);
+    q.SetWriteBehind(true);
+    ormbrook::test::FaultFileCalls files;
+    files.FailAfterBytes(1024 * 1024);
+    ScopedFileCalls use(files);
+    std::vector<std::string> pushed;
+    for (int i = 0; q.spaceErrno() == 0; ++i) {
+        ASSERT_LT(i, 100000) << "the room never ran out";
+        pushed.push_back(std::to_string(i) + std::string(200, 'r'));
+        ASSERT_TRUE(push(q, pushed.back())) << q.errorText();
+    }
+    EXPECT_EQ(q.spaceErrno(), ENOSPC);
+    // What a stop still puts back fits, too.
+    for (int i = 0; i < 20; ++i) {
+        pushed.insert(pushed.begin(), "back" + std::to_string(i));
+        ASSERT_TRUE(push(q, pushed.front(), true)) << q.errorText();
+    }
+    ASSERT_TRUE(q.Flush()) << q.errorText();
+    EXPECT_EQ(q.writeErrno(), 0);
+    q.Close();
+    CQueueFile again(kQueueFileSignature);
+    ASSERT_EQ(again.Open(p), kQueueFileSignature);
+    EXPECT_EQ(contents(again), pushed);
 }
 
 // Links that look like a stopped update of several records but are not one

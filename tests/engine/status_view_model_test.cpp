@@ -23,6 +23,22 @@ TEST(StatusViewModel, SlotRowFollowsOneDownload)
     EXPECT_EQ(model.row(2).url, "http://site/a.html");
 }
 
+TEST(StatusViewModel, AFailureWithAReasonShowsTheReason)
+{
+    StatusViewModel model;
+    const std::pair<std::string, std::string> rows[] = {
+        {"", "Failed"},
+        {"certificate: hostname mismatch", "certificate: hostname mismatch"},
+    };
+    for (const auto& [reason, shown] : rows) {
+        model.Contacting(3, "https://site/");
+        model.SlotDone(3, false, reason);
+        EXPECT_EQ(model.row(3).bytes, shown);
+    }
+    model.SlotDone(3, true, "ignored on success");
+    EXPECT_EQ(model.row(3).bytes, "Complete");
+}
+
 TEST(StatusViewModel, UnknownLengthShowsUnknownAndNoPercent)
 {
     StatusViewModel model;

@@ -51,7 +51,7 @@ std::vector<uint8_t> Bytes(const DibBlock& b) { return std::vector<uint8_t>(b.da
 
 struct Decodable {
     const char* name;
-    JpegSpec spec;
+    JpegParams params;
 };
 
 class DecodableJpeg : public ::testing::TestWithParam<Decodable> {};
@@ -60,9 +60,9 @@ class DecodableJpeg : public ::testing::TestWithParam<Decodable> {};
 
 TEST_P(DecodableJpeg, GivesTheExactDibOfTheReferenceDecode)
 {
-    const JpegSpec& spec = GetParam().spec;
+    const JpegParams& params = GetParam().params;
     ScratchDir dir;
-    const auto jpeg = EncodeJpeg(spec, PatternPixels(spec.width, spec.height, ComponentsOf(spec.colours)));
+    const auto jpeg = EncodeJpeg(params, PatternPixels(params.width, params.height, ComponentsOf(params.colours)));
     ASSERT_FALSE(jpeg.empty());
     const std::string path = dir.file("p.jpg");
     WriteFile(path, jpeg);
@@ -72,12 +72,12 @@ TEST_P(DecodableJpeg, GivesTheExactDibOfTheReferenceDecode)
 
     const JpegSize size = ReadJpegSize(path);
     EXPECT_TRUE(size.ok);
-    EXPECT_EQ(size.width, spec.width);
-    EXPECT_EQ(size.height, spec.height);
+    EXPECT_EQ(size.width, params.width);
+    EXPECT_EQ(size.height, params.height);
 
     const DibBlock dib = DecodeJpegToDib(path);
     ASSERT_TRUE(dib);
-    EXPECT_EQ(dib.size(), 40 + size_t(spec.height) * ((size_t(spec.width) * 3 + 3) / 4 * 4));
+    EXPECT_EQ(dib.size(), 40 + size_t(params.height) * ((size_t(params.width) * 3 + 3) / 4 * 4));
     EXPECT_EQ(Bytes(dib), ExpectedDib(ref));
 }
 

@@ -132,6 +132,9 @@ TEST(SlideShowSources, PickupDisplayChoosesAndOrdersTheSources)
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         settings.pickupDisplay = r.display;
+        // A hand-edited root without its "/" names the same directories.
+        settings.mirrorDir = r.display == 0 ? "/m" : "/m/";
+        settings.pickupDir = r.display == 2 ? "/m/Pickup" : "/m/Pickup/";
         std::vector<PickupEntry> got;
         doc.BuildPictureSources(settings, [&](const PickupEntry& e) { got.push_back(e); });
         std::vector<std::string> names;

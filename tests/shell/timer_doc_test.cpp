@@ -68,7 +68,7 @@ TEST(TimerFile, ReadsRecordsByTheFieldRules)
             {daily, daily}},
         {"kind_case_matters", "/p/a.prj|A/B|||daily|07:30|Default\r\n", {}},
         {"weekday_too_long", "/p/a.prj|A/B|||Weekly|Wedn:09:05|Default\r\n", {}},
-        {"spec_separator_missing", "/p/a.prj|A/B|||Monthly|05-07:09|Default\r\n", {}},
+        {"when_separator_missing", "/p/a.prj|A/B|||Monthly|05-07:09|Default\r\n", {}},
         {"line_ends_early", "/p/a.prj|A/B|\r\n", {}},
         {"text_after_mode", "/p/a.prj|A/B|||Daily|07:30|Default x\r\n", {}},
         {"url_over_limit", "/p/a.prj|A/B|http://h/" + std::string(250, 'x') + "||Daily|07:30|Default\r\n", {}},

@@ -64,16 +64,40 @@ void CrawlFixture::Page(const std::string& path, const std::string& body, bool c
     }
 }
 
-bool CrawlFixture::StartServer(bool ifModifiedSinceBefore, const std::string& extraConfig)
+void CrawlFixture::Date(const std::string& path, int64_t time)
 {
-    return server_.Start({site_, ifModifiedSinceBefore, extraConfig});
+    const timeval times[2] = {{static_cast<time_t>(time), 0}, {static_cast<time_t>(time), 0}};
+    ::utimes((fs::path(site_) / path).c_str(), times);
+}
+
+bool CrawlFixture::StartServer(bool ifModifiedSinceBefore, const std::string& extraConfig, bool etag)
+{
+    NginxServer::Options options;
+    options.root = site_;
+    options.ifModifiedSinceBefore = ifModifiedSinceBefore;
+    options.etag = etag;
+    options.extraServerConfig = extraConfig;
+    return server_.Start(options);
+}
+
+bool CrawlFixture::StartTlsServer(const std::string& certificate, const std::string& key, bool plainToo,
+                                  const std::string& extraConfig)
+{
+    NginxServer::Options options;
+    options.root = site_;
+    options.extraServerConfig = extraConfig;
+    options.tlsCertificate = certificate;
+    options.tlsKey = key;
+    options.plainToo = plainToo;
+    return server_.Start(options);
 }
 
 std::string CrawlFixture::Project(const std::string& name, std::string text)
 {
-    const std::string marker = "@ORIGIN@";
-    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at))
-        text.replace(at, marker.size(), origin());
+    for (const auto& [marker, value] : {std::pair<std::string, std::string>{"@ORIGIN@", origin()},
+                                        std::pair<std::string, std::string>{"@PLAIN@", plainOrigin()}})
+        for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at))
+            text.replace(at, marker.size(), value);
     std::string path = dir_ + "/" + name + ".prj";
     std::ofstream(path, std::ios::binary) << text;
     return path;
@@ -101,7 +125,8 @@ struct Child {
     int err = -1;
 };
 
-Child Spawn(const std::vector<std::string>& command, const std::string& configHome, const std::string& dataHome)
+Child Spawn(const std::vector<std::string>& command, const std::string& configHome, const std::string& dataHome,
+            const std::map<std::string, std::string>& extraEnv)
 {
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
@@ -115,17 +140,22 @@ Child Spawn(const std::vector<std::string>& command, const std::string& configHo
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string entry(*e);
-        if (entry.rfind("XDG_CONFIG_HOME=", 0) != 0 && entry.rfind("XDG_DATA_HOME=", 0) != 0
-            && entry.rfind("XDG_RUNTIME_DIR=", 0) != 0)
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name != "XDG_CONFIG_HOME" && name != "XDG_DATA_HOME" && name != "XDG_RUNTIME_DIR"
+            && !extraEnv.count(name))
             env.push_back(entry);
     }
     env.push_back("XDG_CONFIG_HOME=" + configHome);
     env.push_back("XDG_DATA_HOME=" + dataHome);
     // Locks and channels of its own: a crawl that stores a picture looks
     // for the desktop program, and must not find the user's.
-    const std::string runtime = dataHome.substr(0, dataHome.rfind('/')) + "/run";
-    ::mkdir(runtime.c_str(), 0700);
-    env.push_back("XDG_RUNTIME_DIR=" + runtime);
+    if (!extraEnv.count("XDG_RUNTIME_DIR")) {
+        const std::string runtime = dataHome.substr(0, dataHome.rfind('/')) + "/run";
+        ::mkdir(runtime.c_str(), 0700);
+        env.push_back("XDG_RUNTIME_DIR=" + runtime);
+    }
+    for (const auto& [name, value] : extraEnv)
+        env.push_back(name + "=" + value);
     std::vector<char*> argv, envp;
     for (const auto& a : command)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -190,7 +220,7 @@ QryRun Collect(Child child, const std::function<void(const std::string& out)>& t
 
 QryRun CrawlFixture::Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& settings)
 {
-    Child child = Spawn(Command(args, settings), dir_ + "/config", dir_ + "/data");
+    Child child = Spawn(Command(args, settings), dir_ + "/config", dir_ + "/data", env_);
     if (child.pid < 0)
         return {};
     return Collect(child, nullptr);
@@ -199,7 +229,7 @@ QryRun CrawlFixture::Run(const std::vector<std::string>& args, const std::map<st
 QryRun CrawlFixture::RunAndInterrupt(const std::vector<std::string>& args,
                                      const std::map<std::string, std::string>& settings, int requests)
 {
-    Child child = Spawn(Command(args, settings), dir_ + "/config", dir_ + "/data");
+    Child child = Spawn(Command(args, settings), dir_ + "/config", dir_ + "/data", env_);
     if (child.pid < 0)
         return {};
     bool sent = false;
@@ -215,7 +245,7 @@ QryRun CrawlFixture::RunAndInterruptWhen(const std::vector<std::string>& args,
                                          const std::map<std::string, std::string>& settings,
                                          const std::function<bool(const std::string& out)>& when)
 {
-    Child child = Spawn(Command(args, settings), dir_ + "/config", dir_ + "/data");
+    Child child = Spawn(Command(args, settings), dir_ + "/config", dir_ + "/data", env_);
     if (child.pid < 0)
         return {};
     bool sent = false;

@@ -31,16 +31,27 @@ public:
     // modification time is a fixed day in the past, so that no date a crawl
     // takes can coincide with it by chance; `changedNow` dates it now.
     void Page(const std::string& path, const std::string& body, bool changedNow = false);
-    bool StartServer(bool ifModifiedSinceBefore = false, const std::string& extraConfig = {});
+    // Sets the modification time of a file of the site (seconds since 1970).
+    void Date(const std::string& path, int64_t time);
+    bool StartServer(bool ifModifiedSinceBefore = false, const std::string& extraConfig = {}, bool etag = true);
+    // The same site over TLS with this certificate (and over plain http as
+    // well when plainToo is set).
+    bool StartTlsServer(const std::string& certificate, const std::string& key, bool plainToo = false,
+                        const std::string& extraConfig = {});
+    // An environment variable for every qry this fixture runs.
+    void SetEnvironment(const std::string& name, const std::string& value) { env_[name] = value; }
+    const NginxServer& server() const { return server_; }
 
-    // "http://127.0.0.1:<port>"
+    // "http://127.0.0.1:<port>" ("https://..." for a TLS server)
     std::string origin() const { return server_.origin(); }
+    // The plain http origin of a TLS server started with plainToo.
+    std::string plainOrigin() const { return server_.plainOrigin(); }
     int port() const { return server_.port(); }
     // The origin with the port dropped, as the mirror names the host.
     std::string host() const { return "127.0.0.1"; }
 
     // Writes the project file "<name>.prj" with the text, where every
-    // "@ORIGIN@" becomes the server's origin.
+    // "@ORIGIN@" becomes the server's origin (and "@PLAIN@" its plain one).
     std::string Project(const std::string& name, std::string text);
 
     // Runs qry with the arguments (after "qry"); the mirror root and any
@@ -74,6 +85,7 @@ private:
     std::string dir_;
     std::string site_;
     std::string mirror_;
+    std::map<std::string, std::string> env_;
     NginxServer server_;
 };
 

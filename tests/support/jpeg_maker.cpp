@@ -23,7 +23,7 @@ void Quiet(j_common_ptr) {}
 
 } // namespace
 
-std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec, const std::vector<uint8_t>& pixels)
+std::vector<uint8_t> EncodeJpeg(const JpegParams& params, const std::vector<uint8_t>& pixels)
 {
     jpeg_compress_struct cinfo;
     Err err;
@@ -39,9 +39,9 @@ std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec, const std::vector<uint8_t>
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = JDIMENSION(spec.width);
-    cinfo.image_height = JDIMENSION(spec.height);
-    switch (spec.colours) {
+    cinfo.image_width = JDIMENSION(params.width);
+    cinfo.image_height = JDIMENSION(params.height);
+    switch (params.colours) {
     case JpegColours::Grey:
         cinfo.input_components = 1;
         cinfo.in_color_space = JCS_GRAYSCALE;
@@ -56,12 +56,12 @@ std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec, const std::vector<uint8_t>
         break;
     }
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
-    if (spec.progressive)
+    jpeg_set_quality(&cinfo, params.quality, TRUE);
+    if (params.progressive)
         jpeg_simple_progression(&cinfo);
-    cinfo.restart_in_rows = spec.restartRows;
+    cinfo.restart_in_rows = params.restartRows;
     jpeg_start_compress(&cinfo, TRUE);
-    const size_t rowBytes = size_t(spec.width) * size_t(cinfo.input_components);
+    const size_t rowBytes = size_t(params.width) * size_t(cinfo.input_components);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(pixels.data()) + cinfo.next_scanline * rowBytes;
         jpeg_write_scanlines(&cinfo, &row, 1);
@@ -137,7 +137,7 @@ void WriteSolidJpeg(const std::string& path, int width, int height, uint8_t red,
         pixels[i + 1] = green;
         pixels[i + 2] = blue;
     }
-    JpegSpec spec;
+    JpegParams spec;
     spec.width = width;
     spec.height = height;
     spec.quality = 95;

@@ -11,7 +11,7 @@ namespace ormbrook::test {
 
 enum class JpegColours { Grey, Rgb, CmykAdobe };
 
-struct JpegSpec {
+struct JpegParams {
     int width = 8;
     int height = 8;
     JpegColours colours = JpegColours::Rgb;
@@ -21,7 +21,7 @@ struct JpegSpec {
 };
 
 // Pixels: top row first, 1, 3 or 4 bytes each (CMYK inverted, as Adobe stores it).
-std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec, const std::vector<uint8_t>& pixels);
+std::vector<uint8_t> EncodeJpeg(const JpegParams& params, const std::vector<uint8_t>& pixels);
 
 // Gradients with a little noise, so odd sizes exercise every edge of the MCU grid.
 std::vector<uint8_t> PatternPixels(int width, int height, int components, uint32_t seed = 1);

@@ -18,8 +18,8 @@ extern char** environ;
 namespace ormbrook::test {
 
 namespace {
-
 const char kNginx[] = "/usr/sbin/nginx";
+} // namespace
 
 int FreeLoopbackPort()
 {
@@ -38,7 +38,7 @@ int FreeLoopbackPort()
     return port;
 }
 
-bool Accepts(int port)
+bool AcceptsOnLoopback(int port)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
@@ -52,8 +52,6 @@ bool Accepts(int port)
     return ok;
 }
 
-} // namespace
-
 bool NginxServer::Available()
 {
     return ::access(kNginx, X_OK) == 0;
@@ -66,7 +64,12 @@ NginxServer::~NginxServer()
 
 std::string NginxServer::origin() const
 {
-    return "http://127.0.0.1:" + std::to_string(port_);
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+}
+
+std::string NginxServer::plainOrigin() const
+{
+    return "http://127.0.0.1:" + std::to_string(plainPort_);
 }
 
 bool NginxServer::Start(const Options& options)
@@ -89,6 +92,27 @@ bool NginxServer::Start(const Options& options)
     // a few attempts make that race harmless.
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = FreeLoopbackPort();
+        tls_ = !options.tlsCertificate.empty();
+        plainPort_ = tls_ && options.plainToo ? FreeLoopbackPort() : 0;
+        std::ostringstream listen;
+        if (tls_) {
+            listen << "    listen 127.0.0.1:" << port_ << " ssl;\n"
+                   << "    ssl_certificate " << options.tlsCertificate << ";\n"
+                   << "    ssl_certificate_key " << options.tlsKey << ";\n"
+                   << "    ssl_protocols TLSv1.2 TLSv1.3;\n"
+                   << "    ssl_session_cache shared:tls:1m;\n"
+                   // A server's own access_log replaces the one above it.
+                   << "    access_log " << dir_ << "/access.log plain;\n"
+                   << "    access_log " << dir_ << "/tls.log tls;\n";
+            if (plainPort_)
+                listen << "    listen 127.0.0.1:" << plainPort_ << ";\n";
+        } else {
+            listen << "    listen 127.0.0.1:" << port_ << ";\n";
+        }
+        // "@PORT@" in the extra lines names the server's own (TLS) port.
+        std::string extra = options.extraServerConfig;
+        for (size_t at = extra.find("@PORT@"); at != std::string::npos; at = extra.find("@PORT@", at))
+            extra.replace(at, 6, std::to_string(port_));
         std::ostringstream conf;
         if (::geteuid() == 0)
             conf << "user root root;\n";
@@ -100,6 +124,7 @@ bool NginxServer::Start(const Options& options)
              << "  include /etc/nginx/mime.types;\n"
              << "  default_type application/octet-stream;\n"
              << "  log_format plain '$status $request';\n"
+             << "  log_format tls '$ssl_session_reused $ssl_server_name $request';\n"
              << "  access_log " << dir_ << "/access.log plain;\n"
              << "  client_body_temp_path " << dir_ << "/body;\n"
              << "  proxy_temp_path " << dir_ << "/proxy;\n"
@@ -107,13 +132,13 @@ bool NginxServer::Start(const Options& options)
              << "  uwsgi_temp_path " << dir_ << "/uwsgi;\n"
              << "  scgi_temp_path " << dir_ << "/scgi;\n"
              << "  keepalive_timeout 0;\n"
-             << "  etag off;\n"
+             << (options.etag ? "" : "  etag off;\n")
              << (options.ifModifiedSinceBefore ? "  if_modified_since before;\n" : "  if_modified_since exact;\n")
              << "  server {\n"
-             << "    listen 127.0.0.1:" << port_ << ";\n"
+             << listen.str()
              << "    server_name localhost;\n"
              << "    root " << options.root << ";\n"
-             << options.extraServerConfig << "\n"
+             << extra << "\n"
              << "  }\n"
              << "}\n";
         std::string confPath = dir_ + "/nginx.conf";
@@ -128,7 +153,7 @@ bool NginxServer::Start(const Options& options)
         }
         pid_ = pid;
         for (int wait = 0; wait < 200; ++wait) {
-            if (Accepts(port_))
+            if (AcceptsOnLoopback(port_) && (!plainPort_ || AcceptsOnLoopback(plainPort_)))
                 return true;
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -173,6 +198,14 @@ void NginxServer::Stop()
         std::filesystem::remove_all(dir_, ignored);
         dir_.clear();
     }
+}
+
+std::string NginxServer::TlsLog() const
+{
+    std::ifstream log(dir_ + "/tls.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    return text.str();
 }
 
 std::string NginxServer::AccessLog() const

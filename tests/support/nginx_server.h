@@ -7,12 +7,24 @@
 
 namespace ormbrook::test {
 
+// A free port of 127.0.0.1 at the time of asking.
+int FreeLoopbackPort();
+// Whether something accepts connections on that port of 127.0.0.1.
+bool AcceptsOnLoopback(int port);
+
 class NginxServer {
 public:
     struct Options {
         std::string root;                    // directory served as the site root
         bool ifModifiedSinceBefore = false;  // "if_modified_since before;" (answer 304 for older dates too)
-        std::string extraServerConfig;       // lines added inside the server block (locations, returns)
+        bool etag = true;                    // send ETag (nginx's default); false: "etag off;"
+        std::string extraServerConfig;       // lines added inside the server block (locations, returns);
+                                             // "@PORT@" in them becomes port()
+        // With a certificate and its key the server speaks TLS on port();
+        // with plainToo it serves the same site over http on plainPort().
+        std::string tlsCertificate;
+        std::string tlsKey;
+        bool plainToo = false;
     };
 
     NginxServer() = default;
@@ -26,8 +38,15 @@ public:
     void Stop();
 
     int port() const { return port_; }
-    // "http://127.0.0.1:<port>"
+    int plainPort() const { return plainPort_; }
+    // "http://127.0.0.1:<port>", or "https://..." for a TLS server
     std::string origin() const;
+    // "http://127.0.0.1:<plainPort>"
+    std::string plainOrigin() const;
+    // For a TLS server: one line per request, "$ssl_session_reused
+    // $ssl_server_name $request" ("r" when the handshake resumed a session,
+    // else "."; the name the client sent, "-" for none).
+    std::string TlsLog() const;
     const std::string& lastError() const { return lastError_; }
     // The access log so far (one line per request, "$status $request").
     std::string AccessLog() const;
@@ -37,6 +56,8 @@ public:
 private:
     int pid_ = -1;
     int port_ = 0;
+    int plainPort_ = 0;
+    bool tls_ = false;
     std::string dir_;
     std::string lastError_;
 };

@@ -1,0 +1,182 @@
+// End-to-end crawls of https sites: qry as its own process against nginx
+// with TLS, trusting a throw-away authority through SSL_CERT_FILE.
+
+#include "support/crawl_fixture.h"
+#include "support/test_authority.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using ormbrook::test::CrawlFixture;
+using ormbrook::test::IssuedCertificate;
+using ormbrook::test::NginxServer;
+using ormbrook::test::Prefixed;
+using ormbrook::test::Record;
+using ormbrook::test::TestAuthority;
+using ormbrook::test::TinyProxy;
+using Files = std::set<std::string>;
+
+namespace {
+
+// Requests nginx logged whose "$status $request" line starts so.
+int Logged(const CrawlFixture& f, const std::string& start)
+{
+    int count = 0;
+    for (const std::string& line : f.Requests())
+        count += line.starts_with(start);
+    return count;
+}
+
+std::string Prj(const std::string& defaults, const std::string& records)
+{
+    return "ProjectDefault\n{\n" + defaults + "}\n" + records;
+}
+
+void MakeSite(CrawlFixture& f)
+{
+    f.Page("index.html", "<html><head><title>Secure top</title></head><body background=\"bg.gif\">\n"
+                         "<a href=\"a.html\">A</a> <a href=\"sub/b.html\">B</a> <img src=\"pic.jpg\">\n"
+                         "<a href=\"private/p.html\">private</a>\n</body></html>\n");
+    f.Page("a.html", "<html><body><a href=\"index.html\">top</a><img src=\"a.gif\"></body></html>");
+    f.Page("a.gif", "GIF89a");
+    f.Page("bg.gif", "GIF89a-bg");
+    f.Page("pic.jpg", "\xff\xd8\xff\xe0 not really a picture");
+    f.Page("sub/b.html", "<html><body><a href=\"../a.html\">a</a></body></html>");
+    f.Page("private/p.html", "<html><body>private</body></html>");
+    f.Page("robots.txt", "User-agent: *\r\nDisallow: /private\r\n");
+}
+
+class HttpsEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!TestAuthority::Available() || !NginxServer::Available())
+            return;
+        authority = new TestAuthority;
+        if (!authority->ok())
+            return;
+        good = authority->Issue("good", {"127.0.0.1", "localhost"});
+        wrongName = authority->Issue("wrong-name", {"other.example"});
+        expired = authority->Issue("expired", {"127.0.0.1", "localhost"}, true);
+        selfSigned = authority->Issue("self-signed", {"127.0.0.1", "localhost"}, false, true);
+    }
+    static void TearDownTestSuite()
+    {
+        delete authority;
+        authority = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!authority || good.certificate.empty())
+            GTEST_SKIP() << "openssl or nginx missing";
+        f.SetEnvironment("SSL_CERT_FILE", authority->caFile());
+        f.SetEnvironment("SSL_CERT_DIR", "/nonexistent");
+        MakeSite(f);
+    }
+
+    static inline TestAuthority* authority = nullptr;
+    static inline IssuedCertificate good, wrongName, expired, selfSigned;
+    CrawlFixture f;
+};
+
+} // namespace
+
+TEST_F(HttpsEndToEnd, AnHttpsSiteIsCrawledLocalisedAndItsRobotsTxtHonoured)
+{
+    ASSERT_TRUE(f.StartTlsServer(good.certificate, good.key)) << f.server().lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // Stored where the same http URLs would be: the host's folder.
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html", "a.html", "a.gif", "bg.gif", "pic.jpg",
+                                                          "sub/b.html", "robots.txt"}))
+        << run.out;
+    EXPECT_EQ(Logged(f, "200 GET /robots.txt HTTP/1.0"), 1) << "robots.txt from the site's own scheme and port";
+    EXPECT_EQ(Logged(f, "200 GET /private"), 0);
+    const std::string top = f.MirrorFile("P/127.0.0.1/index.html");
+    EXPECT_NE(top.find("href=\"a.html\""), std::string::npos) << top;
+    EXPECT_NE(top.find("background=\"bg.gif\""), std::string::npos) << top;
+    EXPECT_NE(top.find("href=\"" + f.origin() + "/private/p.html\""), std::string::npos)
+        << "a link not fetched stays online, over https" << top;
+    EXPECT_NE(run.counters.find(" failed=1 "), std::string::npos) << "the refused page" << run.counters;
+
+    // Seven connections to one server: the first pays the full handshake.
+    std::istringstream log(f.server().TlsLog());
+    int lines = 0, resumed = 0;
+    for (std::string line; std::getline(log, line); ++lines)
+        resumed += line.starts_with("r ");
+    EXPECT_EQ(lines, 7);
+    EXPECT_EQ(resumed, lines - 1) << f.server().TlsLog();
+}
+
+TEST_F(HttpsEndToEnd, ASiteThatMovedToHttpsIsFollowedIntoTheSameMirror)
+{
+    ASSERT_TRUE(f.StartTlsServer(good.certificate, good.key, true,
+                                 "    if ($scheme = http) { return 301 https://127.0.0.1:@PORT@$request_uri; }\n"))
+        << f.server().lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@PLAIN@/a.html")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // The page at its new address is the same page (depth 0), its links one level deeper.
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"a.html", "a.gif", "index.html", "bg.gif", "pic.jpg"}))
+        << run.out;
+    EXPECT_EQ(f.MirrorFile("P/127.0.0.1/a.html").find("Requested object is moved"), std::string::npos)
+        << "the page itself is stored, not a redirect page";
+    EXPECT_EQ(Logged(f, "301 GET /a.html HTTP/1.0"), 1);
+    EXPECT_EQ(Logged(f, "200 GET /a.html HTTP/1.0"), 1);
+}
+
+TEST_F(HttpsEndToEnd, ACertificateThatDoesNotVerifyStoresNothingUnlessTheSettingAllowsIt)
+{
+    struct Row {
+        const char* intent;
+        const IssuedCertificate* certificate;
+        const char* host;
+        const char* reason;
+    } rows[] = {
+        {"a wrong host name", &wrongName, "localhost", "certificate: hostname mismatch"},
+        {"an expired certificate", &expired, "127.0.0.1", "certificate: certificate has expired"},
+        {"an unknown authority", &selfSigned, "127.0.0.1", "certificate: self-signed certificate"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.intent);
+        CrawlFixture g;
+        g.SetEnvironment("SSL_CERT_FILE", authority->caFile());
+        g.SetEnvironment("SSL_CERT_DIR", "/nonexistent");
+        MakeSite(g);
+        ASSERT_TRUE(g.StartTlsServer(row.certificate->certificate, row.certificate->key)) << g.server().lastError();
+        const std::string url = "https://" + std::string(row.host) + ":" + std::to_string(g.port()) + "/a.html";
+        auto prj = g.Project("P", Prj("\tGraphMax=0\n\tDLoadRetry=0\n", Record(url)));
+        auto refused = g.Run({"--crawl", prj});
+        EXPECT_EQ(refused.exitCode, 0) << refused.err;
+        EXPECT_NE(refused.out.find("Failed " + url + " " + row.reason + "\n"), std::string::npos) << refused.out;
+        EXPECT_NE(refused.counters.find("visited=0 failed=1"), std::string::npos) << refused.counters;
+        EXPECT_EQ(g.MirrorFiles(), Files{});
+        EXPECT_EQ(g.Requests().size(), 0u) << "nothing was asked of a server that was refused";
+
+        auto accepted = g.Run({"--crawl", prj}, {{"AcceptUnverifiedCerts", "1"}});
+        EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
+        EXPECT_EQ(g.MirrorFiles(), Prefixed("P/" + std::string(row.host) + "/", {"a.html", "a.gif"}));
+    }
+}
+
+TEST_F(HttpsEndToEnd, ThroughAForwardProxyTheSiteComesThroughATunnel)
+{
+    if (!TinyProxy::Available())
+        GTEST_SKIP() << "tinyproxy missing";
+    ASSERT_TRUE(f.StartTlsServer(good.certificate, good.key)) << f.server().lastError();
+    TinyProxy proxy;
+    ASSERT_TRUE(proxy.Start()) << proxy.lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=0\n", Record("@ORIGIN@/a.html")));
+    auto run = f.Run({"--crawl", prj},
+                     {{"ProxyOn", "1"}, {"ProxyName", "127.0.0.1"}, {"ProxyPort", std::to_string(proxy.port())}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"a.html", "a.gif"})) << run.out;
+    const std::string log = proxy.Log();
+    size_t tunnels = 0;
+    for (size_t at = log.find("CONNECT 127.0.0.1:"); at != std::string::npos; at = log.find("CONNECT 127.0.0.1:", at + 1))
+        ++tunnels;
+    EXPECT_EQ(tunnels, 2u) << log;
+    EXPECT_EQ(Logged(f, "200 GET /a.html HTTP/1.0"), 1) << "the server's own request, inside the tunnel";
+}
