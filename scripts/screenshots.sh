@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes pictures of the desktop program on a private X server (Xvfb): the
-# demo site crawled in a project window, the main window and the dialogs.
+# demo site crawled in a project window, the main window and the dialogs, the
+# slide window, the picture panel and a frame of the screen saver.
 # They land in build/screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."

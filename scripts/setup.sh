@@ -17,7 +17,8 @@ set -euo pipefail
 #   wget, wget2, httrack benchmark only: the crawlers the crawl is measured against
 #   time, bc             benchmark only: measuring and the ratios
 #   clang, libclang-rt   libFuzzer harnesses (fuzz preset)
-#   xvfb, libx11-dev     window tests run on a private X server and read its pixels back
+#   libx11-dev           the viewers: a foreign window's size, the root window
+#   xvfb                 window tests run on a private X server and read its pixels back
 #   x11-xserver-utils    window tests: xsetroot paints a known root window
 #   fonts-ipafont-*      Japanese faces for the interface (IPA P Gothic) and captions (IPA P Mincho)
 #   dbus-daemon          dial-up tests run a fake NetworkManager on a private bus of their own

@@ -57,6 +57,30 @@ constexpr uint32_t MsgClose = 0x0010;                          // WM_CLOSE: clos
 constexpr uint32_t MsgOpenDocument = 0x80000000u | (WM_USER + 0x70); // text: a project file to open;
                                                                // empty: just show the main window
 
+// Between the main program and its picture receivers (the slide window, the
+// screen saver, the desktop). The "new picture" notification and the start
+// and stop of the desktop display reuse the null message with a command code
+// in wParam; a window handle in lParam is the sending program's process id.
+constexpr uint32_t MsgViewerCommand = 0;
+constexpr uint32_t kViewerCmdStart = 1;
+constexpr uint32_t kViewerCmdStop = 2;
+constexpr uint32_t kViewerCmdNewPicture = 3;
+constexpr uint32_t MsgViewerStarted = WM_USER + 1;    // saver -> main: lParam the saver
+constexpr uint32_t MsgSaverEnded = WM_USER + 2;       // saver -> main
+constexpr uint32_t MsgDesktopStopped = WM_USER + 3;   // desktop display -> main
+constexpr uint32_t MsgPictureShown = WM_USER + 4;     // receiver -> main: lParam the receiver
+constexpr uint32_t MsgOpenPicturePanel = WM_USER + 5; // viewer -> main
+// A picture a crawl in another process of the user stored: the frame carries
+// its pickup record as text (see pictures/pickup_entry.h).
+constexpr uint32_t MsgOfferPicture = WM_USER + 50;
+
+// The titles by which the programs find each other's windows, and the name
+// of the shared block that carries a picture.
+constexpr const char* kMainProgramTitle = "Ormbrook Download Engine";
+constexpr const char* kSlideWindowTitle = "Ormbrook Slide Window";
+constexpr const char* kSaverWindowTitle = "Ormbrook Screen Saver";
+constexpr const char* kPictureBlockName = "Ormbrook Memory Mapped File";
+
 // Transfer results shared by the download object, the manager and the crawl.
 enum TransferResult : int16_t {
     TransferAborted = 1,

@@ -36,6 +36,7 @@ DLManager::DLManager(const CrawlRequestRecord& request)
       dialup_(request.dialup),
       selectedOnly_(request.startKind == 1),
       startItem_(request.startItem),
+      pictures_(request.pictures),
       driver_(CrawlContext{request.project->root, request.settings, &request.project->mirror,
                            &request.project->urlQueue, &request.project->localiseQueue,
                            request.project->mirrorLock},
@@ -528,8 +529,11 @@ void DLManager::TitleFound(const std::string& folderPath, const std::string& rec
 
 void DLManager::PictureStored(const QueueEntry& entry, const std::string& localPath)
 {
-    if (onPictureStored)
-        onPictureStored(entry, localPath);
+    if (!pictures_)
+        return;
+    // An item deleted while its crawl ran has no options to show it with.
+    if (const ProjectItem* record = FindRecord(*project_.root, entry.folderPath, entry.recordUrl))
+        pictures_->PictureStored(StoredPictureFor(*record, settings_, localPath));
 }
 
 void CreateManagerFor(std::unique_ptr<MessageRecord> record)

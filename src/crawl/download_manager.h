@@ -6,6 +6,7 @@
 // crawl are the CrawlDriver's.
 
 #include "crawl/crawl_driver.h"
+#include "crawl/picture_sink.h"
 #include "common/messages.h"
 #include "engine/dialup_connector.h"
 #include "engine/download_records.h"
@@ -36,6 +37,7 @@ struct CrawlRequestRecord : MessageRecord {
     DialupConnector* dialup = nullptr;   // null: no dial-up
     uint8_t startKind = 0;               // 1: selected items only
     ProjectItem* startItem = nullptr;    // a partial crawl starts here
+    std::shared_ptr<CrawlPictureSink> pictures; // null: stored pictures go nowhere
 };
 
 // MsgStatusManager: the manager that runs the crawl.
@@ -90,9 +92,6 @@ public:
     int freeSlots() const { return freeSlots_; }
     int pendingPosts() const { return pendingPosts_; }
 
-    // Called when a picture was stored; the picture side offers it on.
-    std::function<void(const QueueEntry&, const std::string&)> onPictureStored;
-
 protected:
     void OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record) override;
     void OnTimer(int id) override;
@@ -134,6 +133,7 @@ private:
     DialupConnector* dialup_;
     bool selectedOnly_;
     ProjectItem* startItem_;
+    std::shared_ptr<CrawlPictureSink> pictures_;
     CrawlDriver driver_;
 
     std::array<std::unique_ptr<DLObj>, kSlots> slots_;

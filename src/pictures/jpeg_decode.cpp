@@ -67,7 +67,8 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Everything the decode loop leaves behind lives here, outside the frame that
 // calls setjmp, so nothing needs to be volatile and a jump loses nothing.
 struct DecodeState {
-    DibBlock block;
+    const std::function<uint8_t*(size_t)>* place = nullptr;
+    uint8_t* dib = nullptr;
     std::unique_ptr<uint8_t[]> scratch;
 };
 
@@ -180,13 +181,13 @@ bool DecodeInto(jpeg_decompress_struct& cinfo, ReturningErrorManager& err, FILE*
     const JDIMENSION width = cinfo.output_width;
     const JDIMENSION height = cinfo.output_height;
     const size_t stride = DibStride(width);
-    state.block = DibBlock::Allocate(kDibHeaderSize + stride * size_t(height));
-    if (!state.block) {
+    state.dib = (*state.place)(kDibHeaderSize + stride * size_t(height));
+    if (!state.dib) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    uint8_t* const pixels = state.block.data() + kDibHeaderSize;
-    WriteHeader(state.block.data(), int32_t(width), int32_t(height));
+    uint8_t* const pixels = state.dib + kDibHeaderSize;
+    WriteHeader(state.dib, int32_t(width), int32_t(height));
 
     if (path == Path::Direct) {
         // A handful of row pointers per call lets libjpeg hand out a whole
@@ -290,18 +291,27 @@ JpegSize ReadJpegSize(const std::string& path)
     return size;
 }
 
-DibBlock DecodeJpegToDib(const std::string& path)
+bool DecodeJpegInto(const std::string& path, const std::function<uint8_t*(size_t dibBytes)>& place)
 {
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file)
-        return {};
+        return false;
     jpeg_decompress_struct cinfo;
     ReturningErrorManager err;
     InstallErrorManager(cinfo, err);
     DecodeState state;
-    if (!DecodeInto(cinfo, err, file.get(), state))
-        return {};
-    return std::move(state.block);
+    state.place = &place;
+    return DecodeInto(cinfo, err, file.get(), state);
+}
+
+DibBlock DecodeJpegToDib(const std::string& path)
+{
+    DibBlock block;
+    const bool ok = DecodeJpegInto(path, [&block](size_t size) {
+        block = DibBlock::Allocate(size);
+        return block.data();
+    });
+    return ok ? std::move(block) : DibBlock();
 }
 
 } // namespace ormbrook

@@ -67,4 +67,11 @@ JpegSize ReadJpegSize(const std::string& path);
 // Decodes the whole picture; an empty block on any failure (no message).
 DibBlock DecodeJpegToDib(const std::string& path);
 
+// Decodes the whole picture into memory the caller places: `place` is told
+// the DIB's size once the header is read and returns where it goes (zero
+// filled, as the padding is not written), or null to give up. The picture
+// handoff decodes straight into the shared block this way. False on any
+// failure.
+bool DecodeJpegInto(const std::string& path, const std::function<uint8_t*(size_t dibBytes)>& place);
+
 } // namespace ormbrook

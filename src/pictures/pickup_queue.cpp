@@ -293,12 +293,10 @@ void CPickupQueue::ClearPictures()
     ClearQueue();
 }
 
-bool CPickupQueue::OfferNewPicture(const NewPictureOffer& offer, PictureReceiverQuery& receivers)
+std::optional<PickupEntry> CPickupQueue::NewPictureEntry(const NewPictureOffer& offer)
 {
-    if (!receivers.AnyReceiverRunning())
-        return false;
     if (!LargeEnough(offer.localPath, offer.minWidth, offer.minHeight))
-        return false;
+        return std::nullopt;
     PickupEntry e;
     e.bgColor = offer.bgColor;
     e.drawType = offer.drawType;
@@ -311,7 +309,15 @@ bool CPickupQueue::OfferNewPicture(const NewPictureOffer& offer, PictureReceiver
     e.interval = offer.interval;
     e.caption = "New Picture";
     e.path = offer.localPath;
-    return AddEntry(e) >= 0;
+    return e;
+}
+
+bool CPickupQueue::OfferNewPicture(const NewPictureOffer& offer, PictureReceiverQuery& receivers)
+{
+    if (!receivers.AnyReceiverRunning())
+        return false;
+    const auto entry = NewPictureEntry(offer);
+    return entry && AddEntry(*entry) >= 0;
 }
 
 } // namespace ormbrook

@@ -4,6 +4,7 @@
 // go depth first. NextPicture walks folders and mirrored pages to find the
 // next picture; nothing here touches the network or the current directory.
 
+#include "crawl/picture_sink.h"
 #include "pictures/pickup_entry.h"
 #include "pictures/picture_history.h"
 
@@ -74,16 +75,7 @@ PageWalkSettings PageWalkSettingsFrom(const AppSettings& settings);
 
 // A finished JPEG download that may become a picture, with the options of the
 // item it was fetched for.
-struct NewPictureOffer {
-    std::string localPath; // its mirror file
-    int32_t bgColor = 0;
-    int32_t drawType = 1;
-    int32_t drawSpeed = 5;
-    int32_t minWidth = 0;
-    int32_t minHeight = 0;
-    int32_t followImages = 1;
-    int32_t interval = 5;
-};
+using NewPictureOffer = StoredPicture;
 
 class CPickupQueue {
 public:
@@ -118,9 +110,14 @@ public:
     // Queues a fresh download as "New Picture" when a receiver runs and the
     // picture is large enough. True when it was queued.
     bool OfferNewPicture(const NewPictureOffer& offer, PictureReceiverQuery& receivers);
+    // The entry OfferNewPicture queues; nothing when the picture is too small
+    // or unreadable.
+    static std::optional<PickupEntry> NewPictureEntry(const NewPictureOffer& offer);
 
     void SetPageWalkSettings(PageWalkSettings settings);
     const PictureHistory& history() const { return history_; }
+    // The picture panel's delete of the only picture shown.
+    void ClearHistory() { history_.Clear(); }
 
 private:
     void WalkFolder(const PickupEntry& entry);

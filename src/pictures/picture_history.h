@@ -1,11 +1,12 @@
 #pragma once
 // The pictures shown last, for "previous": at most 20, oldest first. Lives in
-// memory only; the picture cycle runs one worker at a time, so it needs no
-// lock of its own.
+// memory only. The cycle's worker adds to it while the picture panel asks
+// how many there are, so every call takes a small lock of its own.
 
 #include "pictures/pickup_entry.h"
 
 #include <deque>
+#include <mutex>
 #include <optional>
 
 namespace ormbrook {
@@ -17,6 +18,7 @@ public:
     // After a picture was handed off: the oldest goes when the history is full.
     void AddToHistory(const PickupEntry& entry)
     {
+        std::lock_guard lock(mutex_);
         if (entries_.size() >= kPictureHistoryMax)
             entries_.pop_front();
         entries_.push_back(entry);
@@ -24,6 +26,7 @@ public:
 
     std::optional<PickupEntry> TakeNewest()
     {
+        std::lock_guard lock(mutex_);
         if (entries_.empty())
             return std::nullopt;
         PickupEntry e = std::move(entries_.back());
@@ -31,11 +34,24 @@ public:
         return e;
     }
 
-    void Clear() { entries_.clear(); }
-    size_t count() const { return entries_.size(); }
-    const std::deque<PickupEntry>& entries() const { return entries_; }
+    void Clear()
+    {
+        std::lock_guard lock(mutex_);
+        entries_.clear();
+    }
+    size_t count() const
+    {
+        std::lock_guard lock(mutex_);
+        return entries_.size();
+    }
+    std::deque<PickupEntry> entries() const
+    {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
 
 private:
+    mutable std::mutex mutex_;
     std::deque<PickupEntry> entries_;
 };
 

@@ -41,6 +41,17 @@ bool NamedLock::TryAcquire()
     return true;
 }
 
+bool NamedLock::Acquire(int timeoutMs)
+{
+    for (int waited = 0;; waited += 10) {
+        if (TryAcquire())
+            return true;
+        if (waited >= timeoutMs || PathOf(name_).empty())
+            return false;
+        ::usleep(10 * 1000);
+    }
+}
+
 void NamedLock::Release()
 {
     if (fd_ < 0)

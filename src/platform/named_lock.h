@@ -19,6 +19,9 @@ public:
     // Takes the lock without waiting. False when another holder has it, or
     // when the lock file can't be opened.
     bool TryAcquire();
+    // Takes the lock, waiting up to `timeoutMs` for another holder to give
+    // it back. For locks that are only held for short spells.
+    bool Acquire(int timeoutMs);
     void Release();
     bool held() const { return fd_ >= 0; }
 

@@ -4,6 +4,7 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
@@ -244,33 +245,92 @@ bool PostFrame(const std::string& title, const ChannelFrame& frame, int timeoutM
     return ok;
 }
 
+namespace {
+
+// Writes the frame and reads the one-number reply on a connected socket.
+std::optional<uint32_t> Exchange(int fd, const ChannelFrame& frame, int64_t deadline)
+{
+    if (!WriteAll(fd, EncodeFrame(frame), deadline))
+        return std::nullopt;
+    char bytes[kReplyBytes];
+    size_t got = 0;
+    while (got < kReplyBytes) {
+        const ssize_t n = ::recv(fd, bytes + got, kReplyBytes - got, 0);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd, POLLIN, deadline))
+            continue;
+        break;
+    }
+    if (got != kReplyBytes)
+        return std::nullopt;
+    return WordAt(bytes);
+}
+
+} // namespace
+
 std::optional<uint32_t> SendFrame(const std::string& title, const ChannelFrame& frame, int timeoutMs)
 {
     const int64_t deadline = NowMs() + timeoutMs;
     const int fd = Connect(title);
     if (fd < 0)
         return std::nullopt;
-    std::optional<uint32_t> reply;
-    if (WriteAll(fd, EncodeFrame(frame), deadline)) {
-        char bytes[kReplyBytes];
-        size_t got = 0;
-        while (got < kReplyBytes) {
-            const ssize_t n = ::recv(fd, bytes + got, kReplyBytes - got, 0);
-            if (n > 0) {
-                got += static_cast<size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitFor(fd, POLLIN, deadline))
-                continue;
-            break;
-        }
-        if (got == kReplyBytes)
-            reply = WordAt(bytes);
-    }
+    const std::optional<uint32_t> reply = Exchange(fd, frame, deadline);
     ::close(fd);
     return reply;
+}
+
+HeldReply SendFrameAndHold(const std::string& title, const ChannelFrame& frame, int timeoutMs)
+{
+    const int64_t deadline = NowMs() + timeoutMs;
+    HeldReply held;
+    const int fd = Connect(title);
+    if (fd < 0)
+        return held;
+    held.reply = Exchange(fd, frame, deadline);
+    if (held.reply)
+        held.fd = fd;
+    else
+        ::close(fd);
+    return held;
+}
+
+ConnectionWatch::ConnectionWatch(int fd, QObject* parent) : QObject(parent), fd_(fd)
+{
+    if (fd_ < 0)
+        return;
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &ConnectionWatch::Check);
+}
+
+ConnectionWatch::~ConnectionWatch()
+{
+    delete notifier_;
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void ConnectionWatch::Check()
+{
+    // Nothing more is expected on a held connection: bytes are dropped, and
+    // end-of-file or an error means the window is gone.
+    char buffer[256];
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0)
+            continue;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        break;
+    }
+    notifier_->setEnabled(false);
+    Q_EMIT closed();
 }
 
 } // namespace ormbrook

@@ -23,6 +23,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
 
 namespace ormbrook {
 
@@ -99,5 +100,34 @@ bool PostFrame(const std::string& title, const ChannelFrame& frame, int timeoutM
 // Delivers a frame and waits for the reply. Nothing when no window of that
 // title listens, the connection closes first, or `timeoutMs` passes.
 std::optional<uint32_t> SendFrame(const std::string& title, const ChannelFrame& frame, int timeoutMs);
+
+// SendFrame that keeps the connection: `fd` (the caller's to close, -1 when
+// no reply came) reads end-of-file once the window that answered is closed
+// or its program ends. A sender that waits for a later answer from that
+// window watches it, so that a window that goes away counts as having
+// answered.
+struct HeldReply {
+    std::optional<uint32_t> reply;
+    int fd = -1;
+};
+HeldReply SendFrameAndHold(const std::string& title, const ChannelFrame& frame, int timeoutMs);
+
+// Watches a held connection on the thread it lives on; takes the descriptor.
+class ConnectionWatch : public QObject {
+    Q_OBJECT
+public:
+    explicit ConnectionWatch(int fd, QObject* parent = nullptr);
+    ~ConnectionWatch() override;
+
+Q_SIGNALS:
+    // The far end went; emitted once.
+    void closed();
+
+private:
+    void Check();
+
+    int fd_;
+    QSocketNotifier* notifier_ = nullptr;
+};
 
 } // namespace ormbrook

@@ -42,6 +42,7 @@ int RunHeadlessCrawl(const CommandLine& line)
     request->dialup = &dialup;
     request->startKind = line.selected ? 1 : 0;
     request->startItem = startItem;
+    request->pictures = session.pictureSink();
     const bool stopped = session.RunJob(std::move(request), view, [](const QPointer<QObject>& manager) {
         PostMessage(manager, MsgManagerStart);
     });

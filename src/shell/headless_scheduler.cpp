@@ -120,6 +120,7 @@ void HeadlessCrawlLauncher::LaunchTimerCrawl(const TimerEntry& entry)
     request->dialup = dialup_.get();
     request->startKind = entry.selected ? 1 : 0;
     request->startItem = startItem;
+    request->pictures = session_.pictureSink();
     PostMessage(crawl->view.get(), MsgStatusClear);
     session_.engine().Post(MsgEngineCreateManager, 0, std::move(request));
     running_.emplace(key, std::move(crawl));

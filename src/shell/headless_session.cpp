@@ -3,6 +3,7 @@
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "crawl/download_manager.h"
+#include "pictures/picture_sinks.h"
 #include "platform/stop_signals.h"
 #include "shell/console_status_view.h"
 
@@ -65,6 +66,13 @@ std::unique_ptr<OpenedProject> HeadlessSession::OpenProject(const std::string& p
         return nullptr;
     }
     return project;
+}
+
+std::shared_ptr<CrawlPictureSink> HeadlessSession::pictureSink()
+{
+    if (!pictureSink_)
+        pictureSink_ = std::make_shared<HeadlessPictureSink>(settings_.programFolder() + "/WP.lst");
+    return pictureSink_;
 }
 
 bool HeadlessSession::RunJob(std::unique_ptr<CrawlRequestRecord> request, ConsoleStatusView& view,

@@ -22,6 +22,7 @@ namespace ormbrook {
 class ProjectItem;
 class ConsoleStatusView;
 struct CrawlRequestRecord;
+class CrawlPictureSink;
 
 // One project opened for crawling: its document and its work lists.
 struct OpenedProject {
@@ -55,6 +56,9 @@ public:
                 const std::function<void(const QPointer<QObject>& manager)>& begin);
 
     AppSettings& settings() { return settings_; }
+    // Where this run's crawls put the pictures they store: to the desktop
+    // program when it runs, else into the program folder's "WP.lst".
+    std::shared_ptr<CrawlPictureSink> pictureSink();
     QMutex& mirrorLock() { return mirrorLock_; }
     CWSThread& engine() { return *engine_; }
 
@@ -63,6 +67,7 @@ private:
     QMutex mirrorLock_;
     CWSInit init_;
     std::unique_ptr<CWSThread> engine_;
+    std::shared_ptr<CrawlPictureSink> pictureSink_;
 };
 
 // The item named by a path: its folder path, and for a URL item "/" and its

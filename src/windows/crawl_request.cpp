@@ -16,6 +16,7 @@ std::unique_ptr<CrawlRequestRecord> MakeCrawlRequest(const CrawlServices& servic
     request->dialup = services.dialup; // the manager dials only when AutoDialup is on
     request->startKind = startKind;
     request->startItem = startItem;
+    request->pictures = services.pictures;
     return request;
 }
 

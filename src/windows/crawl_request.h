@@ -15,11 +15,14 @@ class DialupConnector;
 class ProjectItem;
 struct CrawlProject;
 struct CrawlRequestRecord;
+class CrawlPictureSink;
 
 // What the program lends to every crawl it starts.
 struct CrawlServices {
     const AppSettings* settings = nullptr;
     DialupConnector* dialup = nullptr;
+    // Where the pictures a crawl stores go.
+    std::shared_ptr<CrawlPictureSink> pictures;
 };
 
 // startKind 1 crawls the selected items only; startItem, when given, is the

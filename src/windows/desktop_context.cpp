@@ -16,6 +16,12 @@ QMessageBox::StandardButton Prompter::AskYesNoCancel(QWidget* parent, const QStr
     return message::AskYesNoCancel(parent, text);
 }
 
+bool Prompter::AskYesNo(QWidget* parent, const QString& text)
+{
+    return QMessageBox::question(parent, QStringLiteral("Ormbrook"), text, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
 void Prompter::Tell(QWidget* parent, const QString& text, QMessageBox::Icon icon)
 {
     if (icon == QMessageBox::Critical)

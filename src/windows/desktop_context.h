@@ -29,6 +29,8 @@ public:
     virtual ~Prompter() = default;
     virtual bool AskOkCancel(QWidget* parent, const QString& text, QMessageBox::Icon icon);
     virtual QMessageBox::StandardButton AskYesNoCancel(QWidget* parent, const QString& text);
+    // Yes and No; true for Yes.
+    virtual bool AskYesNo(QWidget* parent, const QString& text);
     virtual void Tell(QWidget* parent, const QString& text, QMessageBox::Icon icon);
     // "フォルダまたはURL の追加"; nothing on Cancel.
     virtual std::optional<QString> AskItemName(QWidget* parent);

@@ -3,7 +3,9 @@
 #include "common/messages.h"
 #include "crawl/download_manager.h"
 #include "engine/ws_thread.h"
-#include "pictures/picture_distribution.h"
+#include "pictures/jpeg_decode.h"
+#include "pictures/desktop_wallpaper.h"
+#include "pictures/picture_side.h"
 #include "platform/program_channel.h"
 #include "shell/command_line.h"
 #include "shell/headless_crawl.h"
@@ -11,6 +13,8 @@
 #include "shell/timer_scheduler.h"
 #include "windows/main_frame.h"
 #include "windows/nm_dialup.h"
+#include "windows/picture_panel_dialog.h"
+#include "windows/picture_wiring.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,13 +59,17 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     settings_->LoadSettings();
 
     // The picture side: the one place where the desktop program gets it.
-    pictures_ = std::make_unique<NoPictureDistribution>();
+    desktop_ = MakeDesktopWallpaper(options.wallpaperBackend, runner_);
+    pictures_ = MakePictureSide(*settings_, slides_, options.slideWindowProgram, [this] { RunPicturePanel(); },
+                                desktop_.get());
+    desktop_->SetAnswer([cycle = &pictures_->cycle()](const ChannelFrame& frame) { cycle->Deliver(frame); });
 
     context_.settings = settings_.get();
     context_.mirrorLock = &mirrorLock_;
     context_.timers = &timers_;
     context_.slides = &slides_;
-    context_.pictures = pictures_.get();
+    context_.pictures = &pictures_->cycle();
+    context_.services.pictures = pictures_->crawlSink();
     context_.prompter = prompter;
     context_.settingsPath = options.settingsPath;
     context_.listBase = settings_->programFolder() + "/QRY";
@@ -72,6 +80,15 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
         prompter->Tell(nullptr, QString::fromUtf8(kNotInstalled), QMessageBox::Critical);
         return StartResult::Failed;
     }
+    if (!OpenPickupQueue(*pictures_, *prompter))
+        return StartResult::Failed;
+    // A picture that cannot be opened is told of; the walk may run on the
+    // picture worker, the box only on this thread.
+    SetJpegMessageSink([frame = QPointer<CMainFrame>(mainFrame_.get()), prompter](std::string_view text) {
+        const QString message = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        QMetaObject::invokeMethod(frame, [prompter, message] { prompter->Tell(nullptr, message, QMessageBox::Information); },
+                                  Qt::QueuedConnection);
+    });
     scheduler_ = std::make_unique<CTimerScheduler>(timers_, *mainFrame_,
                                                    [this] { return settings_->values().TimerValid != 0; });
     scheduler_->StartScheduler(std::time(nullptr));
@@ -141,7 +158,45 @@ void DesktopProgram::Finish()
         engine_->Wait();
         engine_.reset();
     }
+    SetJpegMessageSink({});
+    // The desktop's answers stop before the cycle goes; the cycle's worker
+    // may still hand it a picture, which it then shows unanswered.
+    if (desktop_) {
+        desktop_->Drain();
+        desktop_->SetAnswer({});
+    }
     pictures_.reset();
+    desktop_.reset();
+}
+
+void DesktopProgram::RunPicturePanel()
+{
+    if (!pictures_)
+        return;
+    PanelServices services;
+    services.currentPicture = [this] { return pictures_->cycle().currentPicture(); };
+    services.historyCount = [this] { return pictures_->queue().history().count(); };
+    services.clearHistory = [this] { pictures_->queue().ClearHistory(); };
+    services.next = [this] { pictures_->cycle().PanelNext(); };
+    services.previous = [this] { pictures_->cycle().PanelPrevious(); };
+    services.pickupDir = [this] { return settings_->values().PickupDir; };
+    services.chooseFolder = [this](const std::string& start) -> std::optional<std::string> {
+        const auto folder = context_.prompter->AskDirectory(nullptr, QStringLiteral("コピー先の選択"),
+                                                            QString::fromStdString(start));
+        if (!folder)
+            return std::nullopt;
+        return folder->toStdString();
+    };
+    services.loadCopyFolder = [this] { return LoadPanelCopyFolder(context_.settingsPath); };
+    services.saveCopyFolder = [this](const std::string& folder) { SavePanelCopyFolder(context_.settingsPath, folder); };
+    services.programFolder = settings_->programFolder();
+    services.setWallpaper = [this](const std::string& file) {
+        if (desktop_)
+            desktop_->SetPermanent(file);
+    };
+    PicturePanelLogic logic(std::move(services));
+    PicturePanelDialog panel(logic);
+    panel.exec();
 }
 
 int RunDesktop(int argc, char** argv, const std::string& project)

@@ -27,7 +27,9 @@ class CTimerScheduler;
 class CWSThread;
 class DialupManager;
 class DialupService;
-class PictureDistribution;
+class PictureSide;
+class DesktopWallpaper;
+class CommandRunner;
 
 extern const char kEngineLockName[];
 extern const char kNotInstalled[];
@@ -39,6 +41,11 @@ public:
         bool splash = true;
         std::string settingsPath;  // instead of the user's settings file
         std::string programFolder; // instead of the user's data folder
+        std::string slideWindowProgram; // instead of qrysw beside this program
+        // The wallpaper changer's back end (gnome, cinnamon, mate, xfce,
+        // plasma, x11, none) instead of the session's; tests never touch a
+        // real desktop. ORMBROOK_WALLPAPER_BACKEND does the same.
+        std::string wallpaperBackend;
     };
     enum class StartResult { Running, HandedOver, Failed };
 
@@ -57,6 +64,8 @@ public:
     AppSettings& settings() { return *settings_; }
     CTimerDoc& timers() { return timers_; }
     CSSDoc& slides() { return slides_; }
+    PictureSide* pictures() { return pictures_.get(); }
+    DesktopWallpaper* desktopWallpaper() { return desktop_.get(); }
 
 private:
     std::unique_ptr<NamedLock> lock_;
@@ -68,7 +77,11 @@ private:
     std::unique_ptr<CWSThread> engine_;
     std::unique_ptr<DialupService> dialService_;
     std::unique_ptr<DialupManager> dialup_;
-    std::unique_ptr<PictureDistribution> pictures_;
+    void RunPicturePanel();
+
+    std::unique_ptr<CommandRunner> runner_;
+    std::unique_ptr<DesktopWallpaper> desktop_;
+    std::unique_ptr<PictureSide> pictures_;
     std::unique_ptr<Prompter> ownPrompter_;
     DesktopContext context_;
     std::unique_ptr<CMainFrame> mainFrame_;

@@ -30,6 +30,9 @@ bool PrepareDesktopProcess(XvfbDisplay& display, const ScratchDir& scratch, std:
         ::setenv(name, dir.c_str(), 1);
     }
     ::setenv("ORMBROOK_NO_SPLASH", "1", 1);
+    // The wallpaper changer works on the private X server's root window,
+    // never on the desktop of the machine the tests run on.
+    ::setenv("ORMBROOK_WALLPAPER_BACKEND", "x11", 1);
     return true;
 }
 

@@ -59,6 +59,9 @@ void SaveWindow(const XvfbDisplay& display, QWidget* window, const char* name)
 // Each dialog's picture, taken by the dialogs' own code (see the dialogs).
 void SaveDialogs(DesktopProgram& program, CChildFrame& child,
                  const std::function<void(QWidget*, const char*)>& save);
+// The slide window, the picture panel and a frame of the screen saver.
+void SavePictures(DesktopProgram& program, const XvfbDisplay& display, const std::string& binaryDir,
+                  const std::function<void(const QImage&, const char*)>& save);
 
 int main(int argc, char** argv)
 {
@@ -83,6 +86,7 @@ int main(int argc, char** argv)
     DesktopProgram::Options options;
     options.project = site.project;
     options.splash = false;
+    options.slideWindowProgram = std::string(ORMBROOK_BINARY_DIR) + "/apps/qrysw";
     // The pictures are taken unattended: no question waits for an answer.
     ScriptedPrompter prompter;
     if (program.Start(options, &prompter) != DesktopProgram::StartResult::Running) {
@@ -127,6 +131,7 @@ int main(int argc, char** argv)
     Save(GrabWidget(display, *child), "project_window");
 
     SaveDialogs(program, *child, [&](QWidget* window, const char* name) { SaveWindow(display, window, name); });
+    SavePictures(program, display, ORMBROOK_BINARY_DIR, [](const QImage& image, const char* name) { Save(image, name); });
 
     frame.SystemClose();
     WaitFor([&] { return !frame.isVisible(); }, 5000);

@@ -2,6 +2,7 @@
 #include "platform/program_channel.h"
 #include "platform/runtime_folder.h"
 
+#include "support/env_scope.h"
 #include "support/event_loop.h"
 #include "support/scratch_dir.h"
 
@@ -17,36 +18,6 @@
 using namespace ormbrook;
 using namespace ormbrook::test;
 
-namespace {
-
-// Points the runtime folder at a scratch folder for the test, so that no
-// test meets the user's running programs.
-class RuntimeScope {
-public:
-    RuntimeScope()
-    {
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        if (old)
-            old_ = old;
-        hadOld_ = old != nullptr;
-        ::setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
-    }
-    ~RuntimeScope()
-    {
-        if (hadOld_)
-            ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
-        else
-            ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::string path() const { return dir_.path(); }
-
-private:
-    ScratchDir dir_;
-    std::string old_;
-    bool hadOld_ = false;
-};
-
-} // namespace
 
 TEST(RuntimeFolder, IsPrivateAndUnderTheSessionsRuntimeDirectory)
 {

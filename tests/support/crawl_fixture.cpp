@@ -13,6 +13,7 @@
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -140,11 +141,19 @@ Child Spawn(const std::vector<std::string>& command, const std::string& configHo
     for (char** e = environ; *e; ++e) {
         std::string entry(*e);
         const std::string name = entry.substr(0, entry.find('='));
-        if (name != "XDG_CONFIG_HOME" && name != "XDG_DATA_HOME" && !extraEnv.count(name))
+        if (name != "XDG_CONFIG_HOME" && name != "XDG_DATA_HOME" && name != "XDG_RUNTIME_DIR"
+            && !extraEnv.count(name))
             env.push_back(entry);
     }
     env.push_back("XDG_CONFIG_HOME=" + configHome);
     env.push_back("XDG_DATA_HOME=" + dataHome);
+    // Locks and channels of its own: a crawl that stores a picture looks
+    // for the desktop program, and must not find the user's.
+    if (!extraEnv.count("XDG_RUNTIME_DIR")) {
+        const std::string runtime = dataHome.substr(0, dataHome.rfind('/')) + "/run";
+        ::mkdir(runtime.c_str(), 0700);
+        env.push_back("XDG_RUNTIME_DIR=" + runtime);
+    }
     for (const auto& [name, value] : extraEnv)
         env.push_back(name + "=" + value);
     std::vector<char*> argv, envp;

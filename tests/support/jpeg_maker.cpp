@@ -129,4 +129,19 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
+void WriteSolidJpeg(const std::string& path, int width, int height, uint8_t red, uint8_t green, uint8_t blue)
+{
+    std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 3);
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+        pixels[i] = red;
+        pixels[i + 1] = green;
+        pixels[i + 2] = blue;
+    }
+    JpegParams spec;
+    spec.width = width;
+    spec.height = height;
+    spec.quality = 95;
+    WriteFile(path, EncodeJpeg(spec, pixels));
+}
+
 } // namespace ormbrook::test

@@ -38,4 +38,7 @@ RgbImage ReferenceDecodeRgb(const std::vector<uint8_t>& jpeg);
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// A picture of one colour, as the viewer tests find it again in pixels.
+void WriteSolidJpeg(const std::string& path, int width, int height, uint8_t red, uint8_t green, uint8_t blue);
+
 } // namespace ormbrook::test

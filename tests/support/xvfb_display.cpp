@@ -221,6 +221,78 @@ bool XvfbDisplay::FindWindow(const std::string& title, int& x, int& y, int& widt
     return ok;
 }
 
+bool XvfbDisplay::SendInput(const std::string& title, Input input) const
+{
+    if (display_.empty())
+        return false;
+    Display* dpy = XOpenDisplay(display_.c_str());
+    if (!dpy)
+        return false;
+    XSetErrorHandler(IgnoreXErrors);
+    Window found = 0;
+    const bool ok = Search(dpy, DefaultRootWindow(dpy), title, found, 0);
+    if (ok) {
+        auto send = [&](int type, long mask, unsigned detail) {
+            XEvent event {};
+            event.type = type;
+            if (type == KeyPress || type == KeyRelease) {
+                XKeyEvent& k = event.xkey;
+                k.display = dpy;
+                k.window = found;
+                k.root = DefaultRootWindow(dpy);
+                k.time = CurrentTime;
+                k.x = k.y = 10;
+                k.x_root = k.y_root = 10;
+                k.same_screen = True;
+                k.keycode = detail;
+            } else if (type == ButtonPress || type == ButtonRelease) {
+                XButtonEvent& b = event.xbutton;
+                b.display = dpy;
+                b.window = found;
+                b.root = DefaultRootWindow(dpy);
+                b.time = CurrentTime;
+                b.x = b.y = 10;
+                b.x_root = b.y_root = 10;
+                b.same_screen = True;
+                b.button = detail;
+                b.state = type == ButtonRelease ? (detail == 1 ? Button1Mask : Button3Mask) : 0;
+            } else {
+                XMotionEvent& m = event.xmotion;
+                m.display = dpy;
+                m.window = found;
+                m.root = DefaultRootWindow(dpy);
+                m.time = CurrentTime;
+                m.x = m.y = int(detail);
+                m.x_root = m.y_root = int(detail);
+                m.same_screen = True;
+            }
+            XSendEvent(dpy, found, True, mask, &event);
+        };
+        switch (input) {
+        case Input::Key: {
+            const unsigned code = XKeysymToKeycode(dpy, XStringToKeysym("space"));
+            send(KeyPress, KeyPressMask, code);
+            send(KeyRelease, KeyReleaseMask, code);
+            break;
+        }
+        case Input::Motion:
+            for (unsigned at = 20; at < 200; at += 30)
+                send(MotionNotify, PointerMotionMask, at);
+            break;
+        case Input::LeftButton:
+        case Input::RightButton: {
+            const unsigned button = input == Input::LeftButton ? 1 : 3;
+            send(ButtonPress, ButtonPressMask, button);
+            send(ButtonRelease, ButtonReleaseMask, button);
+            break;
+        }
+        }
+        XSync(dpy, False);
+    }
+    XCloseDisplay(dpy);
+    return ok;
+}
+
 bool MostlyColour(const QImage& image, QRgb colour, int tolerance, double share)
 {
     if (image.isNull() || image.width() == 0 || image.height() == 0)

@@ -40,6 +40,12 @@ public:
     // is mapped.
     bool FindWindow(const std::string& title, int& x, int& y, int& width, int& height) const;
 
+    // Sends the window of that title a key press (space), a pointer motion,
+    // or a press and release of the left or right button, as the X server
+    // would deliver them. False when no such window is mapped.
+    enum class Input { Key, Motion, LeftButton, RightButton };
+    bool SendInput(const std::string& title, Input input) const;
+
 private:
     pid_t pid_ = -1;
     std::string display_;

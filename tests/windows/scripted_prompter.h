@@ -14,6 +14,7 @@ class ScriptedPrompter : public Prompter {
 public:
     bool okCancel = true;
     QMessageBox::StandardButton yesNoCancel = QMessageBox::No;
+    bool yesNo = true;
     std::optional<QString> itemName;
     std::optional<int> mirrorFiles;
     std::optional<QString> directory;
@@ -30,6 +31,11 @@ public:
     {
         asked << text;
         return yesNoCancel;
+    }
+    bool AskYesNo(QWidget*, const QString& text) override
+    {
+        asked << text;
+        return yesNo;
     }
     void Tell(QWidget*, const QString& text, QMessageBox::Icon) override { told << text; }
     std::optional<QString> AskItemName(QWidget*) override { return itemName; }

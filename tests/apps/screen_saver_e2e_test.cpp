@@ -1,0 +1,171 @@
+// qryss end to end on a private X server: with a main program running (this
+// test plays it) the saver covers the screen and takes the pictures from the
+// slide window until it ends; with none running it starts qry itself and
+// closes it at the end; a key ends it, moving the mouse does not.
+
+#include "apps/distributor.h"
+#include "support/env_scope.h"
+#include "platform/named_lock.h"
+#include "support/jpeg_maker.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include <X11/Xlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace ormbrook;
+using namespace ormbrook::test;
+
+namespace {
+
+std::string QryssPath()
+{
+    return std::string(ORMBROOK_BINARY_DIR) + "/apps/qryss";
+}
+
+// Answers from one receiver, by its handle.
+size_t AnswersFrom(const Distributor& d, uint32_t handle)
+{
+    return size_t(std::count_if(d.frames.begin(), d.frames.end(), [handle](const ChannelFrame& f) {
+        return f.message == MsgPictureShown && f.lParam == handle;
+    }));
+}
+
+} // namespace
+
+TEST(ScreenSaverEndToEnd, OutranksTheSlideWindowUntilAKeyEndsIt)
+{
+    XvfbDisplay x;
+    if (!x.Start(640, 480))
+        GTEST_SKIP() << "no X server for window tests: " << x.error();
+    UserScope scope;
+    const std::string pictures = scope.path() + "pictures/";
+    std::filesystem::create_directories(pictures);
+    WriteSolidJpeg(pictures + "a.jpg", 64, 48, 0, 200, 0);
+    WriteSolidJpeg(pictures + "b.jpg", 64, 48, 220, 0, 0);
+    Distributor d(scope.path(), x, {FolderSource(pictures.substr(0, pictures.size() - 1), 0, 0, 1)});
+    ASSERT_TRUE(d.listening);
+    d.cycle->ToggleSlideWindow();
+    ASSERT_TRUE(RunUntil([&] { return ChannelExists(kSlideWindowTitle); }, 8000));
+    const auto slide = SendFrame(kSlideWindowTitle, {MsgViewerCommand, 0, 0, {}}, 2000);
+    ASSERT_TRUE(slide);
+    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, *slide) >= 1; }, 8000));
+
+    QProcess saver;
+    saver.setProcessEnvironment(x.Environment());
+    saver.start(QString::fromStdString(QryssPath()), {});
+    int wx = 0, wy = 0, ww = 0, wh = 0;
+    ASSERT_TRUE(RunUntil([&] { return x.FindWindow(kSaverWindowTitle, wx, wy, ww, wh); }, 8000));
+    EXPECT_EQ(ww, 640);
+    EXPECT_EQ(wh, 480);
+    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgViewerStarted) == 1; }, 8000));
+    EXPECT_TRUE(d.cycle->saverRunning());
+    const uint32_t saverHandle = uint32_t(saver.processId());
+
+    // The saver shows the pictures over the whole screen (64 x 48 fits at
+    // 640 x 480); the slide window gets none meanwhile.
+    auto shows = [&](QRgb colour) { return MostlyColour(x.Grab(100, 100, 440, 280), colour, 24); };
+    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, saverHandle) >= 2; }, 10000));
+    EXPECT_TRUE(RunUntil([&] { return shows(qRgb(220, 0, 0)) || shows(qRgb(0, 200, 0)); }, 3000));
+    const size_t slideAnswers = AnswersFrom(d, *slide);
+    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, saverHandle) >= 3; }, 10000));
+    EXPECT_EQ(AnswersFrom(d, *slide), slideAnswers);
+
+    // Moving the mouse changes nothing; the right button asks for the
+    // picture panel and the saver stays; a key ends it.
+    ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::Motion));
+    ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::RightButton));
+    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgOpenPicturePanel) == 1; }, 3000));
+    EXPECT_TRUE(RunUntil([&] { return d.panels == 1; }, 3000));
+    RunFor(300);
+    EXPECT_EQ(saver.state(), QProcess::Running);
+    ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::Key));
+    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_EQ(saver.exitCode(), 0);
+    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgSaverEnded) == 1; }, 3000));
+    // The slide window gets the next picture; the saver never asked this
+    // main program to close.
+    EXPECT_TRUE(RunUntil([&] { return AnswersFrom(d, *slide) > slideAnswers; }, 8000));
+    EXPECT_EQ(d.Count(MsgClose), 0u);
+    EXPECT_FALSE(d.cycle->saverRunning());
+}
+
+TEST(ScreenSaverEndToEnd, StartsTheMainProgramAndClosesItAtTheEnd)
+{
+    XvfbDisplay x;
+    if (!x.Start(1280, 900))
+        GTEST_SKIP() << "no X server for window tests: " << x.error();
+    UserScope scope;
+    // The main program's settings and slide-show list: one folder of the
+    // mirror, a yellow picture in it.
+    const std::string mirror = scope.path() + "mirror/";
+    std::filesystem::create_directories(mirror + "Pics");
+    WriteSolidJpeg(mirror + "Pics/y.jpg", 64, 45, 230, 230, 0);
+    const std::string project = scope.path() + "Pics.prj";
+    std::ofstream(project) << "ProjectDefault\n{\n}\n";
+    std::filesystem::create_directories(scope.config() + "/Nordvane");
+    std::ofstream(scope.settingsFile()) << "[Application%20Settings]\nMirrorDir=" << mirror << "\nPickupDisplay=0\n";
+    std::filesystem::create_directories(scope.programFolder());
+    std::ofstream(scope.programFolder() + "QRY.ssf", std::ios::binary)
+        << project << "|Pics|||0|0|0|0|0|0|1|1\r\n";
+
+    QProcessEnvironment env = x.Environment();
+    env.insert("ORMBROOK_NO_SPLASH", "1");
+    QProcess saver;
+    saver.setProcessEnvironment(env);
+    saver.start(QString::fromStdString(QryssPath()), {"/s"});
+    // qry comes up beside the saver and sends it the picture.
+    ASSERT_TRUE(RunUntil([] { return ChannelExists(kMainProgramTitle); }, 15000));
+    EXPECT_TRUE(NamedLock::IsTaken(kMainProgramTitle));
+    // Without a window manager the main window lies over part of the saver;
+    // the bottom right is the saver's.
+    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(1000, 700, 200, 150), qRgb(230, 230, 0), 24); }, 15000));
+
+    // A button ends it, and the main program it started ends with it.
+    ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::LeftButton));
+    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_TRUE(RunUntil([] { return !ChannelExists(kMainProgramTitle); }, 10000));
+    EXPECT_TRUE(RunUntil([] { return !NamedLock::IsTaken(kMainProgramTitle); }, 5000));
+}
+
+TEST(ScreenSaverEndToEnd, DrawsIntoXScreenSaversWindowAndEndsOnSigterm)
+{
+    XvfbDisplay x;
+    if (!x.Start(640, 480))
+        GTEST_SKIP() << "no X server for window tests: " << x.error();
+    UserScope scope;
+    const std::string pictures = scope.path() + "pictures/";
+    std::filesystem::create_directories(pictures);
+    WriteSolidJpeg(pictures + "b.jpg", 64, 48, 0, 0, 230);
+    Distributor d(scope.path(), x, {FolderSource(pictures.substr(0, pictures.size() - 1), 0, 0, 1)});
+    ASSERT_TRUE(d.listening);
+
+    // XScreenSaver's window: 320 x 240 at (100, 100).
+    Display* dpy = XOpenDisplay(x.display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    const Window window = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 100, 100, 320, 240, 0, 0, 0);
+    XMapWindow(dpy, window);
+    XSync(dpy, False);
+
+    QProcessEnvironment env = x.Environment();
+    env.insert("XSCREENSAVER_WINDOW", QStringLiteral("0x%1").arg(qulonglong(window), 0, 16));
+    QProcess saver;
+    saver.setProcessEnvironment(env);
+    saver.start(QString::fromStdString(QryssPath()), {"-root"});
+    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgViewerStarted) == 1; }, 8000));
+    // The picture fills XScreenSaver's window, and nothing else.
+    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(120, 120, 280, 200), qRgb(0, 0, 230), 24); }, 8000));
+    EXPECT_TRUE(MostlyColour(x.Grab(450, 360, 150, 100), qRgb(0, 0, 0)));
+
+    // XScreenSaver ends its modes with SIGTERM: the saver says it ends.
+    saver.terminate();
+    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_EQ(saver.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgSaverEnded) == 1; }, 3000));
+    XDestroyWindow(dpy, window);
+    XCloseDisplay(dpy);
+}
