@@ -451,7 +451,17 @@ bool CrawlDriver::PageDone(const PageOutcome& outcome)
         if (outcome.status == 200)
             return StoreAndScan(outcome, url);
         if (outcome.status == 301 || outcome.status == 302) {
-            FollowRedirect(outcome, url);
+            // The redirect is this crawl's answer for its URL: a page that
+            // links here again counts a visit rather than asking once more
+            // (whether the target is saved yet or not), so the counters
+            // don't depend on which download ends first.
+            if (FollowRedirect(outcome, url)) {
+                for (const QueueEntry& entry : outcome.entries) {
+                    ShouldRescan(entry);
+                    Settle(EntryKey(entry), Settled::Visit, VisitUpTo(entry, url));
+                }
+            }
+            return false;
         } else if (outcome.status == 304) {
             for (const QueueEntry& entry : outcome.entries) {
                 std::optional<std::string> local = context_.mirror->LocalPath(entry.url, entry.folderPath);
@@ -465,8 +475,7 @@ bool CrawlDriver::PageDone(const PageOutcome& outcome)
         }
     }
     if (outcome.result == TransferComplete) {
-        // A redirect, or a status that stores nothing: a repeat would find
-        // no file of its own (or a redirect page to rescan).
+        // A status that stores nothing: a repeat would find no file of its own.
         for (const QueueEntry& entry : outcome.entries)
             Settle(EntryKey(entry), Settled::Again);
         return false;
@@ -568,10 +577,10 @@ bool CrawlDriver::RedirectStandsForPage(const PageOutcome& outcome, const CUrl& 
     return outcome.announcedHtml && url.fileKind() != FileKindJpeg && url.fileKind() != FileKindGif;
 }
 
-void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
+bool CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
 {
     if (outcome.entries.empty())
-        return;
+        return true;
     // Servers may send a relative Location; it names the same thing as the
     // absolute one. One that can't be followed (another scheme) still
     // leaves its redirect page, which keeps the Location as received.
@@ -596,7 +605,7 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
                 --same.depth;
                 QueueLinks(same, links, *context_.urlQueue);
             }
-            return;
+            return true;
         }
     }
 
@@ -614,12 +623,12 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
                 if (context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, false)
                         != MirrorResult::Ok
                     && StorageFailed(outcome.entries))
-                    return;
+                    return false;
             }
             AppendToLocalise(outcome.entries.front());
         }
         if (!followable)
-            return;
+            return true;
         const std::vector<LinkRef> links{LinkRef{targetUrl.url(), LinkKindRedirect}};
         for (const QueueEntry& entry : outcome.entries) {
             if (directorySlash) {
@@ -636,9 +645,10 @@ void CrawlDriver::FollowRedirect(const PageOutcome& outcome, const CUrl& url)
             if (context_.mirror->WriteRedirectPage(entry.url, entry.folderPath, outcome.location, true)
                     != MirrorResult::Ok
                 && StorageFailed(outcome.entries))
-                return;
+                return false;
         }
     }
+    return true;
 }
 
 void CrawlDriver::RescanLocalCopy(const QueueEntry& entry, EntryQueue& target,

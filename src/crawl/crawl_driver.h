@@ -191,7 +191,9 @@ private:
     // url: the entry's URL, parsed; local: nothing when there is no copy.
     void StartEntry(QueueEntry entry, const CUrl& url, const std::optional<LocalCopy>& local);
     bool StoreAndScan(const PageOutcome& outcome, const CUrl& url);
-    void FollowRedirect(const PageOutcome& outcome, const CUrl& url);
+    // False when the file system could take no more (the entries are back
+    // in the queue).
+    bool FollowRedirect(const PageOutcome& outcome, const CUrl& url);
     // Whether a 301 or 302 of this URL is a page's (its redirect page takes
     // the URL's own name and its target is followed).
     static bool RedirectStandsForPage(const PageOutcome& outcome, const CUrl& url);

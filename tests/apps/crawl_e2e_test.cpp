@@ -420,6 +420,29 @@ TEST(CrawlEndToEnd, RepeatedLinksCountPerPageAndAFailureIsTriedAgain)
     EXPECT_EQ(f.CountRequests("GET /c.html"), 1);
 }
 
+// A redirect is the crawl's answer for its URL: pages that link to it again,
+// before or after that answer, count a visit and ask nothing more (whether
+// the target is saved yet or not decides neither the requests nor the counts).
+TEST(CrawlEndToEnd, ARedirectLinkedFromManyPagesIsAskedForOnce)
+{
+    CrawlFixture f;
+    const std::string links = "<a href=\"/moved.html\">m</a><a href=\"/dir\">d</a>";
+    f.Page("index.html", "<a href=\"a.html\">a</a><a href=\"b.html\">b</a>" + links);
+    f.Page("a.html", links + "<a href=\"c.html\">c</a>");
+    f.Page("b.html", links);
+    f.Page("c.html", links);
+    f.Page("target.html", "t");
+    f.Page("dir/index.html", links);
+    REQUIRE_SERVER(f, false, "    location = /moved.html { return 302 /target.html; }\n");
+    auto prj = f.Project("P", Prj("\tGraphMax=4\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(f.CountRequests("GET /moved.html"), 1) << ::testing::PrintToString(f.Requests());
+    EXPECT_EQ(f.CountRequests("GET /dir "), 1) << ::testing::PrintToString(f.Requests());
+    EXPECT_EQ(f.CountRequests("GET /target.html"), 1);
+    EXPECT_EQ(run.counters, "detected=16 retries=0 visited=16 failed=0 html=7 modified=7") << ::testing::PrintToString(f.Requests());
+}
+
 // Pages link to much a crawl can't fetch. None of it is requested from the
 // site, none of it counts as failed, and the localised pages keep it as
 // written; a relative link with a ":" further on is still a page of the site.
