@@ -50,46 +50,46 @@ TEST(ScreenSaverEndToEnd, OutranksTheSlideWindowUntilAKeyEndsIt)
     Distributor d(scope.path(), x, {FolderSource(pictures.substr(0, pictures.size() - 1), 0, 0, 1)});
     ASSERT_TRUE(d.listening);
     d.cycle->ToggleSlideWindow();
-    ASSERT_TRUE(RunUntil([&] { return ChannelExists(kSlideWindowTitle); }, 8000));
+    ASSERT_TRUE(RunUntil([&] { return ChannelExists(kSlideWindowTitle); }, 30000));
     const auto slide = SendFrame(kSlideWindowTitle, {MsgViewerCommand, 0, 0, {}}, 2000);
     ASSERT_TRUE(slide);
-    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, *slide) >= 1; }, 8000));
+    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, *slide) >= 1; }, 30000));
 
     QProcess saver;
     saver.setProcessEnvironment(x.Environment());
     saver.start(QString::fromStdString(QryssPath()), {});
     int wx = 0, wy = 0, ww = 0, wh = 0;
-    ASSERT_TRUE(RunUntil([&] { return x.FindWindow(kSaverWindowTitle, wx, wy, ww, wh); }, 8000));
+    ASSERT_TRUE(RunUntil([&] { return x.FindWindow(kSaverWindowTitle, wx, wy, ww, wh); }, 30000));
     EXPECT_EQ(ww, 640);
     EXPECT_EQ(wh, 480);
-    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgViewerStarted) == 1; }, 8000));
+    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgViewerStarted) == 1; }, 30000));
     EXPECT_TRUE(d.cycle->saverRunning());
     const uint32_t saverHandle = uint32_t(saver.processId());
 
     // The saver shows the pictures over the whole screen (64 x 48 fits at
     // 640 x 480); the slide window gets none meanwhile.
     auto shows = [&](QRgb colour) { return MostlyColour(x.Grab(100, 100, 440, 280), colour, 24); };
-    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, saverHandle) >= 2; }, 10000));
-    EXPECT_TRUE(RunUntil([&] { return shows(qRgb(220, 0, 0)) || shows(qRgb(0, 200, 0)); }, 3000));
+    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, saverHandle) >= 2; }, 30000));
+    EXPECT_TRUE(RunUntil([&] { return shows(qRgb(220, 0, 0)) || shows(qRgb(0, 200, 0)); }, 30000));
     const size_t slideAnswers = AnswersFrom(d, *slide);
-    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, saverHandle) >= 3; }, 10000));
+    ASSERT_TRUE(RunUntil([&] { return AnswersFrom(d, saverHandle) >= 3; }, 30000));
     EXPECT_EQ(AnswersFrom(d, *slide), slideAnswers);
 
     // Moving the mouse changes nothing; the right button asks for the
     // picture panel and the saver stays; a key ends it.
     ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::Motion));
     ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::RightButton));
-    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgOpenPicturePanel) == 1; }, 3000));
-    EXPECT_TRUE(RunUntil([&] { return d.panels == 1; }, 3000));
+    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgOpenPicturePanel) == 1; }, 30000));
+    EXPECT_TRUE(RunUntil([&] { return d.panels == 1; }, 30000));
     RunFor(300);
     EXPECT_EQ(saver.state(), QProcess::Running);
     ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::Key));
-    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
+    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(saver.exitCode(), 0);
-    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgSaverEnded) == 1; }, 3000));
+    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgSaverEnded) == 1; }, 30000));
     // The slide window gets the next picture; the saver never asked this
     // main program to close.
-    EXPECT_TRUE(RunUntil([&] { return AnswersFrom(d, *slide) > slideAnswers; }, 8000));
+    EXPECT_TRUE(RunUntil([&] { return AnswersFrom(d, *slide) > slideAnswers; }, 30000));
     EXPECT_EQ(d.Count(MsgClose), 0u);
     EXPECT_FALSE(d.cycle->saverRunning());
 }
@@ -119,17 +119,17 @@ TEST(ScreenSaverEndToEnd, StartsTheMainProgramAndClosesItAtTheEnd)
     saver.setProcessEnvironment(env);
     saver.start(QString::fromStdString(QryssPath()), {"/s"});
     // qry comes up beside the saver and sends it the picture.
-    ASSERT_TRUE(RunUntil([] { return ChannelExists(kMainProgramTitle); }, 15000));
+    ASSERT_TRUE(RunUntil([] { return ChannelExists(kMainProgramTitle); }, 30000));
     EXPECT_TRUE(NamedLock::IsTaken(kMainProgramTitle));
     // Without a window manager the main window lies over part of the saver;
     // the bottom right is the saver's.
-    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(1000, 700, 200, 150), qRgb(230, 230, 0), 24); }, 15000));
+    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(1000, 700, 200, 150), qRgb(230, 230, 0), 24); }, 30000));
 
     // A button ends it, and the main program it started ends with it.
     ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::LeftButton));
-    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
-    EXPECT_TRUE(RunUntil([] { return !ChannelExists(kMainProgramTitle); }, 10000));
-    EXPECT_TRUE(RunUntil([] { return !NamedLock::IsTaken(kMainProgramTitle); }, 5000));
+    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_TRUE(RunUntil([] { return !ChannelExists(kMainProgramTitle); }, 30000));
+    EXPECT_TRUE(RunUntil([] { return !NamedLock::IsTaken(kMainProgramTitle); }, 30000));
 }
 
 TEST(ScreenSaverEndToEnd, DrawsIntoXScreenSaversWindowAndEndsOnSigterm)
@@ -156,16 +156,16 @@ TEST(ScreenSaverEndToEnd, DrawsIntoXScreenSaversWindowAndEndsOnSigterm)
     QProcess saver;
     saver.setProcessEnvironment(env);
     saver.start(QString::fromStdString(QryssPath()), {"-root"});
-    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgViewerStarted) == 1; }, 8000));
+    ASSERT_TRUE(RunUntil([&] { return d.Count(MsgViewerStarted) == 1; }, 30000));
     // The picture fills XScreenSaver's window, and nothing else.
-    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(120, 120, 280, 200), qRgb(0, 0, 230), 24); }, 8000));
+    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(120, 120, 280, 200), qRgb(0, 0, 230), 24); }, 30000));
     EXPECT_TRUE(MostlyColour(x.Grab(450, 360, 150, 100), qRgb(0, 0, 0)));
 
     // XScreenSaver ends its modes with SIGTERM: the saver says it ends.
     saver.terminate();
-    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 5000));
+    ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(saver.exitStatus(), QProcess::NormalExit);
-    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgSaverEnded) == 1; }, 3000));
+    EXPECT_TRUE(RunUntil([&] { return d.Count(MsgSaverEnded) == 1; }, 30000));
     XDestroyWindow(dpy, window);
     XCloseDisplay(dpy);
 }

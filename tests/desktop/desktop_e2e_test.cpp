@@ -85,9 +85,9 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
     ScriptedPrompter prompter;
     ASSERT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Running);
     CMainFrame& frame = *program.mainFrame();
-    ASSERT_TRUE(WaitFor([&] { return frame.isVisible(); }, 5000)) << "no tray on Xvfb: the window shows at start";
+    ASSERT_TRUE(WaitFor([&] { return frame.isVisible(); }, 30000)) << "no tray on Xvfb: the window shows at start";
     int x = 0, y = 0, w = 0, h = 0;
-    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kMainWindowTitle, x, y, w, h); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kMainWindowTitle, x, y, w, h); }, 30000));
 
     CChildFrame* child = frame.ActiveChild();
     ASSERT_NE(child, nullptr);
@@ -104,13 +104,13 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
     ASSERT_TRUE(record.isValid());
     child->linkView().expand(record);
     child->linkView().setCurrentIndex(record);
-    ASSERT_TRUE(WaitFor([&] { return model.rowCount(record) > 0; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return model.rowCount(record) > 0; }, 30000));
     QStringList files;
     for (int r = 0; r < model.rowCount(record); ++r)
         files << model.index(r, 0, record).data().toString();
     EXPECT_TRUE(files.contains(QString::fromStdString(site.server.origin() + "/index.html"))) << files.join(' ').toStdString();
     EXPECT_TRUE(files.contains(QString::fromStdString(site.server.origin() + "/pictures/dot.jpg")));
-    EXPECT_TRUE(WaitFor([&] { return child->pageView().model()->rowCount() == files.size(); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return child->pageView().model()->rowCount() == files.size(); }, 30000));
 
     // The status view is drawn: its area is not one flat colour.
     WaitFor([] { return false; }, 300);
@@ -121,7 +121,7 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
     bool closed = false;
     QObject::connect(&frame, &CMainFrame::closed, [&] { closed = true; });
     frame.RunCommand(CmdAppExit);
-    EXPECT_TRUE(WaitFor([&] { return closed; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return closed; }, 30000));
     program.Finish();
     EXPECT_FALSE(gDisplay->FindWindow(kMainWindowTitle, x, y, w, h));
 }
@@ -146,9 +146,9 @@ TEST(DesktopEndToEnd, ASecondStartHandsItsFileToTheRunningProgram)
     QProcess second;
     second.setProcessEnvironment(gDisplay->Environment());
     second.start(QString::fromStdString(kQry), {QString::fromStdString(site.project)});
-    ASSERT_TRUE(WaitFor([&] { return second.state() == QProcess::NotRunning; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return second.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-    ASSERT_TRUE(WaitFor([&] { return frame.Children().size() == 1; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return frame.Children().size() == 1; }, 30000));
     EXPECT_EQ(frame.Children().front()->session().title(), "Demo");
     frame.SystemClose();
     program.Finish();
@@ -162,11 +162,11 @@ TEST(DesktopEndToEnd, TheProgramShowsItsWindowWithoutATrayAndEndsOnTheCloseMessa
     qry.setProcessEnvironment(gDisplay->Environment());
     qry.start(QString::fromStdString(kQry), {});
     int x = 0, y = 0, w = 0, h = 0;
-    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kMainWindowTitle, x, y, w, h); }, 10000))
+    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kMainWindowTitle, x, y, w, h); }, 30000))
         << qry.readAllStandardError().toStdString();
-    ASSERT_TRUE(WaitFor([&] { return ChannelExists(kMainWindowTitle); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return ChannelExists(kMainWindowTitle); }, 30000));
     EXPECT_TRUE(PostFrame(kMainWindowTitle, {MsgClose, 0, 0, {}}));
-    ASSERT_TRUE(WaitFor([&] { return qry.state() == QProcess::NotRunning; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return qry.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(qry.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(qry.exitCode(), 0);
 }

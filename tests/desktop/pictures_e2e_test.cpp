@@ -66,11 +66,11 @@ TEST(PicturesEndToEnd, TheSlideWindowCommandShowsTheSlideShowList)
 
     slide->trigger();
     int x = 0, y = 0, w = 0, h = 0;
-    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kSlideWindowTitle, x, y, w, h); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return gDisplay->FindWindow(kSlideWindowTitle, x, y, w, h); }, 30000));
     ASSERT_TRUE(WaitFor([&] {
         frame.UpdateCommands();
         return slide->isChecked();
-    }, 5000));
+    }, 30000));
     // The screen is 1280 x 900: the window a fifth of it; 64 x 32 fits at
     // 256 x 128 from (0, 26).
     EXPECT_EQ(w, 256);
@@ -79,13 +79,13 @@ TEST(PicturesEndToEnd, TheSlideWindowCommandShowsTheSlideShowList)
         return MostlyColour(gDisplay->Grab(x + 10, y + 36, 236, 108), colour, 24)
             && MostlyColour(gDisplay->Grab(x, y, w, 20), qRgb(0, 0, 0x40), 24);
     };
-    EXPECT_TRUE(WaitFor([&] { return shows(qRgb(220, 0, 0)); }, 10000)) << "b comes first";
-    EXPECT_TRUE(WaitFor([&] { return shows(qRgb(0, 200, 0)); }, 10000)) << "then a";
+    EXPECT_TRUE(WaitFor([&] { return shows(qRgb(220, 0, 0)); }, 30000)) << "b comes first";
+    EXPECT_TRUE(WaitFor([&] { return shows(qRgb(0, 200, 0)); }, 30000)) << "then a";
     EXPECT_FALSE(program.pictures()->cycle().currentPicture().empty());
 
     slide->trigger();
-    EXPECT_TRUE(WaitFor([&] { return !gDisplay->FindWindow(kSlideWindowTitle, x, y, w, h); }, 5000));
-    EXPECT_TRUE(WaitFor([&] { return !ChannelExists(kSlideWindowTitle); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return !gDisplay->FindWindow(kSlideWindowTitle, x, y, w, h); }, 30000));
+    EXPECT_TRUE(WaitFor([&] { return !ChannelExists(kSlideWindowTitle); }, 30000));
     frame.UpdateCommands();
     EXPECT_FALSE(slide->isChecked());
     frame.SystemClose();
@@ -131,21 +131,21 @@ TEST(PicturesEndToEnd, TheWallpaperChangerShowsThePicturesOnTheRootWindowAndPuts
     ASSERT_TRUE(MostlyColour(root(), orange));
     changer->trigger();
     EXPECT_TRUE(program.pictures()->cycle().desktopMode());
-    EXPECT_TRUE(WaitFor([&] { return MostlyColour(root(), qRgb(0, 120, 220), 24); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return MostlyColour(root(), qRgb(0, 120, 220), 24); }, 30000));
 
     changer->trigger();
     EXPECT_TRUE(program.pictures()->cycle().desktopStopping());
-    EXPECT_TRUE(WaitFor([&] { return !program.pictures()->cycle().desktopStopping(); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return !program.pictures()->cycle().desktopStopping(); }, 30000));
     EXPECT_TRUE(MostlyColour(root(), orange));
 
     // Closing the program with the changer on waits for the stop.
     changer->trigger();
-    EXPECT_TRUE(WaitFor([&] { return MostlyColour(root(), qRgb(0, 120, 220), 24); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return MostlyColour(root(), qRgb(0, 120, 220), 24); }, 30000));
     bool closed = false;
     QObject::connect(&frame, &CMainFrame::closed, [&] { closed = true; });
     frame.SystemClose();
     EXPECT_FALSE(closed);
-    EXPECT_TRUE(WaitFor([&] { return closed; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return closed; }, 30000));
     EXPECT_TRUE(MostlyColour(root(), orange));
     program.Finish();
 }
