@@ -523,8 +523,8 @@ void CChildFrame::TreeMenu(const QPoint& globalPos)
     QMenu menu(this);
     const CommandState state{.projectOpen = true, .node = selectedKind(), .crawling = crawling()};
     for (CommandId id : {CmdShowInBrowser, CmdItemProperties}) {
-        const CommandSpec* spec = FindCommand(id);
-        QAction* action = menu.addAction(QString::fromUtf8(spec->menuText.data(), int(spec->menuText.size())));
+        const CommandInfo* info = FindCommand(id);
+        QAction* action = menu.addAction(QString::fromUtf8(info->menuText.data(), int(info->menuText.size())));
         action->setEnabled(CommandEnabled(id, state));
         connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
     }
@@ -534,8 +534,8 @@ void CChildFrame::TreeMenu(const QPoint& globalPos)
 void CChildFrame::PageMenu(const QPoint& globalPos)
 {
     QMenu menu(this);
-    const CommandSpec* spec = FindCommand(CmdShowInBrowser);
-    QAction* action = menu.addAction(QString::fromUtf8(spec->menuText.data(), int(spec->menuText.size())));
+    const CommandInfo* info = FindCommand(CmdShowInBrowser);
+    QAction* action = menu.addAction(QString::fromUtf8(info->menuText.data(), int(info->menuText.size())));
     action->setEnabled(!crawling());
     connect(action, &QAction::triggered, this, &CChildFrame::ShowFileInBrowser);
     menu.exec(globalPos);

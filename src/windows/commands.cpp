@@ -6,7 +6,7 @@ namespace {
 
 using I = CommandIcon;
 
-constexpr CommandSpec kTable[] = {
+constexpr CommandInfo kTable[] = {
     {CmdFileNew, "新規作成(&N)\tCtrl+N", "新規にﾌｧｲﾙを作成", "新規ﾌｧｲﾙ", "Ctrl+N", I::New, false},
     {CmdFileOpen, "開く(&O)...\tCtrl+O", "既存のﾌｧｲﾙを開く", "開く", "Ctrl+O", I::Open, false},
     {CmdFileClose, "閉じる(&C)", "作業中のﾌｧｲﾙを閉じる", "閉じる", "", I::None, false},
@@ -81,16 +81,16 @@ bool TreeEditable(const CommandState& s)
 
 } // namespace
 
-std::span<const CommandSpec> CommandTable()
+std::span<const CommandInfo> CommandTable()
 {
     return kTable;
 }
 
-const CommandSpec* FindCommand(CommandId id)
+const CommandInfo* FindCommand(CommandId id)
 {
-    for (const CommandSpec& spec : kTable)
-        if (spec.id == id)
-            return &spec;
+    for (const CommandInfo& info : kTable)
+        if (info.id == id)
+            return &info;
     return nullptr;
 }
 

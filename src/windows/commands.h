@@ -56,7 +56,7 @@ enum class CommandIcon : uint8_t {
     ShowWindow, SlideReset, Settings, About, ContextHelp,
 };
 
-struct CommandSpec {
+struct CommandInfo {
     CommandId id;
     std::string_view menuText;   // with "&" for the mnemonic and "\t" before the shortcut text
     std::string_view prompt;     // the status-bar text; empty when the command has none
@@ -66,9 +66,9 @@ struct CommandSpec {
     bool checkable;
 };
 
-std::span<const CommandSpec> CommandTable();
+std::span<const CommandInfo> CommandTable();
 
-const CommandSpec* FindCommand(CommandId id);
+const CommandInfo* FindCommand(CommandId id);
 
 // The node of a project tree that is selected.
 enum class NodeKind : uint8_t {

@@ -131,19 +131,19 @@ QObject* CMainFrame::dialupReceiver() const
 
 void CMainFrame::MakeActions()
 {
-    for (const CommandSpec& spec : CommandTable()) {
-        auto* action = new QAction(Q(spec.menuText), this);
-        if (!spec.prompt.empty()) {
-            action->setStatusTip(Q(spec.prompt));
-            action->setWhatsThis(Q(spec.prompt));
+    for (const CommandInfo& info : CommandTable()) {
+        auto* action = new QAction(Q(info.menuText), this);
+        if (!info.prompt.empty()) {
+            action->setStatusTip(Q(info.prompt));
+            action->setWhatsThis(Q(info.prompt));
         }
-        action->setToolTip(spec.tooltip.empty() ? Q(spec.menuText).remove(QLatin1Char('&')) : Q(spec.tooltip));
-        if (!spec.shortcut.empty())
-            action->setShortcut(QKeySequence(Q(spec.shortcut)));
-        if (spec.icon != CommandIcon::None)
-            action->setIcon(artwork::CommandIconFor(spec.icon));
-        action->setCheckable(spec.checkable);
-        const CommandId id = spec.id;
+        action->setToolTip(info.tooltip.empty() ? Q(info.menuText).remove(QLatin1Char('&')) : Q(info.tooltip));
+        if (!info.shortcut.empty())
+            action->setShortcut(QKeySequence(Q(info.shortcut)));
+        if (info.icon != CommandIcon::None)
+            action->setIcon(artwork::CommandIconFor(info.icon));
+        action->setCheckable(info.checkable);
+        const CommandId id = info.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         actions_[id] = action;
     }

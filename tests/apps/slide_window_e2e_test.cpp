@@ -79,16 +79,16 @@ TEST(SlideWindowEndToEnd, ACrawledPictureComesWithItsCaption)
     if (!NginxServer::Available())
         GTEST_SKIP() << "nginx not installed";
     CrawlFixture f;
-    JpegParams spec;
-    spec.width = 64;
-    spec.height = 32;
+    JpegParams params;
+    params.width = 64;
+    params.height = 32;
     std::vector<uint8_t> yellow(64 * 32 * 3);
     for (size_t i = 0; i < yellow.size(); i += 3) {
         yellow[i] = 230;
         yellow[i + 1] = 230;
         yellow[i + 2] = 0;
     }
-    const std::vector<uint8_t> jpeg = EncodeJpeg(spec, yellow);
+    const std::vector<uint8_t> jpeg = EncodeJpeg(params, yellow);
     f.Page("index.html", "<html><body><img src=\"pic.jpg\"></body></html>");
     f.Page("pic.jpg", std::string(jpeg.begin(), jpeg.end()));
     ASSERT_TRUE(f.StartServer());

@@ -59,10 +59,10 @@ void WriteScene(const std::string& path, QColor sky, QColor hills, int seed)
             o[1] = uint8_t(qGreen(c));
             o[2] = uint8_t(qBlue(c));
         }
-    JpegParams spec;
-    spec.width = 480;
-    spec.height = 320;
-    WriteFile(path, EncodeJpeg(spec, rgb));
+    JpegParams params;
+    params.width = 480;
+    params.height = 320;
+    WriteFile(path, EncodeJpeg(params, rgb));
 }
 
 } // namespace

@@ -137,11 +137,11 @@ void WriteSolidJpeg(const std::string& path, int width, int height, uint8_t red,
         pixels[i + 1] = green;
         pixels[i + 2] = blue;
     }
-    JpegParams spec;
-    spec.width = width;
-    spec.height = height;
-    spec.quality = 95;
-    WriteFile(path, EncodeJpeg(spec, pixels));
+    JpegParams params;
+    params.width = width;
+    params.height = height;
+    params.quality = 95;
+    WriteFile(path, EncodeJpeg(params, pixels));
 }
 
 } // namespace ormbrook::test

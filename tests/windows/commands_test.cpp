@@ -95,8 +95,8 @@ TEST(Commands, CheckMarksFollowTheirState)
 TEST(Commands, TableHoldsEveryCommandOnceWithItsTexts)
 {
     std::set<int> ids;
-    for (const CommandSpec& spec : CommandTable())
-        EXPECT_TRUE(ids.insert(spec.id).second) << spec.id;
+    for (const CommandInfo& info : CommandTable())
+        EXPECT_TRUE(ids.insert(info.id).second) << info.id;
     for (int id : kToolbarOrder)
         if (id)
             EXPECT_NE(FindCommand(static_cast<CommandId>(id)), nullptr) << id;
