@@ -63,6 +63,11 @@ CChildFrame::CChildFrame(DesktopContext& context, std::unique_ptr<ProjectSession
         model_->SetEditable(!crawling);
         Q_EMIT commandStateChanged();
     });
+    connect(status_.get(), &CrawlStatus::stoppedByError, this, [this](const QString& reason) {
+        Tell(QStringLiteral("書き込みができないため巡回を中断しました。\n%1\n\n"
+                            "空きを作ってから巡回すると、中断したところから再開します。")
+                 .arg(reason));
+    });
     connect(status_.get(), &CrawlStatus::titleFound, this, [this](const QString& folder, const QString& url) {
         // The title is kept in the project file.
         MarkModified();

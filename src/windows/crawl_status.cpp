@@ -146,7 +146,7 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
         break;
     case MsgStatusSlotDone:
         if (auto* r = dynamic_cast<SlotDoneRecord*>(record.get()))
-            model_.SlotDone(r->slot, r->success);
+            model_.SlotDone(r->slot, r->success, r->reason);
         break;
     case MsgStatusDetected:
         model_.CountDetected();
@@ -165,6 +165,12 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
         break;
     case MsgStatusHtmlModified:
         model_.CountHtmlModified();
+        break;
+    case MsgStatusStoppedByError:
+        if (auto* r = dynamic_cast<TextRecord*>(record.get())) {
+            model_.StoppedByError(r->text);
+            Q_EMIT stoppedByError(QString::fromStdString(r->text));
+        }
         break;
     case MsgStatusManager:
         if (auto* r = dynamic_cast<ManagerRecord*>(record.get())) {

@@ -55,6 +55,9 @@ Q_SIGNALS:
     // The rows or counters changed (coalesced).
     void changed();
     void crawlingChanged(bool crawling);
+    // The crawl stops because the mirror's file system took no more (the
+    // path and the system's reason); the next crawl resumes.
+    void stoppedByError(const QString& reason);
     // A record's page told its title.
     void titleFound(const QString& folderPath, const QString& recordUrl, const QString& title);
 

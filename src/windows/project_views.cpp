@@ -264,11 +264,16 @@ void CDLStatView::paintEvent(QPaintEvent*)
         if (r == StatusViewModel::kItemRow)
             p.fillRect(rr, pal.alternateBase());
         p.setPen(pal.color(QPalette::Text));
-        const QString url = fm.elidedText(Text(row.url), Qt::ElideMiddle, xs[1] - xs[0] - 8);
-        p.drawText(QRect(xs[0] + 4, y, xs[1] - xs[0] - 8, rowH), Qt::AlignVCenter | Qt::AlignLeft, url);
+        // Under the slots, the URL at hand; after a crawl stopped by a full
+        // disk, why it stopped.
+        const bool stopped = r == StatusViewModel::kItemRow && !model.stopReason().empty();
+        const int urlWidth = r < StatusViewModel::kSlotRows ? xs[1] - xs[0] - 8 : table.width() - 8;
+        const QString url = fm.elidedText(Text(stopped ? model.stopReason() : row.url), Qt::ElideMiddle, urlWidth);
+        p.drawText(QRect(xs[0] + 4, y, urlWidth, rowH), Qt::AlignVCenter | Qt::AlignLeft, url);
         if (r < StatusViewModel::kSlotRows) {
             p.drawText(QRect(xs[1], y, xs[2] - xs[1] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight, Text(row.size));
-            p.drawText(QRect(xs[2], y, xs[3] - xs[2] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight, Text(row.bytes));
+            p.drawText(QRect(xs[2], y, xs[3] - xs[2] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight,
+                       fm.elidedText(Text(row.bytes), Qt::ElideRight, xs[2] - xs[1] - 8));
             p.drawText(QRect(xs[3], y, xs[4] - xs[3] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight,
                        Text(row.percent));
             const QRect bar(xs[4] + 4, y + 4, xs[5] - xs[4] - 8, rowH - 8);
@@ -276,7 +281,7 @@ void CDLStatView::paintEvent(QPaintEvent*)
             if (row.bar > 0) {
                 QRect fill = bar;
                 fill.setWidth(bar.width() * row.bar / 100);
-                const QColor done = row.bytes == "Failed" ? QColor(0xd6, 0x3b, 0x2f) : QColor(0x3d, 0xa3, 0x4e);
+                const QColor done = row.bytes != "Complete" ? QColor(0xd6, 0x3b, 0x2f) : QColor(0x3d, 0xa3, 0x4e);
                 p.fillRect(fill, row.bar >= 100 ? done : QColor(0x2f, 0x80, 0xc8));
             }
             p.setPen(grid);

@@ -77,6 +77,37 @@ public:
     QCheckBox* save;
 };
 
+// The two lists' layout: the list on the left, "削除" and "設定変更" at the
+// top right and "閉じる" at the bottom right; the buttons call back into the
+// dialog.
+template <class Dialog>
+QTreeWidget* ListWithButtons(Dialog* dialog, const QStringList& headers, const std::vector<int>& widths)
+{
+    auto* layout = new QHBoxLayout(dialog);
+    auto* list = new QTreeWidget(dialog);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setHeaderLabels(headers);
+    for (int c = 0; c < int(widths.size()); ++c)
+        list->setColumnWidth(c, widths[size_t(c)]);
+    list->setMinimumSize(640, 260);
+    layout->addWidget(list, 1);
+    auto* buttons = new QVBoxLayout;
+    auto* remove = new QPushButton(QStringLiteral("削除"), dialog);
+    auto* change = new QPushButton(QStringLiteral("設定変更"), dialog);
+    auto* close = new QPushButton(QStringLiteral("閉じる"), dialog);
+    buttons->addWidget(remove);
+    buttons->addWidget(change);
+    buttons->addStretch();
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+    QObject::connect(remove, &QPushButton::clicked, dialog, &Dialog::DeleteSelected);
+    QObject::connect(change, &QPushButton::clicked, dialog, &Dialog::ChangeSelected);
+    QObject::connect(close, &QPushButton::clicked, dialog, &QDialog::accept);
+    dialog->resize(900, 340);
+    return list;
+}
+
 } // namespace
 
 // ---- the settings sheet ---------------------------------------------------------
@@ -371,30 +402,10 @@ TimerListDialog::TimerListDialog(CTimerDoc& timers, Prompter* prompter, QWidget*
     : QDialog(parent), timers_(timers), prompter_(prompter)
 {
     setWindowTitle(QStringLiteral("タイマーの一覧"));
-    auto* layout = new QHBoxLayout(this);
-    list_ = new QTreeWidget(this);
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setHeaderLabels({"Setting", "Folder", "URL", "Title", "File"});
     // The setting column holds its icon and the longest schedule text.
-    const int settingWidth = list_->fontMetrics().horizontalAdvance(QStringLiteral("Wed 00:00")) + 16 + 24;
-    const int widths[] = {std::max(80, settingWidth), 160, 280, 160, 320};
-    for (int c = 0; c < 5; ++c)
-        list_->setColumnWidth(c, widths[c]);
-    list_->setMinimumSize(640, 260);
-    layout->addWidget(list_, 1);
-    auto* buttons = new QVBoxLayout;
-    auto* remove = new QPushButton(QStringLiteral("削除"), this);
-    auto* change = new QPushButton(QStringLiteral("設定変更"), this);
-    auto* close = new QPushButton(QStringLiteral("閉じる"), this);
-    buttons->addWidget(remove);
-    buttons->addWidget(change);
-    buttons->addStretch();
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
-    connect(remove, &QPushButton::clicked, this, &TimerListDialog::DeleteSelected);
-    connect(change, &QPushButton::clicked, this, &TimerListDialog::ChangeSelected);
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    const int settingWidth = fontMetrics().horizontalAdvance(QStringLiteral("Wed 00:00")) + 16 + 24;
+    list_ = ListWithButtons(this, {"Setting", "Folder", "URL", "Title", "File"},
+                            {std::max(80, settingWidth), 160, 280, 160, 320});
     edit = [this](const TimerEntry& entry) -> std::optional<TimerEntry> {
         TimerSettingDialog dialog(entry, prompter_, this);
         if (dialog.exec() != QDialog::Accepted)
@@ -402,7 +413,6 @@ TimerListDialog::TimerListDialog(CTimerDoc& timers, Prompter* prompter, QWidget*
         return dialog.result();
     };
     Fill();
-    resize(900, 340);
 }
 
 void TimerListDialog::Fill()
@@ -479,28 +489,7 @@ SlideListDialog::SlideListDialog(CSSDoc& slides, Prompter* prompter, QWidget* pa
     : QDialog(parent), slides_(slides), prompter_(prompter)
 {
     setWindowTitle(QStringLiteral("スライドショウ一覧"));
-    auto* layout = new QHBoxLayout(this);
-    list_ = new QTreeWidget(this);
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setHeaderLabels({"Folder", "URL", "Title", "File"});
-    const int widths[] = {160, 280, 160, 320};
-    for (int c = 0; c < 4; ++c)
-        list_->setColumnWidth(c, widths[c]);
-    list_->setMinimumSize(640, 260);
-    layout->addWidget(list_, 1);
-    auto* buttons = new QVBoxLayout;
-    auto* remove = new QPushButton(QStringLiteral("削除"), this);
-    auto* change = new QPushButton(QStringLiteral("設定変更"), this);
-    auto* close = new QPushButton(QStringLiteral("閉じる"), this);
-    buttons->addWidget(remove);
-    buttons->addWidget(change);
-    buttons->addStretch();
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
-    connect(remove, &QPushButton::clicked, this, &SlideListDialog::DeleteSelected);
-    connect(change, &QPushButton::clicked, this, &SlideListDialog::ChangeSelected);
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    list_ = ListWithButtons(this, {"Folder", "URL", "Title", "File"}, {160, 280, 160, 320});
     edit = [this](const SlideSettings& values) -> std::optional<SlideSettings> {
         SlideEntryDialog dialog(values, prompter_, this);
         if (dialog.exec() != QDialog::Accepted)
@@ -508,7 +497,6 @@ SlideListDialog::SlideListDialog(CSSDoc& slides, Prompter* prompter, QWidget* pa
         return dialog.result();
     };
     Fill();
-    resize(900, 340);
 }
 
 void SlideListDialog::Fill()

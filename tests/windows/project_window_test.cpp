@@ -6,6 +6,7 @@
 #include "window_fixture.h"
 
 #include "common/messages.h"
+#include "crawl/download_manager.h"
 #include "crawl/project_item.h"
 #include "platform/program_channel.h"
 #include "windows/child_frame.h"
@@ -145,6 +146,29 @@ TEST(ProjectWindow, CloseIsRefusedWhileTheProjectCrawls)
               QStringLiteral("現在巡回を実行中です。\n巡回を終了させてからドキュメントを閉じて下さい。"));
     EndCrawl(*frame);
     EXPECT_TRUE(frame->close());
+}
+
+// Failures with a reason of their own reach the user: a refused certificate
+// in its slot's row instead of a bare "Failed", a full disk in the row under
+// the slots and in a message that says the next crawl resumes.
+TEST(ProjectWindow, ACertificateFailureAndAFullDiskShowTheirReasons)
+{
+    WindowFixture f;
+    auto frame = OpenFrame(f, f.WriteProject("P", kTwoFolders));
+    ASSERT_TRUE(frame->RunCommand(CmdCrawl));
+    auto refused = std::make_unique<SlotDoneRecord>(int16_t(2), false);
+    refused->reason = "certificate: unable to get local issuer certificate";
+    PostMessage(&frame->status(), MsgStatusSlotDone, 0, std::move(refused));
+    PostMessage(&frame->status(), MsgStatusSlotDone, 0, std::make_unique<SlotDoneRecord>(int16_t(3), false));
+    const std::string full = "cannot write /m/P/site/a.html: No space left on device";
+    PostMessage(&frame->status(), MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(full));
+    ASSERT_TRUE(WaitUntil([&] { return !frame->status().model().stopReason().empty(); }));
+    EXPECT_EQ(frame->status().model().row(2).bytes, "certificate: unable to get local issuer certificate");
+    EXPECT_EQ(frame->status().model().row(3).bytes, "Failed");
+    EXPECT_EQ(frame->status().model().stopReason(), full);
+    ASSERT_FALSE(f.prompter.told.isEmpty());
+    EXPECT_TRUE(f.prompter.told.back().contains(QString::fromStdString(full))) << f.prompter.told.back().toStdString();
+    EndCrawl(*frame);
 }
 
 TEST(MainWindow, ExitIsRefusedWhileAProjectCrawls)
