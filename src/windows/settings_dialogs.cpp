@@ -237,6 +237,15 @@ QWidget* SettingsSheet::ConnectionPage()
     dialGrid->addWidget(redial_, 3, 1, Qt::AlignLeft);
     dialGrid->setColumnStretch(2, 1);
     layout->addWidget(dialBox);
+
+    // https sites whose certificate can't be verified (an intranet's own
+    // authority): refused unless the user lets them through.
+    auto* tlsBox = new QGroupBox(QStringLiteral("HTTPS"), page);
+    auto* tlsLayout = new QVBoxLayout(tlsBox);
+    acceptUnverified_ = new QCheckBox(QStringLiteral("証明書を検証できないサーバからも取得する"), tlsBox);
+    acceptUnverified_->setChecked(v.AcceptUnverifiedCerts == 1);
+    tlsLayout->addWidget(acceptUnverified_);
+    layout->addWidget(tlsBox);
     layout->addStretch();
 
     connect(proxy_, &QCheckBox::toggled, this, &SettingsSheet::UpdateConnection);
@@ -288,6 +297,7 @@ void SettingsSheet::accept()
     v.TimerValid = timerValid_->isChecked() ? 1 : 0;
     v.UseRobotsTxt = robots_->isChecked() ? 1 : 0;
     v.ProxyOn = proxy_->isChecked() ? 1 : 0;
+    v.AcceptUnverifiedCerts = acceptUnverified_->isChecked() ? 1 : 0;
     v.ProxyName = proxyName_->text().toStdString();
     v.AutoDialup = autoDialup_->isChecked() ? 1 : 0;
     v.DialupEntry = entry_->currentText().toStdString();

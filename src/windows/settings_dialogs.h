@@ -62,6 +62,7 @@ public:
     QCheckBox* timerBox() const { return timerValid_; }
     QCheckBox* robotsBox() const { return robots_; }
     QCheckBox* proxyBox() const { return proxy_; }
+    QCheckBox* acceptUnverifiedBox() const { return acceptUnverified_; }
     QLineEdit* proxyNameEdit() const { return proxyName_; }
     QLineEdit* proxyPortEdit() const { return proxyPort_; }
     QCheckBox* dialupBox() const { return autoDialup_; }
@@ -89,6 +90,7 @@ private:
     QCheckBox* timerValid_;
     QCheckBox* robots_;
     QCheckBox* proxy_;
+    QCheckBox* acceptUnverified_;
     QLineEdit* proxyName_;
     QLineEdit* proxyPort_;
     QCheckBox* autoDialup_;

@@ -60,6 +60,7 @@ TEST(SettingsSheet, AFreshUserSeesTheDefaults)
     EXPECT_TRUE(sheet.timerBox()->isChecked());
     EXPECT_EQ(sheet.proxyPortEdit()->text(), "8080");
     EXPECT_EQ(sheet.redialEdit()->text(), "2");
+    EXPECT_FALSE(sheet.acceptUnverifiedBox()->isChecked()) << "certificates are verified";
     EXPECT_TRUE(sheet.pickupEdit()->text().endsWith("Mirror/Pickup/"));
     CrawlOptionsPage* crawl = sheet.crawlPage();
     EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::LinkMax)->isChecked());
@@ -96,6 +97,7 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     sheet.slidePage()->speedEdit()->setText("500");
     sheet.redialEdit()->setText("9");
     sheet.mirrorEdit()->setText("C:\\Web\\Mirror");
+    sheet.acceptUnverifiedBox()->setChecked(true);
     const SettingsValues v = OkAndReload(f, sheet);
     EXPECT_EQ(sheet.result().LinkMax, 25) << "as typed; saving bounds";
     EXPECT_EQ(v.LinkMax, 10);
@@ -106,6 +108,7 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     EXPECT_EQ(v.MUDrawSpeed, 100);
     EXPECT_EQ(v.DialRetry, 5);
     EXPECT_EQ(v.MirrorDir, "C:/Web/Mirror/");
+    EXPECT_EQ(v.AcceptUnverifiedCerts, 1);
     EXPECT_EQ(v.RenewalType, -1) << "an option left to inherit stays -1";
 }
 
