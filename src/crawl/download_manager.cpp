@@ -60,10 +60,25 @@ void DLManager::Post(uint32_t message)
 
 void DLManager::Report(uint32_t message, const std::string& text)
 {
+    if (message >= MsgStatusDetected && message <= MsgStatusHtmlModified) {
+        if (++pendingCounts_[message - MsgStatusDetected] >= kCountBatch)
+            FlushCounts();
+        return;
+    }
+    FlushCounts();
     if (message == MsgStatusCurrentUrl)
         PostMessage(statusWindow_, message, 0, std::make_unique<TextRecord>(text));
     else
         PostMessage(statusWindow_, message);
+}
+
+void DLManager::FlushCounts()
+{
+    for (uint32_t i = 0; i < pendingCounts_.size(); ++i) {
+        if (pendingCounts_[i] != 0)
+            PostMessage(statusWindow_, MsgStatusDetected + i, pendingCounts_[i]);
+        pendingCounts_[i] = 0;
+    }
 }
 
 void DLManager::OnTimer(int id)
@@ -81,6 +96,7 @@ void DLManager::StopForError(const std::string& reason)
 {
     if (stopRequested_ || finished_)
         return;
+    FlushCounts();
     PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(reason));
     Stop();
 }
@@ -327,6 +343,7 @@ void DLManager::SavedDataStep(uint32_t message)
     if (step == SavedDataOperation::Step::PassOver)
         job_->End();
     if (!job_->storageFailure().empty())
+        FlushCounts();
         PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(job_->storageFailure()));
     state_ = Done;
     Finish();
@@ -494,10 +511,11 @@ void DLManager::EndSlot(int index, int pageResult)
     ++freeSlots_;
     const bool success = pageResult == TransferComplete;
     for (size_t i = 0; i < slot.attached().size(); ++i)
-        PostMessage(statusWindow_, success ? MsgStatusVisited : MsgStatusFailed);
+        Report(success ? MsgStatusVisited : MsgStatusFailed, {});
     auto done = std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success);
     if (!success)
         done->reason = slot.failureText();
+    FlushCounts();
     PostMessage(statusWindow_, MsgStatusSlotDone, 0, std::move(done));
     slot.Release();
     PostMessage(QPointer<QObject>(this), MsgManagerSlotEnded, 0,
@@ -512,6 +530,7 @@ void DLManager::Finish()
     KillTimer(kQueueWriteTimer);
     // The status view may close the project as soon as it hears of the end.
     driver_.LeaveMirror();
+    FlushCounts();
     PostMessage(statusWindow_, MsgStatusCrawlOver);
     deleteLater();
 }
@@ -524,6 +543,7 @@ void DLManager::TitleFound(const std::string& folderPath, const std::string& rec
     notice->folderPath = folderPath;
     notice->recordUrl = recordUrl;
     notice->title = title;
+    FlushCounts();
     PostMessage(statusWindow_, MsgStatusTitle, 0, std::move(notice));
 }
 

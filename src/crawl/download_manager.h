@@ -128,6 +128,13 @@ private:
     void PictureStored(const QueueEntry& entry, const std::string& localPath) override;
 
     QPointer<QObject> statusWindow_;
+    // Counter messages come by the ten thousand (every repeated link counts):
+    // they are summed here and posted as one message per counter, the count
+    // in wParam, before any other message to the status window, or once a
+    // counter has gathered kCountBatch.
+    static constexpr uint32_t kCountBatch = 64;
+    std::array<uint32_t, 6> pendingCounts_{};
+    void FlushCounts();
     CrawlProject& project_;
     const AppSettings& settings_;
     DialupConnector* dialup_;

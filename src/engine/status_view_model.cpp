@@ -70,9 +70,9 @@ void StatusViewModel::SlotDone(int slot, bool success, const std::string& reason
         row->bytes = success ? "Complete" : reason.empty() ? "Failed" : reason;
 }
 
-void StatusViewModel::CountHtmlModified()
+void StatusViewModel::CountHtmlModified(int n)
 {
-    ++counters_.htmlModified;
+    counters_.htmlModified += n;
     if (counters_.htmlDetected != 0)
         counters_.localizePercent = counters_.htmlModified * 100 / counters_.htmlDetected;
 }

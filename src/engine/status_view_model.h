@@ -44,12 +44,16 @@ public:
     void Progress(int slot, int32_t length, int32_t count);// WM_USER+19
     // WM_USER+20; reason: why it failed ("certificate: ..."), or empty.
     void SlotDone(int slot, bool success, const std::string& reason = {});
-    void CountDetected() { ++counters_.detected; }         // WM_USER+21
-    void CountRetry() { ++counters_.retries; }             // WM_USER+22
-    void CountVisited() { ++counters_.visited; }           // WM_USER+23
-    void CountFailed() { ++counters_.failed; }             // WM_USER+24
-    void CountHtmlDetected() { ++counters_.htmlDetected; } // WM_USER+25
-    void CountHtmlModified();                              // WM_USER+26
+    // The counter messages, WM_USER+21 to +26; each may stand for several
+    // counts (see CountOf).
+    void CountDetected(int n = 1) { counters_.detected += n; }
+    void CountRetry(int n = 1) { counters_.retries += n; }
+    void CountVisited(int n = 1) { counters_.visited += n; }
+    void CountFailed(int n = 1) { counters_.failed += n; }
+    void CountHtmlDetected(int n = 1) { counters_.htmlDetected += n; }
+    void CountHtmlModified(int n = 1);
+    // How many counts a counter message brings: its wParam, or one.
+    static int CountOf(uintptr_t wParam) { return wParam > 0 && wParam < 1u << 30 ? int(wParam) : 1; }
     // The crawl was stopped because the file system could take no more
     // (WM_USER+12): what could not be written, and why.
     void StoppedByError(const std::string& reason) { stopReason_ = reason; }

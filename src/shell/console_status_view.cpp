@@ -105,7 +105,7 @@ void ConsoleStatusView::PrintSummary()
     unflushed_ = false;
 }
 
-void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record)
+void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
 {
     MessageRecord* r = record.get();
     dirty_ = true;
@@ -145,22 +145,22 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t, std::unique_ptr<M
         }
         break;
     case MsgStatusDetected:
-        model_.CountDetected();
+        model_.CountDetected(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusRetry:
-        model_.CountRetry();
+        model_.CountRetry(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusVisited:
-        model_.CountVisited();
+        model_.CountVisited(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusFailed:
-        model_.CountFailed();
+        model_.CountFailed(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusHtmlDetected:
-        model_.CountHtmlDetected();
+        model_.CountHtmlDetected(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusHtmlModified:
-        model_.CountHtmlModified();
+        model_.CountHtmlModified(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusStoppedByError:
         if (auto* text = dynamic_cast<TextRecord*>(r)) {

@@ -119,7 +119,6 @@ void CrawlStatus::Over()
 
 void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
 {
-    (void)wParam;
     switch (message) {
     case MsgStatusClear:
         model_.Clear();
@@ -149,22 +148,22 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
             model_.SlotDone(r->slot, r->success, r->reason);
         break;
     case MsgStatusDetected:
-        model_.CountDetected();
+        model_.CountDetected(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusRetry:
-        model_.CountRetry();
+        model_.CountRetry(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusVisited:
-        model_.CountVisited();
+        model_.CountVisited(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusFailed:
-        model_.CountFailed();
+        model_.CountFailed(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusHtmlDetected:
-        model_.CountHtmlDetected();
+        model_.CountHtmlDetected(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusHtmlModified:
-        model_.CountHtmlModified();
+        model_.CountHtmlModified(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusStoppedByError:
         if (auto* r = dynamic_cast<TextRecord*>(record.get())) {

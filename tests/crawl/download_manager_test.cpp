@@ -13,6 +13,8 @@
 #include "support/fault_file_calls.h"
 #include "support/script_server.h"
 
+#include "engine/status_view_model.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -42,9 +44,11 @@ public:
     }
 
 protected:
-    void OnMessage(uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record) override
+    void OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record) override
     {
-        messages.push_back(message);
+        // A counter message stands for as many counts as its wParam says.
+        const bool counter = message >= MsgStatusDetected && message <= MsgStatusHtmlModified;
+        messages.insert(messages.end(), counter ? size_t(StatusViewModel::CountOf(wParam)) : 1, message);
         if (auto* m = dynamic_cast<ManagerRecord*>(record.get())) {
             manager = m->manager;
             PostMessage(manager, MsgManagerStart);

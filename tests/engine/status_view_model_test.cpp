@@ -84,4 +84,13 @@ TEST(StatusViewModel, CountersAndTheirLine)
     model.Clear();
     EXPECT_EQ(model.CounterLine(), "detected=0 retries=0 visited=0 failed=0 html=0 modified=0");
     EXPECT_EQ(model.row(0).size, "0");
+
+    // A counter message brings its wParam's counts, or one without a count.
+    for (auto [wParam, counts] : {std::pair<uintptr_t, int>{0, 1}, {1, 1}, {64, 64}, {uintptr_t(1) << 40, 1}})
+        EXPECT_EQ(StatusViewModel::CountOf(wParam), counts) << wParam;
+    model.CountDetected(64);
+    model.CountHtmlDetected(4);
+    model.CountHtmlModified(3);
+    EXPECT_EQ(model.counters().localizePercent, 75);
+    EXPECT_EQ(model.CounterLine(), "detected=64 retries=0 visited=0 failed=0 html=4 modified=3");
 }
