@@ -1205,7 +1205,7 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     // The rewritten page is the same copy of the server's file: it keeps the
     // date and entity tag the next crawl asks the server about.
     if (written)
-        CopyStoredDates(savedFile, page, temporaryFd_);
+        CopyStoredDates(savedFile, pageFd, page, temporaryFd_);
     const Placed placed = written ? PutInPlace(temporary, savedFile, links == 1) : Placed::Failed;
     // The file written is the page now (or, failing, goes); either way it
     // is not the temporary any longer.

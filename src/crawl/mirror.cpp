@@ -629,10 +629,11 @@ std::string StoredEtag(const std::string& path)
     return n > 0 ? std::string(value, static_cast<size_t>(n)) : std::string();
 }
 
-void CopyStoredDates(const std::string& fromPath, const struct stat& from, int toFd)
+void CopyStoredDates(const std::string& fromPath, int fromFd, const struct stat& from, int toFd)
 {
     char value[kMaxEtag];
-    const ssize_t n = ::getxattr(fromPath.c_str(), kEtagAttribute, value, sizeof value);
+    const ssize_t n = fromFd >= 0 ? ::fgetxattr(fromFd, kEtagAttribute, value, sizeof value)
+                                  : ::getxattr(fromPath.c_str(), kEtagAttribute, value, sizeof value);
     if (n > 0)
         ::fsetxattr(toFd, kEtagAttribute, value, static_cast<size_t>(n), 0);
     else

@@ -246,9 +246,10 @@ void AssignRelativePath(std::string& relative, std::string_view pagePath, std::s
 void DateStoredFile(const std::string& path, std::optional<int64_t> lastModified, std::string_view etag);
 // The entity tag kept with a stored file, or empty.
 std::string StoredEtag(const std::string& path);
-// Gives the file open as toFd the dates of the file at fromPath: the
-// modification time in `from` (its stat) and its entity tag (or none).
-void CopyStoredDates(const std::string& fromPath, const struct stat& from, int toFd);
+// Gives the file open as toFd the dates of the file at fromPath (open as
+// fromFd, or -1): the modification time in `from` (its stat) and its entity
+// tag (or none).
+void CopyStoredDates(const std::string& fromPath, int fromFd, const struct stat& from, int toFd);
 
 // Marks a file as seen now: the access time becomes now, so does the change
 // time; the modification time (the server's date) is kept.

@@ -86,7 +86,7 @@ int CopyToTemporary(const std::string& source, const std::string& temporary)
     // asks about the same date and entity tag.
     struct stat sourceInfo {};
     if (err == 0 && ::fstat(in, &sourceInfo) == 0)
-        CopyStoredDates(source, sourceInfo, out);
+        CopyStoredDates(source, in, sourceInfo, out);
     if (err == 0 && ::fsync(out) != 0)
         err = errno;
     if (const int closed = FileCalls::Current().Close(out); err == 0 && closed != 0)

@@ -369,11 +369,21 @@ TEST_F(MirrorFiles, EntityTagIsKeptWithTheFile)
     WriteFile(copy, "y");
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    // From the path, and from the open file.
+    const std::string other = root + "other.html";
+    WriteFile(other, "z");
     const int fd = ::open(copy.c_str(), O_WRONLY);
+    const int otherFd = ::open(other.c_str(), O_WRONLY);
+    const int fromFd = ::open(path.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
-    CopyStoredDates(path, info, fd);
-    ::close(fd);
+    ASSERT_GE(otherFd, 0);
+    ASSERT_GE(fromFd, 0);
+    CopyStoredDates(path, -1, info, fd);
+    CopyStoredDates(path, fromFd, info, otherFd);
+    for (int open : {fd, otherFd, fromFd})
+        ::close(open);
     EXPECT_EQ(StoredEtag(copy), "\"5e0c-1a\"");
+    EXPECT_EQ(StoredEtag(other), "\"5e0c-1a\"");
     DateStoredFile(path, std::nullopt, "");
     EXPECT_EQ(StoredEtag(path), "");
 }
