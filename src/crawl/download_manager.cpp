@@ -65,11 +65,15 @@ void DLManager::Report(uint32_t message, const std::string& text)
             FlushCounts();
         return;
     }
+    PostStatus(message, message == MsgStatusCurrentUrl ? std::make_unique<TextRecord>(text) : nullptr);
+}
+
+void DLManager::PostStatus(uint32_t message, std::unique_ptr<MessageRecord> record)
+{
+    // The counts gathered so far go first, so that the view never hears of a
+    // slot's or the crawl's end before the counts that came with it.
     FlushCounts();
-    if (message == MsgStatusCurrentUrl)
-        PostMessage(statusWindow_, message, 0, std::make_unique<TextRecord>(text));
-    else
-        PostMessage(statusWindow_, message);
+    PostMessage(statusWindow_, message, 0, std::move(record));
 }
 
 void DLManager::FlushCounts()
@@ -96,8 +100,7 @@ void DLManager::StopForError(const std::string& reason)
 {
     if (stopRequested_ || finished_)
         return;
-    FlushCounts();
-    PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(reason));
+    PostStatus(MsgStatusStoppedByError, std::make_unique<TextRecord>(reason));
     Stop();
 }
 
@@ -343,8 +346,7 @@ void DLManager::SavedDataStep(uint32_t message)
     if (step == SavedDataOperation::Step::PassOver)
         job_->End();
     if (!job_->storageFailure().empty())
-        FlushCounts();
-        PostMessage(statusWindow_, MsgStatusStoppedByError, 0, std::make_unique<TextRecord>(job_->storageFailure()));
+        PostStatus(MsgStatusStoppedByError, std::make_unique<TextRecord>(job_->storageFailure()));
     state_ = Done;
     Finish();
 }
@@ -515,8 +517,7 @@ void DLManager::EndSlot(int index, int pageResult)
     auto done = std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success);
     if (!success)
         done->reason = slot.failureText();
-    FlushCounts();
-    PostMessage(statusWindow_, MsgStatusSlotDone, 0, std::move(done));
+    PostStatus(MsgStatusSlotDone, std::move(done));
     slot.Release();
     PostMessage(QPointer<QObject>(this), MsgManagerSlotEnded, 0,
                 std::make_unique<EntryRecord>(std::move(items_[static_cast<size_t>(index)])));
@@ -530,8 +531,7 @@ void DLManager::Finish()
     KillTimer(kQueueWriteTimer);
     // The status view may close the project as soon as it hears of the end.
     driver_.LeaveMirror();
-    FlushCounts();
-    PostMessage(statusWindow_, MsgStatusCrawlOver);
+    PostStatus(MsgStatusCrawlOver);
     deleteLater();
 }
 
@@ -543,8 +543,7 @@ void DLManager::TitleFound(const std::string& folderPath, const std::string& rec
     notice->folderPath = folderPath;
     notice->recordUrl = recordUrl;
     notice->title = title;
-    FlushCounts();
-    PostMessage(statusWindow_, MsgStatusTitle, 0, std::move(notice));
+    PostStatus(MsgStatusTitle, std::move(notice));
 }
 
 void DLManager::PictureStored(const QueueEntry& entry, const std::string& localPath)

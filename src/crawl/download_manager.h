@@ -130,11 +130,13 @@ private:
     QPointer<QObject> statusWindow_;
     // Counter messages come by the ten thousand (every repeated link counts):
     // they are summed here and posted as one message per counter, the count
-    // in wParam, before any other message to the status window, or once a
-    // counter has gathered kCountBatch.
+    // in wParam, before any other message to the status window (PostStatus),
+    // or once a counter has gathered kCountBatch.
     static constexpr uint32_t kCountBatch = 64;
     std::array<uint32_t, 6> pendingCounts_{};
     void FlushCounts();
+    // Every message but a counter goes to the status window this way.
+    void PostStatus(uint32_t message, std::unique_ptr<MessageRecord> record = nullptr);
     CrawlProject& project_;
     const AppSettings& settings_;
     DialupConnector* dialup_;

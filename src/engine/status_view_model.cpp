@@ -1,5 +1,7 @@
 #include "engine/status_view_model.h"
 
+#include "common/messages.h"
+
 namespace ormbrook {
 
 void StatusViewModel::Clear()
@@ -75,6 +77,33 @@ void StatusViewModel::CountHtmlModified(int n)
     counters_.htmlModified += n;
     if (counters_.htmlDetected != 0)
         counters_.localizePercent = counters_.htmlModified * 100 / counters_.htmlDetected;
+}
+
+bool StatusViewModel::CountMessage(uint32_t message, uintptr_t wParam)
+{
+    const int n = CountOf(wParam);
+    switch (message) {
+    case MsgStatusDetected:
+        CountDetected(n);
+        return true;
+    case MsgStatusRetry:
+        CountRetry(n);
+        return true;
+    case MsgStatusVisited:
+        CountVisited(n);
+        return true;
+    case MsgStatusFailed:
+        CountFailed(n);
+        return true;
+    case MsgStatusHtmlDetected:
+        CountHtmlDetected(n);
+        return true;
+    case MsgStatusHtmlModified:
+        CountHtmlModified(n);
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::string StatusViewModel::CounterLine() const

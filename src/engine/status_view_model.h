@@ -54,6 +54,8 @@ public:
     void CountHtmlModified(int n = 1);
     // How many counts a counter message brings: its wParam, or one.
     static int CountOf(uintptr_t wParam) { return wParam > 0 && wParam < 1u << 30 ? int(wParam) : 1; }
+    // A counter message counted (true), or any other message (false).
+    bool CountMessage(uint32_t message, uintptr_t wParam);
     // The crawl was stopped because the file system could take no more
     // (WM_USER+12): what could not be written, and why.
     void StoppedByError(const std::string& reason) { stopReason_ = reason; }

@@ -109,6 +109,8 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
 {
     MessageRecord* r = record.get();
     dirty_ = true;
+    if (model_.CountMessage(message, wParam))
+        return;
     switch (message) {
     case MsgStatusClear:
         model_.Clear();
@@ -143,24 +145,6 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
                 unflushed_ = true;
             }
         }
-        break;
-    case MsgStatusDetected:
-        model_.CountDetected(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusRetry:
-        model_.CountRetry(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusVisited:
-        model_.CountVisited(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusFailed:
-        model_.CountFailed(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusHtmlDetected:
-        model_.CountHtmlDetected(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusHtmlModified:
-        model_.CountHtmlModified(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusStoppedByError:
         if (auto* text = dynamic_cast<TextRecord*>(r)) {

@@ -119,6 +119,10 @@ void CrawlStatus::Over()
 
 void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
 {
+    if (model_.CountMessage(message, wParam)) {
+        Touch();
+        return;
+    }
     switch (message) {
     case MsgStatusClear:
         model_.Clear();
@@ -146,24 +150,6 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
     case MsgStatusSlotDone:
         if (auto* r = dynamic_cast<SlotDoneRecord*>(record.get()))
             model_.SlotDone(r->slot, r->success, r->reason);
-        break;
-    case MsgStatusDetected:
-        model_.CountDetected(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusRetry:
-        model_.CountRetry(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusVisited:
-        model_.CountVisited(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusFailed:
-        model_.CountFailed(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusHtmlDetected:
-        model_.CountHtmlDetected(StatusViewModel::CountOf(wParam));
-        break;
-    case MsgStatusHtmlModified:
-        model_.CountHtmlModified(StatusViewModel::CountOf(wParam));
         break;
     case MsgStatusStoppedByError:
         if (auto* r = dynamic_cast<TextRecord*>(record.get())) {

@@ -83,6 +83,7 @@ TEST(SavedDataEndToEnd, DeletingARecordKeepsWhatOtherRecordsSaved)
         ASSERT_EQ(f.Run({"--crawl", prj}).exitCode, 0) << c.intent;
         auto run = f.Run({"--delete-saved", "P/" + f.origin() + c.item, prj, "--yes"});
         EXPECT_EQ(run.exitCode, 0) << c.intent << run.err;
+        EXPECT_EQ(run.err.find("stopped"), std::string::npos) << c.intent << ": " << run.err;
         EXPECT_NE(run.counters, "") << c.intent;
         EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", c.left)) << c.intent;
         EXPECT_TRUE(EmptyDirectories(f.mirrorRoot()).empty()) << c.intent;
@@ -117,6 +118,7 @@ TEST(SavedDataEndToEnd, CopyAndMoveOfAFolderKeepHostAndUrlDirectories)
         const std::string destination = f.mirrorRoot() + "../out";
         auto run = f.Run({c.verb, "P/News", destination, prj});
         EXPECT_EQ(run.exitCode, 0) << c.intent << run.err;
+        EXPECT_EQ(run.err.find("stopped"), std::string::npos) << c.intent << ": " << run.err;
         EXPECT_EQ(TreeFiles(destination), expected) << c.intent;
         EXPECT_EQ(f.MirrorFiles(), c.sourceStays ? saved : Files{}) << c.intent;
         EXPECT_TRUE(EmptyDirectories(f.mirrorRoot()).empty()) << c.intent;

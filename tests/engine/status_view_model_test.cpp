@@ -1,3 +1,4 @@
+#include "common/messages.h"
 #include "engine/status_view_model.h"
 
 #include <gtest/gtest.h>
@@ -88,9 +89,10 @@ TEST(StatusViewModel, CountersAndTheirLine)
     // A counter message brings its wParam's counts, or one without a count.
     for (auto [wParam, counts] : {std::pair<uintptr_t, int>{0, 1}, {1, 1}, {64, 64}, {uintptr_t(1) << 40, 1}})
         EXPECT_EQ(StatusViewModel::CountOf(wParam), counts) << wParam;
-    model.CountDetected(64);
-    model.CountHtmlDetected(4);
-    model.CountHtmlModified(3);
+    EXPECT_TRUE(model.CountMessage(MsgStatusDetected, 64));
+    EXPECT_TRUE(model.CountMessage(MsgStatusHtmlDetected, 4));
+    EXPECT_TRUE(model.CountMessage(MsgStatusHtmlModified, 3));
+    EXPECT_FALSE(model.CountMessage(MsgStatusSlotDone, 3));
     EXPECT_EQ(model.counters().localizePercent, 75);
     EXPECT_EQ(model.CounterLine(), "detected=64 retries=0 visited=0 failed=0 html=4 modified=3");
 }
