@@ -59,10 +59,16 @@ void DialupManager::Dial(const QPointer<QObject>& requester)
     if (!requester)
         return;
     requesters_.push_back(requester);
-    int state = 0;
-    if (handle_ && service_.ConnectStatus(*handle_, &state) == 0 && state == kDialConnected) {
-        Notify(requester, kDialConnected, 0);
-        return;
+    if (handle_) {
+        int state = 0;
+        if (service_.ConnectStatus(*handle_, &state) == 0 && state == kDialConnected) {
+            Notify(requester, kDialConnected, 0);
+            return;
+        }
+        // A line that was up and has dropped since is of no use to anyone:
+        // keeping its handle would leave this requester waiting for ever.
+        if (lineWasUp_)
+            ForgetLine();
     }
     // A redial that waits for the old line to be released is a dialling
     // under way too: starting another one would dial twice.
@@ -89,14 +95,27 @@ void DialupManager::HangUp(const QPointer<QObject>& requester)
     Notify(requester, kDialDisconnected, 0);
 }
 
+void DialupManager::ForgetLine()
+{
+    // A line the program dialled is given back to the service; one it found
+    // up is not its own to hang up.
+    if (handle_ && !foundUp_)
+        service_.HangUp(*handle_);
+    handle_.reset();
+    foundUp_ = false;
+    lineWasUp_ = false;
+}
+
 void DialupManager::StartDialling()
 {
     foundUp_ = false;
+    lineWasUp_ = false;
     if (auto active = service_.ActiveConnection()) {
         handle_ = active;
         int state = 0;
         if (service_.ConnectStatus(*active, &state) == 0 && state == kDialConnected) {
             foundUp_ = true;
+            lineWasUp_ = true;
             NotifyAll(kDialConnected, 0);
             return;
         }
@@ -127,8 +146,13 @@ void DialupManager::StartDialling()
 
 void DialupManager::HangUpLine()
 {
-    if (foundUp_)
+    lineWasUp_ = false;
+    if (foundUp_) {
+        // Left up, but forgotten: the next dialling looks at the line afresh.
+        handle_.reset();
+        foundUp_ = false;
         return;
+    }
     if (handle_) {
         service_.HangUp(*handle_);
         handle_.reset();
@@ -139,8 +163,10 @@ void DialupManager::OnDialEvent(int state, int error)
 {
     QMutexLocker guard(&lock_);
     if (error == 0) {
-        if (state == kDialConnected)
+        if (state == kDialConnected) {
             redialCount_ = 0;
+            lineWasUp_ = true;
+        }
         NotifyAll(state, 0);
         return;
     }

@@ -99,6 +99,7 @@ private:
     void StartDialling();
     void OnDialEvent(int state, int error);
     void HangUpLine();
+    void ForgetLine();
     void NotifyAll(int state, int error);
     static void Notify(const QPointer<QObject>& target, int state, int error);
 
@@ -108,6 +109,8 @@ private:
     QMutex lock_;
     std::optional<uint64_t> handle_;
     bool foundUp_ = false;
+    // The held line has been seen connected (found up or dialled).
+    bool lineWasUp_ = false;
     std::vector<QPointer<QObject>> requesters_;
     int redialCount_ = 0;
     int redialDelayMs_ = 3000;

@@ -153,6 +153,35 @@ TEST(DialupManager, ALineThatWasUpIsUsedAndNeverHungUp)
     EXPECT_EQ(service.states.count(7), 1u);
 }
 
+// A line that was up and then dropped must not keep later crawls waiting:
+// whether it was found up or dialled, and whether a crawl still held it.
+TEST(DialupManager, ALineThatDroppedIsForgottenAndDialledAgain)
+{
+    for (const bool foundUp : {true, false})
+        for (const bool stillHeld : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "found up " << foundUp << ", still held " << stillHeld);
+            ScriptedService service;
+            if (foundUp)
+                service.states[7] = kDialConnected;
+            DialupManager manager(service, {"", 2, ""});
+            Requester first, second;
+            manager.Dial(&first);
+            if (!foundUp)
+                service.Report(kDialConnected, 0);
+            Pump();
+            ASSERT_TRUE(Has(first, kDialConnected, 0));
+            const size_t dialsBefore = service.dials.size();
+            if (!stillHeld)
+                manager.HangUp(&first);
+            service.states.clear(); // the line drops
+            manager.Dial(&second);
+            ASSERT_EQ(service.dials.size(), dialsBefore + 1) << "a new dialling starts";
+            service.Report(kDialConnected, 0);
+            Pump();
+            EXPECT_TRUE(Has(second, kDialConnected, 0));
+        }
+}
+
 TEST(DialupManager, ABusyLineIsRedialledUpToTheRetryCountThenReported)
 {
     ScriptedService service;
