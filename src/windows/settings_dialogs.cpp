@@ -108,6 +108,14 @@ QTreeWidget* ListWithButtons(Dialog* dialog, const QStringList& headers, const s
     return list;
 }
 
+// The row the user selected, or -1. The current row alone is not a choice:
+// Qt makes the first row current when the list takes the focus.
+int SelectedRow(QTreeWidget* list)
+{
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.front());
+}
+
 } // namespace
 
 // ---- the settings sheet ---------------------------------------------------------
@@ -441,7 +449,7 @@ void TimerListDialog::Fill()
 
 void TimerListDialog::DeleteSelected()
 {
-    const int row = list_->indexOfTopLevelItem(list_->currentItem());
+    const int row = SelectedRow(list_);
     if (row < 0 || row >= static_cast<int>(timers_.entries().size()))
         return;
     timers_.entries().erase(timers_.entries().begin() + row);
@@ -450,7 +458,7 @@ void TimerListDialog::DeleteSelected()
 
 void TimerListDialog::ChangeSelected()
 {
-    const int row = list_->indexOfTopLevelItem(list_->currentItem());
+    const int row = SelectedRow(list_);
     if (row < 0 || row >= static_cast<int>(timers_.entries().size()) || !edit)
         return;
     if (std::optional<TimerEntry> changed = edit(timers_.entries()[static_cast<size_t>(row)])) {
@@ -524,7 +532,7 @@ void SlideListDialog::Fill()
 
 void SlideListDialog::DeleteSelected()
 {
-    const int row = list_->indexOfTopLevelItem(list_->currentItem());
+    const int row = SelectedRow(list_);
     if (row < 0)
         return;
     {
@@ -538,7 +546,7 @@ void SlideListDialog::DeleteSelected()
 
 void SlideListDialog::ChangeSelected()
 {
-    const int row = list_->indexOfTopLevelItem(list_->currentItem());
+    const int row = SelectedRow(list_);
     if (row < 0 || !edit)
         return;
     SlideSettings current;

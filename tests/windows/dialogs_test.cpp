@@ -5,6 +5,7 @@
 
 #include "crawl/project_item.h"
 #include "windows/item_properties.h"
+#include "windows/main_frame.h"
 #include "windows/project_session.h"
 #include "windows/settings_dialogs.h"
 #include "windows/settings_pages.h"
@@ -16,6 +17,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -301,4 +303,57 @@ TEST(ListDialogs, DeleteAndChangeThenCloseSaveTheFilesByteExact)
     slides.ChangeSelected();
     ASSERT_TRUE(f.slides.Save(f.context.listBase));
     EXPECT_EQ(FileBytes(f.context.listBase + ".ssf"), QByteArray("/p/P0.prj|P0|||0|1|100|0|0|0|1|5\r\n"));
+}
+
+// The lists take the focus when they open, and Qt then makes the first row
+// current without selecting it: "削除" and "設定変更" must still do nothing
+// until the user picks a row. Driven through the menu action and the
+// dialogs' own buttons.
+TEST(ListDialogs, TheButtonsDoNothingWithoutASelection)
+{
+    WindowFixture f;
+    TimerEntry t;
+    t.file = "/p/P.prj";
+    t.folder = "P";
+    t.kind = TimerDaily;
+    f.timers.entries().push_back(t);
+    SlideEntry s;
+    s.file = t.file;
+    s.folder = t.folder;
+    f.slides.entries().push_back(s);
+    ASSERT_TRUE(f.timers.Save(f.context.listBase));
+    ASSERT_TRUE(f.slides.Save(f.context.listBase));
+    const QByteArray timerBytes = FileBytes(f.context.listBase + ".tmf");
+    const QByteArray slideBytes = FileBytes(f.context.listBase + ".ssf");
+
+    CMainFrame frame(f.context);
+    for (CommandId id : {CmdTimerList, CmdSlideShowList}) {
+        SCOPED_TRACE(id);
+        int nestedDialogs = 0;
+        InNextModal([&](QWidget* dialog) {
+            auto* list = dialog->findChild<QTreeWidget*>();
+            ASSERT_NE(list, nullptr);
+            list->selectionModel()->setCurrentIndex(list->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+            ASSERT_TRUE(list->selectedItems().isEmpty());
+            QPushButton* buttons[3] = {};
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                for (int i = 0; i < 3; ++i)
+                    if (b->text() == QStringList{"削除", "設定変更", "閉じる"}[i])
+                        buttons[i] = b;
+            ASSERT_TRUE(buttons[0] && buttons[1] && buttons[2]);
+            // An edit sheet that opens anyway is counted and dismissed.
+            QPointer<QTimer> watch = InNextModal([&](QWidget* nested) {
+                ++nestedDialogs;
+                static_cast<QDialog*>(nested)->reject();
+            }, dialog);
+            buttons[1]->click();
+            buttons[0]->click();
+            delete watch.data();
+            buttons[2]->click();
+        });
+        frame.Action(id)->trigger();
+        EXPECT_EQ(nestedDialogs, 0) << "設定変更 opened an edit sheet";
+    }
+    EXPECT_EQ(FileBytes(f.context.listBase + ".tmf"), timerBytes);
+    EXPECT_EQ(FileBytes(f.context.listBase + ".ssf"), slideBytes);
 }

@@ -15,13 +15,17 @@
 #include "windows/desktop_context.h"
 #include "windows/scripted_prompter.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QThread>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 
 namespace ormbrook::test {
@@ -106,6 +110,25 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
         QThread::msleep(1);
     }
     return true;
+}
+
+// Runs `inside` on the next modal dialog once it is up (its exec() loop
+// runs it), as a user acting on the dialog would. Deleting the timer it
+// returns gives up the wait. A dialog that is open already is `besides`.
+inline QPointer<QTimer> InNextModal(std::function<void(QWidget*)> inside, QWidget* besides = nullptr)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, besides, inside = std::move(inside)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != besides) {
+            poll->stop();
+            poll->deleteLater();
+            inside(modal);
+        }
+    });
+    poll->start();
+    return poll;
 }
 
 // A project with two folders whose names begin alike, each with a record.
