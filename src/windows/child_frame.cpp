@@ -20,9 +20,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QItemSelectionModel>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QSplitter>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace ormbrook {
 
@@ -248,6 +251,10 @@ bool CChildFrame::RunCommand(CommandId id)
     case CmdFileSaveAs:
         return !crawling() && Save(true);
     case CmdFileClose:
+        // The window is the content of its MDI frame: closing the frame is
+        // what ends the project (the frame asks this window first).
+        if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
+            return frame->close();
         return close();
     case CmdCrawl:
     case CmdSelectedCrawl:
@@ -324,6 +331,14 @@ bool CChildFrame::Save(bool askName)
     return true;
 }
 
+bool CChildFrame::AskBeforeClose()
+{
+    if (crawling())
+        return false;
+    saveAnswered_ = QuerySave();
+    return saveAnswered_;
+}
+
 bool CChildFrame::QuerySave()
 {
     if (!session_->modified())
@@ -346,7 +361,8 @@ void CChildFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (!QuerySave()) {
+    const bool answered = std::exchange(saveAnswered_, false);
+    if (!answered && !QuerySave()) {
         event->ignore();
         return;
     }

@@ -51,6 +51,10 @@ public:
     bool TimerCrawl(const TimerEntry& entry);
     // Saves when modified and asked to; false when the user cancelled.
     bool QuerySave();
+    // The question of the program's exit, asked of every project before any
+    // closes: true when this one may close, and its close then asks nothing.
+    bool AskBeforeClose();
+    void ForgetCloseAnswer() { saveAnswered_ = false; }
     // Saves to the project's file, or asks for one; false on cancel or failure.
     bool Save(bool askName);
     // The lists behind the tree's marks changed (hint 1).
@@ -97,6 +101,7 @@ private:
     CPageView* pageView_ = nullptr;
     CDLStatView* statView_ = nullptr;
     bool splitDone_ = false;
+    bool saveAnswered_ = false;
     ProjectItem* shownRecord_ = nullptr;
 };
 

@@ -511,7 +511,7 @@ CommandState CMainFrame::State() const
     }
     s.timerValid = context_.settings->values().TimerValid != 0;
     s.pickupDisplay = context_.settings->values().PickupDisplay;
-    s.windowVisible = isVisible() && !isMinimized();
+    s.windowVisible = isVisible();
     return s;
 }
 
@@ -659,7 +659,8 @@ void CMainFrame::OnDialupNotice(int state, int error)
 
 void CMainFrame::ToggleWindow()
 {
-    if (isVisible() && !isMinimized()) {
+    // A minimised window is still shown (in the task bar): the command hides it.
+    if (isVisible()) {
         hide();
     } else if (firstShow_) {
         firstShow_ = false;
@@ -747,19 +748,21 @@ void CMainFrame::FinishClose()
     SavePlacement();
     if (tray_)
         tray_->hide();
-    // Each project asks about its changes; a Cancel keeps the program.
-    for (CChildFrame* child : Children()) {
-        QMdiSubWindow* sub = nullptr;
-        for (QMdiSubWindow* s : mdi_->subWindowList())
-            if (s->widget() == child)
-                sub = s;
-        if (sub && !sub->close()) {
+    // Every project asks about its changes before any closes: a Cancel
+    // keeps the program with all its projects.
+    const QList<CChildFrame*> children = Children();
+    for (CChildFrame* child : children) {
+        if (!child->AskBeforeClose()) {
+            for (CChildFrame* asked : children)
+                asked->ForgetCloseAnswer();
             closing_ = false;
             if (tray_ && QSystemTrayIcon::isSystemTrayAvailable())
                 tray_->show();
             return;
         }
     }
+    for (QMdiSubWindow* sub : mdi_->subWindowList())
+        sub->close();
     closeAllowed_ = true;
     close();
     Q_EMIT closed();

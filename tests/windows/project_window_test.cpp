@@ -17,6 +17,7 @@
 #include "windows/project_views.h"
 
 #include <QAction>
+#include <QMdiArea>
 #include <QMimeData>
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -229,6 +230,10 @@ TEST(MainWindow, TheFirstShowUsesTheSavedShowState)
     frame.ToggleWindow();
     EXPECT_TRUE(frame.isVisible());
     EXPECT_FALSE(frame.isMaximized()) << "later shows are normal";
+    frame.showMinimized();
+    EXPECT_TRUE(frame.Action(CmdShowWindow)->isChecked()) << "a minimised window is still shown";
+    frame.ToggleWindow();
+    EXPECT_FALSE(frame.isVisible()) << "and the command hides it";
 }
 
 TEST(MainWindow, ViewersRunningTurnTheTreeCommandsOff)
@@ -285,4 +290,48 @@ TEST(ProjectTree, AURLItemsFilesAreListedLazilyAndGoWhenItCollapses)
     frame->linkView().collapse(record);
     EXPECT_EQ(model.rowCount(record), 0);
     EXPECT_TRUE(model.hasChildren(record));
+}
+
+// "閉じる" from the menu ends the project: its MDI frame goes, and opening
+// the file again makes a new window instead of showing an empty frame.
+TEST(MainWindow, TheCloseCommandClosesTheProjectsFrame)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    const QString path = QString::fromStdString(f.WriteProject("P", kTwoFolders));
+    ASSERT_NE(frame.OpenDocument(path), nullptr);
+    auto* mdi = frame.findChild<QMdiArea*>();
+    ASSERT_EQ(mdi->subWindowList().size(), 1);
+    frame.Action(CmdFileClose)->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return mdi->subWindowList().isEmpty(); }));
+    EXPECT_TRUE(frame.Children().isEmpty());
+    ASSERT_NE(frame.OpenDocument(path), nullptr);
+    EXPECT_EQ(mdi->subWindowList().size(), 1);
+    EXPECT_EQ(frame.Children().size(), 1);
+}
+
+// At exit every modified project is asked first: a Cancel on the second
+// leaves both open, and an exit that goes ahead asks each one once.
+TEST(MainWindow, ExitAsksEveryProjectBeforeAnyCloses)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    for (const char* name : {"P", "Q"}) {
+        CChildFrame* child = frame.OpenDocument(QString::fromStdString(f.WriteProject(name, kTwoFolders)));
+        ASSERT_NE(child, nullptr);
+        child->session().SetModified(true);
+    }
+    int closed = 0;
+    QObject::connect(&frame, &CMainFrame::closed, [&] { ++closed; });
+    f.prompter.yesNoCancelAnswers = {QMessageBox::No, QMessageBox::Cancel};
+    frame.Action(CmdAppExit)->trigger();
+    EXPECT_EQ(f.prompter.asked.size(), 2);
+    EXPECT_EQ(frame.Children().size(), 2) << "a Cancel keeps every project open";
+    EXPECT_EQ(closed, 0);
+
+    f.prompter.asked.clear();
+    f.prompter.yesNoCancelAnswers = {QMessageBox::No, QMessageBox::No};
+    frame.Action(CmdAppExit)->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return closed == 1; }));
+    EXPECT_EQ(f.prompter.asked.size(), 2) << f.prompter.asked.join(" / ").toStdString();
 }

@@ -14,6 +14,8 @@ class ScriptedPrompter : public Prompter {
 public:
     bool okCancel = true;
     QMessageBox::StandardButton yesNoCancel = QMessageBox::No;
+    // Answers taken one by one before yesNoCancel.
+    std::deque<QMessageBox::StandardButton> yesNoCancelAnswers;
     bool yesNo = true;
     std::optional<QString> itemName;
     std::optional<int> mirrorFiles;
@@ -30,6 +32,11 @@ public:
     QMessageBox::StandardButton AskYesNoCancel(QWidget*, const QString& text) override
     {
         asked << text;
+        if (!yesNoCancelAnswers.empty()) {
+            const QMessageBox::StandardButton answer = yesNoCancelAnswers.front();
+            yesNoCancelAnswers.pop_front();
+            return answer;
+        }
         return yesNoCancel;
     }
     bool AskYesNo(QWidget*, const QString& text) override
