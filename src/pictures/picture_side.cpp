@@ -31,18 +31,20 @@ PictureSide::~PictureSide()
 
 PictureSide::OpenResult PictureSide::OpenQueue()
 {
-    // A crawl of another process may be appending a picture just now.
+    // A crawl of another process may be appending a picture just now. A lock
+    // that stays taken says nothing of the file's version: converting the
+    // file would put a current list aside.
     if (!queueLock_.Acquire(2000))
         return OpenResult::Failed;
     if (setup_.walkSettings)
         queue_->SetPageWalkSettings(setup_.walkSettings());
-    version_ = queue_->OpenPickupQueue(setup_.programFolder + "/WP.lst");
+    version_ = queue_->OpenPickupQueue(queuePath());
     return version_ == kPickupQueueVersion ? OpenResult::Ok : OpenResult::OldVersion;
 }
 
 bool PictureSide::ConvertQueue(const std::function<void(int count)>& progress)
 {
-    return queue_->ConvertPickupQueue(setup_.programFolder + "/WP.lst", version_, progress);
+    return queue_->ConvertPickupQueue(queuePath(), version_, progress);
 }
 
 } // namespace ormbrook

@@ -37,9 +37,11 @@ public:
 
     enum class OpenResult { Ok, OldVersion, Failed };
     // Opens "WP.lst" in the program folder. OldVersion: the caller asks the
-    // user and converts, or gives up.
+    // user and converts, or gives up. Failed: another program kept the lock;
+    // the file is left as it is.
     OpenResult OpenQueue();
     int32_t oldVersion() const { return version_; }
+    std::string queuePath() const { return setup_.programFolder + "/WP.lst"; }
     bool ConvertQueue(const std::function<void(int count)>& progress);
 
     PictureCycle& cycle() { return *cycle_; }

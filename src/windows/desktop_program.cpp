@@ -98,8 +98,8 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     if (!project.isEmpty() && !mainFrame_->OpenDocument(project))
         return StartResult::Failed;
 
-    timers_.Load(context_.listBase);
-    slides_.Load(context_.listBase);
+    timersLoaded_ = timers_.Load(context_.listBase);
+    slidesLoaded_ = slides_.Load(context_.listBase);
 
     engine_ = std::make_unique<CWSThread>(init_);
     engine_->SetHandler([](uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record) {
@@ -146,8 +146,13 @@ void DesktopProgram::Finish()
         scheduler_->StopScheduler();
     if (mainFrame_) {
         mainFrame_.reset();
-        timers_.Save(context_.listBase);
-        slides_.Save(context_.listBase);
+        // A start that ended before the lists were read (a project that is
+        // gone, a refused conversion) has nothing to save: writing the empty
+        // lists would wipe the user's timers and slide show.
+        if (timersLoaded_)
+            timers_.Save(context_.listBase);
+        if (slidesLoaded_)
+            slides_.Save(context_.listBase);
     }
     // Destroyed without hanging up: a line the program dialled stays as it is.
     if (dialup_)

@@ -87,6 +87,8 @@ private:
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CTimerScheduler> scheduler_;
     bool finished_ = false;
+    bool timersLoaded_ = false;
+    bool slidesLoaded_ = false;
 };
 
 // qry without a verb: runs the desktop program to its end; the exit status.

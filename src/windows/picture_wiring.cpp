@@ -20,6 +20,8 @@ namespace {
 const char kConvertQuestion[] =
     "古いバージョンのファイルが検出されました。現在のバージョンで使用できるようにコンバートしますか？";
 const char kConvertFailed[] = "ファイルのコンバートに失敗しました。";
+const char kQueueNotOpened[] =
+    "画像リスト %1 を開けませんでした。\n別のプログラムが使用中です。しばらくしてから起動して下さい。";
 
 } // namespace
 
@@ -88,8 +90,16 @@ void SavePanelCopyFolder(const std::string& settingsPath, const std::string& fol
 
 bool OpenPickupQueue(PictureSide& side, Prompter& prompter)
 {
-    if (side.OpenQueue() == PictureSide::OpenResult::Ok)
+    switch (side.OpenQueue()) {
+    case PictureSide::OpenResult::Ok:
         return true;
+    case PictureSide::OpenResult::Failed:
+        prompter.Tell(nullptr, QString::fromUtf8(kQueueNotOpened).arg(QString::fromStdString(side.queuePath())),
+                      QMessageBox::Critical);
+        return false;
+    case PictureSide::OpenResult::OldVersion:
+        break;
+    }
     if (!prompter.AskYesNo(nullptr, QString::fromUtf8(kConvertQuestion)))
         return false;
     QDialog progress;

@@ -8,6 +8,8 @@
 #include "windows/scripted_prompter.h"
 
 #include "common/messages.h"
+#include "pictures/picture_sinks.h"
+#include "platform/named_lock.h"
 #include "platform/program_channel.h"
 #include "windows/child_frame.h"
 #include "windows/crawl_status.h"
@@ -18,8 +20,12 @@
 #include "windows/project_views.h"
 
 #include <QAction>
+#include <QDir>
 #include <QProcess>
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
 
 namespace ormbrook::test {
 extern XvfbDisplay* gDisplay;
@@ -62,6 +68,17 @@ QModelIndex FirstRecord(ProjectTreeModel& model, const QModelIndex& parent)
             return below;
     }
     return {};
+}
+
+// "WP.lst" as an earlier version left it, empty: the header without the
+// signature, whose two sentinels point at each other.
+std::string OldEmptyPictureList()
+{
+    std::string file;
+    for (uint32_t v : {40u, 40u, 8u, 16u, 8u, 16u, 24u, 32u, 24u, 32u})
+        for (int i = 0; i < 4; ++i)
+            file.push_back(char(v >> (8 * i)));
+    return file;
 }
 
 } // namespace
@@ -169,4 +186,50 @@ TEST(DesktopEndToEnd, TheProgramShowsItsWindowWithoutATrayAndEndsOnTheCloseMessa
     ASSERT_TRUE(WaitFor([&] { return qry.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(qry.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(qry.exitCode(), 0);
+}
+
+// A start that ends early leaves the user's files as they were: the timer
+// list and the slide-show list are only saved when they were read, and a
+// picture list that can't be opened (its lock held by a crawl) is no old
+// version to convert away.
+TEST(DesktopEndToEnd, AStartThatFailsLeavesTheListsAsTheyWere)
+{
+    if (!gDisplay)
+        GTEST_SKIP() << "Xvfb is not available";
+    enum Case { ProjectGone, ConversionRefused, PictureListLocked };
+    for (Case c : {ProjectGone, ConversionRefused, PictureListLocked}) {
+        SCOPED_TRACE(c);
+        ScratchDir work;
+        const std::string data = work.file("data");
+        QDir().mkpath(QString::fromStdString(data));
+        const std::map<std::string, std::string> files{
+            {data + "/QRY.tmf", "/p/P.prj|P|||Daily|07:30|Default\r\n"},
+            {data + "/QRY.ssf", "/p/P.prj|P|||0|1|100|0|0|0|1|5\r\n"},
+            {data + "/WP.lst", c == ConversionRefused ? OldEmptyPictureList() : std::string()}};
+        for (const auto& [path, bytes] : files)
+            if (!bytes.empty())
+                std::ofstream(path, std::ios::binary) << bytes;
+        NamedLock queueLock(kPickupQueueLockName);
+        if (c == PictureListLocked)
+            ASSERT_TRUE(queueLock.TryAcquire());
+
+        DesktopProgram program;
+        DesktopProgram::Options options;
+        options.project = c == ProjectGone ? work.file("moved-away.prj") : std::string();
+        options.splash = false;
+        options.settingsPath = work.file("settings.conf");
+        options.programFolder = data;
+        ScriptedPrompter prompter;
+        prompter.yesNo = false;
+        EXPECT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Failed);
+        program.Finish();
+        EXPECT_EQ(prompter.asked.size(), c == ConversionRefused ? 1 : 0) << prompter.asked.join('\n').toStdString();
+        EXPECT_EQ(prompter.told.size(), c == ConversionRefused ? 0 : 1) << "the user is told why";
+        for (const auto& [path, bytes] : files) {
+            std::ifstream in(path, std::ios::binary);
+            const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (!bytes.empty())
+                EXPECT_EQ(now, bytes) << path;
+        }
+    }
 }
