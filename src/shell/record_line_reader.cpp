@@ -94,4 +94,29 @@ bool RecordLineReader::EndOfRecord()
     return true;
 }
 
+bool TextFits(std::string_view text, size_t limit)
+{
+    return text.size() <= limit && text.find_first_of(std::string_view("|\r\n\t\0", 5)) == std::string_view::npos
+        && (text.empty() || text.front() != ' '); // leading blanks are skipped when read
+}
+
+std::string FieldText(std::string_view text, size_t limit)
+{
+    std::string out;
+    for (char c : text) {
+        if (std::string_view("|\r\n\t\0", 5).find(c) != std::string_view::npos)
+            c = ' ';
+        if (c == ' ' && out.empty())
+            continue;
+        out.push_back(c);
+    }
+    if (out.size() > limit) {
+        size_t cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;
+        out.resize(cut);
+    }
+    return out;
+}
+
 } // namespace ormbrook

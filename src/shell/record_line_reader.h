@@ -48,4 +48,13 @@ private:
     size_t pos_ = 0;
 };
 
+// Whether a text can be written as a field that reads back the same: within
+// its limit, free of the bytes that end a field, not starting with a blank.
+bool TextFits(std::string_view text, size_t limit);
+
+// A text from outside (a page's title) made to fit a field: the bytes that
+// end a field become spaces, leading blanks go, and a text over the limit
+// is cut where no UTF-8 character is split.
+std::string FieldText(std::string_view text, size_t limit);
+
 } // namespace ormbrook

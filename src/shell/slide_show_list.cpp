@@ -20,12 +20,6 @@ bool DefaultFileExists(const std::string& path)
     return std::filesystem::exists(path, ec);
 }
 
-bool TextFits(const std::string& text, size_t limit)
-{
-    return text.size() <= limit && text.find_first_of(std::string_view("|\r\n\t\0", 5)) == std::string::npos
-        && (text.empty() || text.front() != ' '); // leading blanks are skipped when read
-}
-
 int32_t Bound(int32_t v, int32_t lo, int32_t hi) { return std::clamp(v, lo, hi); }
 
 bool ReadRecord(RecordLineReader& in, SlideEntry& e)
@@ -187,6 +181,20 @@ bool CSSDoc::SetItemSlideShow(const std::string& projectPath, const std::string&
             SaveLocked(pathBase_);
     }
     return true;
+}
+
+bool CSSDoc::SetItemTitle(const std::string& projectPath, const std::string& folderPath, const std::string& url,
+    std::string_view title)
+{
+    const std::string text = FieldText(title, kSlideTextMax);
+    std::lock_guard lock(mutex_);
+    bool changed = false;
+    for (SlideEntry& e : entries_)
+        if (e.file == projectPath && e.folder == folderPath && e.url == url && e.title != text) {
+            e.title = text;
+            changed = true;
+        }
+    return changed;
 }
 
 void CSSDoc::RemoveItemEntries(const std::string& projectPath, const std::string& folderPath, const std::string& url)

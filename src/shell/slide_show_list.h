@@ -94,6 +94,11 @@ public:
     bool SetItemSlideShow(const std::string& projectPath, const std::string& folderPath, const std::string& url,
         int linkDepth, const SlideSettings& page);
 
+    // A crawl found the page title of a record: its entries take it (made to
+    // fit the file). True when an entry changed.
+    bool SetItemTitle(const std::string& projectPath, const std::string& folderPath, const std::string& url,
+        std::string_view title);
+
     // Removes the entries of a deleted item: a URL item's own, or a folder
     // item's own and everything below it.
     void RemoveItemEntries(const std::string& projectPath, const std::string& folderPath, const std::string& url);

@@ -20,12 +20,6 @@ bool DefaultFileExists(const std::string& path)
     return std::filesystem::exists(path, ec);
 }
 
-bool TextFits(const std::string& text, size_t limit)
-{
-    return text.size() <= limit && text.find_first_of(std::string_view("|\r\n\t\0", 5)) == std::string::npos
-        && (text.empty() || (text.front() != ' ')); // leading blanks are skipped when read
-}
-
 int16_t Clamp16(int value, int lo, int hi) { return int16_t(std::clamp(value, lo, hi)); }
 
 std::string FormatWhen(const TimerEntry& e)
@@ -206,6 +200,19 @@ bool CTimerDoc::Save(const std::string& pathBase) const
     if (pathBase.size() > kTimerFileBaseMax)
         return false;
     return SaveListFile(pathBase + ".tmf", Serialize());
+}
+
+bool CTimerDoc::SetItemTitle(const std::string& projectPath, const std::string& folderPath, const std::string& url,
+    std::string_view title)
+{
+    const std::string text = FieldText(title, kTimerTextMax);
+    bool changed = false;
+    for (TimerEntry& e : entries_)
+        if (e.file == projectPath && e.folder == folderPath && e.url == url && e.title != text) {
+            e.title = text;
+            changed = true;
+        }
+    return changed;
 }
 
 bool CTimerDoc::SetItemTimer(const std::string& projectPath, const std::string& folderPath, const std::string& url,

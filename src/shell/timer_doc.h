@@ -91,6 +91,11 @@ public:
     // only its own; for a folder item its own and every entry below it.
     void RemoveItemEntries(const std::string& projectPath, const std::string& folderPath, const std::string& url);
 
+    // A crawl found the page title of a record: its entries take it (made to
+    // fit the file). True when an entry changed.
+    bool SetItemTitle(const std::string& projectPath, const std::string& folderPath, const std::string& url,
+        std::string_view title);
+
     // The first entry of the item, for the properties page.
     const TimerEntry* FindItem(const std::string& projectPath, const std::string& folderPath,
         const std::string& url) const;

@@ -71,9 +71,19 @@ CChildFrame::CChildFrame(DesktopContext& context, std::unique_ptr<ProjectSession
                             "空きを作ってから巡回すると、中断したところから再開します。")
                  .arg(reason));
     });
-    connect(status_.get(), &CrawlStatus::titleFound, this, [this](const QString& folder, const QString& url) {
-        // The title is kept in the project file.
+    connect(status_.get(), &CrawlStatus::titleFound, this,
+            [this](const QString& folder, const QString& url, const QString& title) {
+        // The title is kept in the project file, and shown in the lists of
+        // the record's timers and slide show.
         MarkModified();
+        const std::string file = session_->filePath();
+        if (!file.empty() && context_.timers && context_.slides) {
+            const std::string f = folder.toStdString(), u = url.toStdString(), t = title.toStdString();
+            if (context_.timers->SetItemTitle(file, f, u, t))
+                context_.timers->Save(context_.listBase);
+            if (context_.slides->SetItemTitle(file, f, u, t))
+                context_.slides->Save(context_.listBase);
+        }
         const ProjectItem* record =
             FindRecord(session_->document().Write().root(), folder.toStdString(), url.toStdString());
         if (record)

@@ -335,3 +335,39 @@ TEST(MainWindow, ExitAsksEveryProjectBeforeAnyCloses)
     EXPECT_TRUE(WaitUntil([&] { return closed == 1; }));
     EXPECT_EQ(f.prompter.asked.size(), 2) << f.prompter.asked.join(" / ").toStdString();
 }
+
+// The title a crawl finds for a record reaches the record's timer and
+// slide-show entries, made to fit their files (a "|" would end the field),
+// and the lists are saved with it.
+TEST(ProjectWindow, AFoundTitleFillsTheTimerAndSlideShowEntries)
+{
+    WindowFixture f;
+    const std::string path = f.WriteProject("P", kTwoFolders);
+    TimerEntry t;
+    t.file = path;
+    t.folder = "P/News";
+    t.url = "http://site/news/";
+    t.kind = TimerDaily;
+    f.timers.entries().push_back(t);
+    SlideEntry s;
+    s.file = path;
+    s.folder = t.folder;
+    s.url = t.url;
+    f.slides.entries().push_back(s);
+    auto frame = OpenFrame(f, path);
+    ASSERT_TRUE(frame->RunCommand(CmdCrawl));
+    auto title = std::make_unique<TitleRecord>();
+    title->folderPath = t.folder;
+    title->recordUrl = t.url;
+    title->title = "News | Site\r\n" + std::string(300, 'x');
+    PostMessage(&frame->status(), MsgStatusTitle, 0, std::move(title));
+    ASSERT_TRUE(WaitUntil([&] { return !f.timers.entries()[0].title.empty(); }));
+    const std::string expected = ("News   Site  " + std::string(300, 'x')).substr(0, 255);
+    EXPECT_EQ(f.timers.entries()[0].title, expected);
+    EXPECT_EQ(f.slides.entries()[0].title, expected);
+    CTimerDoc reread([](const std::string&) { return true; });
+    ASSERT_TRUE(reread.Load(f.context.listBase));
+    ASSERT_EQ(reread.entries().size(), 1u);
+    EXPECT_EQ(reread.entries()[0].title, expected);
+    EndCrawl(*frame);
+}
