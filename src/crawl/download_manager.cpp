@@ -32,6 +32,7 @@ bool IsTextHtml(const CHttpHeader& header)
 DLManager::DLManager(const CrawlRequestRecord& request)
     : statusWindow_(request.statusWindow),
       project_(*request.project),
+      settingsCopy_(request.settingsCopy),
       settings_(*request.settings),
       dialup_(request.dialup),
       selectedOnly_(request.startKind == 1),

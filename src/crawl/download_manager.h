@@ -34,6 +34,9 @@ struct CrawlRequestRecord : MessageRecord {
     QPointer<QObject> statusWindow;
     CrawlProject* project = nullptr;
     const AppSettings* settings = nullptr;
+    // When set, `settings` points into it and the manager keeps it: a copy
+    // taken for this crawl, which the settings sheet cannot change under it.
+    std::shared_ptr<const AppSettings> settingsCopy;
     DialupConnector* dialup = nullptr;   // null: no dial-up
     uint8_t startKind = 0;               // 1: selected items only
     ProjectItem* startItem = nullptr;    // a partial crawl starts here
@@ -138,6 +141,7 @@ private:
     // Every message but a counter goes to the status window this way.
     void PostStatus(uint32_t message, std::unique_ptr<MessageRecord> record = nullptr);
     CrawlProject& project_;
+    std::shared_ptr<const AppSettings> settingsCopy_;
     const AppSettings& settings_;
     DialupConnector* dialup_;
     bool selectedOnly_;

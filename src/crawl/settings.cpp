@@ -281,6 +281,16 @@ AppSettings::AppSettings(const std::string& storePath, const std::string& progra
     QDir().mkpath(QString::fromUtf8(programFolder_.c_str()));
 }
 
+AppSettings::AppSettings(SnapshotOf, const AppSettings& from)
+    : programFolder_(from.programFolder_), values_(from.values_)
+{
+}
+
+std::shared_ptr<const AppSettings> AppSettings::Snapshot() const
+{
+    return std::shared_ptr<const AppSettings>(new AppSettings(SnapshotOf{}, *this));
+}
+
 AppSettings::~AppSettings() = default;
 
 bool AppSettings::sync()

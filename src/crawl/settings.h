@@ -139,6 +139,10 @@ public:
     const SettingsValues& values() const { return values_; }
     const std::string& programFolder() const { return programFolder_; }
 
+    // The values of this moment, for a crawl to read on its own thread while
+    // the user edits these; the copy has no store and is never saved.
+    std::shared_ptr<const AppSettings> Snapshot() const;
+
     // Effective values of the crawl and display options.
     int32_t PilotArea() const;
     int32_t LinkMax() const;
@@ -171,6 +175,8 @@ public:
     std::string UVExtList(ExtKind kind) const { return ExclusionFilter().lists[kind]; }
 
 private:
+    struct SnapshotOf {};
+    AppSettings(SnapshotOf, const AppSettings& from);
     bool writeAll();
     bool sync();
 

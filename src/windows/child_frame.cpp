@@ -31,6 +31,8 @@ namespace ormbrook {
 
 const char kCloseRefusedWhileCrawling[] =
     "現在巡回を実行中です。\n巡回を終了させてからドキュメントを閉じて下さい。";
+const char kEditRefusedWhileCrawling[] =
+    "現在巡回を実行中です。\n巡回を終了させてから変更して下さい。";
 
 CChildFrame::CChildFrame(DesktopContext& context, std::unique_ptr<ProjectSession> session, QWidget* parent)
     : QWidget(parent), context_(context), session_(std::move(session))
@@ -379,6 +381,16 @@ void CChildFrame::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+bool CChildFrame::RefusedWhileCrawling()
+{
+    // A timer crawl may have started while a dialog of this project was
+    // open: what the dialog asked for is not done under the crawl's feet.
+    if (!crawling())
+        return false;
+    Tell(QString::fromUtf8(kEditRefusedWhileCrawling));
+    return true;
+}
+
 void CChildFrame::AddItem(bool folder, std::optional<std::string> text)
 {
     ProjectItem* parent = selectedItem();
@@ -386,7 +398,7 @@ void CChildFrame::AddItem(bool folder, std::optional<std::string> text)
         return;
     if (!text) {
         std::optional<QString> typed = context_.prompter ? context_.prompter->AskItemName(this) : std::nullopt;
-        if (!typed)
+        if (!typed || RefusedWhileCrawling())
             return;
         text = typed->toStdString();
     }
@@ -408,7 +420,8 @@ void CChildFrame::DeleteItem()
         return;
     if (!context_.prompter
         || !context_.prompter->AskOkCancel(this, QStringLiteral("保存されているデータも削除しますか？"),
-                                          QMessageBox::Question))
+                                          QMessageBox::Question)
+        || RefusedWhileCrawling())
         return;
     // The item leaves the tree once its files are gone: the job walks them
     // from the item's place.
@@ -449,6 +462,8 @@ void CChildFrame::SavedData(int kind)
         destination = TrailingSlash(dir->toStdString());
         ForwardSlashes(destination);
     }
+    if (RefusedWhileCrawling())
+        return;
     const std::string refusal = SavedDataOperation::Refusal(session_->Mirror(), *item, kind, destination);
     if (!refusal.empty()) {
         Tell(QString::fromStdString(refusal));
@@ -465,7 +480,7 @@ void CChildFrame::DropItem(ProjectItem* item, ProjectItem* target)
         return;
     }
     std::optional<int> choice = context_.prompter->AskMirrorFiles(this);
-    if (!choice)
+    if (!choice || RefusedWhileCrawling())
         return;
     auto after = [this, item, target] { MoveItemNow(item, target); };
     int kind = -1;
@@ -543,10 +558,12 @@ void CChildFrame::ItemProperties()
     ProjectItem* item = selectedItem();
     if (!item || crawling())
         return;
-    if (EditItemProperties(context_, *session_, *item, this)) {
-        model_->ItemChanged(item);
-        MarkModified();
-    }
+    std::unique_ptr<ItemPropertiesDialog> dialog = MakeItemPropertiesDialog(context_, *session_, *item, this);
+    if (dialog->exec() != QDialog::Accepted || RefusedWhileCrawling())
+        return;
+    ApplyItemProperties(context_, *session_, *item, dialog->result());
+    model_->ItemChanged(item);
+    MarkModified();
 }
 
 void CChildFrame::TreeMenu(const QPoint& globalPos)

@@ -90,6 +90,7 @@ private:
     SplitSizes CurrentSplit() const;
     unsigned MarksOf(const ProjectItem& item) const;
     void Tell(const QString& text, QMessageBox::Icon icon = QMessageBox::Warning);
+    bool RefusedWhileCrawling();
 
     DesktopContext& context_;
     std::unique_ptr<ProjectSession> session_;
@@ -107,5 +108,6 @@ private:
 
 // The texts of the project window's refusals.
 extern const char kCloseRefusedWhileCrawling[];
+extern const char kEditRefusedWhileCrawling[];
 
 } // namespace ormbrook

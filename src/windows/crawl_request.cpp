@@ -12,7 +12,12 @@ std::unique_ptr<CrawlRequestRecord> MakeCrawlRequest(const CrawlServices& servic
     auto request = std::make_unique<CrawlRequestRecord>();
     request->statusWindow = statusWindow;
     request->project = &project;
-    request->settings = services.settings;
+    // The crawl reads its settings on the engine thread, for as long as it
+    // runs; the settings sheet may store new ones meanwhile.
+    if (services.settings) {
+        request->settingsCopy = services.settings->Snapshot();
+        request->settings = request->settingsCopy.get();
+    }
     request->dialup = services.dialup; // the manager dials only when AutoDialup is on
     request->startKind = startKind;
     request->startItem = startItem;

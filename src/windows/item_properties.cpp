@@ -261,13 +261,5 @@ std::unique_ptr<ItemPropertiesDialog> MakeItemPropertiesDialog(const DesktopCont
                                                   item.kind == ItemRoot, context.prompter, parent);
 }
 
-bool EditItemProperties(DesktopContext& context, ProjectSession& session, ProjectItem& item, QWidget* parent)
-{
-    std::unique_ptr<ItemPropertiesDialog> dialog = MakeItemPropertiesDialog(context, session, item, parent);
-    if (dialog->exec() != QDialog::Accepted)
-        return false;
-    ApplyItemProperties(context, session, item, dialog->result());
-    return true;
-}
 
 } // namespace ormbrook

@@ -82,7 +82,4 @@ std::unique_ptr<ItemPropertiesDialog> MakeItemPropertiesDialog(const DesktopCont
                                                                const ProjectSession& session,
                                                                const ProjectItem& item, QWidget* parent);
 
-// The command: the sheet, then the values applied. True when OK stored.
-bool EditItemProperties(DesktopContext& context, ProjectSession& session, ProjectItem& item, QWidget* parent);
-
 } // namespace ormbrook

@@ -18,6 +18,8 @@
 
 #include <QAction>
 #include <QMdiArea>
+#include <QDialog>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -370,4 +372,48 @@ TEST(ProjectWindow, AFoundTitleFillsTheTimerAndSlideShowEntries)
     ASSERT_EQ(reread.entries().size(), 1u);
     EXPECT_EQ(reread.entries()[0].title, expected);
     EndCrawl(*frame);
+}
+
+// A crawl that starts while a dialog of its project is open (a due timer
+// runs inside the dialog's loop) is not changed under its feet: the
+// dialog's OK is refused with a word; and a crawl reads the settings as
+// they were when it started, whatever the settings sheet stores meanwhile.
+TEST(ProjectWindow, WhatACrawlReadsDoesNotChangeWhileItRuns)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    CChildFrame* child = frame.OpenDocument(QString::fromStdString(f.WriteProject("P", kTwoFolders)));
+    ASSERT_NE(child, nullptr);
+    ProjectItem* folder = ByPath(*child, "P/News");
+    child->SelectItem(folder);
+    InNextModal([&](QWidget* dialog) {
+        QLineEdit* name = nullptr;
+        for (QLineEdit* edit : dialog->findChildren<QLineEdit*>())
+            if (edit->text() == "News")
+                name = edit;
+        ASSERT_NE(name, nullptr);
+        name->setText("Renamed");
+        ASSERT_TRUE(child->RunCommand(CmdCrawl)) << "the timer's crawl";
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    frame.Action(CmdItemProperties)->trigger();
+    EXPECT_EQ(folder->title, "News");
+    ASSERT_FALSE(f.prompter.told.isEmpty());
+    EXPECT_EQ(f.prompter.told.back(), QString::fromUtf8(kEditRefusedWhileCrawling));
+
+    ASSERT_TRUE(WaitUntil([&] { return f.requests == 1; }));
+    const AppSettings* crawlSettings = nullptr;
+    {
+        std::lock_guard hold(f.requestLock);
+        auto* request = dynamic_cast<CrawlRequestRecord*>(f.lastRequest.get());
+        ASSERT_NE(request, nullptr);
+        crawlSettings = request->settings;
+    }
+    ASSERT_NE(crawlSettings, f.settings.get());
+    const int retries = crawlSettings->values().DLRetry;
+    SettingsValues changed = f.settings->values();
+    changed.DLRetry = retries + 1;
+    f.settings->SaveSettings(changed);
+    EXPECT_EQ(crawlSettings->values().DLRetry, retries);
+    EndCrawl(*child);
 }

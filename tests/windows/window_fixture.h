@@ -27,6 +27,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace ormbrook::test {
 
@@ -57,8 +58,11 @@ struct WindowFixture {
     FakePictures pictures;
     ScriptedPrompter prompter;
     DesktopContext context;
-    // Crawl requests the engine received (and dropped: no manager is made).
+    // Crawl requests the engine received (and dropped: no manager is made);
+    // the last one is kept.
     std::atomic<int> requests{0};
+    std::mutex requestLock;
+    std::unique_ptr<MessageRecord> lastRequest;
 
     WindowFixture()
     {
@@ -72,7 +76,11 @@ struct WindowFixture {
         v.MirrorDir = scratch.file("mirror/");
         settings->SaveSettings(v);
         engine = std::make_unique<CWSThread>(init);
-        engine->SetHandler([this](uint32_t, uintptr_t, std::unique_ptr<MessageRecord>) { ++requests; });
+        engine->SetHandler([this](uint32_t, uintptr_t, std::unique_ptr<MessageRecord> record) {
+            std::lock_guard hold(requestLock);
+            lastRequest = std::move(record);
+            ++requests;
+        });
         engine->Start();
         context.settings = settings.get();
         context.mirrorLock = &mirrorLock;
