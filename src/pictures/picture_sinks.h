@@ -2,8 +2,9 @@
 // Where the pictures a crawl stores go. In the desktop program they are
 // offered to its pickup queue while a receiver runs. A crawl run without it
 // (qry --crawl, qry --scheduler) hands them to the desktop program when that
-// runs, or else puts them into "WP.lst" itself, so that the next desktop
-// session shows them.
+// runs, which takes them only while a receiver shows pictures. Without a
+// receiver nothing is offered: a night's crawl does not pile up its pictures
+// as "New Picture" for the next slide show.
 
 #include "crawl/picture_sink.h"
 #include "platform/named_lock.h"
@@ -32,12 +33,7 @@ private:
 
 class HeadlessPictureSink : public CrawlPictureSink {
 public:
-    // queuePath: the program folder's "WP.lst".
-    explicit HeadlessPictureSink(std::string queuePath) : queuePath_(std::move(queuePath)) {}
     void PictureStored(const StoredPicture& picture) override;
-
-private:
-    std::string queuePath_;
 };
 
 } // namespace ormbrook

@@ -71,7 +71,7 @@ std::unique_ptr<OpenedProject> HeadlessSession::OpenProject(const std::string& p
 std::shared_ptr<CrawlPictureSink> HeadlessSession::pictureSink()
 {
     if (!pictureSink_)
-        pictureSink_ = std::make_shared<HeadlessPictureSink>(settings_.programFolder() + "/WP.lst");
+        pictureSink_ = std::make_shared<HeadlessPictureSink>();
     return pictureSink_;
 }
 

@@ -1,19 +1,27 @@
-// A crawl run from the command line keeps the pictures it stores for the
-// next desktop session: they wait in the program folder's "WP.lst" with the
-// display options of the item that fetched them.
+// A crawl run from the command line hands the pictures it stores to a
+// running desktop program, with the display options of the item that
+// fetched them; without one (and so without a receiver) it offers nothing
+// and leaves nothing waiting in "WP.lst".
 
-#include "pictures/mirror_pages.h"
-#include "pictures/pickup_queue.h"
-#include "pictures/queue_file_pickup_store.h"
+#include "common/messages.h"
+#include "pictures/pickup_entry.h"
+#include "pictures/picture_sinks.h"
+#include "platform/named_lock.h"
+#include "platform/program_channel.h"
 #include "support/crawl_fixture.h"
+#include "support/env_scope.h"
 #include "support/jpeg_maker.h"
 
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
 
 using namespace ormbrook;
 using namespace ormbrook::test;
 
-TEST(PictureOfferEndToEnd, AHeadlessCrawlQueuesItsPicturesWithTheItemsOptions)
+TEST(PictureOfferEndToEnd, AHeadlessCrawlOffersItsPicturesToTheDesktopProgramOnly)
 {
     CrawlFixture f;
     JpegParams big;
@@ -34,11 +42,35 @@ TEST(PictureOfferEndToEnd, AHeadlessCrawlQueuesItsPicturesWithTheItemsOptions)
                               + Record("@ORIGIN@/", "\tBGColor={10,20,30}\n\tMUDrawSpeed=7\n\tMinPicSize={20,20}\n"));
     auto run = f.Run({"--crawl", prj});
     ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(f.dataHome() + "/Ormbrook/WP.lst")) << "nothing waits without a receiver";
 
-    CrawlMirrorPages mirror(f.mirrorRoot());
-    CPickupQueue queue(std::make_unique<QueueFilePickupStore>(), mirror);
-    ASSERT_EQ(queue.OpenPickupQueue(f.dataHome() + "/Ormbrook/WP.lst"), kPickupQueueVersion);
-    auto entry = queue.TakeEntry();
+    // The desktop program's window, in the runtime folder qry runs with.
+    EnvScope runtime("XDG_RUNTIME_DIR", f.dataHome().substr(0, f.dataHome().rfind('/')) + "/run");
+    NamedLock queueLock(kPickupQueueLockName);
+    ASSERT_TRUE(queueLock.TryAcquire());
+    QThread thread;
+    thread.start();
+    std::vector<ChannelFrame> frames;
+    std::mutex framesMutex;
+    auto* window = new ChannelServer([&](const ChannelFrame& frame) {
+        std::lock_guard lock(framesMutex);
+        frames.push_back(frame);
+        return 0u;
+    });
+    window->moveToThread(&thread);
+    bool listening = false;
+    QMetaObject::invokeMethod(window, [&] { listening = window->Listen(kMainProgramTitle); },
+                              Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(listening);
+    run = f.Run({"--crawl", prj, "--set", "RenewalType=1"});
+    QMetaObject::invokeMethod(window, [&] { delete window; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    ASSERT_EQ(frames.size(), 1u) << "the small picture is below the item's minimum size";
+    EXPECT_EQ(frames[0].message, MsgOfferPicture | kFrameCarriesText);
+    auto entry = DecodePickupRecord(frames[0].text);
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->caption, "New Picture");
     EXPECT_EQ(entry->path, f.mirrorRoot() + "P/127.0.0.1/big.jpg");
@@ -46,6 +78,4 @@ TEST(PictureOfferEndToEnd, AHeadlessCrawlQueuesItsPicturesWithTheItemsOptions)
     EXPECT_EQ(entry->drawSpeed, 7);
     EXPECT_EQ(entry->minWidth, 20);
     EXPECT_EQ(entry->interval, 5);
-    // The small one is below the item's minimum size.
-    EXPECT_FALSE(queue.TakeEntry());
 }
