@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <unistd.h>
 
 namespace ormbrook {
@@ -22,6 +23,16 @@ bool FileExists(const std::string& path)
 {
     std::error_code ec;
     return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+// The longest a receiver may take to show a picture: every effect but the
+// plain copy has at most one step per column or row, and a step lasts its
+// step time and the copies.
+int PatienceFor(int drawType, int drawSpeed, int baseMs, int largestSide)
+{
+    const long long steps = drawType == 0 ? 0 : largestSide + 1LL;
+    const long long ms = baseMs + steps * (std::max(drawSpeed, 0) + kStepSlackMs);
+    return int(std::min<long long>(ms, std::numeric_limits<int>::max()));
 }
 
 } // namespace
@@ -128,8 +139,14 @@ void PictureCycle::timerEvent(QTimerEvent* event)
     }
     for (int i = 0; i < kPendingCount; ++i) {
         if (event->timerId() == patience_[i].timerId()) {
-            // Silent for too long: given up on, as if it had answered.
+            // Silent for too long: given up on, as if it had answered. Its
+            // answer may still come; it belongs to this cycle.
             patience_[i].stop();
+            {
+                std::lock_guard lock(mutex_);
+                if (pending_[i] && handles_[i] != 0 && Pending(i) != PendingDesktop)
+                    ++owedAnswers_[handles_[i]];
+            }
             ReceiverDone(Pending(i));
             return;
         }
@@ -170,6 +187,10 @@ void PictureCycle::OnCycleTimer()
     }
     JoinWorker();
     busy_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        workerDone_ = false;
+    }
     std::promise<void> started;
     std::future<void> startedFuture = started.get_future();
     worker_ = std::thread([this, &started] {
@@ -231,6 +252,7 @@ void PictureCycle::Worker()
         return;
     }
     cycleInterval_ = entry->interval * 1000;
+    patienceMs_ = PatienceFor(header.drawType, header.drawSpeed, setup_.patienceMs, setup_.largestViewSide);
 
     {
         std::lock_guard lock(mutex_);
@@ -247,6 +269,7 @@ void PictureCycle::Worker()
     {
         std::lock_guard lock(mutex_);
         notifying_ = false;
+        workerDone_ = true;
         earlyAnswers_.clear();
         answered = std::none_of(std::begin(pending_), std::end(pending_), [](bool p) { return p; });
     }
@@ -312,6 +335,7 @@ void PictureCycle::FailCycle()
     {
         std::lock_guard lock(mutex_);
         blockMissing_ = true;
+        workerDone_ = true;
     }
     cycleInterval_ = kRetryMs;
     Deliver({MsgPictureShown, 0, 0, {}});
@@ -363,6 +387,13 @@ void PictureCycle::OnPictureShown(uint32_t receiver)
 {
     {
         std::lock_guard lock(mutex_);
+        auto owed = owedAnswers_.find(receiver);
+        if (receiver != 0 && owed != owedAnswers_.end()) {
+            // The late answer to a picture it was given up on.
+            if (--owed->second == 0)
+                owedAnswers_.erase(owed);
+            return;
+        }
         bool matched = false;
         if (receiver != 0) {
             for (int i = 0; i < kPendingCount; ++i) {
@@ -392,7 +423,8 @@ void PictureCycle::CompleteIfAnswered()
 {
     {
         std::lock_guard lock(mutex_);
-        if (notifying_ || std::any_of(std::begin(pending_), std::end(pending_), [](bool p) { return p; }))
+        if (!workerDone_ || notifying_
+            || std::any_of(std::begin(pending_), std::end(pending_), [](bool p) { return p; }))
             return;
     }
     // A stray answer after the cycle ended changes nothing.
@@ -417,8 +449,15 @@ void PictureCycle::WatchReceiver(Pending which, int fd)
         }
     }
     watches_[which] = std::make_unique<ConnectionWatch>(fd);
-    connect(watches_[which].get(), &ConnectionWatch::closed, this, [this, which] { ReceiverDone(which); });
-    patience_[which].start(setup_.patienceMs, this);
+    connect(watches_[which].get(), &ConnectionWatch::closed, this, [this, which] {
+        // Its window is gone: whatever it owed will never come.
+        {
+            std::lock_guard lock(mutex_);
+            owedAnswers_.erase(handles_[which]);
+        }
+        ReceiverDone(which);
+    });
+    patience_[which].start(patienceMs_.load(), this);
 }
 
 void PictureCycle::DropWatches()
@@ -450,8 +489,16 @@ void PictureCycle::ToggleSlideWindow()
         patience_[PendingSlide].stop();
         watches_[PendingSlide].reset();
         links_.CloseSlideWindow();
-        // It will not answer any more; a cycle that only waited for it ends.
-        ReceiverDone(PendingSlide);
+        // It will not answer any more; a cycle that only waited for it ends
+        // (once its worker is done: it may still wait at the gate).
+        bool wasPending;
+        {
+            std::lock_guard lock(mutex_);
+            wasPending = pending_[PendingSlide];
+            owedAnswers_.erase(handles_[PendingSlide]);
+        }
+        if (wasPending)
+            ReceiverDone(PendingSlide);
     } else {
         // Only one slide window: one that is coming up counts.
         if (!slideClosing_ && links_.SlideWindowStarting())

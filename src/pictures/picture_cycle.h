@@ -8,9 +8,12 @@
 //
 // A receiver that never answers would stop the cycle for good. Here a
 // receiver program counts as having answered when its connection closes
-// (its window went away) and is given up on after kReceiverPatienceMs of
-// silence; the receivers of this program answer even when they cannot read
-// the block. So the cycle goes on as long as a receiver exists.
+// (its window went away) and is given up on after a silence longer than the
+// picture's transition could take (kReceiverPatienceMs more than its steps
+// at its step time); the receivers of this program answer even when they
+// cannot read the block. So the cycle goes on as long as a receiver exists.
+// A receiver given up on still owes its answer: that late answer is not
+// taken for the answer to a later picture.
 
 #include "common/messages.h"
 #include "pictures/picture_distribution.h"
@@ -77,9 +80,12 @@ public:
 
 // The desktop's handle in the answers: no process has it.
 constexpr uint32_t kDesktopHandle = 0x7FFFFFFF;
-// How long a notified receiver may stay silent: longer than the slowest
-// transition a user would set up.
+// How long a notified receiver may stay silent beyond its transition's
+// steps: decoding, composing and the copies themselves.
 constexpr int kReceiverPatienceMs = 30000;
+// What one transition step may take beyond its step time (the strips'
+// copies on a slow display).
+constexpr int kStepSlackMs = 4;
 // The failure path's retry.
 constexpr int kRetryMs = 1000;
 
@@ -94,8 +100,11 @@ struct PictureCycleSetup {
     // Runs the picture panel modally; the panel steps with PanelNext and
     // PanelPrevious. Nothing: the panel is not offered.
     std::function<void()> runPanel;
-    // How long a notified receiver may stay silent.
+    // How long a notified receiver may stay silent beyond the transition.
     int patienceMs = kReceiverPatienceMs;
+    // The longest side of any screen, in pixels: a transition has at most
+    // one step per column or row of the view it draws on.
+    int largestViewSide = 3840;
 };
 
 class PictureCycle : public PictureDistribution, public PictureReceiverQuery {
@@ -209,11 +218,18 @@ private:
     mutable std::mutex mutex_;
     bool pending_[kPendingCount] = {};
     bool notifying_ = false;
+    // The cycle's worker has told everyone it will tell (or failed): only
+    // then may the cycle end and the worker be joined.
+    bool workerDone_ = true;
     bool blockMissing_ = true;
     SharedBlock block_;
     uint32_t handles_[kPendingCount] = {};
     // Answers that came before the worker knew who had been told.
     std::vector<uint32_t> earlyAnswers_;
+    // Receivers given up on, by handle: the answers they still owe.
+    std::map<uint32_t, int> owedAnswers_;
+    // This cycle's patience: the base and the picture's transition.
+    std::atomic<int> patienceMs_ {kReceiverPatienceMs};
 
     mutable std::mutex currentMutex_;
     std::string currentPicture_;

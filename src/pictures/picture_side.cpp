@@ -20,6 +20,8 @@ PictureSide::PictureSide(PictureSideSetup setup)
     };
     cycle.mainWindow = uint32_t(::getpid());
     cycle.runPanel = setup_.runPanel;
+    if (setup_.largestViewSide > 0)
+        cycle.largestViewSide = setup_.largestViewSide;
     cycle_ = std::make_unique<PictureCycle>(*queue_, links_, setup_.desktop, std::move(cycle));
     sink_ = std::make_shared<PickupPictureSink>(*queue_, *cycle_);
 }

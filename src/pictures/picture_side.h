@@ -28,6 +28,9 @@ struct PictureSideSetup {
     std::string slideWindowProgram; // empty: qrysw beside this program
     std::function<void()> runPanel;
     DesktopReceiver* desktop = nullptr;
+    // The longest side of the screens, in pixels (how long a transition
+    // may take); 0 leaves the cycle's own bound.
+    int largestViewSide = 0;
 };
 
 class PictureSide {

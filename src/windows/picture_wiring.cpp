@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace ormbrook {
 
 namespace {
@@ -39,6 +41,10 @@ std::unique_ptr<PictureSide> MakePictureSide(const AppSettings& settings, CSSDoc
     setup.slideWindowProgram = slideWindowProgram;
     setup.runPanel = std::move(runPanel);
     setup.desktop = desktop;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QSize pixels = screen->size() * screen->devicePixelRatio();
+        setup.largestViewSide = std::max({setup.largestViewSide, pixels.width(), pixels.height()});
+    }
     return std::make_unique<PictureSide>(std::move(setup));
 }
 

@@ -15,11 +15,16 @@
 #include "windows/main_frame.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QProcess>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace ormbrook::test {
 extern XvfbDisplay* gDisplay;
@@ -147,5 +152,80 @@ TEST(PicturesEndToEnd, TheWallpaperChangerShowsThePicturesOnTheRootWindowAndPuts
     EXPECT_FALSE(closed);
     EXPECT_TRUE(WaitFor([&] { return closed; }, 30000));
     EXPECT_TRUE(MostlyColour(root(), orange));
+    program.Finish();
+}
+
+// With the picture panel open the next cycle's worker waits at the closed
+// gate; closing the slide window from the tray then must not wait for that
+// worker (it would wait for ever), and the program ends cleanly afterwards.
+TEST(PicturesEndToEnd, ClosingTheSlideWindowWhileThePanelIsOpenDoesNotHang)
+{
+    if (!gDisplay)
+        GTEST_SKIP() << "Xvfb is not available";
+    ScratchDir work;
+    const std::string mirror = work.file("mirror/");
+    std::filesystem::create_directories(mirror + "Pics");
+    WriteSolidJpeg(mirror + "Pics/a.jpg", 64, 32, 0, 200, 0);
+    const std::string project = work.file("Pics.prj");
+    std::ofstream(project) << "ProjectDefault\n{\n}\n";
+    std::ofstream(work.file("settings.conf")) << "[Application%20Settings]\nMirrorDir=" << mirror
+                                              << "\nPickupDisplay=0\n";
+    std::filesystem::create_directories(work.file("data"));
+    std::ofstream(work.file("data/QRY.ssf"), std::ios::binary) << project << "|Pics|||0|0|0|0|0|0|1|1\r\n";
+
+    DesktopProgram program;
+    DesktopProgram::Options options;
+    options.splash = false;
+    options.settingsPath = work.file("settings.conf");
+    options.programFolder = work.file("data");
+    options.slideWindowProgram = kQrysw;
+    ScriptedPrompter prompter;
+    ASSERT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Running);
+    CMainFrame& frame = *program.mainFrame();
+    QAction* traySlide = frame.TrayAction(CmdSlideWindow);
+    ASSERT_NE(traySlide, nullptr);
+    frame.Action(CmdSlideWindow)->trigger();
+    PictureCycle& cycle = program.pictures()->cycle();
+    ASSERT_TRUE(WaitFor([&] { return !cycle.currentPicture().empty() && !cycle.cycleBusy(); }, 30000))
+        << "a picture was shown";
+
+    bool closedInTime = false, panelSeen = false;
+    QTimer poll;
+    QElapsedTimer sincePanel;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* panel = QApplication::activeModalWidget();
+        if (!panel)
+            return;
+        if (!panelSeen) {
+            panelSeen = true;
+            sincePanel.start();
+        }
+        // The panel re-arms the cycle at once; its worker then waits at the gate.
+        if (sincePanel.elapsed() < 1500)
+            return;
+        poll.stop();
+        EXPECT_TRUE(cycle.cycleBusy());
+        std::atomic<bool> returned {false};
+        std::thread watchdog([&] {
+            for (int i = 0; i < 200 && !returned; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!returned) {
+                std::fprintf(stderr, "closing the slide window hangs with the panel open\n");
+                std::abort();
+            }
+        });
+        traySlide->trigger();
+        returned = true;
+        watchdog.join();
+        closedInTime = true;
+        static_cast<QDialog*>(panel)->reject();
+    });
+    poll.start(10);
+    frame.OnProgramFrame({MsgOpenPicturePanel, 0, 0, {}});
+    ASSERT_TRUE(WaitFor([&] { return closedInTime; }, 30000));
+    int x = 0, y = 0, w = 0, h = 0;
+    EXPECT_TRUE(WaitFor([&] { return !gDisplay->FindWindow(kSlideWindowTitle, x, y, w, h); }, 30000));
+    EXPECT_TRUE(WaitFor([&] { return !cycle.cycleBusy(); }, 30000)) << "the late cycle ends once the gate opens";
+    frame.SystemClose();
     program.Finish();
 }

@@ -132,6 +132,8 @@ public:
                 panel();
         };
         setup.patienceMs = patienceMs;
+        setup.largestViewSide = 8; // the test pictures are 8 pixels high
+
         cycle = std::make_unique<PictureCycle>(*queue, links, desktop, setup);
     }
 
@@ -481,4 +483,32 @@ TEST(HeadlessPictureSink, HandsPicturesToTheDesktopProgramOnly)
     EXPECT_EQ(e->bgColor, 0x0A0B0C);
     EXPECT_EQ(e->drawType, 3);
     EXPECT_EQ(e->interval, 9);
+}
+
+// A receiver is given time for the picture's whole transition (its steps at
+// its step time) before it is given up on; and once given up on, its late
+// answer belongs to that picture, not to the next one.
+TEST_F(CycleTest, PatienceFollowsTheTransitionAndALateAnswerKeepsToItsPicture)
+{
+    links.slide = true;
+    links.holdConnection = true;
+    MakeCycle(nullptr, 300);
+    PickupEntry slow;
+    slow.path = Picture("slow.jpg", 8, 4, false);
+    slow.drawType = 4;   // RasterH: one step a column, 9 at most here
+    slow.drawSpeed = 200; // so about 2 s in all
+    slow.interval = 1;
+    queue->AddEntry(slow);
+    ASSERT_TRUE(RunCycle(0));
+    RunFor(600);
+    EXPECT_TRUE(cycle->cycleBusy()) << "given up while the transition may still run";
+    ASSERT_TRUE(RunUntil([&] { return !cycle->cycleBusy(); }, 10000));
+
+    Picture("next.jpg", 8, 0);
+    ASSERT_TRUE(RunCycle(1));
+    Answer(600); // the late answer to slow.jpg
+    RunFor(20);
+    EXPECT_TRUE(cycle->cycleBusy()) << "the next picture's block stays open for its own answer";
+    Answer(600);
+    EXPECT_TRUE(WaitEnd());
 }
