@@ -5,6 +5,8 @@
 #include "crawl/mirror.h"
 #include "pictures/pickup_queue.h"
 
+#include <mutex>
+
 namespace ormbrook {
 
 class CrawlMirrorPages : public MirrorPages {
@@ -12,13 +14,22 @@ public:
     // mirrorRoot: the MirrorDir setting.
     explicit CrawlMirrorPages(std::string_view mirrorRoot) : mirror_(mirrorRoot, "") {}
 
+    // The settings sheet stored another MirrorDir; the walk on the picture
+    // worker looks there from its next page on.
+    void SetMirrorRoot(std::string_view mirrorRoot)
+    {
+        std::lock_guard lock(mutex_);
+        mirror_ = CMirror(mirrorRoot, "");
+    }
     std::optional<std::string> LocalPath(const std::string& url, const std::string& folderPath) override
     {
+        std::lock_guard lock(mutex_);
         return mirror_.LocalPath(url, folderPath);
     }
     std::vector<PageLink> CollectLinks(const std::string& localFile, const std::string& pageUrl) override;
 
 private:
+    std::mutex mutex_;
     CMirror mirror_;
 };
 

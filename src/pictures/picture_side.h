@@ -45,6 +45,12 @@ public:
     OpenResult OpenQueue();
     int32_t oldVersion() const { return version_; }
     std::string queuePath() const { return setup_.programFolder + "/WP.lst"; }
+    // Where the page walk finds the mirror (the MirrorDir setting changed).
+    void SetMirrorDir(const std::string& mirrorDir) { mirror_.SetMirrorRoot(mirrorDir); }
+    std::optional<std::string> MirrorPathOf(const std::string& url, const std::string& folderPath)
+    {
+        return mirror_.LocalPath(url, folderPath);
+    }
     bool ConvertQueue(const std::function<void(int count)>& progress);
 
     PictureCycle& cycle() { return *cycle_; }

@@ -145,6 +145,9 @@ bool CommandEnabled(CommandId id, const CommandState& s)
     case CmdWallpaperChanger:
         // Until the desktop confirms the stop, switching on again would race it.
         return !s.desktopStopping;
+    case CmdSlideShowReset:
+        // The cycle's history is only cleared while no viewer shows pictures.
+        return !s.saverRunning && !s.slideWindowRunning && !s.desktopMode;
     default:
         return true;
     }

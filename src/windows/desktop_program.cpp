@@ -84,11 +84,8 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
         return StartResult::Failed;
     // A picture that cannot be opened is told of; the walk may run on the
     // picture worker, the box only on this thread.
-    SetJpegMessageSink([frame = QPointer<CMainFrame>(mainFrame_.get()), prompter](std::string_view text) {
-        const QString message = QString::fromUtf8(text.data(), qsizetype(text.size()));
-        QMetaObject::invokeMethod(frame, [prompter, message] { prompter->Tell(nullptr, message, QMessageBox::Information); },
-                                  Qt::QueuedConnection);
-    });
+    pictureMessages_ = std::make_unique<PictureMessages>(*prompter);
+    SetJpegMessageSink([messages = pictureMessages_.get()](std::string_view text) { messages->Tell(text); });
     scheduler_ = std::make_unique<CTimerScheduler>(timers_, *mainFrame_,
                                                    [this] { return settings_->values().TimerValid != 0; });
     scheduler_->StartScheduler(std::time(nullptr));
@@ -128,6 +125,7 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     dialup_->SetMainWindow(mainFrame_->dialupReceiver());
     context_.settingsChanged = [this] {
         const SettingsValues& now = settings_->values();
+        pictures_->SetMirrorDir(now.MirrorDir);
         dialup_->SetSettings({now.DialupEntry, now.DialRetry, now.password});
         if (auto* networkManager = dynamic_cast<NetworkManagerDialup*>(dialService_.get()))
             networkManager->SetEntry(now.DialupEntry);
@@ -144,6 +142,9 @@ void DesktopProgram::Finish()
     finished_ = true;
     if (scheduler_)
         scheduler_->StopScheduler();
+    // A picture worker waiting for a box to close must not hold up the end.
+    if (pictureMessages_)
+        pictureMessages_->Stop();
     if (mainFrame_) {
         mainFrame_.reset();
         // A start that ended before the lists were read (a project that is

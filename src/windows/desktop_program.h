@@ -30,6 +30,7 @@ class DialupService;
 class PictureSide;
 class DesktopWallpaper;
 class CommandRunner;
+class PictureMessages;
 
 extern const char kEngineLockName[];
 extern const char kNotInstalled[];
@@ -83,6 +84,7 @@ private:
     std::unique_ptr<DesktopWallpaper> desktop_;
     std::unique_ptr<PictureSide> pictures_;
     std::unique_ptr<Prompter> ownPrompter_;
+    std::unique_ptr<PictureMessages> pictureMessages_;
     DesktopContext context_;
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CTimerScheduler> scheduler_;

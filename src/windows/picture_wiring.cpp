@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QScreen>
 #include <QSettings>
+#include <QThread>
 #include <QDialog>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -125,6 +126,60 @@ bool OpenPickupQueue(PictureSide& side, Prompter& prompter)
         return false;
     }
     return true;
+}
+
+PictureMessages::PictureMessages(Prompter& prompter) : prompter_(prompter) {}
+
+void PictureMessages::Tell(std::string_view text)
+{
+    uint64_t mine;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_)
+            return;
+        mine = ++queued_;
+        waiting_.emplace_back(mine, std::string(text));
+    }
+    QMetaObject::invokeMethod(this, [this] { ShowNext(); }, Qt::QueuedConnection);
+    if (thread() == QThread::currentThread())
+        return;
+    std::unique_lock lock(mutex_);
+    closed_.wait(lock, [&] { return stopped_ || closedUpTo_ >= mine; });
+}
+
+void PictureMessages::Stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        waiting_.clear();
+    }
+    closed_.notify_all();
+}
+
+void PictureMessages::ShowNext()
+{
+    std::pair<uint64_t, std::string> next;
+    {
+        std::lock_guard lock(mutex_);
+        // A box is open already: this one follows when it closes.
+        if (showing_ || waiting_.empty())
+            return;
+        next = std::move(waiting_.front());
+        waiting_.pop_front();
+        showing_ = true;
+    }
+    prompter_.Tell(nullptr, QString::fromStdString(next.second), QMessageBox::Information);
+    bool more;
+    {
+        std::lock_guard lock(mutex_);
+        showing_ = false;
+        closedUpTo_ = next.first;
+        more = !waiting_.empty();
+    }
+    closed_.notify_all();
+    if (more)
+        QMetaObject::invokeMethod(this, [this] { ShowNext(); }, Qt::QueuedConnection);
 }
 
 } // namespace ormbrook

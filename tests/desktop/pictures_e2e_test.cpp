@@ -93,6 +93,14 @@ TEST(PicturesEndToEnd, TheSlideWindowCommandShowsTheSlideShowList)
     EXPECT_TRUE(WaitFor([&] { return !ChannelExists(kSlideWindowTitle); }, 30000));
     frame.UpdateCommands();
     EXPECT_FALSE(slide->isChecked());
+
+    // The settings sheet moves the mirror: the page walk looks there.
+    SettingsValues moved = program.settings().values();
+    moved.MirrorDir = work.file("moved/");
+    program.settings().SaveSettings(moved);
+    program.context().settingsChanged();
+    EXPECT_EQ(program.pictures()->MirrorPathOf("http://site/a.jpg", "P").value_or("").rfind(work.file("moved/"), 0),
+              0u);
     frame.SystemClose();
     program.Finish();
 }

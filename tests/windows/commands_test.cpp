@@ -20,7 +20,8 @@ struct Row {
 // The commands whose enabling depends on the state.
 const CommandId kRuled[] = {CmdCrawl,       CmdSelectedCrawl, CmdResetCrawl, CmdStop,       CmdNewFolder,
                             CmdNewUrl,      CmdUrlFromBrowser, CmdDelete,    CmdDeleteSaved, CmdMoveSaved,
-                            CmdCopySaved,   CmdItemProperties, CmdShowInBrowser, CmdFileSave, CmdFileClose};
+                            CmdCopySaved,   CmdItemProperties, CmdShowInBrowser, CmdFileSave, CmdFileClose,
+                            CmdSlideShowReset};
 
 CommandState S(NodeKind node, bool crawling = false, bool saver = false, bool slide = false, bool desktop = false)
 {
@@ -34,7 +35,10 @@ CommandState S(NodeKind node, bool crawling = false, bool saver = false, bool sl
     return s;
 }
 
-const std::set<int> kCrawlIdle = {CmdCrawl, CmdSelectedCrawl, CmdResetCrawl, CmdFileSave, CmdFileClose};
+// Without a viewer the slide show can be reset.
+const std::set<int> kCrawlIdle = {CmdCrawl, CmdSelectedCrawl, CmdResetCrawl, CmdFileSave, CmdFileClose,
+                                  CmdSlideShowReset};
+const std::set<int> kCrawlIdleViewing = {CmdCrawl, CmdSelectedCrawl, CmdResetCrawl, CmdFileSave, CmdFileClose};
 std::set<int> With(std::set<int> base, std::initializer_list<int> more)
 {
     base.insert(more.begin(), more.end());
@@ -46,7 +50,7 @@ std::set<int> With(std::set<int> base, std::initializer_list<int> more)
 TEST(Commands, EnablingFollowsNodeKindCrawlingAndViewers)
 {
     const Row rows[] = {
-        {"no project: nothing of a project", CommandState{}, {}},
+        {"no project: nothing of a project", CommandState{}, {CmdSlideShowReset}},
         {"root, idle", S(NodeKind::Root),
          With(kCrawlIdle, {CmdNewFolder, CmdNewUrl, CmdUrlFromBrowser, CmdDeleteSaved, CmdMoveSaved, CmdCopySaved,
                            CmdItemProperties})},
@@ -58,14 +62,15 @@ TEST(Commands, EnablingFollowsNodeKindCrawlingAndViewers)
                            CmdShowInBrowser})},
         {"stored file, idle", S(NodeKind::File), With(kCrawlIdle, {CmdShowInBrowser})},
         {"no selection, idle", S(NodeKind::None), kCrawlIdle},
-        {"folder while crawling: only stop and close", S(NodeKind::Folder, true), {CmdStop, CmdFileClose}},
-        {"record while crawling", S(NodeKind::Record, true), {CmdStop, CmdFileClose}},
+        {"folder while crawling: only stop and close", S(NodeKind::Folder, true),
+         {CmdStop, CmdFileClose, CmdSlideShowReset}},
+        {"record while crawling", S(NodeKind::Record, true), {CmdStop, CmdFileClose, CmdSlideShowReset}},
         {"folder with the screen saver running", S(NodeKind::Folder, false, true),
-         With(kCrawlIdle, {CmdItemProperties})},
+         With(kCrawlIdleViewing, {CmdItemProperties})},
         {"folder with the slide window running", S(NodeKind::Folder, false, false, true),
-         With(kCrawlIdle, {CmdItemProperties})},
+         With(kCrawlIdleViewing, {CmdItemProperties})},
         {"record with the wallpaper changer on", S(NodeKind::Record, false, false, false, true),
-         With(kCrawlIdle, {CmdItemProperties, CmdShowInBrowser})},
+         With(kCrawlIdleViewing, {CmdItemProperties, CmdShowInBrowser})},
     };
     for (const Row& row : rows) {
         std::set<int> enabled;

@@ -6,6 +6,7 @@
 #include "crawl/project_item.h"
 #include "windows/item_properties.h"
 #include "windows/main_frame.h"
+#include "windows/picture_wiring.h"
 #include "windows/project_session.h"
 #include "windows/settings_dialogs.h"
 #include "windows/settings_pages.h"
@@ -13,6 +14,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -21,6 +23,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace ormbrook;
 using namespace ormbrook::test;
@@ -356,4 +360,39 @@ TEST(ListDialogs, TheButtonsDoNothingWithoutASelection)
     }
     EXPECT_EQ(FileBytes(f.context.listBase + ".tmf"), timerBytes);
     EXPECT_EQ(FileBytes(f.context.listBase + ".ssf"), slideBytes);
+}
+
+// A page walk that meets three unreadable pictures shows three boxes one
+// after the other, waiting at each, never one box inside another.
+TEST(PictureMessages, OneBoxAtATimeAndTheWalkWaits)
+{
+    struct ModalPrompter : ScriptedPrompter {
+        int depth = 0, deepest = 0;
+        void Tell(QWidget* parent, const QString& text, QMessageBox::Icon icon) override
+        {
+            ScriptedPrompter::Tell(parent, text, icon);
+            deepest = std::max(deepest, ++depth);
+            // A box's own loop, as exec() runs one, until the user closes it.
+            QEventLoop loop;
+            QTimer::singleShot(30, &loop, &QEventLoop::quit);
+            loop.exec();
+            --depth;
+        }
+    } prompter;
+    PictureMessages messages(prompter);
+    std::atomic<int> returned {0};
+    std::thread walk([&] {
+        for (const char* name : {"a", "b", "c"}) {
+            messages.Tell(std::string("JPEG :\nCan't open /p/") + name + ".jpg\n");
+            ++returned;
+        }
+    });
+    ASSERT_TRUE(WaitUntil([&] { return returned == 3; }));
+    walk.join();
+    EXPECT_EQ(prompter.deepest, 1);
+    ASSERT_EQ(prompter.told.size(), 3);
+    EXPECT_TRUE(prompter.told[2].contains("/p/c.jpg"));
+    messages.Stop();
+    messages.Tell("after the end"); // returns at once, shows nothing
+    EXPECT_EQ(prompter.told.size(), 3);
 }
