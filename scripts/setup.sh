@@ -18,6 +18,7 @@ set -euo pipefail
 #   time, bc             benchmark only: measuring and the ratios
 #   clang, libclang-rt   libFuzzer harnesses (fuzz preset)
 #   libx11-dev           the viewers: a foreign window's size, the root window
+#   libxtst-dev          window tests: real key presses (XTEST) that reach the saver's grab
 #   xvfb                 window tests run on a private X server and read its pixels back
 #   x11-xserver-utils    window tests: xsetroot paints a known root window
 #   fonts-ipafont-*      Japanese faces for the interface (IPA P Gothic) and captions (IPA P Mincho)
@@ -29,7 +30,7 @@ packages=(
   nginx-light curl
   wget wget2 httrack time bc
   clang libclang-rt-14-dev
-  xvfb libx11-dev x11-xserver-utils fonts-ipafont-gothic fonts-ipafont-mincho
+  xvfb libx11-dev libxtst-dev x11-xserver-utils fonts-ipafont-gothic fonts-ipafont-mincho
   dbus-daemon
 )
 

@@ -40,6 +40,11 @@ bool LaunchMainIfNeeded()
     process.setProgram(folder + "/qry");
     process.setWorkingDirectory(folder);
     process.setStandardInputFile(QProcess::nullDevice());
+    // It serves the saver only: no window of its own over the saver, tray
+    // or not, and no splash; the saver closes it again at its end.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ORMBROOK_START_HIDDEN"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
     return process.startDetached();
 }
 
@@ -114,7 +119,12 @@ int RunScreenSaver(int argc, char** argv)
     }
     // XScreenSaver ends its display modes with SIGTERM.
     StopSignals stop([&](int) { closeSaver(); });
-    QObject::connect(&window, &PictureWindow::closed, [&server, &app] {
+    std::unique_ptr<SaverOnTop> onTop;
+    QObject::connect(&window, &PictureWindow::closed, [&server, &app, &onTop] {
+        // The keyboard and the pointer go back at once, not when the
+        // process has ended.
+        if (onTop)
+            onTop->Release();
         if (server)
             server->Close();
         app.quit();
@@ -123,6 +133,7 @@ int RunScreenSaver(int argc, char** argv)
         window.showFullScreen();
         window.activateWindow();
         window.setFocus();
+        onTop = std::make_unique<SaverOnTop>(window);
     } else {
         window.show();
     }

@@ -89,7 +89,7 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     scheduler_ = std::make_unique<CTimerScheduler>(timers_, *mainFrame_,
                                                    [this] { return settings_->values().TimerValid != 0; });
     scheduler_->StartScheduler(std::time(nullptr));
-    mainFrame_->ShowTrayIcon(options.splash);
+    mainFrame_->ShowTrayIcon(options.splash && !options.hidden, !options.hidden);
     mainFrame_->ListenForPrograms();
 
     if (!project.isEmpty() && !mainFrame_->OpenDocument(project))
@@ -224,6 +224,9 @@ int RunDesktop(int argc, char** argv, const std::string& project)
     DesktopProgram::Options options;
     options.project = project;
     options.splash = qEnvironmentVariableIsEmpty("ORMBROOK_NO_SPLASH");
+    // Started by the screen saver: nothing of ours may cover it.
+    options.hidden = !qEnvironmentVariableIsEmpty("ORMBROOK_START_HIDDEN");
+    qunsetenv("ORMBROOK_START_HIDDEN");
     switch (program.Start(options)) {
     case DesktopProgram::StartResult::HandedOver:
         return 0;

@@ -40,6 +40,9 @@ public:
     struct Options {
         std::string project;       // a project file to open, or empty
         bool splash = true;
+        // No window at start even without a tray (a start by the screen
+        // saver, which ends the program again).
+        bool hidden = false;
         std::string settingsPath;  // instead of the user's settings file
         std::string programFolder; // instead of the user's data folder
         std::string slideWindowProgram; // instead of qrysw beside this program

@@ -304,7 +304,7 @@ void CMainFrame::RestoreBars()
         restoreState(state);
 }
 
-void CMainFrame::ShowTrayIcon(bool wantSplash)
+void CMainFrame::ShowTrayIcon(bool wantSplash, bool mayShowWindow)
 {
     MakeTray();
     if (wantSplash)
@@ -314,7 +314,8 @@ void CMainFrame::ShowTrayIcon(bool wantSplash)
         return;
     }
     // No tray on this desktop: the window is the only way in.
-    ToggleWindow();
+    if (mayShowWindow)
+        ToggleWindow();
 }
 
 bool CMainFrame::ListenForPrograms()

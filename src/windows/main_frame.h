@@ -40,8 +40,9 @@ public:
     ~CMainFrame() override;
 
     // The tray icon and, where the desktop has no tray, the window itself:
-    // the program must never be unreachable.
-    void ShowTrayIcon(bool wantSplash);
+    // the program must never be unreachable (unless the window may not show:
+    // a start by the screen saver, which ends the program itself).
+    void ShowTrayIcon(bool wantSplash, bool mayShowWindow = true);
     // Listens as "Ormbrook Download Engine"; false when another program does.
     bool ListenForPrograms();
 

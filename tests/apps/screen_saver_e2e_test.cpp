@@ -1,7 +1,7 @@
 // qryss end to end on a private X server: with a main program running (this
 // test plays it) the saver covers the screen and takes the pictures from the
-// slide window until it ends; with none running it starts qry itself and
-// closes it at the end; a key ends it, moving the mouse does not.
+// slide window until it ends; with none running it starts qry itself,
+// hidden, and closes it at the end; a key ends it, moving the mouse does not.
 
 #include "apps/distributor.h"
 #include "support/env_scope.h"
@@ -94,42 +94,58 @@ TEST(ScreenSaverEndToEnd, OutranksTheSlideWindowUntilAKeyEndsIt)
     EXPECT_FALSE(d.cycle->saverRunning());
 }
 
-TEST(ScreenSaverEndToEnd, StartsTheMainProgramAndClosesItAtTheEnd)
+// No window manager and no tray (GNOME's default desktop has none): the qry
+// the saver starts shows no window over it, the saver keeps the keyboard,
+// and one real key press ends the saver and that qry.
+TEST(ScreenSaverEndToEnd, StartsTheMainProgramHiddenAndAKeyEndsBoth)
 {
     XvfbDisplay x;
     if (!x.Start(1280, 900))
         GTEST_SKIP() << "no X server for window tests: " << x.error();
     UserScope scope;
-    // The main program's settings and slide-show list: one folder of the
-    // mirror, a yellow picture in it.
-    const std::string mirror = scope.path() + "mirror/";
-    std::filesystem::create_directories(mirror + "Pics");
-    WriteSolidJpeg(mirror + "Pics/y.jpg", 64, 45, 230, 230, 0);
-    const std::string project = scope.path() + "Pics.prj";
-    std::ofstream(project) << "ProjectDefault\n{\n}\n";
+    // The main program's pickup folder: two coloured pictures.
+    const std::string pickup = scope.path() + "pickup/";
+    std::filesystem::create_directories(pickup);
+    WriteSolidJpeg(pickup + "y.jpg", 64, 45, 230, 230, 0);
+    WriteSolidJpeg(pickup + "c.jpg", 64, 45, 0, 200, 230);
     std::filesystem::create_directories(scope.config() + "/Nordvane");
-    std::ofstream(scope.settingsFile()) << "[Application%20Settings]\nMirrorDir=" << mirror << "\nPickupDisplay=0\n";
+    std::ofstream(scope.settingsFile()) << "[Application%20Settings]\nPickupDir=" << pickup
+                                        << "\nPickupDisplay=2\n";
     std::filesystem::create_directories(scope.programFolder());
-    std::ofstream(scope.programFolder() + "QRY.ssf", std::ios::binary)
-        << project << "|Pics|||0|0|0|0|0|0|1|1\r\n";
 
-    QProcessEnvironment env = x.Environment();
-    env.insert("ORMBROOK_NO_SPLASH", "1");
     QProcess saver;
-    saver.setProcessEnvironment(env);
+    saver.setProcessEnvironment(x.Environment());
     saver.start(QString::fromStdString(QryssPath()), {"/s"});
-    // qry comes up beside the saver and sends it the picture.
+    // qry comes up beside the saver and sends it the pictures.
     ASSERT_TRUE(RunUntil([] { return ChannelExists(kMainProgramTitle); }, 30000));
     EXPECT_TRUE(NamedLock::IsTaken(kMainProgramTitle));
-    // Without a window manager the main window lies over part of the saver;
-    // the bottom right is the saver's.
-    EXPECT_TRUE(RunUntil([&] { return MostlyColour(x.Grab(1000, 700, 200, 150), qRgb(230, 230, 0), 24); }, 30000));
+    auto centre = [&](QRgb colour) { return MostlyColour(x.Grab(440, 300, 400, 300), colour, 24); };
+    EXPECT_TRUE(RunUntil([&] { return centre(qRgb(230, 230, 0)) || centre(qRgb(0, 200, 230)); }, 30000));
+    RunFor(1500); // a window qry showed late would be mapped by now
+    int wx = 0, wy = 0, ww = 0, wh = 0;
+    EXPECT_FALSE(x.FindWindow(kMainProgramTitle, wx, wy, ww, wh)) << "qry's window lies over the saver";
+    EXPECT_TRUE(centre(qRgb(230, 230, 0)) || centre(qRgb(0, 200, 230)));
 
-    // A button ends it, and the main program it started ends with it.
-    ASSERT_TRUE(x.SendInput(kSaverWindowTitle, XvfbDisplay::Input::LeftButton));
+    // Another program maps a window over the whole screen and takes the
+    // focus: the saver comes back on top and keeps the keyboard.
+    Display* other = XOpenDisplay(x.display().c_str());
+    ASSERT_NE(other, nullptr);
+    const Window cover = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 1280, 900, 0, 0,
+                                             BlackPixel(other, DefaultScreen(other)));
+    XMapRaised(other, cover);
+    XSync(other, False);
+    XSetInputFocus(other, cover, RevertToParent, CurrentTime);
+    XSync(other, False);
+    RunFor(500);
+    EXPECT_TRUE(RunUntil([&] { return centre(qRgb(230, 230, 0)) || centre(qRgb(0, 200, 230)); }, 30000))
+        << "the saver stays on top";
+
+    // One key on the server's keyboard ends it, and the qry it started.
+    ASSERT_TRUE(x.PressKey());
     ASSERT_TRUE(RunUntil([&] { return saver.state() == QProcess::NotRunning; }, 30000));
     EXPECT_TRUE(RunUntil([] { return !ChannelExists(kMainProgramTitle); }, 30000));
     EXPECT_TRUE(RunUntil([] { return !NamedLock::IsTaken(kMainProgramTitle); }, 30000));
+    XCloseDisplay(other);
 }
 
 TEST(ScreenSaverEndToEnd, DrawsIntoXScreenSaversWindowAndEndsOnSigterm)

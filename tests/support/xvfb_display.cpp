@@ -2,6 +2,8 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <X11/Xutil.h>
 
 #include <cerrno>
@@ -216,6 +218,25 @@ bool XvfbDisplay::FindWindow(const std::string& title, int& x, int& y, int& widt
             && XTranslateCoordinates(dpy, found, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
         width = attributes.width;
         height = attributes.height;
+    }
+    XCloseDisplay(dpy);
+    return ok;
+}
+
+bool XvfbDisplay::PressKey() const
+{
+    if (display_.empty())
+        return false;
+    Display* dpy = XOpenDisplay(display_.c_str());
+    if (!dpy)
+        return false;
+    int event = 0, error = 0, major = 0, minor = 0;
+    bool ok = XTestQueryExtension(dpy, &event, &error, &major, &minor);
+    if (ok) {
+        const KeyCode space = XKeysymToKeycode(dpy, XK_space);
+        ok = space != 0 && XTestFakeKeyEvent(dpy, space, True, CurrentTime)
+            && XTestFakeKeyEvent(dpy, space, False, CurrentTime);
+        XSync(dpy, False);
     }
     XCloseDisplay(dpy);
     return ok;

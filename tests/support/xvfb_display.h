@@ -45,6 +45,10 @@ public:
     // would deliver them. False when no such window is mapped.
     enum class Input { Key, Motion, LeftButton, RightButton };
     bool SendInput(const std::string& title, Input input) const;
+    // A key pressed and released on the server's own keyboard (XTEST): it
+    // goes where the server sends keys, to a grab or the focus, unlike
+    // SendInput's events, which name their window.
+    bool PressKey() const;
 
 private:
     pid_t pid_ = -1;
