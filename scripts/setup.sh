@@ -13,6 +13,9 @@ set -euo pipefail
 #   libgtest/gmock-dev   unit tests; libbenchmark-dev micro-benchmarks
 #   libxml2-dev          benchmark only: the HTML parser the link scanner is compared with
 #   nginx-light          end-to-end tests serve generated sites with it
+#   nginx                benchmark: HTTP/2 (its http_v2 module; on Debian 12 nginx-light is
+#                        only a name for it, elsewhere it may lack the module)
+#   iproute2             benchmark only: ip netns and tc hold a private loopback to a rate
 #   curl                 benchmark only: transfer speed comparison
 #   wget, wget2, httrack benchmark only: the crawlers the crawl is measured against
 #   time, bc             benchmark only: measuring and the ratios
@@ -27,7 +30,7 @@ packages=(
   g++ cmake ninja-build git pkg-config ccache
   qt6-base-dev libjpeg62-turbo-dev libssl-dev openssl tinyproxy
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev
-  nginx-light curl
+  nginx-light nginx iproute2 curl
   wget wget2 httrack time bc
   clang libclang-rt-14-dev
   xvfb libx11-dev libxtst-dev x11-xserver-utils fonts-ipafont-gothic fonts-ipafont-mincho
