@@ -7,9 +7,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace ormbrook {
 
@@ -64,35 +68,62 @@ bool CKESDLEDoc::SaveProject(const std::string& path)
 {
     errorText_.clear();
     const std::string oldTitle = title();
+    const std::string newTitle = ProjectTitleFromPath(path);
+    const std::string root = TrailingSlash(app_.values().MirrorDir);
+    const std::string oldDir = root + oldTitle + "/";
+    const std::string newDir = root + newTitle + "/";
+    // The mirror goes with the project to its new name; another project's
+    // folder of that name is not merged into, nor the old one left behind.
+    const bool moveMirror = newTitle != oldTitle && !FolderEmpty(oldDir);
+    if (moveMirror && QFileInfo::exists(QString::fromUtf8(newDir.c_str()))) {
+        errorText_ = "the mirror folder " + newDir + " exists already: the files of " + oldTitle
+                     + " would mix with it. Choose another name, or move that folder away first";
+        return false;
+    }
     {
         ReadAccess tree = Read();
         if (!SaveProjectFile(path, tree.root(), app_, &errorText_))
             return false;
     }
-    const std::string newTitle = ProjectTitleFromPath(path);
     if (newTitle != oldTitle)
-        MoveQueueFiles(oldTitle, newTitle);
+        MoveMirror(oldTitle, newTitle, moveMirror);
     WriteAccess tree = Write();
     path_ = path;
     root_->title = newTitle;
     return true;
 }
 
-void CKESDLEDoc::MoveQueueFiles(const std::string& oldTitle, const std::string& newTitle)
+bool CKESDLEDoc::FolderEmpty(const std::string& dir)
 {
-    // The work lists are named after the project: under its new name a
-    // stopped crawl (or saved-data job) must find them again.
+    const QDir folder(QString::fromUtf8(dir.c_str()));
+    return !folder.exists() || folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+void CKESDLEDoc::MoveMirror(const std::string& oldTitle, const std::string& newTitle, bool moveFolder)
+{
     const std::string root = TrailingSlash(app_.values().MirrorDir);
     const std::string oldDir = root + oldTitle + "/";
     const std::string newDir = root + newTitle + "/";
     QMutexLocker lock(&mirrorLock_);
+    if (!moveFolder) {
+        // Made for the project when it opened and never filled.
+        ::rmdir(oldDir.c_str());
+        return;
+    }
+    if (::rename(oldDir.substr(0, oldDir.size() - 1).c_str(), newDir.substr(0, newDir.size() - 1).c_str()) != 0) {
+        errorText_ = "cannot move the mirror folder " + oldDir + " to " + newDir + ": " + std::strerror(errno)
+                     + "; its files stay there";
+        return;
+    }
+    // The work lists are named after the project: under its new name a
+    // stopped crawl (or saved-data job) must find them again.
     for (const char* suffix : {".uq", ".lq", ".det", ".del"}) {
-        const std::string from = QueuePath(oldDir, oldTitle, suffix);
+        const std::string from = QueuePath(newDir, oldTitle, suffix);
         if (!QFile::exists(QString::fromUtf8(from.c_str())))
             continue;
         const std::string to = QueuePath(newDir, newTitle, suffix);
-        if (!QDir().mkpath(QString::fromUtf8(newDir.c_str())) || ::rename(from.c_str(), to.c_str()) != 0)
-            errorText_ = "cannot move the work list " + from + " to " + to; // it stays where it was
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            errorText_ = "cannot rename the work list " + from + " to " + to;
     }
 }
 

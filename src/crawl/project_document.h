@@ -73,7 +73,10 @@ public:
     WriteAccess Write() { return WriteAccess(treeLock_, root_.get()); }
 
 private:
-    void MoveQueueFiles(const std::string& oldTitle, const std::string& newTitle);
+    static bool FolderEmpty(const std::string& dir);
+    // Saved under a new name: the project's mirror folder (files and work
+    // lists) takes the new name; an empty one is removed.
+    void MoveMirror(const std::string& oldTitle, const std::string& newTitle, bool moveFolder);
 
     const AppSettings& app_;
     QMutex& mirrorLock_;

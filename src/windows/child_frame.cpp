@@ -23,6 +23,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QSplitter>
+#include <QTimerEvent>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -61,12 +62,38 @@ CChildFrame::CChildFrame(DesktopContext& context, std::unique_ptr<ProjectSession
     connect(model_.get(), &ProjectTreeModel::dropRequested, this, &CChildFrame::DropItem);
     connect(model_.get(), &ProjectTreeModel::dropRefused, this, [] { QApplication::beep(); });
     connect(model_.get(), &ProjectTreeModel::filesListed, this, [this](ProjectItem* record) {
+        if (reselect_.record == record) {
+            const QModelIndex parent = model_->IndexOf(record);
+            for (int r = 0; r < model_->rowCount(parent); ++r) {
+                const QModelIndex row = model_->index(r, 0, parent);
+                if (const StoredFile* file = model_->FileAt(row); file && file->url == reselect_.url) {
+                    linkView_->setCurrentIndex(row);
+                    break;
+                }
+            }
+            reselect_ = {};
+        }
         if (record == shownRecord_)
             ShowFilesOf(record);
     });
     connect(status_.get(), &CrawlStatus::crawlingChanged, this, [this](bool crawling) {
         model_->SetEditable(!crawling);
+        // The views follow the mirror: once a second while files come, and
+        // when the crawl or the saved-data job has ended.
+        if (crawling) {
+            filesRefresh_.start(kFilesRefreshMs, this);
+        } else {
+            filesRefresh_.stop();
+            model_->RefreshFiles();
+        }
+        countersAtRefresh_.clear();
         Q_EMIT commandStateChanged();
+    });
+    connect(model_.get(), &ProjectTreeModel::filesReplacing, this, [this](ProjectItem* record) {
+        // A file row that is current comes back once the new rows are in.
+        const StoredFile* file = model_->FileAt(linkView_->currentIndex());
+        if (file && model_->RecordAt(linkView_->currentIndex()) == record)
+            reselect_ = {record, file->url};
     });
     connect(status_.get(), &CrawlStatus::stoppedByError, this, [this](const QString& reason) {
         Tell(QStringLiteral("書き込みができないため巡回を中断しました。\n%1\n\n"
@@ -217,6 +244,18 @@ void CChildFrame::ApplySplit(const SplitSizes& s)
     columns_->setSizes({s.leftWidth, s.rightWidth});
 }
 
+void CChildFrame::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != filesRefresh_.timerId())
+        return QWidget::timerEvent(event);
+    // Only when the crawl has got somewhere since the last look.
+    const std::string counters = status_->model().CounterLine();
+    if (counters == countersAtRefresh_)
+        return;
+    countersAtRefresh_ = counters;
+    model_->RefreshFiles();
+}
+
 void CChildFrame::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -337,6 +376,11 @@ bool CChildFrame::Save(bool askName)
         Tell(QString::fromStdString(session_->errorText()), QMessageBox::Critical);
         return false;
     }
+    // Saved, but the mirror could not follow the new name: say where it is.
+    if (!session_->errorText().empty())
+        Tell(QString::fromStdString(session_->errorText()));
+    // The stored files now lie under the new name.
+    model_->RefreshFiles();
     model_->RootTitleChanged();
     UpdateTitle();
     Q_EMIT modifiedChanged();

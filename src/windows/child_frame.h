@@ -7,6 +7,7 @@
 #include "windows/desktop_context.h"
 #include "windows/window_layout.h"
 
+#include <QBasicTimer>
 #include <QWidget>
 
 #include <memory>
@@ -71,6 +72,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     void SelectionChanged();
@@ -103,6 +105,13 @@ private:
     CDLStatView* statView_ = nullptr;
     bool splitDone_ = false;
     bool saveAnswered_ = false;
+    static constexpr int kFilesRefreshMs = 1000;
+    QBasicTimer filesRefresh_;
+    std::string countersAtRefresh_;
+    struct Reselect {
+        ProjectItem* record = nullptr;
+        std::string url;
+    } reselect_;
     ProjectItem* shownRecord_ = nullptr;
 };
 

@@ -92,8 +92,13 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     mainFrame_->ShowTrayIcon(options.splash && !options.hidden, !options.hidden);
     mainFrame_->ListenForPrograms();
 
-    if (!project.isEmpty() && !mainFrame_->OpenDocument(project))
-        return StartResult::Failed;
+    if (!project.isEmpty()) {
+        if (!mainFrame_->OpenDocument(project))
+            return StartResult::Failed;
+        // Opened from a file manager: the user wants to see it, not a tray icon.
+        if (!options.hidden)
+            mainFrame_->BringForward();
+    }
 
     timersLoaded_ = timers_.Load(context_.listBase);
     slidesLoaded_ = slides_.Load(context_.listBase);

@@ -339,10 +339,7 @@ uint32_t CMainFrame::OnProgramFrame(const ChannelFrame& frame)
         QTimer::singleShot(0, this, [this, path] {
             if (!path.isEmpty())
                 OpenDocument(path);
-            if (!isVisible())
-                ToggleWindow();
-            raise();
-            activateWindow();
+            BringForward();
         });
         return 1;
     }
@@ -689,6 +686,16 @@ void CMainFrame::ToggleWindow()
     UpdateCommands();
 }
 
+void CMainFrame::BringForward()
+{
+    if (!isVisible())
+        ToggleWindow();
+    else if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
 void CMainFrame::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
@@ -717,6 +724,17 @@ void CMainFrame::SystemClose()
         if (context_.prompter)
             context_.prompter->Tell(this, QString::fromUtf8(kExitRefusedWhileCrawling), QMessageBox::Warning);
         return;
+    }
+    // Every modified project is asked before anything is torn down: a
+    // Cancel keeps the program as it was, the slide window and the
+    // wallpaper changer included.
+    const QList<CChildFrame*> children = Children();
+    for (CChildFrame* child : children) {
+        if (!child->AskBeforeClose()) {
+            for (CChildFrame* asked : children)
+                asked->ForgetCloseAnswer();
+            return;
+        }
     }
     closing_ = true;
     auto closeNow = [this] { FinishClose(); };
@@ -749,21 +767,18 @@ void CMainFrame::FinishClose()
     SavePlacement();
     if (tray_)
         tray_->hide();
-    // Every project asks about its changes before any closes: a Cancel
-    // keeps the program with all its projects.
-    const QList<CChildFrame*> children = Children();
-    for (CChildFrame* child : children) {
-        if (!child->AskBeforeClose()) {
-            for (CChildFrame* asked : children)
-                asked->ForgetCloseAnswer();
+    // The projects were asked in SystemClose; one whose crawl a timer
+    // started meanwhile refuses, and the program stays.
+    for (QMdiSubWindow* sub : mdi_->subWindowList()) {
+        if (!sub->close()) {
+            for (CChildFrame* child : Children())
+                child->ForgetCloseAnswer();
             closing_ = false;
             if (tray_ && QSystemTrayIcon::isSystemTrayAvailable())
                 tray_->show();
             return;
         }
     }
-    for (QMdiSubWindow* sub : mdi_->subWindowList())
-        sub->close();
     closeAllowed_ = true;
     close();
     Q_EMIT closed();

@@ -63,6 +63,9 @@ public:
     // "ウィンドウを表示": hides a visible window, shows a hidden one (the
     // first time in its saved show state).
     void ToggleWindow();
+    // A project came from outside (a start with a file, a second start's
+    // hand-over): the window shows, in front, with it.
+    void BringForward();
     // The system close command: refused while a project crawls; otherwise
     // the picture side is told, and the window closes once it is done.
     void SystemClose();

@@ -38,6 +38,7 @@ bool ProjectSession::Save(const std::string& path)
         errorText_ = document_.errorText();
         return false;
     }
+    errorText_ = document_.errorText();
     if (document_.title() != before)
         crawl_.reset();
     modified_ = false;

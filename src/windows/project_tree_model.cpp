@@ -13,6 +13,22 @@
 
 namespace ormbrook {
 
+namespace {
+
+bool SameFiles(const StoredFileList& a, const StoredFileList& b)
+{
+    if (a == b)
+        return true;
+    if (!a || !b || a->size() != b->size())
+        return false;
+    for (size_t i = 0; i < a->size(); ++i)
+        if ((*a)[i].url != (*b)[i].url || (*a)[i].path != (*b)[i].path)
+            return false;
+    return true;
+}
+
+} // namespace
+
 struct ProjectTreeModel::Node {
     enum Type { ItemNode, FileNode };
     Type type = ItemNode;
@@ -261,18 +277,39 @@ void ProjectTreeModel::ListingDone(ProjectItem* record, uint64_t generation, Sto
     if (it == nodes_.end() || it->second->generation != generation)
         return; // collapsed, removed or rebuilt meanwhile
     Node* node = it->second;
+    auto before = listed_.find(record);
+    if (before != listed_.end() && SameFiles(before->second, files))
+        return; // a refresh that found the mirror as it was
     listed_[record] = files;
-    if (node->wantFiles && !node->files) {
-        node->files = files;
-        if (files->empty()) {
-            // The expand button goes: there is nothing below.
-            const QModelIndex index = IndexOfNode(node);
-            Q_EMIT dataChanged(index, index);
-        } else {
-            fetchMore(IndexOfNode(node));
+    const QModelIndex index = IndexOfNode(node);
+    if (node->wantFiles && node->files) {
+        // A refresh: the rows shown go, the new ones come in batches again.
+        Q_EMIT filesReplacing(record);
+        if (!node->children.empty()) {
+            beginRemoveRows(index, 0, static_cast<int>(node->children.size()) - 1);
+            node->children.clear();
+            endRemoveRows();
         }
+        node->files.reset();
+    }
+    if (node->wantFiles) {
+        node->files = files;
+        // The expand button follows: nothing below, or something now.
+        Q_EMIT dataChanged(index, index);
+        if (!files->empty())
+            fetchMore(index);
     }
     Q_EMIT filesListed(record);
+}
+
+void ProjectTreeModel::RefreshFiles()
+{
+    std::vector<Node*> records;
+    for (const auto& [item, node] : nodes_)
+        if (item->kind == ItemRecord && (node->wantFiles || listed_.count(item)))
+            records.push_back(node);
+    for (Node* record : records)
+        StartListing(*record);
 }
 
 void ProjectTreeModel::Collapsed(const QModelIndex& index)

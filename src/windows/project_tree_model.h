@@ -58,6 +58,10 @@ public:
     StoredFileList FilesOf(ProjectItem* record);
     // The view collapsed an item: a record's file rows go.
     void Collapsed(const QModelIndex& index);
+    // The mirror changed under the listed records (a crawl stored files, a
+    // saved-data job moved them): each is listed again and its rows, when
+    // they differ, replaced as the new listing comes (filesReplacing first).
+    void RefreshFiles();
     // Files listed and not yet shown under the record (for the benchmark and
     // the tests).
     bool Listing(const ProjectItem* record) const;
@@ -86,6 +90,8 @@ public:
 
 Q_SIGNALS:
     void filesListed(ProjectItem* record);
+    // The record's file rows are about to be replaced by a fresh listing.
+    void filesReplacing(ProjectItem* record);
     void itemRenamed(ProjectItem* item);
     // A valid drop: the view asks what to do with the item's files.
     void dropRequested(ProjectItem* item, ProjectItem* target);

@@ -170,8 +170,20 @@ CPageView::CPageView(QWidget* parent) : QTreeView(parent), model_(this)
 
 void CPageView::ShowFiles(StoredFileList files)
 {
+    if (files == model_.files())
+        return;
+    // The file the user picked stays picked when the list is listed again.
+    const StoredFile* current = model_.FileAt(currentIndex());
+    const std::string picked = current ? current->url : std::string();
     model_.SetFiles(std::move(files));
     FitColumn();
+    if (picked.empty())
+        return;
+    for (int r = 0; r < model_.rowCount(); ++r)
+        if (const StoredFile* file = model_.FileAt(model_.index(r, 0)); file && file->url == picked) {
+            setCurrentIndex(model_.index(r, 0));
+            break;
+        }
 }
 
 void CPageView::FitColumn()

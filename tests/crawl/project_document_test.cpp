@@ -81,14 +81,25 @@ TEST_F(ProjectDocumentTest, SavingUnderANewNameRenamesTheProject)
     EXPECT_EQ(doc.title(), "Other") << "a failed save changes nothing";
 }
 
-// A stopped crawl's work lists go with the project to its new name.
-TEST_F(ProjectDocumentTest, SavingUnderANewNameMovesTheQueueFiles)
+// The stored files and a stopped crawl's work lists go with the project to
+// its new name; a folder of that name already there is not mixed into.
+TEST_F(ProjectDocumentTest, SavingUnderANewNameMovesTheMirror)
 {
     CKESDLEDoc doc(app, mirrorLock);
     ASSERT_TRUE(doc.OpenProject(write("Old.prj", "Record{URL=\"http://a/\"}"))) << doc.errorText();
     for (const char* suffix : {".uq", ".lq"})
         std::ofstream(dir.filePath(QString("mirror/Old/Old") + suffix).toStdString()) << suffix;
+    QDir().mkpath(dir.filePath("mirror/Old/a"));
+    std::ofstream(dir.filePath("mirror/Old/a/index.html").toStdString()) << "page";
+    QDir().mkpath(dir.filePath("mirror/Taken"));
+    EXPECT_FALSE(doc.SaveProject(dir.filePath("Taken.prj").toStdString()));
+    EXPECT_NE(doc.errorText().find("mirror/Taken/ exists"), std::string::npos) << doc.errorText();
+    EXPECT_FALSE(QFile::exists(dir.filePath("Taken.prj")));
+    EXPECT_EQ(doc.title(), "Old");
+
     ASSERT_TRUE(doc.SaveProject(dir.filePath("New.prj").toStdString())) << doc.errorText();
+    EXPECT_TRUE(QFile::exists(dir.filePath("mirror/New/a/index.html")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("mirror/Old")));
     EXPECT_EQ(doc.ProjectMirrorDir(), dir.filePath("mirror/New/").toStdString());
     for (const char* suffix : {".uq", ".lq"}) {
         EXPECT_FALSE(QFile::exists(dir.filePath(QString("mirror/Old/Old") + suffix))) << suffix;

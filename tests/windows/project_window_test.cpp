@@ -330,6 +330,7 @@ TEST(MainWindow, ExitAsksEveryProjectBeforeAnyCloses)
     EXPECT_EQ(f.prompter.asked.size(), 2);
     EXPECT_EQ(frame.Children().size(), 2) << "a Cancel keeps every project open";
     EXPECT_EQ(closed, 0);
+    EXPECT_EQ(f.pictures.exitsPrepared, 0) << "a Cancel leaves the viewers as they were";
 
     f.prompter.asked.clear();
     f.prompter.yesNoCancelAnswers = {QMessageBox::No, QMessageBox::No};

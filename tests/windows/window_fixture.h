@@ -38,6 +38,13 @@ public:
     bool saverRunning() const override { return saver; }
     bool slideWindowRunning() const override { return slide; }
     bool desktopMode() const override { return desktop; }
+    // The exit's teardown of the viewers (the slide window, the changer).
+    int exitsPrepared = 0;
+    void PrepareExit(std::function<void()> closeNow) override
+    {
+        ++exitsPrepared;
+        closeNow();
+    }
     void Set(bool s, bool w, bool d)
     {
         saver = s;
