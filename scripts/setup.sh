@@ -6,6 +6,7 @@ set -euo pipefail
 
 # What each package is for:
 #   qt6-base-dev         QtCore and QtNetwork (core), QtGui and QtWidgets (windows)
+#   qt6-translations-l10n Qt's own dialog texts in Japanese (qtbase_ja)
 #   libjpeg62-turbo-dev  JPEG decoding of the pictures
 #   libssl-dev           https: TLS through OpenSSL on the engine's own sockets
 #   openssl              tests and benchmark: the command that makes their certificate authority
@@ -28,7 +29,7 @@ set -euo pipefail
 #   dbus-daemon          dial-up tests run a fake NetworkManager on a private bus of their own
 packages=(
   g++ cmake ninja-build git pkg-config ccache
-  qt6-base-dev libjpeg62-turbo-dev libssl-dev openssl tinyproxy
+  qt6-base-dev qt6-translations-l10n libjpeg62-turbo-dev libssl-dev openssl tinyproxy
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev
   nginx-light nginx iproute2 curl
   wget wget2 httrack time bc

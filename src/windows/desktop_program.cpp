@@ -19,6 +19,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <ctime>
@@ -210,6 +213,18 @@ void DesktopProgram::RunPicturePanel()
     panel.exec();
 }
 
+void LoadQtTranslations(QApplication& app)
+{
+    // Qt's own texts in its dialogs ("ファイル名", "キャンセル") in the
+    // interface's language, from Debian's qt6-translations-l10n.
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
 int RunDesktop(int argc, char** argv, const std::string& project)
 {
     // Without a display Qt would abort; say what to do instead.
@@ -224,6 +239,7 @@ int RunDesktop(int argc, char** argv, const std::string& project)
     QApplication::setDesktopFileName(QStringLiteral("ormbrook"));
     // The program lives in the tray: closing its last window is not the end.
     QApplication::setQuitOnLastWindowClosed(false);
+    LoadQtTranslations(app);
 
     DesktopProgram program;
     DesktopProgram::Options options;

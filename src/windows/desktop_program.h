@@ -96,6 +96,9 @@ private:
     bool slidesLoaded_ = false;
 };
 
+// Qt's own dialog texts in Japanese, where the translations are installed.
+void LoadQtTranslations(class QApplication& app);
+
 // qry without a verb: runs the desktop program to its end; the exit status.
 int RunDesktop(int argc, char** argv, const std::string& project);
 

@@ -289,11 +289,16 @@ void CMainFrame::MakeTray()
     tray_->setToolTip(QStringLiteral("Ormbrook"));
     tray_->setContextMenu(trayMenu_);
     // The menu opens with the window brought to the front, as the tray's
-    // right button asks; other clicks on the icon do nothing.
+    // right button asks. A left click (a StatusNotifier host's "activate")
+    // shows or hides the window, as Linux desktops' tray icons do.
     connect(trayMenu_, &QMenu::aboutToShow, this, [this] {
         if (isVisible())
             activateWindow();
         UpdateCommands();
+    });
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            RunCommand(CmdShowWindow);
     });
 }
 

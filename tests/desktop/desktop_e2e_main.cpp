@@ -1,5 +1,7 @@
 #include "desktop/desktop_harness.h"
 
+#include "windows/desktop_program.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -29,6 +31,7 @@ int main(int argc, char** argv)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    ormbrook::LoadQtTranslations(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

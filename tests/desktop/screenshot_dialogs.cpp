@@ -9,6 +9,7 @@
 #include "windows/settings_pages.h"
 #include "windows/small_dialogs.h"
 
+#include <QFileDialog>
 #include <QTabWidget>
 
 #include <functional>
@@ -22,6 +23,13 @@ void SaveDialogs(DesktopProgram& program, CChildFrame& child, const std::functio
     save(&add, "dialog_add_item");
     MirrorFilesDialog files(&child);
     save(&files, "dialog_mirror_files");
+    // Qt's own file dialog, as "名前を付けて保存" opens it, in Japanese.
+    QFileDialog saveAs(&child, QStringLiteral("名前を付けて保存"),
+                       QString::fromStdString(program.settings().values().MirrorDir),
+                       QStringLiteral("巡回設定 ﾌｧｲﾙ (*.prj)"));
+    saveAs.setAcceptMode(QFileDialog::AcceptSave);
+    saveAs.resize(760, 460);
+    save(&saveAs, "dialog_save_as");
 
     SettingsSheet sheet(program.settings(), nullptr, nullptr, &child);
     const char* pages[] = {"settings_1_folders", "settings_2_connection", "settings_3_crawl",

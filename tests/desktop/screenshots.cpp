@@ -75,6 +75,7 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    ormbrook::LoadQtTranslations(app);
     QDir().mkpath(outDir);
     DemoSite site;
     if (!site.Start(scratch, &error)) {

@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 using namespace ormbrook;
@@ -236,6 +237,23 @@ TEST(MainWindow, TheFirstShowUsesTheSavedShowState)
     EXPECT_TRUE(frame.Action(CmdShowWindow)->isChecked()) << "a minimised window is still shown";
     frame.ToggleWindow();
     EXPECT_FALSE(frame.isVisible()) << "and the command hides it";
+}
+
+// A left click on the tray icon shows or hides the window; the right
+// button's menu is the tray's own.
+TEST(MainWindow, ALeftClickOnTheTrayIconShowsAndHidesTheWindow)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    frame.ShowTrayIcon(false, false);
+    ASSERT_NE(frame.tray(), nullptr);
+    EXPECT_FALSE(frame.isVisible());
+    Q_EMIT frame.tray()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(frame.isVisible());
+    Q_EMIT frame.tray()->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(frame.isVisible());
+    Q_EMIT frame.tray()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(frame.isVisible());
 }
 
 TEST(MainWindow, ViewersRunningTurnTheTreeCommandsOff)
