@@ -579,7 +579,7 @@ void CChildFrame::ShowSelectedInBrowser()
     const QModelIndex index = linkView_->currentIndex();
     if (const StoredFile* file = model_->FileAt(index)) {
         if (file->complete())
-            ShowInBrowser(file->path);
+            OpenInBrowser(file->path);
         return;
     }
     ProjectItem* record = model_->RecordAt(index);
@@ -587,14 +587,20 @@ void CChildFrame::ShowSelectedInBrowser()
         return;
     // Only a complete stored copy is shown.
     if (std::optional<std::string> path = session_->Mirror().ExistingFile(record->url, FolderPath(*record)))
-        ShowInBrowser(*path);
+        OpenInBrowser(*path);
 }
 
 void CChildFrame::ShowFileInBrowser()
 {
     const StoredFile* file = pageView_->listModel().FileAt(pageView_->currentIndex());
     if (file && file->complete() && !crawling())
-        ShowInBrowser(file->path);
+        OpenInBrowser(file->path);
+}
+
+void CChildFrame::OpenInBrowser(const std::string& path)
+{
+    if (!ShowInBrowser(path))
+        Tell(QStringLiteral("ブラウザを起動できませんでした。\n%1").arg(QString::fromStdString(path)));
 }
 
 void CChildFrame::ItemProperties()

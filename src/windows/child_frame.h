@@ -83,6 +83,7 @@ private:
     void SavedData(int kind);
     void ShowSelectedInBrowser();
     void ShowFileInBrowser();
+    void OpenInBrowser(const std::string& path);
     void DropItem(ProjectItem* item, ProjectItem* target);
     void MoveItemNow(ProjectItem* item, ProjectItem* target);
     void ItemProperties();

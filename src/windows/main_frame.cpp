@@ -640,16 +640,24 @@ void CMainFrame::ShowAbout()
 
 void CMainFrame::ShowHelp()
 {
-    // The installed guide, else the one beside the program in the source tree.
+    // The installed guide, else the one of the source tree the program was
+    // built in.
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {dir + QStringLiteral("/../share/doc/Ormbrook/README.md"),
+    for (const QString& candidate : {dir + QStringLiteral("/../share/doc/ormbrook/README.md"),
                                      dir + QStringLiteral("/../../../README.md")}) {
-        if (QFileInfo::exists(candidate)) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(candidate).canonicalFilePath()));
-            return;
-        }
+        if (!QFileInfo::exists(candidate))
+            continue;
+        const QString path = QFileInfo(candidate).canonicalFilePath();
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)) && context_.prompter)
+            context_.prompter->Tell(this,
+                                    QStringLiteral("ヘルプを表示するプログラムを起動できませんでした。\n%1").arg(path),
+                                    QMessageBox::Warning);
+        return;
     }
-    ShowAbout();
+    if (context_.prompter)
+        context_.prompter->Tell(this, QStringLiteral("ヘルプ ファイルが見つかりません。\n%1")
+                                          .arg(dir + QStringLiteral("/../share/doc/ormbrook/README.md")),
+                                QMessageBox::Warning);
 }
 
 void CMainFrame::OnDialupNotice(int state, int error)

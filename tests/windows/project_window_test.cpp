@@ -17,6 +17,9 @@
 #include "windows/project_views.h"
 
 #include <QAction>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QUrl>
 #include <QMdiArea>
 #include <QDialog>
 #include <QLineEdit>
@@ -436,3 +439,33 @@ TEST(ProjectWindow, WhatACrawlReadsDoesNotChangeWhileItRuns)
     EXPECT_EQ(crawlSettings->values().DLRetry, retries);
     EndCrawl(*child);
 }
+
+namespace {
+
+// Where QDesktopServices would hand a URL to the desktop: the test keeps it.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl& url) { opened << url; }
+};
+
+} // namespace
+
+// "ヘルプ" opens the user's guide as a local file (here the one of the
+// source tree; installed, share/doc/ormbrook/README.md beside bin/).
+TEST(MainWindow, HelpOpensTheGuide)
+{
+    WindowFixture f;
+    CMainFrame frame(f.context);
+    OpenedUrls urls;
+    QDesktopServices::setUrlHandler("file", &urls, "open");
+    frame.Action(CmdHelp)->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(urls.opened.size(), 1) << f.prompter.told.join('\n').toStdString();
+    EXPECT_TRUE(urls.opened[0].toLocalFile().endsWith("README.md"));
+    EXPECT_TRUE(QFileInfo::exists(urls.opened[0].toLocalFile()));
+}
+
+#include "project_window_test.moc"
