@@ -175,6 +175,11 @@ void PictureCycle::OnCycleTimer()
         if (setup_.buildSources)
             queue_.RefillQueue(setup_.buildSources);
         if (queue_.IsQueueEmpty()) {
+            // Said once, when the viewer starts waiting, not every retry.
+            if (!toldNothing_) {
+                toldNothing_ = true;
+                Q_EMIT nothingToShow();
+            }
             cycleInterval_ = 1;
             // Nothing to show anywhere: rather than refilling every
             // millisecond, look again when something is added, or after the
@@ -187,6 +192,7 @@ void PictureCycle::OnCycleTimer()
     }
     JoinWorker();
     busy_ = true;
+    toldNothing_ = false;
     {
         std::lock_guard lock(mutex_);
         workerDone_ = false;

@@ -197,6 +197,8 @@ private:
     // The queue was empty even after a refill: the next tick waits for
     // something to be added (or for the retry) instead of spinning.
     bool waitingForSources_ = false;
+    // nothingToShow was said since the last picture.
+    bool toldNothing_ = false;
     std::atomic<ShowMode> showMode_ {ShowMode::Automatic};
     bool panelOpen_ = false;
     std::atomic<bool> desktopMode_ {false};

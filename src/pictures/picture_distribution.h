@@ -49,6 +49,9 @@ Q_SIGNALS:
     // A receiver came or went, or the changer's state moved: the commands'
     // enabling and check marks are to be computed again.
     void receiversChanged();
+    // A viewer waits and there is no picture anywhere to show it (the
+    // pickup folder and the slide-show list gave nothing).
+    void nothingToShow();
 };
 
 // The picture side before it is switched on: no receiver runs and the

@@ -42,6 +42,7 @@
 namespace ormbrook {
 
 const char kMainWindowTitle[] = "Ormbrook Download Engine";
+const char kNothingToShow[] = "表示する画像がありません";
 const char kExitRefusedWhileCrawling[] =
     "現在巡回を実行中です。\n巡回を終了させてからアプリケーションを終了して下さい。";
 
@@ -115,8 +116,11 @@ CMainFrame::CMainFrame(DesktopContext& context, QWidget* parent) : QMainWindow(p
     resize(900, 680);
 
     dialupNotices_ = new DialupNotices([this](int state, int error) { OnDialupNotice(state, error); }, this);
-    if (context_.pictures)
+    if (context_.pictures) {
         connect(context_.pictures, &PictureDistribution::receiversChanged, this, &CMainFrame::UpdateCommands);
+        connect(context_.pictures, &PictureDistribution::nothingToShow, this,
+                [this] { statusBar()->showMessage(QString::fromUtf8(kNothingToShow)); });
+    }
     UpdateCommands();
 }
 

@@ -32,6 +32,8 @@ class MessageTarget;
 
 extern const char kMainWindowTitle[];
 extern const char kExitRefusedWhileCrawling[];
+// The status bar's word when a viewer opens on no picture at all.
+extern const char kNothingToShow[];
 
 class CMainFrame : public QMainWindow, public CrawlLauncher {
     Q_OBJECT

@@ -288,9 +288,13 @@ TEST_F(CycleTest, WithNothingToShowTheCycleWaitsForAPictureInsteadOfSpinning)
 {
     links.slide = true;
     MakeCycle();
+    int nothing = 0;
+    QObject::connect(cycle.get(), &PictureDistribution::nothingToShow, [&] { ++nothing; });
     cycle->TickNow();
     EXPECT_FALSE(cycle->cycleBusy());
     EXPECT_EQ(cycle->armedInterval(), kRetryMs);
+    cycle->TickNow();
+    EXPECT_EQ(nothing, 1) << "the user is told once that there is nothing to show";
     // A new download comes in: the cycle goes at once.
     Picture("new.jpg", 8);
     cycle->QueueGrew();
