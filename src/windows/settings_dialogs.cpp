@@ -233,6 +233,7 @@ QWidget* SettingsSheet::ConnectionPage()
     redial_ = new QLineEdit(QString::number(v.DialRetry), dialBox);
     redial_->setFixedWidth(redial_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 4 + 16);
     redial_->setAlignment(Qt::AlignRight);
+    redial_->setToolTip(QStringLiteral("0 から 5 まで（範囲外の値は近い方の端の値で保存されます）"));
     dialGrid->addWidget(autoDialup_, 0, 0, 1, 3);
     dialGrid->addWidget(new QLabel(QStringLiteral("接続先エントリ名"), dialBox), 1, 0);
     dialGrid->addWidget(entry_, 1, 1, 1, 2);

@@ -16,6 +16,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <optional>
+#include <utility>
+
 namespace ormbrook {
 
 const char kIntegerPrompt[] = "整数を入力してください。";
@@ -27,11 +30,17 @@ QString U(const char* text)
     return QString::fromUtf8(text);
 }
 
-QLineEdit* NumberEdit(QWidget* parent, int digits = 6)
+// A number field. Where the stored value is held to a range, the field's
+// tool tip says so: a value outside it is stored at the nearer end.
+QLineEdit* NumberEdit(QWidget* parent, int digits = 6, std::optional<std::pair<int, int>> range = std::nullopt)
 {
     auto* edit = new QLineEdit(parent);
     edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('0')) * digits + 16);
     edit->setAlignment(Qt::AlignRight);
+    if (range)
+        edit->setToolTip(QStringLiteral("%1 から %2 まで（範囲外の値は近い方の端の値で保存されます）")
+                             .arg(range->first)
+                             .arg(range->second));
     return edit;
 }
 
@@ -136,7 +145,7 @@ CrawlOptionsPage::CrawlOptionsPage(QWidget* parent) : QWidget(parent)
     auto* depthRow = new QHBoxLayout;
     depthRow->addWidget(new QLabel(QStringLiteral("巡回するリンクの深さ"), this));
     depthRow->addSpacing(6);
-    linkMax_ = NumberEdit(this, 4);
+    linkMax_ = NumberEdit(this, 4, std::pair(0, 10));
     depthRow->addWidget(linkMax_);
     depthRow->addStretch();
     inherit_[LinkMax] = InheritBox(this);
@@ -160,7 +169,9 @@ CrawlOptionsPage::CrawlOptionsPage(QWidget* parent) : QWidget(parent)
     const char* names[] = {"Connection", "Reply Recieve", "Header", "Data Recieve", "Close", "Total"};
     for (int i = 0; i < 6; ++i) {
         timeoutGrid->addWidget(new QLabel(U(names[i]), timeoutBox), i, 0);
-        timeouts_[static_cast<size_t>(i)] = NumberEdit(timeoutBox);
+        // The total time-out has no upper bound.
+        timeouts_[static_cast<size_t>(i)] =
+            NumberEdit(timeoutBox, 6, i < 5 ? std::optional(std::pair(0, 3600)) : std::nullopt);
         timeoutGrid->addWidget(timeouts_[static_cast<size_t>(i)], i, 1);
         inherit_[T0 + i] = InheritBox(timeoutBox);
         timeoutGrid->addWidget(inherit_[T0 + i], i, 2);
@@ -177,7 +188,7 @@ CrawlOptionsPage::CrawlOptionsPage(QWidget* parent) : QWidget(parent)
     auto* retryRow = new QHBoxLayout;
     retryRow->addWidget(new QLabel(QStringLiteral("リトライ回数"), this));
     retryRow->addSpacing(6);
-    retry_ = NumberEdit(this, 4);
+    retry_ = NumberEdit(this, 4, std::pair(0, 5));
     retryRow->addWidget(retry_);
     retryRow->addStretch();
     inherit_[Retry] = InheritBox(this);
@@ -420,16 +431,16 @@ SlideShowPage::SlideShowPage(Mode mode, QWidget* parent) : QWidget(parent)
     grid->addLayout(effectColumn, 0, 0, 4, 1);
 
     auto* form = new QFormLayout;
-    speed_ = NumberEdit(host, 5);
+    speed_ = NumberEdit(host, 5, std::pair(0, 100));
     form->addRow(QStringLiteral("化粧表示スピード（秒）"), speed_);
-    interval_ = NumberEdit(host, 7);
+    interval_ = NumberEdit(host, 7, std::pair(5, 86400));
     form->addRow(QStringLiteral("画像の変更間隔（秒）"), interval_);
     grid->addLayout(form, 0, 1);
 
     auto* sizeBox = new QGroupBox(QStringLiteral("表示画像の最小サイズ"), host);
     auto* sizeGrid = new QGridLayout(sizeBox);
-    width_ = NumberEdit(sizeBox, 5);
-    height_ = NumberEdit(sizeBox, 5);
+    width_ = NumberEdit(sizeBox, 5, std::pair(0, 640));
+    height_ = NumberEdit(sizeBox, 5, std::pair(0, 480));
     sizeGrid->addWidget(new QLabel(QStringLiteral("幅"), sizeBox), 0, 0);
     sizeGrid->addWidget(width_, 0, 1);
     sizeGrid->addWidget(new QLabel(QStringLiteral("pixel"), sizeBox), 0, 2);
@@ -544,10 +555,10 @@ TimerFields::TimerFields(bool withSwitch, QWidget* parent) : QWidget(parent)
         kind_->addButton(radio, TimerMonthly + i);
         grid->addWidget(radio, i, 0);
     }
-    day_ = NumberEdit(body_, 3);
-    hour_ = NumberEdit(body_, 3);
-    minute_ = NumberEdit(body_, 3);
-    interval_ = NumberEdit(body_, 5);
+    day_ = NumberEdit(body_, 3, std::pair(1, 31));
+    hour_ = NumberEdit(body_, 3, std::pair(0, 23));
+    minute_ = NumberEdit(body_, 3, std::pair(0, 59));
+    interval_ = NumberEdit(body_, 5, std::pair(10, 1440));
     weekday_ = new QComboBox(body_);
     for (const char* name : {"月曜", "火曜", "水曜", "木曜", "金曜", "土曜", "日曜"})
         weekday_->addItem(U(name));

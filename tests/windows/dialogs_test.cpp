@@ -113,6 +113,11 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     EXPECT_EQ(v.PicChgInterval, 5);
     EXPECT_EQ(v.MUDrawSpeed, 100);
     EXPECT_EQ(v.DialRetry, 5);
+    // Each field that is bounded says its bounds.
+    EXPECT_TRUE(sheet.slidePage()->intervalEdit()->toolTip().startsWith("5 から 86400 まで"));
+    EXPECT_TRUE(crawl->linkMaxEdit()->toolTip().startsWith("0 から 10 まで"));
+    EXPECT_TRUE(crawl->timeoutEdit(5)->toolTip().isEmpty()) << "the total time-out has no bound";
+    EXPECT_TRUE(sheet.redialEdit()->toolTip().startsWith("0 から 5 まで"));
     EXPECT_EQ(v.MirrorDir, "C:/Web/Mirror/");
     EXPECT_EQ(v.AcceptUnverifiedCerts, 1);
     EXPECT_EQ(v.RenewalType, -1) << "an option left to inherit stays -1";
