@@ -24,6 +24,7 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -108,6 +109,14 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
 
     CChildFrame* child = frame.ActiveChild();
     ASSERT_NE(child, nullptr);
+    // The user opens the record before its first crawl: nothing is stored yet.
+    ProjectTreeModel& model = child->treeModel();
+    const QModelIndex record = FirstRecord(model, model.index(0, 0));
+    ASSERT_TRUE(record.isValid());
+    child->linkView().expand(record);
+    child->linkView().setCurrentIndex(record);
+    ASSERT_TRUE(WaitFor([&] { return !model.Listing(model.RecordAt(record)); }, 30000));
+    EXPECT_EQ(model.rowCount(record), 0);
     frame.Action(CmdCrawl)->trigger();
     EXPECT_TRUE(child->crawling()) << prompter.told.join('\n').toStdString();
     EXPECT_FALSE(frame.Action(CmdCrawl)->isEnabled());
@@ -115,12 +124,8 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
     ASSERT_TRUE(WaitFor([&] { return !child->crawling(); }, 60000));
     EXPECT_EQ(child->status().model().CounterLine(), expected);
 
-    // The stored files under the record, and in the file list when selected.
-    ProjectTreeModel& model = child->treeModel();
-    const QModelIndex record = FirstRecord(model, model.index(0, 0));
-    ASSERT_TRUE(record.isValid());
-    child->linkView().expand(record);
-    child->linkView().setCurrentIndex(record);
+    // The views followed the crawl: the stored files are under the record
+    // and in the file list, without reopening anything.
     ASSERT_TRUE(WaitFor([&] { return model.rowCount(record) > 0; }, 30000));
     QStringList files;
     for (int r = 0; r < model.rowCount(record); ++r)
@@ -134,6 +139,23 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
     const QImage pixels = GrabWidget(*gDisplay, child->pageView());
     ASSERT_FALSE(pixels.isNull());
     EXPECT_FALSE(MostlyColour(pixels, pixels.pixel(pixels.width() - 2, pixels.height() - 2), 2, 0.999));
+
+    // Saved under another name, the project takes its mirror along.
+    const std::string mirror = program.settings().values().MirrorDir;
+    prompter.saveAs = QString::fromStdString(work.file("Later.prj"));
+    frame.Action(CmdFileSaveAs)->trigger();
+    EXPECT_EQ(child->session().title(), "Later");
+    EXPECT_FALSE(std::filesystem::exists(mirror + "Demo")) << "nothing left under the old name";
+    ASSERT_TRUE(WaitFor([&] {
+        const StoredFile* first = model.FileAt(model.index(0, 0, record));
+        return first && first->path.rfind(mirror + "Later/", 0) == 0 && first->complete();
+    }, 30000)) << "the tree lists the files at their new place";
+
+    // Deleting the saved data empties the views again.
+    child->linkView().setCurrentIndex(record);
+    frame.Action(CmdDeleteSaved)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !child->crawling() && model.rowCount(record) == 0; }, 30000));
+    EXPECT_TRUE(WaitFor([&] { return child->pageView().model()->rowCount() == 0; }, 30000));
 
     bool closed = false;
     QObject::connect(&frame, &CMainFrame::closed, [&] { closed = true; });
@@ -159,6 +181,7 @@ TEST(DesktopEndToEnd, ASecondStartHandsItsFileToTheRunningProgram)
     ASSERT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Running);
     CMainFrame& frame = *program.mainFrame();
     EXPECT_EQ(frame.Children().size(), 0);
+    frame.hide(); // in the tray, as on a desktop with one
 
     QProcess second;
     second.setProcessEnvironment(gDisplay->Environment());
@@ -167,6 +190,7 @@ TEST(DesktopEndToEnd, ASecondStartHandsItsFileToTheRunningProgram)
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     ASSERT_TRUE(WaitFor([&] { return frame.Children().size() == 1; }, 30000));
     EXPECT_EQ(frame.Children().front()->session().title(), "Demo");
+    EXPECT_TRUE(WaitFor([&] { return frame.isVisible(); }, 30000)) << "the window shows with the project";
     frame.SystemClose();
     program.Finish();
 }
