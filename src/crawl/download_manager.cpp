@@ -42,6 +42,7 @@ DLManager::DLManager(const CrawlRequestRecord& request)
                            request.project->mirrorLock},
               *this)
 {
+    pool_ = std::make_unique<CConnPool>();
     for (auto& slot : slots_)
         slot = DLObj::Create();
 }
@@ -399,6 +400,7 @@ bool DLManager::StartDownload(const DownloadRequest& request)
     const SettingsValues& app = settings_.values();
     slot.SetProxy(app.ProxyOn == 1, app.ProxyName, static_cast<uint16_t>(app.ProxyPort));
     slot.SetAcceptUnverified(app.AcceptUnverifiedCerts == 1);
+    slot.SetExchange(request.http10, pool_.get());
     CHttpHeader& header = slot.page()->header();
     header.SetField(HeaderUserAgent, kUserAgent);
     if (!request.ifModifiedSince.empty())

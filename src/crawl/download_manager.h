@@ -10,6 +10,7 @@
 #include "common/messages.h"
 #include "engine/dialup_connector.h"
 #include "engine/download_records.h"
+#include "engine/conn_pool.h"
 #include "engine/dl_obj.h"
 #include "platform/message_target.h"
 
@@ -145,6 +146,8 @@ private:
     std::shared_ptr<CrawlPictureSink> pictures_;
     CrawlDriver driver_;
 
+    // Made before the slots, so that it outlives their transfers.
+    std::unique_ptr<CConnPool> pool_;
     std::array<std::unique_ptr<DLObj>, kSlots> slots_;
     // The entry each busy slot works for; the slot borrows it.
     std::array<std::unique_ptr<QueueEntry>, kSlots> items_;

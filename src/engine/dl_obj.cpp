@@ -1,6 +1,7 @@
 #include "engine/dl_obj.h"
 
 #include "common/messages.h"
+#include "engine/conn_pool.h"
 #include "engine/download_records.h"
 #include "platform/file_calls.h"
 
@@ -91,18 +92,27 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
     std::string host, uri, hostField;
     uint16_t port;
     const bool secure = url.scheme() == SchemeHttps;
+    // HTTP/1.1 names the port beside the host when it is not the scheme's
+    // own; HTTP/1.0 requests have always named the host alone.
+    std::string origin(url.host());
+    if (!http10_ && url.portNumber() != (secure ? 443 : 80))
+        origin.append(1, ':').append(std::to_string(url.portNumber()));
+    const std::string proxy = proxyOn_ ? proxyName_ + ":" + std::to_string(proxyPort_) : std::string();
     if (proxyOn_ && !secure) {
         host = proxyName_;
         port = proxyPort_;
         uri = url.url();
-        hostField = url.host();
+        hostField = origin;
     } else {
         host = url.host();
         port = url.portNumber();
         uri = url.path();
         if (url.hasQuery())
             uri.append(1, '?').append(url.query());
+        if (!http10_)
+            hostField = origin;
     }
+    const std::string key = CConnPool::Key(secure, std::string(url.host()), url.portNumber(), proxy);
     if (secure) {
         // Through a proxy, a tunnel to the server is asked for; inside it the
         // request is the one the server itself would get.
@@ -115,12 +125,13 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
             tls.tunnel = host + ":" + std::to_string(port);
             host = proxyName_;
             port = proxyPort_;
-            hostField = url.host();
+            hostField = origin;
         }
         transfer->SetTls(&tls);
     } else {
         transfer->SetTls(nullptr);
     }
+    transfer->SetExchange(ExchangeForm{http10_, http10_ ? nullptr : pool_, key});
     if (kind == KindHead)
         transfer->Head(host, port, uri);
     else
