@@ -68,7 +68,9 @@ using CodeSet = uint64_t;
 constexpr CodeSet Bit(int code) { return CodeSet(1) << code; }
 
 constexpr size_t kNameMax = 144;   // name buffer of 145 bytes
-constexpr size_t kValueMax = 2047; // value buffer of 2048 bytes
+// Values are views into the page, so a generous limit costs nothing: long
+// srcset lists and inline styles of today's pages run to several kilobytes.
+constexpr size_t kValueMax = 64 * 1024 - 1;
 constexpr size_t kLongestTableName = 10;
 
 struct NameEntry {

@@ -218,10 +218,10 @@ const FailedRow kFailed[] = {
     {"escape with a non-hex digit", "http://site/%zz", UrlSyntaxError, SchemeHttp},
     {"bad escape in a query", "http://site/p?%g0", UrlSyntaxError, SchemeHttp},
     {"bad escape in a file path", "file://h/%0", UrlSyntaxError, SchemeFile},
-    {"segment of 1024 bytes", "http://site/" + std::string(1023, 'a'), UrlPartTooLong, SchemeHttp},
-    {"escaping pushes a segment over", "http://site/aaa" + std::string(340, ' '), UrlPartTooLong, SchemeHttp},
-    {"query of 1024 bytes", "http://site/?" + std::string(1024, 'q'), UrlPartTooLong, SchemeHttp},
-    {"fragment of 1024 bytes", "http://site/#" + std::string(1024, 'f'), UrlPartTooLong, SchemeHttp},
+    {"segment of 8 KB", "http://site/" + std::string(8191, 'a'), UrlPartTooLong, SchemeHttp},
+    {"escaping pushes a segment over", "http://site/a" + std::string(2730, ' '), UrlPartTooLong, SchemeHttp},
+    {"query of 8 KB", "http://site/?" + std::string(8192, 'q'), UrlPartTooLong, SchemeHttp},
+    {"fragment of 8 KB", "http://site/#" + std::string(8192, 'f'), UrlPartTooLong, SchemeHttp},
 };
 
 TEST(CUrlParse, RejectsWithItsErrorCode)
@@ -240,11 +240,11 @@ TEST(CUrlParse, RejectsWithItsErrorCode)
 TEST(CUrlParse, PartLimitsAreInclusive)
 {
     CUrl url;
-    EXPECT_TRUE(url.Parse("http://site/" + std::string(1022, 'a')));   // "/" + 1022 bytes
-    EXPECT_EQ(url.url(), "http://site/" + std::string(1022, 'a'));
-    EXPECT_TRUE(url.Parse("http://site/aa" + std::string(340, ' ')));  // 1 + 2 + 1020 bytes
-    EXPECT_TRUE(url.Parse("http://site/?" + std::string(1023, 'q')));
-    EXPECT_TRUE(url.Parse("http://site/#" + std::string(1023, 'f')));
+    EXPECT_TRUE(url.Parse("http://site/" + std::string(8190, 'a')));   // "/" + 8190 bytes
+    EXPECT_EQ(url.url(), "http://site/" + std::string(8190, 'a'));
+    EXPECT_TRUE(url.Parse("http://site/" + std::string(2730, ' ')));  // 1 + 8190 bytes
+    EXPECT_TRUE(url.Parse("http://site/?" + std::string(8191, 'q')));  // a tracking query of today's pages
+    EXPECT_TRUE(url.Parse("http://site/#" + std::string(8191, 'f')));
     EXPECT_TRUE(url.Parse("file://h/" + std::string(5000, 'a')));     // file paths have no limit
 }
 
