@@ -103,6 +103,7 @@ bool NginxServer::Start(const Options& options)
                    << "    ssl_session_cache shared:tls:1m;\n"
                    // A server's own access_log replaces the one above it.
                    << "    access_log " << dir_ << "/access.log plain;\n"
+                   << "    access_log " << dir_ << "/connections.log connections;\n"
                    << "    access_log " << dir_ << "/tls.log tls;\n";
             if (plainPort_)
                 listen << "    listen 127.0.0.1:" << plainPort_ << ";\n";
@@ -125,13 +126,17 @@ bool NginxServer::Start(const Options& options)
              << "  default_type application/octet-stream;\n"
              << "  log_format plain '$status $request';\n"
              << "  log_format tls '$ssl_session_reused $ssl_server_name $request';\n"
+             << "  log_format connections '$connection $connection_requests $sent_http_transfer_encoding "
+                "$status $request';\n"
              << "  access_log " << dir_ << "/access.log plain;\n"
+             << "  access_log " << dir_ << "/connections.log connections;\n"
              << "  client_body_temp_path " << dir_ << "/body;\n"
              << "  proxy_temp_path " << dir_ << "/proxy;\n"
              << "  fastcgi_temp_path " << dir_ << "/fastcgi;\n"
              << "  uwsgi_temp_path " << dir_ << "/uwsgi;\n"
              << "  scgi_temp_path " << dir_ << "/scgi;\n"
-             << "  keepalive_timeout 0;\n"
+             << "  keepalive_timeout " << options.keepaliveTimeout << ";\n"
+             << options.extraHttpConfig
              << (options.etag ? "" : "  etag off;\n")
              << (options.ifModifiedSinceBefore ? "  if_modified_since before;\n" : "  if_modified_since exact;\n")
              << "  server {\n"
@@ -203,6 +208,14 @@ void NginxServer::Stop()
 std::string NginxServer::TlsLog() const
 {
     std::ifstream log(dir_ + "/tls.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    return text.str();
+}
+
+std::string NginxServer::ConnectionLog() const
+{
+    std::ifstream log(dir_ + "/connections.log");
     std::stringstream text;
     text << log.rdbuf();
     return text.str();

@@ -25,6 +25,10 @@ public:
         std::string tlsCertificate;
         std::string tlsKey;
         bool plainToo = false;
+        // "keepalive_timeout" (0: every connection closes after its answer).
+        std::string keepaliveTimeout = "0";
+        // Lines added to the http block (gzip, keepalive_requests, ...).
+        std::string extraHttpConfig;
     };
 
     NginxServer() = default;
@@ -50,6 +54,10 @@ public:
     const std::string& lastError() const { return lastError_; }
     // The access log so far (one line per request, "$status $request").
     std::string AccessLog() const;
+    // One line per request: "$connection $connection_requests
+    // $sent_http_transfer_encoding $status $request" (the connection's
+    // serial number, the request's number on it, "chunked" or "-").
+    std::string ConnectionLog() const;
 
     static bool Available();
 
