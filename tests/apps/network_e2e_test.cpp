@@ -216,3 +216,31 @@ TEST(NetworkEndToEnd, EachFormOfTheExchangeSendsItsOwnBytes)
         EXPECT_EQ(f.MirrorFiles(), Files{"P/127.0.0.1/a.html"});
     }
 }
+
+// MaxDownloads: that many downloads at a time, each on its own connection
+// over HTTP/1.1.
+TEST(NetworkEndToEnd, MaxDownloadsIsHowManyConnectionsACrawlHolds)
+{
+    CrawlFixture f;
+    std::string top = "<html><body>";
+    Files files{"index.html"};
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "slow" + std::to_string(i) + ".txt";
+        top += "<a href=\"" + name + "\">" + name + "</a>";
+        f.Page(name, std::string(12000, 's'));
+        files.insert(name);
+    }
+    f.Page("index.html", top + "</body></html>");
+    NginxServer::Options server;
+    server.keepaliveTimeout = "10";
+    server.extraServerConfig = "    location ~ ^/slow { limit_rate 8k; }\n";
+    ASSERT_TRUE(f.StartServer(server)) << f.server().lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj}, {{"MaxDownloads", "16"}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", files));
+    std::set<int> connections;
+    for (const Logged& l : Connections(f))
+        connections.insert(l.connection);
+    EXPECT_EQ(connections.size(), 16u) << f.server().ConnectionLog();
+}
