@@ -349,7 +349,7 @@ void DLObj::OnTransferEvent(CHttpTransfer* transfer, int code)
         AppendChunk(chunk_.get(), n);
         PostMessage(statusWindow_, MsgStatusProgress, 0,
                     std::make_unique<SlotProgressRecord>(slot_, LengthForView(transfer->contentLength()),
-                                                         Clamp32(transfer->delivered())));
+                                                         Clamp32(transfer->progress())));
         Arm(TimerData);
         break;
     }

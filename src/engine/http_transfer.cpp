@@ -95,12 +95,16 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     reused_ = retried_ = retrying_ = interim_ = discard_ = keepAlive_ = kept_ = answerSeen_ = false;
     idleMs_ = 0;
     skipped_ = 0;
+    wireDecoded_ = 0;
+    decoder_.Start({});
     header_.SetRequestLine(mode == ModeGet ? RequestMethod::Get : RequestMethod::Head, requestUri_,
                            form_.http10 ? RequestVersion::Http10 : RequestVersion::Http11);
     // HTTP/1.1 wants the field in every request; HTTP/1.0 has always sent it
     // with GET only.
     if (mode == ModeGet || !form_.http10)
         header_.SetField(HeaderHost, hostField.empty() ? host_ : hostField);
+    if (!form_.http10)
+        header_.SetField(HeaderAcceptEncoding, ContentDecoder::kAccepted);
     header_.BuildRequest(request_);
     notify_ = true;
     SetState(State::Begin);
@@ -229,15 +233,27 @@ bool CHttpTransfer::ReceiveHead()
 
 bool CHttpTransfer::ReceiveBody()
 {
-    if (bodyCount_ == kBodyChunk)
-        return true;
-    size_t n = kBodyChunk - bodyCount_;
-    const int err = socket_->Receive(body_.get() + bodyCount_, n);
+    if (form_.http10 || !decoding()) {
+        if (bodyCount_ == kBodyChunk)
+            return true;
+        size_t n = kBodyChunk - bodyCount_;
+        const int err = socket_->Receive(body_.get() + bodyCount_, n);
+        if (err == 0) {
+            if (form_.http10)
+                bodyCount_ += n;
+            else
+                bodyCount_ += Frame(body_.get() + bodyCount_, n);
+            return true;
+        }
+        if (err == WsaWouldBlock)
+            return true;
+        lastError_ = err;
+        return false;
+    }
+    size_t n = kBodyChunk;
+    const int err = socket_->Receive(wire_.get(), n);
     if (err == 0) {
-        if (form_.http10)
-            bodyCount_ += n;
-        else
-            Frame(n);
+        TakeBody(wire_.get(), Frame(wire_.get(), n));
         return true;
     }
     if (err == WsaWouldBlock)
@@ -432,17 +448,44 @@ void CHttpTransfer::DecideFraming()
     idleMs_ = KeepAliveMs(block);
 }
 
-void CHttpTransfer::Frame(size_t count)
+size_t CHttpTransfer::Frame(char* data, size_t count)
 {
     size_t used = 0;
-    const size_t body = framing_.Decode(body_.get() + bodyCount_, count, used);
-    bodyCount_ += body;
+    const size_t body = framing_.Decode(data, count, used);
     // Bytes beyond the end of the answer were never asked for: the
     // connection can't carry another request.
     if (framing_.status() != BodyFraming::Status::More && used < count)
         keepAlive_ = false;
     if (framing_.status() == BodyFraming::Status::Error)
         keepAlive_ = false;
+    return body;
+}
+
+void CHttpTransfer::TakeBody(const char* data, size_t count)
+{
+    if (!decoding()) {
+        if (data != body_.get() + bodyCount_)
+            std::memmove(body_.get() + bodyCount_, data, count);
+        bodyCount_ += count;
+        return;
+    }
+    // The document is handed out as it is decoded, a buffer at a time: a
+    // small coded body may stand for a large one.
+    while ((count > 0 || decoder_.hasPending()) && state_ == State::ReadBody) {
+        const size_t before = count;
+        const size_t out = decoder_.Decode(data, count, body_.get() + bodyCount_, kBodyChunk - bodyCount_);
+        wireDecoded_ += int64_t(before - count);
+        bodyCount_ += out;
+        if (decoder_.status() == ContentDecoder::Status::Error) {
+            bodyCount_ = 0;
+            Fail("the compressed body does not decode");
+            return;
+        }
+        if (bodyCount_ == kBodyChunk)
+            Deliver();
+        else if (out == 0 && before == count)
+            break;
+    }
 }
 
 void CHttpTransfer::EndOfMessage()
@@ -516,9 +559,7 @@ void CHttpTransfer::RunReadHead(int event)
         if (!body_)
             body_ = std::make_unique_for_overwrite<char[]>(kBodyChunk);
         bodyCount_ = 0;
-        Frame(head_.Take(body_.get(), kBodyChunk));
-        skipped_ = int64_t(bodyCount_);
-        bodyCount_ = 0;
+        skipped_ = int64_t(Frame(body_.get(), head_.Take(body_.get(), kBodyChunk)));
         SetState(State::SkipBody);
         return;
     }
@@ -526,12 +567,20 @@ void CHttpTransfer::RunReadHead(int event)
     if (!body_)
         body_ = std::make_unique_for_overwrite<char[]>(kBodyChunk);
     bodyCount_ = 0;
-    const size_t rest = head_.Take(body_.get(), kBodyChunk);
-    if (form_.http10)
-        bodyCount_ = rest;
-    else
-        Frame(rest);
+    if (form_.http10) {
+        bodyCount_ = head_.Take(body_.get(), kBodyChunk);
+        SetState(State::ReadBody);
+        return;
+    }
+    if (!decoder_.Start(FieldValue(head_.headerBlock(), "CONTENT-ENCODING").value_or(std::string_view()))) {
+        Fail("the body's content coding is not one asked for");
+        return;
+    }
+    if (decoding() && !wire_)
+        wire_ = std::make_unique_for_overwrite<char[]>(kBodyChunk);
     SetState(State::ReadBody);
+    char* const into = decoding() ? wire_.get() : body_.get();
+    TakeBody(into, Frame(into, head_.Take(into, kBodyChunk)));
 }
 
 void CHttpTransfer::Deliver()
@@ -552,6 +601,10 @@ void CHttpTransfer::RunReadBody(int event)
         if (form_.http10 || state_ != State::ReadBody)
             return;
         if (framing_.status() == BodyFraming::Status::Done) {
+            if (decoding() && decoder_.status() != ContentDecoder::Status::Done) {
+                Fail("the compressed body is cut short");
+                return;
+            }
             result_ = kComplete;
             EndOfMessage();
         } else if (framing_.status() == BodyFraming::Status::Error) {
@@ -560,6 +613,8 @@ void CHttpTransfer::RunReadBody(int event)
     };
     switch (event) {
     case EvNeutral:
+        if (state_ != State::ReadBody)
+            return;
         if (bodyCount_ > 0)
             Deliver();
         afterDelivery();
@@ -570,6 +625,8 @@ void CHttpTransfer::RunReadBody(int event)
             SetState(State::Close);
             return;
         }
+        if (state_ != State::ReadBody)
+            return;
         if (bodyCount_ > 0)
             Deliver();
         afterDelivery();
@@ -588,6 +645,10 @@ void CHttpTransfer::RunReadBody(int event)
         } else {
             // Only a body that ends at the close may end there, and only in order.
             result_ = closeError_ == 0 && framing_.kind() == BodyFraming::Kind::Close ? kComplete : kFailed;
+            if (result_ == kComplete && decoding() && decoder_.status() != ContentDecoder::Status::Done) {
+                failureText_ = "the compressed body is cut short";
+                result_ = kFailed;
+            }
         }
         SetState(State::Close);
         return;

@@ -12,6 +12,7 @@
 
 #include "engine/body_framing.h"
 #include "engine/conn_mgr.h"
+#include "engine/content_decoder.h"
 #include "engine/http_header.h"
 #include "engine/response_head.h"
 
@@ -119,6 +120,10 @@ public:
     int versionMinor() const { return status_.minor; }
     int64_t contentLength() const { return contentLength_; }
     int64_t delivered() const { return delivered_; }
+    // The body bytes that came over the wire and were handed on: what its
+    // Content-Length counts (delivered() counts the document, which a
+    // compressed body makes longer).
+    int64_t progress() const { return decoder_.identity() ? delivered_ : wireDecoded_; }
     int result() const { return result_; }
     int mode() const { return mode_; }
     int lastError() const { return lastError_; }
@@ -153,8 +158,13 @@ private:
     void Retry();
     // HTTP/1.1: where the body ends, and whether the connection outlives it.
     void DecideFraming();
-    // Runs the framing over `count` new body bytes at body_ + bodyCount_.
-    void Frame(size_t count);
+    // Runs the framing over `count` new wire bytes at data (in place);
+    // returns how many body bytes are left there.
+    size_t Frame(char* data, size_t count);
+    // Takes `count` body bytes that came over the wire: into the body buffer
+    // as they are, or through the decoder of their coding.
+    void TakeBody(const char* data, size_t count);
+    bool decoding() const { return !form_.http10 && !decoder_.identity(); }
     // The body has ended by its framing: the transfer is complete (or has
     // the result set before), and the connection goes back to the pool.
     void EndOfMessage();
@@ -195,6 +205,9 @@ private:
     std::string failureText_;
     // HTTP/1.1
     BodyFraming framing_;
+    ContentDecoder decoder_;
+    std::unique_ptr<char[]> wire_; // coded body bytes on their way through the decoder
+    int64_t wireDecoded_ = 0;
     bool reused_ = false;      // the connection came from the pool
     bool retried_ = false;     // the one retry on a new connection was made
     bool retrying_ = false;    // connecting again, unseen by the owner

@@ -4,6 +4,7 @@
 #include "engine/download_records.h"
 #include "support/event_loop.h"
 #include "support/fault_file_calls.h"
+#include "support/compress.h"
 #include "support/fault_sys_calls.h"
 #include "support/script_server.h"
 
@@ -301,11 +302,15 @@ TEST_F(DLObjTest, SendsTheExactRequest)
         {"without its own robots URL a slot asks the page's own server, port included", "http://example.test:8080/p",
          "", true, true, "GET http://example.test:8080/robots.txt HTTP/1.0\r\nHOST:example.test\r\n\r\n"},
         {"HTTP/1.1 names the port beside the host when it is not 80", "http://127.0.0.1:%P/dir/page.html?q=1", "",
-         false, false, "GET /dir/page.html?q=1 HTTP/1.1\r\nACCEPT:*/*\r\nHOST:127.0.0.1:%P\r\n\r\n", true},
+         false, false,
+         "GET /dir/page.html?q=1 HTTP/1.1\r\nACCEPT:*/*\r\nACCEPT-ENCODING:gzip, deflate, br\r\nHOST:127.0.0.1:%P\r\n\r\n",
+         true},
         {"an HTTP/1.1 robots.txt GET", "http://127.0.0.1:%P/p", "", true, false,
-         "GET /robots.txt HTTP/1.1\r\nHOST:127.0.0.1:%P\r\n\r\n", true},
+         "GET /robots.txt HTTP/1.1\r\nACCEPT-ENCODING:gzip, deflate, br\r\nHOST:127.0.0.1:%P\r\n\r\n", true},
         {"HTTP/1.1 through a proxy; port 80 is not named", "http://example.test:80/a?x=1", "", false, true,
-         "GET http://example.test:80/a?x=1 HTTP/1.1\r\nACCEPT:*/*\r\nHOST:example.test\r\n\r\n", true},
+         "GET http://example.test:80/a?x=1 HTTP/1.1\r\nACCEPT:*/*\r\nACCEPT-ENCODING:gzip, deflate, br\r\n"
+         "HOST:example.test\r\n\r\n",
+         true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.intent);
@@ -539,5 +544,79 @@ TEST_F(DLObjTest, Http11ReusesIdleConnectionsAndRetriesOneClosedMeanwhile)
         EXPECT_EQ(server.Connections(), r.connections);
         const std::string both = server.Received(0) + server.Received(1);
         EXPECT_NE(both.find("GET /p1.html HTTP/1.1\r\n"), std::string::npos) << both;
+    }
+}
+
+// A compressed body is stored as the document it codes, its progress
+// counted in the bytes that came (what Content-Length counts); one that
+// does not decode fails, so that the old copy stays.
+TEST_F(DLObjTest, CompressedBodiesAreStoredDecoded)
+{
+    std::string document;
+    for (int i = 0; document.size() < 150000; ++i)
+        document += "<p>line " + std::to_string(i) + " of a page that compresses well</p>\n";
+    const std::string gz = Compressed(Coding::Gzip, document);
+    std::string corrupt = gz;
+    for (size_t i = 12; i < 40; ++i)
+        corrupt[i] = char(corrupt[i] ^ 0x5a);
+    auto withLength = [](const std::string& coding, const std::string& body) {
+        return Head("HTTP/1.1 200 OK", "Content-Encoding: " + coding + "\r\nContent-Length: " + std::to_string(body.size())
+                                           + "\r\n")
+            + body;
+    };
+    auto chunked = [](const std::string& coding, const std::string& body) {
+        std::string out = Head("HTTP/1.1 200 OK", "Content-Encoding: " + coding + "\r\nTransfer-Encoding: chunked\r\n");
+        for (size_t at = 0; at < body.size(); at += 1000) {
+            const std::string piece = body.substr(at, 1000);
+            char size[16];
+            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+            out += size + piece + "\r\n";
+        }
+        return out + "0\r\n\r\n";
+    };
+    struct Row {
+        const char* intent;
+        std::string answer;
+        int result;
+        bool whole;            // the file is the document
+        int64_t wire;          // the last progress: bytes that came (0: not checked)
+    } rows[] = {
+        {"gzip with its length", withLength("gzip", gz), 2, true, int64_t(gz.size())},
+        {"gzip in chunks", chunked("gzip", gz), 2, true, int64_t(gz.size())},
+        {"deflate in the zlib format", withLength("deflate", Compressed(Coding::Deflate, document)), 2, true, 0},
+        {"deflate without its wrapper, as some servers send it",
+         withLength("deflate", Compressed(Coding::RawDeflate, document)), 2, true, 0},
+        {"br", chunked("br", Compressed(Coding::Brotli, document)), 2, true, 0},
+        {"a coding in capitals", withLength("GZIP", gz), 2, true, 0},
+        {"a body that is not gzip fails", withLength("gzip", corrupt), 3, false, 0},
+        {"a gzip body cut short fails", withLength("gzip", gz.substr(0, gz.size() / 2)), 3, false, 0},
+        {"bytes after the end of the coded stream fail", withLength("gzip", gz + "junk"), 3, false, 0},
+        {"a coding not asked for fails", withLength("compress", gz), 3, false, 0},
+    };
+    for (Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(Script{ReadHead(), Send(r.answer), KeepOpen(8000)});
+        manager.msgs.clear();
+        status.msgs.clear();
+        item.url = Url(server.port(), "/c.html");
+        obj = DLObj::Create();
+        ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 1, dir));
+        obj->SetExchange(false, nullptr);
+        obj->StartPage(DLObj::KindGet);
+        ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }, 5000));
+        EXPECT_EQ(manager.msgs.back().a, r.result);
+        QFile f(QString::fromStdString(obj->tempPath()));
+        std::string file;
+        if (f.open(QIODevice::ReadOnly))
+            file = f.readAll().toStdString();
+        EXPECT_EQ(file == document, r.whole) << file.size() << " bytes";
+        if (r.result == 3)
+            EXPECT_FALSE(obj->failureText().empty());
+        if (r.wire) {
+            RunFor(20);
+            ASSERT_FALSE(status.msgs.empty());
+            EXPECT_EQ(status.msgs.back().b, r.wire);
+        }
+        obj->Release();
     }
 }

@@ -127,7 +127,7 @@ bool NginxServer::Start(const Options& options)
              << "  log_format plain '$status $request';\n"
              << "  log_format tls '$ssl_session_reused $ssl_server_name $request';\n"
              << "  log_format connections '$connection $connection_requests $sent_http_transfer_encoding "
-                "$status $request';\n"
+                "$sent_http_content_encoding $http2 $status $request';\n"
              << "  access_log " << dir_ << "/access.log plain;\n"
              << "  access_log " << dir_ << "/connections.log connections;\n"
              << "  client_body_temp_path " << dir_ << "/body;\n"

@@ -55,8 +55,9 @@ public:
     // The access log so far (one line per request, "$status $request").
     std::string AccessLog() const;
     // One line per request: "$connection $connection_requests
-    // $sent_http_transfer_encoding $status $request" (the connection's
-    // serial number, the request's number on it, "chunked" or "-").
+    // $sent_http_transfer_encoding $sent_http_content_encoding $http2
+    // $status $request" (the connection's serial number, the request's
+    // number on it, "chunked" or "-", "gzip" or "-", "h2" or "").
     std::string ConnectionLog() const;
 
     static bool Available();
