@@ -30,7 +30,7 @@ public:
             ::close(peer_);
     }
 
-    int Socket() override
+    int Socket(int) override
     {
         int fds[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) < 0)

@@ -20,6 +20,15 @@ int32_t Clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : int32_t(v); }
 
 // The length as the status view wants it: -1 when the response gave none.
 int32_t LengthForView(int64_t contentLength) { return contentLength == 0 ? -1 : Clamp32(contentLength); }
+
+// The address to connect to: an IPv6 literal without the brackets its URL
+// and its Host field keep.
+std::string Connectable(std::string_view host)
+{
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return std::string(host);
+}
 } // namespace
 
 std::unique_ptr<DLObj> DLObj::Create()
@@ -104,7 +113,7 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
         uri = url.url();
         hostField = origin;
     } else {
-        host = url.host();
+        host = Connectable(url.host());
         port = url.portNumber();
         uri = url.path();
         if (url.hasQuery())
@@ -113,6 +122,8 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
             hostField = origin;
     }
     const std::string key = CConnPool::Key(secure, std::string(url.host()), url.portNumber(), proxy);
+    if (http10_ && hostField.empty() && host != url.host())
+        hostField = url.host(); // the Host field of an IPv6 site keeps its brackets
     if (secure) {
         // Through a proxy, a tunnel to the server is asked for; inside it the
         // request is the one the server itself would get.
@@ -122,7 +133,7 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
         tls.verify = !acceptUnverified_;
         tls.context = tlsContext_;
         if (proxyOn_) {
-            tls.tunnel = host + ":" + std::to_string(port);
+            tls.tunnel = std::string(url.host()) + ":" + std::to_string(port);
             host = proxyName_;
             port = proxyPort_;
             hostField = origin;

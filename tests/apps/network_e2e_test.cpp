@@ -310,3 +310,30 @@ TEST(NetworkEndToEnd, CompressedBodiesAreStoredDecodedAndABrokenOneKeepsTheOldCo
         << third.out;
     EXPECT_EQ(f.MirrorFile("P/127.0.0.1/gz.html"), gzPage);
 }
+
+// A server on IPv6 alone, named by its bracketed literal: crawled into a
+// folder of that name, its links (however the address is written)
+// compared and localised like those of any host.
+TEST(NetworkEndToEnd, AnIpv6OnlyServerIsCrawledByItsBracketedLiteral)
+{
+    CrawlFixture f;
+    NginxServer::Options server;
+    server.ipv6Only = true;
+    server.keepaliveTimeout = "10";
+    ASSERT_TRUE(f.StartServer(server)) << f.server().lastError();
+    const std::string port = std::to_string(f.port());
+    f.Page("index.html", "<html><body><a href=\"a.html\">a</a><a href=\"http://[0:0::1]:" + port +
+                             "/sub/b.html\">b</a><img src=\"/i.gif\"></body></html>");
+    f.Page("a.html", "<html><body><a href=\"index.html\">top</a></body></html>");
+    f.Page("sub/b.html", "<html><body><a href=\"../a.html\">a</a></body></html>");
+    f.Page("i.gif", "GIF89a");
+    auto prj = f.Project("P", Prj("\tGraphMax=2\n", Record("http://[::1]:" + port + "/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // As for any host: a.html's link to index.html is a URL of its own.
+    EXPECT_EQ(run.counters, "detected=7 retries=0 visited=7 failed=0 html=4 modified=4");
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/[::1]/", {"index.html", "a.html", "sub/b.html", "i.gif"}));
+    EXPECT_EQ(f.MirrorFile("P/[::1]/index.html"),
+              "<html><body><a href=\"a.html\">a</a><a href=\"sub/b.html\">b</a><img src=\"i.gif\"></body></html>");
+    EXPECT_EQ(f.MirrorFile("P/[::1]/sub/b.html"), "<html><body><a href=\"../a.html\">a</a></body></html>");
+}

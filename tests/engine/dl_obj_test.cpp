@@ -5,7 +5,9 @@
 #include "support/event_loop.h"
 #include "support/fault_file_calls.h"
 #include "support/compress.h"
+#include "support/fake_resolver.h"
 #include "support/fault_sys_calls.h"
+#include "support/nginx_server.h"
 #include "support/script_server.h"
 
 #include <gtest/gtest.h>
@@ -618,5 +620,46 @@ TEST_F(DLObjTest, CompressedBodiesAreStoredDecoded)
             EXPECT_EQ(status.msgs.back().b, r.wire);
         }
         obj->Release();
+    }
+}
+
+// A name whose only address is IPv6 is fetched from it; one with both
+// families reaches the server on whichever it listens on.
+TEST_F(DLObjTest, NamesWithIpv6AddressesAreFetchedFromThem)
+{
+    QTemporaryDir site;
+    QFile page(site.path() + "/p.html");
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("six");
+    page.close();
+    NginxServer nginx;
+    NginxServer::Options options;
+    options.root = site.path().toStdString();
+    options.ipv6Only = true;
+    if (!NginxServer::Available())
+        GTEST_SKIP() << "nginx missing";
+    ASSERT_TRUE(nginx.Start(options)) << nginx.lastError();
+    FakeResolver resolver;
+    ScopedHostResolver use(resolver);
+    resolver.SetAnswer("six.test", LookupAnswer{0, {*SocketAddress::FromLiteral("::1")}});
+    resolver.SetAnswer("both.test", LookupAnswer{0, {*SocketAddress::FromLiteral("127.0.0.1"),
+                                                     *SocketAddress::FromLiteral("::1")}});
+    for (const char* host : {"six.test", "both.test"}) {
+        SCOPED_TRACE(host);
+        manager.msgs.clear();
+        for (const bool http10 : {true, false}) {
+            manager.msgs.clear();
+            item.url = "http://" + std::string(host) + ":" + std::to_string(nginx.port()) + "/p.html";
+            obj = DLObj::Create();
+            ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 0, dir));
+            obj->SetExchange(http10, nullptr);
+            obj->StartPage(DLObj::KindGet);
+            ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }, 5000));
+            EXPECT_EQ(manager.msgs.back().a, 2);
+            QFile f(QString::fromStdString(obj->tempPath()));
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll().toStdString(), "six");
+            obj->Release();
+        }
     }
 }

@@ -21,33 +21,51 @@ namespace {
 const char kNginx[] = "/usr/sbin/nginx";
 } // namespace
 
-int FreeLoopbackPort()
+namespace {
+sockaddr_storage Loopback(int port, bool ipv6, socklen_t& length)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage storage{};
+    if (ipv6) {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(static_cast<uint16_t>(port));
+        a->sin6_addr = in6addr_loopback;
+        length = sizeof *a;
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(static_cast<uint16_t>(port));
+        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *a;
+    }
+    return storage;
+}
+} // namespace
+
+int FreeLoopbackPort(bool ipv6)
+{
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
+    socklen_t len = 0;
+    sockaddr_storage addr = Loopback(0, ipv6, len);
     int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0
         && ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
+        port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                          : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     ::close(fd);
     return port;
 }
 
-bool AcceptsOnLoopback(int port)
+bool AcceptsOnLoopback(int port, bool ipv6)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    socklen_t len = 0;
+    const sockaddr_storage addr = Loopback(port, ipv6, len);
+    bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
     ::close(fd);
     return ok;
 }
@@ -64,7 +82,7 @@ NginxServer::~NginxServer()
 
 std::string NginxServer::origin() const
 {
-    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+    return std::string(tls_ ? "https://" : "http://") + (ipv6_ ? "[::1]:" : "127.0.0.1:") + std::to_string(port_);
 }
 
 std::string NginxServer::plainOrigin() const
@@ -91,12 +109,14 @@ bool NginxServer::Start(const Options& options)
     // A port picked here may be taken by someone else before nginx binds it;
     // a few attempts make that race harmless.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = FreeLoopbackPort();
+        ipv6_ = options.ipv6Only;
+        port_ = FreeLoopbackPort(ipv6_);
         tls_ = !options.tlsCertificate.empty();
+        const std::string address = ipv6_ ? "[::1]:" : "127.0.0.1:";
         plainPort_ = tls_ && options.plainToo ? FreeLoopbackPort() : 0;
         std::ostringstream listen;
         if (tls_) {
-            listen << "    listen 127.0.0.1:" << port_ << " ssl;\n"
+            listen << "    listen " << address << port_ << " ssl" << (options.http2 ? " http2" : "") << ";\n"
                    << "    ssl_certificate " << options.tlsCertificate << ";\n"
                    << "    ssl_certificate_key " << options.tlsKey << ";\n"
                    << "    ssl_protocols TLSv1.2 TLSv1.3;\n"
@@ -108,7 +128,7 @@ bool NginxServer::Start(const Options& options)
             if (plainPort_)
                 listen << "    listen 127.0.0.1:" << plainPort_ << ";\n";
         } else {
-            listen << "    listen 127.0.0.1:" << port_ << ";\n";
+            listen << "    listen " << address << port_ << ";\n";
         }
         // "@PORT@" in the extra lines names the server's own (TLS) port.
         std::string extra = options.extraServerConfig;
@@ -158,7 +178,7 @@ bool NginxServer::Start(const Options& options)
         }
         pid_ = pid;
         for (int wait = 0; wait < 200; ++wait) {
-            if (AcceptsOnLoopback(port_) && (!plainPort_ || AcceptsOnLoopback(plainPort_)))
+            if (AcceptsOnLoopback(port_, ipv6_) && (!plainPort_ || AcceptsOnLoopback(plainPort_)))
                 return true;
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
