@@ -1,11 +1,16 @@
 // The response-head parsers over arbitrary bytes: the input goes through the
 // transfer's receive buffer (status line, end of head, split), and the header
-// parsers run over both the split block and the raw input.
+// parsers run over both the split block and the raw input. The input is also
+// taken as a chunked body, in pieces of varying size, as it comes off a
+// socket.
+#include "engine/body_framing.h"
 #include "engine/http_header.h"
 #include "engine/response_head.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 using namespace ormbrook;
@@ -56,6 +61,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     ContentLength(input);
+    FieldValue(input, "TRANSFER-ENCODING");
+    FieldHasToken(input, "CONNECTION", "close");
+    FieldHasToken(input, "TRANSFER-ENCODING", "chunked", true);
+
+    std::string wire(input);
+    BodyFraming framing;
+    framing.Reset(BodyFraming::Kind::Chunked);
+    size_t at = 0;
+    while (at < wire.size() && framing.status() == BodyFraming::Status::More) {
+        const size_t piece = std::min(wire.size() - at, size_t(1 + (static_cast<unsigned char>(wire[at]) & 63)));
+        size_t used = 0;
+        const size_t body = framing.Decode(wire.data() + at, piece, used);
+        if (body > used || used > piece || (used == 0 && framing.status() == BodyFraming::Status::More))
+            std::abort();
+        at += used;
+    }
     HttpDate date;
     if (ParseHttpDate(input, date))
         HttpDateToTime(date);

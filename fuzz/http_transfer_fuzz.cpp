@@ -1,5 +1,6 @@
 // Any bytes a server may answer with, fed through a real socket into one
-// transfer: it must end exactly once, with a known result, having handed out
+// transfer, in each form of the exchange (HTTP/1.0, and HTTP/1.1 with its
+// framing): it must end exactly once, with a known result, having handed out
 // no more body bytes than arrived.
 
 #include "engine/http_transfer.h"
@@ -29,7 +30,7 @@ public:
             ::close(peer_);
     }
 
-    int Socket() override
+    int Socket(int) override
     {
         int fds[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) < 0)
@@ -80,24 +81,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!window || size > 150000) // stays within one socket buffer
         return 0;
 
-    PairCalls calls(data, size);
-    ScopedSysCalls use(calls);
-    Owner owner;
-    {
-        CHttpTransfer transfer(&owner);
-        transfer.Get("127.0.0.1", 80, "/");
-        QElapsedTimer clock;
-        clock.start();
-        while (owner.finished == 0 && clock.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    for (const bool http10 : {true, false}) {
+        PairCalls calls(data, size);
+        ScopedSysCalls use(calls);
+        Owner owner;
+        {
+            CHttpTransfer transfer(&owner);
+            transfer.SetExchange(ExchangeForm{http10, nullptr, {}});
+            transfer.Get("127.0.0.1", 80, "/");
+            QElapsedTimer clock;
+            clock.start();
+            while (owner.finished == 0 && clock.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            if (owner.finished != 1)
+                std::abort(); // the server's close must end every transfer
+            const int r = transfer.result();
+            if (r < 1 || r > 3 || owner.read > size || transfer.delivered() != int64_t(owner.read))
+                std::abort();
+        }
+        QCoreApplication::processEvents();
         if (owner.finished != 1)
-            std::abort(); // the server's close must end every transfer
-        const int r = transfer.result();
-        if (r < 1 || r > 3 || owner.read > size || transfer.delivered() != int64_t(owner.read))
             std::abort();
     }
-    QCoreApplication::processEvents();
-    if (owner.finished != 1)
-        std::abort();
     return 0;
 }

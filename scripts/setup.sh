@@ -9,6 +9,9 @@ set -euo pipefail
 #   qt6-translations-l10n Qt's own dialog texts in Japanese (qtbase_ja)
 #   libjpeg62-turbo-dev  JPEG decoding of the pictures
 #   libssl-dev           https: TLS through OpenSSL on the engine's own sockets
+#   libnghttp2-dev       HTTP/2 streams over the engine's own TLS sockets
+#   zlib1g-dev           gzip and deflate bodies, decoded as they arrive
+#   libbrotli-dev        br bodies, decoded as they arrive (tests: the encoder makes them)
 #   openssl              tests and benchmark: the command that makes their certificate authority
 #   tinyproxy            tests: a forward proxy for the https tunnel (CONNECT)
 #   libgtest/gmock-dev   unit tests; libbenchmark-dev micro-benchmarks
@@ -29,7 +32,8 @@ set -euo pipefail
 #   dbus-daemon          dial-up tests run a fake NetworkManager on a private bus of their own
 packages=(
   g++ cmake ninja-build git pkg-config ccache
-  qt6-base-dev qt6-translations-l10n libjpeg62-turbo-dev libssl-dev openssl tinyproxy
+  qt6-base-dev qt6-translations-l10n libjpeg62-turbo-dev libssl-dev libnghttp2-dev zlib1g-dev libbrotli-dev
+  openssl tinyproxy
   libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev
   nginx-light nginx iproute2 curl
   wget wget2 httrack time bc

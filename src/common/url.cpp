@@ -1,5 +1,7 @@
 #include "common/url.h"
 
+#include <arpa/inet.h>
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -91,9 +93,11 @@ int LookupTable(const NameValue (&table)[N], std::string_view name)
 // The longest known scheme name; anything longer can't match and needn't be folded.
 constexpr size_t kMaxSchemeLength = 8;
 
-// A segment (with its leading "/"), a query or a fragment is collected into a
-// 1024-byte buffer that must keep its NUL.
-constexpr size_t kMaxPartLength = 1023;
+// A segment (with its leading "/"), a query or a fragment is at most 8 KB
+// less a byte: as long as servers take request lines (nginx's 8 KB), and
+// far beyond the 1 KB of tracking queries and long file names today's
+// pages hold.
+constexpr size_t kMaxPartLength = 8191;
 
 enum class HttpPart { Segment, Query, Fragment };
 
@@ -107,8 +111,8 @@ std::string_view UpToNul(std::string_view text)
 
 // Collects an http segment, query or fragment starting at text[pos], escaping
 // what must be escaped, and appends it to out[length..]. The part (with the
-// "/" already in out for a segment) must stay within 1023 bytes: that is the
-// buffer the canonical form has always been built in. Returns 0 or a UrlError.
+// "/" already in out for a segment) must stay within kMaxPartLength bytes.
+// Returns 0 or a UrlError.
 int CollectHttp(std::string_view text, size_t& pos, HttpPart part, char* out, size_t& length)
 {
     const size_t n = text.size();
@@ -289,12 +293,38 @@ bool CUrl::ParseText(std::string_view text)
 
     // Host.
     const size_t hostStart = pos;
-    while (pos < n && Is(static_cast<unsigned char>(s[pos]), kHostByte))
-        ++pos;
-    if (pos < n && s[pos] != '/' && s[pos] != ':')
-        return Fail(UrlSyntaxError);
-    const std::string_view host(s + hostStart, pos - hostStart);
-    if (!host.empty()) {
+    std::string_view host;
+    char literal[INET6_ADDRSTRLEN + 2];
+    if (http && pos < n && s[pos] == '[') {
+        // An IPv6 address in brackets: kept in its one canonical form (RFC
+        // 5952: lower case, the longest run of zeros shortened), so that
+        // every way of writing it names one site and one mirror folder.
+        const size_t close = text.find(']', pos);
+        if (close == std::string_view::npos || close - pos - 1 >= INET6_ADDRSTRLEN)
+            return Fail(UrlSyntaxError);
+        char inner[INET6_ADDRSTRLEN];
+        std::memcpy(inner, s + pos + 1, close - pos - 1);
+        inner[close - pos - 1] = '\0';
+        in6_addr address;
+        if (::inet_pton(AF_INET6, inner, &address) != 1)
+            return Fail(UrlSyntaxError);
+        literal[0] = '[';
+        if (!::inet_ntop(AF_INET6, &address, literal + 1, INET6_ADDRSTRLEN))
+            return Fail(UrlSyntaxError);
+        const size_t length = std::strlen(literal);
+        literal[length] = ']';
+        host = std::string_view(literal, length + 1);
+        pos = close + 1;
+        if (pos < n && s[pos] != '/' && s[pos] != ':')
+            return Fail(UrlSyntaxError);
+    } else {
+        while (pos < n && Is(static_cast<unsigned char>(s[pos]), kHostByte))
+            ++pos;
+        if (pos < n && s[pos] != '/' && s[pos] != ':')
+            return Fail(UrlSyntaxError);
+        host = std::string_view(s + hostStart, pos - hostStart);
+    }
+    if (!host.empty() && host.front() != '[') {
         const size_t lastDot = host.rfind('.');
         const size_t labelStart = lastDot == std::string_view::npos ? hostStart : hostStart + lastDot + 1;
         const char first = labelStart < pos ? s[labelStart] : '\0';

@@ -390,6 +390,7 @@ void CrawlDriver::StartEntry(QueueEntry entry, const CUrl& url, const std::optio
         request.ifNoneMatch = local->etag;
     }
     request.noCache = record->Effective(OptNoCache, app) != 0;
+    request.http10 = record->Effective(OptUseHttp10, app) == 1;
     request.entry = std::move(entry);
     // An entry that could not be started waits at the head of the queue.
     if (!host_.StartDownload(request))

@@ -46,6 +46,7 @@ struct DownloadRequest {
     std::string ifModifiedSince;  // empty: not conditional
     std::string ifNoneMatch;      // the local copy's entity tag, when it has one
     bool noCache = false;
+    bool http10 = false;          // the HTTP/1.0 exchange (UseHttp10), not HTTP/1.1
     CrawlTimeouts timeouts;
 };
 

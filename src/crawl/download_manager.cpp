@@ -43,6 +43,13 @@ DLManager::DLManager(const CrawlRequestRecord& request)
                            request.project->mirrorLock},
               *this)
 {
+    const int32_t wanted = request.settings->values().MaxDownloads;
+    slotCount_ = wanted < 1 ? kDefaultSlots : std::min<int>(wanted, kMaxSlots);
+    freeSlots_ = slotCount_;
+    pool_ = std::make_unique<CConnPool>();
+    slots_.resize(size_t(slotCount_));
+    items_.resize(size_t(slotCount_));
+    referrers_.resize(size_t(slotCount_));
     for (auto& slot : slots_)
         slot = DLObj::Create();
 }
@@ -152,7 +159,7 @@ void DLManager::HandleMessage(uint32_t message, uintptr_t wParam, std::unique_pt
     case MsgManagerRobotsDone:
     case MsgManagerPageDone:
         if (auto* done = dynamic_cast<SlotResultRecord*>(record.get())) {
-            if (done->slot >= 0 && done->slot < kSlots && !slots_[static_cast<size_t>(done->slot)]->free()) {
+            if (done->slot >= 0 && done->slot < slotCount_ && !slots_[static_cast<size_t>(done->slot)]->free()) {
                 if (message == MsgManagerRobotsDone)
                     RobotsOutcomeOf(done->slot, done->result);
                 else
@@ -226,7 +233,7 @@ void DLManager::Stop()
     for (auto& slot : slots_)
         if (!slot->free())
             slot->Cancel();
-    if (state_ == Crawling && pendingPosts_ == 0 && freeSlots_ == kSlots) {
+    if (state_ == Crawling && pendingPosts_ == 0 && freeSlots_ == slotCount_) {
         ++pendingPosts_;
         Post(MsgManagerDispatch);
     }
@@ -250,7 +257,7 @@ void DLManager::DispatchStep()
     }
     switch (driver_.DispatchStep()) {
     case CrawlDriver::Dispatch::QueueEmpty:
-        if (pendingPosts_ != 0 || freeSlots_ != kSlots)
+        if (pendingPosts_ != 0 || freeSlots_ != slotCount_)
             return;
         state_ = Closing;
         if (dialled_ && dialup_)
@@ -354,7 +361,7 @@ void DLManager::SavedDataStep(uint32_t message)
 
 int DLManager::BusySlotFor(std::string_view urlKey, std::string_view folderPath) const
 {
-    for (int i = 0; i < kSlots; ++i) {
+    for (int i = 0; i < slotCount_; ++i) {
         const DLObj& slot = *slots_[static_cast<size_t>(i)];
         if (!slot.free() && slot.item() && slot.item()->folderPath == folderPath
             && slot.pageUrl().urlNoFragment() == urlKey)
@@ -383,7 +390,7 @@ bool DLManager::StartDownload(const DownloadRequest& request)
     // Called from within a crawl step, under the mirror lock: a request that
     // can't start is handed back to the driver, which requeues it.
     int index = -1;
-    for (int i = 0; i < kSlots; ++i)
+    for (int i = 0; i < slotCount_; ++i)
         if (slots_[static_cast<size_t>(i)]->free()) {
             index = i;
             break;
@@ -400,6 +407,7 @@ bool DLManager::StartDownload(const DownloadRequest& request)
     const SettingsValues& app = settings_.values();
     slot.SetProxy(app.ProxyOn == 1, app.ProxyName, static_cast<uint16_t>(app.ProxyPort));
     slot.SetAcceptUnverified(app.AcceptUnverifiedCerts == 1);
+    slot.SetExchange(request.http10, pool_.get());
     CHttpHeader& header = slot.page()->header();
     header.SetField(HeaderUserAgent, kUserAgent);
     if (!request.ifModifiedSince.empty())
@@ -563,7 +571,7 @@ void CreateManagerFor(std::unique_ptr<MessageRecord> record)
         return;
     auto* manager = new DLManager(*request);
     PostMessage(request->statusWindow, MsgStatusManager, 0,
-                std::make_unique<ManagerRecord>(QPointer<QObject>(manager)));
+                std::make_unique<ManagerRecord>(QPointer<QObject>(manager), manager->slotCount()));
 }
 
 } // namespace ormbrook

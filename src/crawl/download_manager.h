@@ -1,6 +1,6 @@
 #pragma once
-// DLManager: runs one crawl on the engine thread. It owns five download
-// slots, drives the crawl as a chain of messages it posts to itself (one
+// DLManager: runs one crawl on the engine thread. It owns the download
+// slots (MaxDownloads of them, five unless set), drives the crawl as a chain of messages it posts to itself (one
 // step per message), counts what is still outstanding so that the crawl
 // ends exactly once, and reports to the status view. The decisions of the
 // crawl are the CrawlDriver's.
@@ -10,6 +10,7 @@
 #include "common/messages.h"
 #include "engine/dialup_connector.h"
 #include "engine/download_records.h"
+#include "engine/conn_pool.h"
 #include "engine/dl_obj.h"
 #include "platform/message_target.h"
 
@@ -43,10 +44,12 @@ struct CrawlRequestRecord : MessageRecord {
     std::shared_ptr<CrawlPictureSink> pictures; // null: stored pictures go nowhere
 };
 
-// MsgStatusManager: the manager that runs the crawl.
+// MsgStatusManager: the manager that runs the crawl, and how many slots
+// (downloads at a time) it has.
 struct ManagerRecord : MessageRecord {
-    explicit ManagerRecord(QPointer<QObject> m) : manager(std::move(m)) {}
+    explicit ManagerRecord(QPointer<QObject> m, int s = 5) : manager(std::move(m)), slots(s) {}
     QPointer<QObject> manager;
+    int slots;
 };
 
 // MsgStatusCurrentUrl.
@@ -81,7 +84,8 @@ struct TitleRecord : MessageRecord {
 class DLManager : public MessageTarget, private CrawlHost {
 public:
     enum State { Starting = 1, Crawling = 2, Closing = 3, Done = 4 };
-    static constexpr int kSlots = 5;
+    static constexpr int kDefaultSlots = 5;
+    static constexpr int kMaxSlots = 16;
     // How long one localise message works on pages before it yields.
     static constexpr int kLocaliseSliceMs = 10;
     // How long the queues' changes may wait in memory before they are
@@ -93,6 +97,7 @@ public:
 
     State state() const { return state_; }
     int freeSlots() const { return freeSlots_; }
+    int slotCount() const { return slotCount_; }
     int pendingPosts() const { return pendingPosts_; }
 
 protected:
@@ -123,7 +128,7 @@ private:
     // CrawlHost
     int BusySlotFor(std::string_view urlKey, std::string_view folderPath) const override;
     bool BusyWithHost(std::string_view host, std::string_view folderPath) const override;
-    bool RunningDownloads() const override { return freeSlots_ < kSlots; }
+    bool RunningDownloads() const override { return freeSlots_ < slotCount_; }
     void Attach(int slot, QueueEntry entry) override;
     bool StartDownload(const DownloadRequest& request) override;
     void Report(uint32_t message, const std::string& text) override;
@@ -149,11 +154,14 @@ private:
     std::shared_ptr<CrawlPictureSink> pictures_;
     CrawlDriver driver_;
 
-    std::array<std::unique_ptr<DLObj>, kSlots> slots_;
+    // Made before the slots, so that it outlives their transfers.
+    std::unique_ptr<CConnPool> pool_;
+    int slotCount_ = kDefaultSlots;
+    std::vector<std::unique_ptr<DLObj>> slots_;
     // The entry each busy slot works for; the slot borrows it.
-    std::array<std::unique_ptr<QueueEntry>, kSlots> items_;
-    std::array<std::string, kSlots> referrers_;
-    int freeSlots_ = kSlots;
+    std::vector<std::unique_ptr<QueueEntry>> items_;
+    std::vector<std::string> referrers_;
+    int freeSlots_ = kDefaultSlots;
     int pendingPosts_ = 0;
     bool stopRequested_ = false;
     State state_ = Starting;

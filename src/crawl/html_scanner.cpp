@@ -7,6 +7,8 @@
 #include "platform/file_calls.h"
 #include "common/url.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -68,7 +70,29 @@ using CodeSet = uint64_t;
 constexpr CodeSet Bit(int code) { return CodeSet(1) << code; }
 
 constexpr size_t kNameMax = 144;   // name buffer of 145 bytes
-constexpr size_t kValueMax = 2047; // value buffer of 2048 bytes
+// The length of the bracketed IPv6 address that starts at text[at], where a
+// host or a folder name starts (after "/" or at the start); 0 when there is
+// none there.
+size_t Ipv6LiteralAt(std::string_view text, size_t at)
+{
+    if (at > 0 && text[at - 1] != '/')
+        return 0;
+    const size_t close = text.find(']', at);
+    if (close == std::string_view::npos || close - at - 1 >= INET6_ADDRSTRLEN)
+        return 0;
+    char inner[INET6_ADDRSTRLEN];
+    const std::string_view address = text.substr(at + 1, close - at - 1);
+    if (address.find(':') == std::string_view::npos)
+        return 0;
+    address.copy(inner, address.size());
+    inner[address.size()] = '\0';
+    in6_addr parsed;
+    return ::inet_pton(AF_INET6, inner, &parsed) == 1 ? close - at + 1 : 0;
+}
+
+// Values are views into the page, so a generous limit costs nothing: long
+// srcset lists and inline styles of today's pages run to several kilobytes.
+constexpr size_t kValueMax = 64 * 1024 - 1;
 constexpr size_t kLongestTableName = 10;
 
 struct NameEntry {
@@ -593,6 +617,12 @@ private:
         for (size_t i = 0; i < scratch_.size(); ++i) {
             if (scratch_[i] != '[')
                 continue;
+            // An IPv6 site's bracketed address (in a URL, or as the folder a
+            // local link leads into) is no local name.
+            if (const size_t length = Ipv6LiteralAt(scratch_, i)) {
+                i += length - 1;
+                continue;
+            }
             if (!queryFound && scratch_.compare(i, 3, "[3f") == 0) {
                 scratch_.replace(i, 3, "?");
                 queryFound = true;

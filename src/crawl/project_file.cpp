@@ -22,7 +22,7 @@ static_assert(KwWiperH == 56 && KwFailedFile == 63);
 namespace {
 
 // Every keyword, in code order from 8.
-constexpr std::array<const char*, 56> kKeywords = {
+constexpr std::array<const char*, 57> kKeywords = {
     "Folder", "ProjectDefault", "Record", "BGColor", "ConnectionTimeout", "ReplyRcvTimeout",
     "CtlRcvTimeout", "DataRcvTimeout", "CloseTimeout", "DLNoExt", "DLTotalTimeout", "DLoadRetry",
     "ExtApplication", "ExtAudio", "ExtHtml", "ExtImage", "ExtOthers", "ExtText", "ExtVideo",
@@ -31,7 +31,7 @@ constexpr std::array<const char*, 56> kKeywords = {
     "UseExtFilter", "UseUVExtFilter", "UVExtApplication", "UVExtAudio", "UVExtHtml", "UVExtImage",
     "UVExtOthers", "UVExtText", "UVExtVideo", "CrossH", "Random", "RasterCloseH", "RasterH",
     "RasterOpenH", "WiperH", "Forbidden", "Selected", "UpperDir", "OtherSite", "AllFile",
-    "ModifiedFile", "FailedFile"};
+    "ModifiedFile", "FailedFile", "UseHttp10"};
 
 // The words that stand for MUDrawType 1 to 6.
 constexpr std::array<int, 7> kDrawTypeWords = {0, KwRandom, KwCrossH, KwRasterH, KwRasterCloseH, KwRasterOpenH, KwWiperH};
@@ -64,7 +64,7 @@ int LookupProjectKeyword(std::string_view word)
 
 const char* ProjectKeywordText(int code)
 {
-    if (code < KwFolder || code > KwFailedFile)
+    if (code < KwFolder || code > KwUseHttp10)
         return "";
     return kKeywords[size_t(code - KwFolder)];
 }
@@ -285,7 +285,7 @@ private:
         case KwLocalizeLink: case KwMUDrawSpeed: case KwMUDrawType: case KwMinPicSize: case KwNoCache:
         case KwNotDLNoExt: case KwPilotArea: case KwPilotType: case KwRenewalType: case KwUseExtFilter:
         case KwUseUVExtFilter: case KwUVExtApplication: case KwUVExtAudio: case KwUVExtHtml:
-        case KwUVExtImage: case KwUVExtOthers: case KwUVExtText: case KwUVExtVideo:
+        case KwUVExtImage: case KwUVExtOthers: case KwUVExtText: case KwUVExtVideo: case KwUseHttp10:
             return true;
         default:
             return false;
@@ -307,6 +307,7 @@ private:
         case KwIMGSW: return number(item.IMGSW);
         case KwNoCache: return number(item.NoCache);
         case KwLocalizeLink: return number(item.LocalizeLink);
+        case KwUseHttp10: return number(item.UseHttp10);
         case KwUseExtFilter: return number(item.downloadFilter.use);
         case KwDLNoExt: return number(item.downloadFilter.noExt);
         case KwUseUVExtFilter: return number(item.exclusionFilter.use);
@@ -506,6 +507,9 @@ private:
             line(level, "PilotType", item.PilotType == PilotForbidden ? "Forbidden" : "Selected");
         if (item.LocalizeLink != -1)
             line(level, "LocalizeLink", bit(item.LocalizeLink));
+        // Written only when set, so that files without it read as before.
+        if (item.UseHttp10 != -1)
+            line(level, "UseHttp10", bit(item.UseHttp10));
         group(item, level, true);
         group(item, level, false);
     }

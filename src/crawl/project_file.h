@@ -31,7 +31,7 @@ enum ProjectToken : int {
     KwUseExtFilter, KwUseUVExtFilter, KwUVExtApplication, KwUVExtAudio, KwUVExtHtml, KwUVExtImage,
     KwUVExtOthers, KwUVExtText, KwUVExtVideo, KwCrossH, KwRandom, KwRasterCloseH, KwRasterH,
     KwRasterOpenH, KwWiperH, KwForbidden, KwSelected, KwUpperDir, KwOtherSite, KwAllFile,
-    KwModifiedFile, KwFailedFile,
+    KwModifiedFile, KwFailedFile, KwUseHttp10,
 };
 
 // Longest string the reader takes, and the part of a word that counts.

@@ -13,6 +13,7 @@ constexpr std::array<int32_t ProjectItem::*, kItemOptionCount> kOptionFields = {
     &ProjectItem::ConnectionTimeout, &ProjectItem::ReplyRcvTimeout, &ProjectItem::CtlRcvTimeout,
     &ProjectItem::DataRcvTimeout,    &ProjectItem::CloseTimeout,    &ProjectItem::DLTotalTimeout,
     &ProjectItem::DLoadRetry,        &ProjectItem::GraphMax,        &ProjectItem::LocalizeLink,
+    &ProjectItem::UseHttp10,
 };
 
 // Where the chain ends: the application's answer for each option.
@@ -23,6 +24,7 @@ constexpr std::array<int32_t (AppSettings::*)() const, kItemOptionCount> kAppAns
     &AppSettings::ConnectionTimeout, &AppSettings::ReplyRcvTimeout, &AppSettings::CtlRcvTimeout,
     &AppSettings::DataRcvTimeout,    &AppSettings::CloseTimeout,    &AppSettings::TotalTimeout,
     &AppSettings::DLRetry,           &AppSettings::LinkMax,         &AppSettings::LocalizeLink,
+    &AppSettings::UseHttp10,
 };
 
 bool isInSubtree(const ProjectItem* item, const ProjectItem& top)

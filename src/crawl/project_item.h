@@ -51,6 +51,7 @@ enum ItemOption : int {
     OptDLoadRetry,
     OptGraphMax,
     OptLocalizeLink,
+    OptUseHttp10,
     kItemOptionCount
 };
 
@@ -93,6 +94,7 @@ public:
     int32_t GraphMax = -1;
     int32_t PilotType = -1;
     int32_t LocalizeLink = -1;
+    int32_t UseHttp10 = -1;
     ExtFilterGroup downloadFilter;  // UseExtFilter, DLNoExt, ExtHtml ... ExtOthers
     ExtFilterGroup exclusionFilter; // UseUVExtFilter, NotDLNoExt, UVExtHtml ... UVExtOthers
 

@@ -104,6 +104,12 @@ struct SettingsValues {
     // 1: an https server whose certificate does not verify (an intranet's
     // own authority, a self-signed certificate) is fetched from all the same.
     int32_t AcceptUnverifiedCerts = 0;
+    // Downloads at a time of one crawl: connections over HTTP/1.x, streams
+    // of a host's connection over HTTP/2.
+    int32_t MaxDownloads = 5;
+    // 1: the HTTP/1.0 exchange (one request per connection) instead of
+    // HTTP/1.1 and HTTP/2; an item may say otherwise (-1: inherit, 0).
+    int32_t UseHttp10 = -1;
 
     bool operator==(const SettingsValues&) const = default;
 };
@@ -156,6 +162,7 @@ public:
     int32_t TotalTimeout() const;
     int32_t DLRetry() const;
     int32_t LocalizeLink() const;
+    int32_t UseHttp10() const;
     int32_t MUDrawType() const;
     int32_t MUDrawSpeed() const;
     int32_t BGColor() const;

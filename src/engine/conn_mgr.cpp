@@ -4,6 +4,7 @@
 #include "platform/fatal_error.h"
 #include "platform/ws_error.h"
 
+#include <QTimer>
 #include <QtGlobal>
 
 #include <arpa/inet.h>
@@ -20,6 +21,10 @@ const char* StateName(CConnMgr::State s)
 }
 #endif
 } // namespace
+
+CConnMgr::CConnMgr(ConnectListener* owner, int ownerTag) : owner_(owner), ownerTag_(ownerTag) {}
+
+CConnMgr::~CConnMgr() = default;
 
 std::string CConnMgr::TunnelRequest(const std::string& target)
 {
@@ -61,8 +66,15 @@ void CConnMgr::OnLookupDone(int, int error)
     Feed(EvLookupDone);
 }
 
-void CConnMgr::OnSocketEvent(int, int code, int error, const char*)
+void CConnMgr::OnSocketEvent(int tag, int code, int error, const char*)
 {
+    if (tag == 1) {
+        if (code == SocketConnected) {
+            secondError_ = error;
+            Feed(EvSecondDone);
+        }
+        return;
+    }
     switch (code) {
     case SocketConnected:
         lastError_ = error;
@@ -123,12 +135,14 @@ void CConnMgr::RunStart(int event)
 {
     if (event != EvNeutral)
         return;
-    const in_addr_t literal = ::inet_addr(host_.c_str());
-    if (literal != INADDR_NONE) {
+    candidates_.clear();
+    tried_.clear();
+    current_ = 0;
+    firstFailed_ = false;
+    if (const std::optional<SocketAddress> literal = SocketAddress::FromLiteral(host_)) {
         literal_ = true;
-        address_ = sockaddr_in{};
-        address_.sin_family = AF_INET;
-        address_.sin_addr.s_addr = literal;
+        candidates_.push_back(*literal);
+        tried_.push_back(false);
         SetState(State::Connect);
         return;
     }
@@ -158,6 +172,9 @@ void CConnMgr::RunAwaitLookup(int event)
             SetState(State::Finish);
             return;
         }
+        candidates_ = lookup_.addresses();
+        tried_.assign(candidates_.size(), false);
+        current_ = 0;
         SetState(State::Connect);
     } else if (event == EvCancel) {
         lookup_.Cancel();
@@ -166,47 +183,143 @@ void CConnMgr::RunAwaitLookup(int event)
     }
 }
 
+int CConnMgr::Untried(int family, bool sameFamily) const
+{
+    for (size_t i = 0; i < candidates_.size(); ++i)
+        if (!tried_[i] && (family == AF_UNSPEC || (candidates_[i].family() == family) == sameFamily))
+            return int(i);
+    return -1;
+}
+
 void CConnMgr::RunConnect(int event)
 {
     if (event != EvNeutral)
         return;
-    address_.sin_port = htons(port_);
+    tried_[size_t(current_)] = true;
+    address_ = candidates_[size_t(current_)];
+    address_.SetPort(port_);
     const int err = socket_->Connect(address_);
     if (err != 0 && err != WsaWouldBlock) {
         lastError_ = err;
         socket_->Close();
+        MoveOn();
+        return;
+    }
+    SetState(State::AwaitConnect);
+    // Only the first attempt of a name with both families gives the other
+    // one a head start; later ones wait for their own outcome.
+    if (!second_ && Untried(address_.family(), false) >= 0) {
+        if (!headStart_) {
+            headStart_ = std::make_unique<QTimer>();
+            headStart_->setSingleShot(true);
+            QObject::connect(headStart_.get(), &QTimer::timeout, [this] { Feed(EvHeadStart); });
+        }
+        headStart_->start(kHeadStartMs);
+    }
+}
+
+void CConnMgr::MoveOn()
+{
+    // Within a family only an unreachable or silent address hands over to
+    // the next (a refusal is the server's answer); across families any
+    // failure does, since the other may well be the one that works.
+    const int failedFamily = address_.family();
+    int next = -1;
+    if (!literal_) {
+        if (lastError_ == WsaNetUnreachable || lastError_ == WsaTimedOut)
+            next = Untried(AF_UNSPEC, true);
+        if (next < 0)
+            next = Untried(failedFamily, false);
+    }
+    if (next < 0) {
         result_ = ResultFailed;
         SetState(State::Finish);
         return;
     }
-    SetState(State::AwaitConnect);
+    current_ = next;
+    SetState(State::Connect);
+}
+
+void CConnMgr::StartSecond()
+{
+    const int other = Untried(address_.family(), false);
+    if (other < 0)
+        return;
+    tried_[size_t(other)] = true;
+    SocketAddress address = candidates_[size_t(other)];
+    address.SetPort(port_);
+    second_ = std::make_unique<CWSSocket>();
+    second_->SetListener(this, 1);
+    const int err = second_->Connect(address);
+    if (err != 0 && err != WsaWouldBlock)
+        DropSecond();
+}
+
+void CConnMgr::DropSecond()
+{
+    if (second_) {
+        second_->SetListener(nullptr, 0);
+        second_->Close();
+        second_.reset();
+    }
+}
+
+void CConnMgr::Connected()
+{
+    if (headStart_)
+        headStart_->stop();
+    DropSecond();
+    if (secure_) {
+        SetState(tls_.tunnel.empty() ? State::Secure : State::Tunnel);
+        return;
+    }
+    result_ = ResultConnected;
+    SetState(State::Finish);
 }
 
 void CConnMgr::RunAwaitConnect(int event)
 {
-    if (event == EvConnectDone) {
+    switch (event) {
+    case EvConnectDone:
         if (lastError_ == 0) {
-            if (secure_) {
-                SetState(tls_.tunnel.empty() ? State::Secure : State::Tunnel);
-                return;
-            }
-            result_ = ResultConnected;
-        } else if (lastError_ == WsaNetUnreachable || lastError_ == WsaTimedOut) {
-            socket_->Close();
-            if (!literal_ && lookup_.NextAddress(address_)) {
-                SetState(State::Connect);
-                return;
-            }
-            result_ = ResultFailed;
-        } else {
-            socket_->Close();
-            result_ = ResultFailed;
+            Connected();
+            return;
         }
-        SetState(State::Finish);
-    } else if (event == EvCancel) {
+        socket_->Close();
+        if (second_) {
+            firstFailed_ = true; // the other attempt may still win
+            return;
+        }
+        if (headStart_)
+            headStart_->stop();
+        MoveOn();
+        return;
+    case EvHeadStart:
+        if (!second_ && !firstFailed_)
+            StartSecond();
+        return;
+    case EvSecondDone:
+        if (secondError_ == 0) {
+            socket_->TakeOver(*second_);
+            Connected();
+            return;
+        }
+        DropSecond();
+        if (firstFailed_) {
+            lastError_ = secondError_;
+            MoveOn();
+        }
+        return;
+    case EvCancel:
+        if (headStart_)
+            headStart_->stop();
+        DropSecond();
         socket_->Close();
         result_ = ResultCancelled;
         SetState(State::Finish);
+        return;
+    default:
+        return;
     }
 }
 
@@ -326,6 +439,9 @@ void CConnMgr::RunFinish(int event)
 {
     if (event != EvNeutral)
         return;
+    if (headStart_)
+        headStart_->stop();
+    DropSecond();
     host_.clear();
     socket_->SetListener(socketListener_, socketListenerTag_);
     // Idle before the owner hears of it, so that the owner may start again

@@ -1,7 +1,12 @@
 #pragma once
 // Turns a host name and a port into a connected CWSSocket: resolves the name
-// (unless it is a dotted-decimal address) and tries the addresses in turn
-// while they turn out unreachable or time out. For an https URL the
+// (unless it is an IPv4 or IPv6 address) to all its addresses and tries them
+// in the resolver's order while they turn out unreachable or time out. When
+// the name has addresses of both families, the first of the other family
+// gets a short head start (happy eyeballs, in the simple form of RFC 8305):
+// if the first attempt has not finished within kHeadStartMs, the other one
+// starts beside it and whichever connects first is kept; an attempt of one
+// family that fails in any way hands over to the other. For an https URL the
 // connection is then secured with TLS, after asking the proxy, when there
 // is one, to open a tunnel to the server (CONNECT): "connected" means ready
 // for the request in every case.
@@ -10,7 +15,11 @@
 #include "engine/response_head.h"
 #include "engine/ws_socket.h"
 
+#include <memory>
 #include <string>
+#include <vector>
+
+class QTimer;
 
 namespace ormbrook {
 
@@ -43,14 +52,18 @@ public:
         EvTunnelData = 4,
         EvTunnelClosed = 5,
         EvSecured = 6,
+        EvHeadStart = 7,     // the first attempt had its head start
+        EvSecondDone = 8,    // the attempt of the other family finished
     };
+    static constexpr int kHeadStartMs = 250;
     enum Result : int {
         ResultCancelled = 1,
         ResultConnected = 2,
         ResultFailed = 3,
     };
 
-    CConnMgr(ConnectListener* owner, int ownerTag) : owner_(owner), ownerTag_(ownerTag) {}
+    CConnMgr(ConnectListener* owner, int ownerTag);
+    ~CConnMgr() override;
     CConnMgr(const CConnMgr&) = delete;
     CConnMgr& operator=(const CConnMgr&) = delete;
 
@@ -91,6 +104,14 @@ private:
     void RunFinish(int event);
     // The connection failed for good: the socket is closed.
     void Fail(std::string text = {});
+    // The attempt at candidates_[current_] failed with lastError_: the next
+    // address to try, or the end.
+    void MoveOn();
+    // An address not tried yet, of the family (AF_UNSPEC: any) or not of it.
+    int Untried(int family, bool sameFamily) const;
+    void StartSecond();
+    void DropSecond();
+    void Connected();
 
     ConnectListener* owner_;
     int ownerTag_;
@@ -100,7 +121,14 @@ private:
     WSSocketListener* socketListener_ = nullptr;
     int socketListenerTag_ = 0;
     CWSLookup lookup_;
-    sockaddr_in address_{};
+    SocketAddress address_;
+    std::vector<SocketAddress> candidates_;
+    std::vector<bool> tried_;
+    int current_ = 0;
+    std::unique_ptr<CWSSocket> second_;  // the other family's attempt
+    int secondError_ = 0;
+    bool firstFailed_ = false;
+    std::unique_ptr<QTimer> headStart_;
     bool literal_ = false;
     int lastError_ = 0;
     bool notify_ = true;

@@ -1,6 +1,7 @@
 #include "engine/dl_obj.h"
 
 #include "common/messages.h"
+#include "engine/conn_pool.h"
 #include "engine/download_records.h"
 #include "platform/file_calls.h"
 
@@ -19,6 +20,15 @@ int32_t Clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : int32_t(v); }
 
 // The length as the status view wants it: -1 when the response gave none.
 int32_t LengthForView(int64_t contentLength) { return contentLength == 0 ? -1 : Clamp32(contentLength); }
+
+// The address to connect to: an IPv6 literal without the brackets its URL
+// and its Host field keep.
+std::string Connectable(std::string_view host)
+{
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return std::string(host);
+}
 } // namespace
 
 std::unique_ptr<DLObj> DLObj::Create()
@@ -91,18 +101,29 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
     std::string host, uri, hostField;
     uint16_t port;
     const bool secure = url.scheme() == SchemeHttps;
+    // HTTP/1.1 names the port beside the host when it is not the scheme's
+    // own; HTTP/1.0 requests have always named the host alone.
+    std::string origin(url.host());
+    if (!http10_ && url.portNumber() != (secure ? 443 : 80))
+        origin.append(1, ':').append(std::to_string(url.portNumber()));
+    const std::string proxy = proxyOn_ ? proxyName_ + ":" + std::to_string(proxyPort_) : std::string();
     if (proxyOn_ && !secure) {
         host = proxyName_;
         port = proxyPort_;
         uri = url.url();
-        hostField = url.host();
+        hostField = origin;
     } else {
-        host = url.host();
+        host = Connectable(url.host());
         port = url.portNumber();
         uri = url.path();
         if (url.hasQuery())
             uri.append(1, '?').append(url.query());
+        if (!http10_)
+            hostField = origin;
     }
+    const std::string key = CConnPool::Key(secure, std::string(url.host()), url.portNumber(), proxy);
+    if (http10_ && hostField.empty() && host != url.host())
+        hostField = url.host(); // the Host field of an IPv6 site keeps its brackets
     if (secure) {
         // Through a proxy, a tunnel to the server is asked for; inside it the
         // request is the one the server itself would get.
@@ -112,15 +133,16 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
         tls.verify = !acceptUnverified_;
         tls.context = tlsContext_;
         if (proxyOn_) {
-            tls.tunnel = host + ":" + std::to_string(port);
+            tls.tunnel = std::string(url.host()) + ":" + std::to_string(port);
             host = proxyName_;
             port = proxyPort_;
-            hostField = url.host();
+            hostField = origin;
         }
         transfer->SetTls(&tls);
     } else {
         transfer->SetTls(nullptr);
     }
+    transfer->SetExchange(ExchangeForm{http10_, http10_ ? nullptr : pool_, key});
     if (kind == KindHead)
         transfer->Head(host, port, uri);
     else
@@ -338,7 +360,7 @@ void DLObj::OnTransferEvent(CHttpTransfer* transfer, int code)
         AppendChunk(chunk_.get(), n);
         PostMessage(statusWindow_, MsgStatusProgress, 0,
                     std::make_unique<SlotProgressRecord>(slot_, LengthForView(transfer->contentLength()),
-                                                         Clamp32(transfer->delivered())));
+                                                         Clamp32(transfer->progress())));
         Arm(TimerData);
         break;
     }

@@ -49,6 +49,15 @@ public:
     // Whether a server whose certificate does not verify is still fetched
     // from (off by default).
     void SetAcceptUnverified(bool accept) { acceptUnverified_ = accept; }
+    // HTTP/1.0 as this program has always spoken it (one request per
+    // connection), or HTTP/1.1 on connections kept in `pool` (null: none is
+    // kept). HTTP/1.0 until told otherwise.
+    void SetExchange(bool http10, CConnPool* pool)
+    {
+        http10_ = http10;
+        pool_ = pool;
+    }
+    bool http10() const { return http10_; }
     // The TLS context https requests use (null: the process's own).
     void SetTlsContext(CTlsContext* context) { tlsContext_ = context; }
     // Why the running transfer's connection failed, when that has a text of
@@ -126,6 +135,8 @@ private:
     bool keepingBody_ = false;
     int durations_[6] = {};
     bool acceptUnverified_ = false;
+    bool http10_ = true;
+    CConnPool* pool_ = nullptr;
     CTlsContext* tlsContext_ = nullptr;
     bool proxyOn_ = false;
     std::string proxyName_;

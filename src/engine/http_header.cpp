@@ -67,8 +67,8 @@ int Lookup(const NameId (&table)[N], const NameIndex& index, std::string_view na
 // Longest name in the raw table; a longer name can't match and isn't folded.
 constexpr size_t kMaxRawNameLength = 25;
 
-// The receive buffer bounds every scan of a response head.
-constexpr size_t kHeadLimit = 1001;
+// The longest head bounds every scan of one.
+constexpr size_t kHeadLimit = kMaxResponseHead;
 
 std::string_view UpToNul(std::string_view text)
 {
@@ -287,14 +287,14 @@ bool CHttpHeader::SetField(HeaderId id, std::string_view value)
     return true;
 }
 
-bool CHttpHeader::SetRequestLine(RequestMethod method, std::string_view requestUri)
+bool CHttpHeader::SetRequestLine(RequestMethod method, std::string_view requestUri, RequestVersion version)
 {
     error_ = HttpHeaderOk;
     std::string& line = slots_[0];
     try {
         requestUri = UpToNul(requestUri);
         line.assign(method == RequestMethod::Head ? "HEAD " : "GET ");
-        line.append(requestUri).append(" HTTP/1.0");
+        line.append(requestUri).append(version == RequestVersion::Http11 ? " HTTP/1.1" : " HTTP/1.0");
     } catch (const std::bad_alloc&) {
         line = std::string();
         error_ = HttpHeaderOutOfMemory;
@@ -602,6 +602,81 @@ std::optional<std::string_view> RawHeaderValue(std::string_view block, RawHeader
         pos = lineEnd + 1;
     }
     return std::nullopt;
+}
+
+namespace {
+
+inline bool SameLetters(std::string_view a, std::string_view upper)
+{
+    if (a.size() != upper.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != upper[i])
+            return false;
+    return true;
+}
+
+std::string_view Trimmed(std::string_view v)
+{
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
+        v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r'))
+        v.remove_suffix(1);
+    return v;
+}
+
+// Calls each(value) for every field of that name until it answers true.
+template <typename F>
+bool EachField(std::string_view block, std::string_view upperName, F each)
+{
+    block = UpToNul(block).substr(0, kHeadLimit);
+    size_t pos = 0;
+    while (pos < block.size()) {
+        const size_t end = std::min(block.find('\n', pos), block.size());
+        const std::string_view line = block.substr(pos, end - pos);
+        const size_t colon = line.find(':');
+        if (colon != std::string_view::npos && SameLetters(line.substr(0, colon), upperName)
+            && each(Trimmed(line.substr(colon + 1))))
+            return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<std::string_view> FieldValue(std::string_view block, std::string_view upperName)
+{
+    std::optional<std::string_view> found;
+    EachField(block, upperName, [&](std::string_view value) {
+        found = value;
+        return true;
+    });
+    return found;
+}
+
+bool FieldHasToken(std::string_view block, std::string_view upperName, std::string_view token, bool last)
+{
+    std::string upperToken(token);
+    for (char& c : upperToken)
+        c = Upper(c);
+    bool lastSeen = false;
+    const bool any = EachField(block, upperName, [&](std::string_view list) {
+        bool found = false;
+        while (!list.empty()) {
+            const size_t comma = std::min(list.find(','), list.size());
+            std::string_view item = Trimmed(list.substr(0, comma));
+            // "timeout=5" is a token with its parameter
+            item = Trimmed(item.substr(0, std::min(item.find(';'), item.size())));
+            found = SameLetters(item, upperToken);
+            if (!last && found)
+                return true;
+            list.remove_prefix(std::min(comma + 1, list.size()));
+        }
+        lastSeen = found;
+        return false;
+    });
+    return any || (last && lastSeen);
 }
 
 int64_t ContentLength(std::string_view block)

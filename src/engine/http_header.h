@@ -1,6 +1,6 @@
 #pragma once
-// HTTP/1.0 message layer: the numbered header tables, the request built from
-// the slots of CHttpHeader, and the parsers of the response head. Nothing here
+// HTTP message layer: the numbered header tables, the request built from the
+// slots of CHttpHeader, and the parsers of the response head. Nothing here
 // does input or output; the transfer feeds it bytes and sends what it builds.
 //
 // Every function takes arbitrary bytes and treats them as a NUL-terminated
@@ -129,6 +129,14 @@ enum HttpHeaderError : int16_t {
 };
 
 enum class RequestMethod { Get, Head };
+// "HTTP/1.0" is the request line this program has always sent; "HTTP/1.1"
+// the one of a persistent connection.
+enum class RequestVersion { Http10, Http11 };
+
+// The longest response head read (status line and header lines), and the
+// longest line in it.
+constexpr size_t kMaxResponseHead = 64 * 1024;
+constexpr size_t kMaxHeadLine = 16 * 1024;
 
 // A date of a response field, as written (no range check): month 1-12.
 struct HttpDate {
@@ -155,13 +163,15 @@ class CHttpHeader {
 public:
     static constexpr int kSlotCount = 45;
     static constexpr size_t kMaxRequestLength = 32767;  // counted in a signed 16-bit number
-    static constexpr size_t kMaxLocationLength = 1023;
+    static constexpr size_t kMaxLocationLength = kMaxHeadLine;
     static constexpr size_t kMaxTokenLength = 1023;
 
     // Stores "NAME:value" in slot id (1-44), replacing what was there.
     bool SetField(HeaderId id, std::string_view value);
-    // Slot 0 := "GET <uri> HTTP/1.0" or "HEAD <uri> HTTP/1.0".
-    bool SetRequestLine(RequestMethod method, std::string_view requestUri);
+    // Slot 0 := "GET <uri> HTTP/1.0" or "HEAD <uri> HTTP/1.0" (HTTP/1.1 as
+    // asked).
+    bool SetRequestLine(RequestMethod method, std::string_view requestUri,
+                        RequestVersion version = RequestVersion::Http10);
     // Writes the request text into request (reusing its capacity). Over
     // 32,767 bytes nothing is sent: request is left empty, error() is
     // HttpHeaderRequestTooLong and the answer is false.
@@ -221,8 +231,16 @@ inline bool HeaderEndFound(std::string_view buffer) { return FindHeadEnd(buffer)
 
 // The value of the first line whose name has the given raw id: the text
 // after the ":" to the end of the line, leading spaces and a trailing CR
-// included. Looks at no more than the first 1001 bytes of the block.
+// included. Looks at no more than the first kMaxResponseHead bytes.
 std::optional<std::string_view> RawHeaderValue(std::string_view block, RawHeaderId id);
+
+// The value of the first field of that name (any case; upperName in upper
+// case), without the spaces and tabs around it; nothing when there is none.
+std::optional<std::string_view> FieldValue(std::string_view block, std::string_view upperName);
+// Whether a field of that name lists the token (a comma-separated list, as
+// CONNECTION and TRANSFER-ENCODING are; compared in any case); with last,
+// whether the token ends the list.
+bool FieldHasToken(std::string_view block, std::string_view upperName, std::string_view token, bool last = false);
 
 // The CONTENT-LENGTH value; 0 when there is none or it has no digit.
 int64_t ContentLength(std::string_view block);

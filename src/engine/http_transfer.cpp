@@ -1,9 +1,11 @@
 #include "engine/http_transfer.h"
 
+#include "engine/conn_pool.h"
 #include "platform/ws_error.h"
 
 #include <QtGlobal>
 
+#include <charconv>
 #include <cstring>
 
 namespace ormbrook {
@@ -16,11 +18,39 @@ constexpr int kFailed = 3;
 #ifdef ORMBROOK_TRACE_STATES
 const char* StateName(CHttpTransfer::State s)
 {
-    static const char* const names[] = {"Begin",    "Connecting", "Sending",    "AwaitStatus",
-                                        "ReadHead", "ReadBody",   "AwaitClose", "Close"};
+    static const char* const names[] = {"Begin",    "Connecting", "Sending",  "AwaitStatus", "ReadHead",
+                                        "ReadBody", "SkipBody",   "AwaitClose", "Close"};
     return names[int(s)];
 }
 #endif
+
+// "timeout=5, max=100" -> 5000
+int KeepAliveMs(std::string_view block)
+{
+    const std::optional<std::string_view> value = FieldValue(block, "KEEP-ALIVE");
+    if (!value)
+        return 0;
+    const size_t at = value->find("timeout=");
+    if (at == std::string_view::npos)
+        return 0;
+    int seconds = 0;
+    const char* first = value->data() + at + 8;
+    if (std::from_chars(first, value->data() + value->size(), seconds).ec != std::errc() || seconds <= 0)
+        return 0;
+    return seconds > CConnPool::kMaxIdleMs / 1000 ? CConnPool::kMaxIdleMs : seconds * 1000;
+}
+
+std::optional<int64_t> DeclaredLength(std::string_view block)
+{
+    const std::optional<std::string_view> value = FieldValue(block, "CONTENT-LENGTH");
+    if (!value || value->empty())
+        return std::nullopt;
+    int64_t length = 0;
+    const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), length);
+    if (ec != std::errc() || end != value->data() + value->size() || length < 0)
+        return std::nullopt;
+    return length;
+}
 } // namespace
 
 CHttpTransfer::CHttpTransfer(TransferListener* owner) : owner_(owner) {}
@@ -31,7 +61,8 @@ CHttpTransfer::~CHttpTransfer()
     notify_ = false;
     if (connMgr_.state() != CConnMgr::State::Idle)
         connMgr_.Cancel(false);
-    socket_.SetListener(nullptr, 0);
+    if (socket_)
+        socket_->SetListener(nullptr, 0);
 }
 
 bool CHttpTransfer::Get(const std::string& host, uint16_t port, const std::string& requestUri,
@@ -60,9 +91,20 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     delivered_ = 0;
     lastError_ = 0;
     closeError_ = 0;
-    header_.SetRequestLine(mode == ModeGet ? RequestMethod::Get : RequestMethod::Head, requestUri_);
-    if (mode == ModeGet)
+    failureText_.clear();
+    reused_ = retried_ = retrying_ = interim_ = discard_ = keepAlive_ = kept_ = answerSeen_ = false;
+    idleMs_ = 0;
+    skipped_ = 0;
+    wireDecoded_ = 0;
+    decoder_.Start({});
+    header_.SetRequestLine(mode == ModeGet ? RequestMethod::Get : RequestMethod::Head, requestUri_,
+                           form_.http10 ? RequestVersion::Http10 : RequestVersion::Http11);
+    // HTTP/1.1 wants the field in every request; HTTP/1.0 has always sent it
+    // with GET only.
+    if (mode == ModeGet || !form_.http10)
         header_.SetField(HeaderHost, hostField.empty() ? host_ : hostField);
+    if (!form_.http10)
+        header_.SetField(HeaderAcceptEncoding, ContentDecoder::kAccepted);
     header_.BuildRequest(request_);
     notify_ = true;
     SetState(State::Begin);
@@ -143,6 +185,7 @@ void CHttpTransfer::Feed(int event)
         case State::AwaitStatus: RunAwaitStatus(event); break;
         case State::ReadHead: RunReadHead(event); break;
         case State::ReadBody: RunReadBody(event); break;
+        case State::SkipBody: RunSkipBody(event); break;
         case State::AwaitClose: RunAwaitClose(event); break;
         case State::Close: RunClose(event); break;
         }
@@ -163,14 +206,23 @@ void CHttpTransfer::Otherwise(int event)
     }
 }
 
+void CHttpTransfer::Fail(std::string text)
+{
+    if (!text.empty())
+        failureText_ = std::move(text);
+    result_ = kFailed;
+    SetState(State::Close);
+}
+
 bool CHttpTransfer::ReceiveHead()
 {
     if (head_.full())
         return true;
     size_t n = head_.spaceLeft();
-    const int err = socket_.Receive(head_.space(), n);
+    const int err = socket_->Receive(head_.space(), n);
     if (err == 0) {
         head_.Commit(n);
+        answerSeen_ = answerSeen_ || n > 0;
         return true;
     }
     if (err == WsaWouldBlock)
@@ -181,18 +233,59 @@ bool CHttpTransfer::ReceiveHead()
 
 bool CHttpTransfer::ReceiveBody()
 {
-    if (bodyCount_ == kBodyChunk)
-        return true;
-    size_t n = kBodyChunk - bodyCount_;
-    const int err = socket_.Receive(body_.get() + bodyCount_, n);
+    if (form_.http10 || !decoding()) {
+        if (bodyCount_ == kBodyChunk)
+            return true;
+        size_t n = kBodyChunk - bodyCount_;
+        const int err = socket_->Receive(body_.get() + bodyCount_, n);
+        if (err == 0) {
+            if (form_.http10)
+                bodyCount_ += n;
+            else
+                bodyCount_ += Frame(body_.get() + bodyCount_, n);
+            return true;
+        }
+        if (err == WsaWouldBlock)
+            return true;
+        lastError_ = err;
+        return false;
+    }
+    size_t n = kBodyChunk;
+    const int err = socket_->Receive(wire_.get(), n);
     if (err == 0) {
-        bodyCount_ += n;
+        TakeBody(wire_.get(), Frame(wire_.get(), n));
         return true;
     }
     if (err == WsaWouldBlock)
         return true;
     lastError_ = err;
     return false;
+}
+
+void CHttpTransfer::Connect()
+{
+    if (!socket_)
+        socket_ = std::make_unique<CWSSocket>();
+    connMgr_.Start(host_.c_str(), port_, socket_.get(), this, 0, tls_ ? &*tls_ : nullptr);
+}
+
+bool CHttpTransfer::MayRetry() const
+{
+    return !form_.http10 && reused_ && !retried_ && !answerSeen_;
+}
+
+void CHttpTransfer::Retry()
+{
+    retried_ = true;
+    reused_ = false;
+    retrying_ = true;
+    closeError_ = 0;
+    lastError_ = 0;
+    head_.Clear();
+    socket_->SetListener(nullptr, 0);
+    socket_->Close();
+    SetState(State::Connecting);
+    Connect();
 }
 
 void CHttpTransfer::RunBegin(int event)
@@ -205,16 +298,29 @@ void CHttpTransfer::RunBegin(int event)
     head_.Clear();
     bodyCount_ = 0;
     delivered_ = 0;
+    if (!form_.http10 && form_.pool) {
+        if (std::unique_ptr<CWSSocket> idle = form_.pool->TakeIdle(form_.poolKey)) {
+            socket_ = std::move(idle);
+            socket_->SetListener(this, 0);
+            reused_ = true;
+            SetState(State::Sending);
+            Notify(NoteConnected);
+            return;
+        }
+    }
     SetState(State::Connecting);
-    connMgr_.Start(host_.c_str(), port_, &socket_, this, 0, tls_ ? &*tls_ : nullptr);
+    Connect();
 }
 
 void CHttpTransfer::RunConnecting(int event)
 {
     switch (event) {
     case EvConnected:
-        Notify(NoteConnected);
         SetState(State::Sending);
+        if (retrying_)
+            retrying_ = false;
+        else
+            Notify(NoteConnected);
         break;
     case EvConnectFailed:
         result_ = kFailed;
@@ -233,9 +339,11 @@ void CHttpTransfer::RunConnecting(int event)
 void CHttpTransfer::RunSending(int event)
 {
     if (event == EvNeutral) {
-        const int err = socket_.Send(request_.data(), request_.size());
+        const int err = socket_->Send(request_.data(), request_.size());
         if (err == 0 || err == WsaWouldBlock) {
             SetState(State::AwaitStatus);
+        } else if (MayRetry()) {
+            Retry();
         } else {
             lastError_ = err;
             result_ = kFailed;
@@ -246,37 +354,72 @@ void CHttpTransfer::RunSending(int event)
     Otherwise(event);
 }
 
+bool CHttpTransfer::TryStatusLine()
+{
+    if (!head_.TakeStatusLine()) {
+        if (const char* reason = head_.TooLong(false))
+            Fail(reason);
+        return false;
+    }
+    if (!ParseStatusLine(head_.statusLine(), status_)) {
+        Fail();
+        return false;
+    }
+    const int code = status_.statusCode;
+    if (!form_.http10 && code >= 100 && code < 200) {
+        // An interim answer (100 Continue, 103 Early Hints): its head is read
+        // past, and the real answer follows.
+        interim_ = true;
+        SetState(State::ReadHead);
+        return true;
+    }
+    Notify(NoteStatusLine);
+    if (code == 304) {
+        result_ = kComplete;
+        if (form_.http10) {
+            SetState(State::Close);
+        } else {
+            discard_ = true;
+            SetState(State::ReadHead);
+        }
+    } else if (code == 301 || code == 302 || code <= 300) {
+        SetState(State::ReadHead);
+    } else {
+        result_ = kFailed;
+        if (form_.http10) {
+            SetState(State::Close);
+        } else {
+            discard_ = true;
+            SetState(State::ReadHead);
+        }
+    }
+    return true;
+}
+
 void CHttpTransfer::RunAwaitStatus(int event)
 {
     switch (event) {
-    case EvData: {
-        if (!ReceiveHead()) {
-            result_ = kFailed;
-            SetState(State::Close);
-            return;
-        }
-        if (!head_.TakeStatusLine())
-            return;
-        if (!ParseStatusLine(head_.statusLine(), status_)) {
-            result_ = kFailed;
-            SetState(State::Close);
-            return;
-        }
-        Notify(NoteStatusLine);
-        const int code = status_.statusCode;
-        if (code == 304) {
-            result_ = kComplete;
-            SetState(State::Close);
-        } else if (code == 301 || code == 302 || code <= 300) {
-            SetState(State::ReadHead);
-        } else {
-            result_ = kFailed;
-            SetState(State::Close);
-        }
+    case EvNeutral:
+        // After an interim head, the real status line may be buffered already.
+        if (!head_.buffered().empty())
+            TryStatusLine();
         return;
-    }
+    case EvData:
+        if (!ReceiveHead()) {
+            if (MayRetry())
+                Retry();
+            else
+                Fail();
+            return;
+        }
+        TryStatusLine();
+        return;
     case EvPeerClosed:
     case EvConnectFailed:
+        if (event == EvPeerClosed && MayRetry()) {
+            Retry();
+            return;
+        }
         result_ = kFailed;
         SetState(State::Close);
         return;
@@ -285,10 +428,82 @@ void CHttpTransfer::RunAwaitStatus(int event)
     }
 }
 
+void CHttpTransfer::DecideFraming()
+{
+    const std::string_view block = head_.headerBlock();
+    const int code = status_.statusCode;
+    if (mode_ == ModeHead || code == 204 || code == 304 || (code >= 100 && code < 200))
+        framing_.Reset(BodyFraming::Kind::None);
+    else if (FieldHasToken(block, "TRANSFER-ENCODING", "chunked", true))
+        framing_.Reset(BodyFraming::Kind::Chunked);
+    else if (FieldValue(block, "TRANSFER-ENCODING"))
+        framing_.Reset(BodyFraming::Kind::Close);
+    else if (const std::optional<int64_t> length = DeclaredLength(block))
+        framing_.Reset(BodyFraming::Kind::Length, *length);
+    else
+        framing_.Reset(BodyFraming::Kind::Close);
+    const bool http11 = status_.major > 1 || (status_.major == 1 && status_.minor >= 1);
+    keepAlive_ = framing_.kind() != BodyFraming::Kind::Close
+        && (http11 ? !FieldHasToken(block, "CONNECTION", "close") : FieldHasToken(block, "CONNECTION", "keep-alive"));
+    idleMs_ = KeepAliveMs(block);
+}
+
+size_t CHttpTransfer::Frame(char* data, size_t count)
+{
+    size_t used = 0;
+    const size_t body = framing_.Decode(data, count, used);
+    // Bytes beyond the end of the answer were never asked for: the
+    // connection can't carry another request.
+    if (framing_.status() != BodyFraming::Status::More && used < count)
+        keepAlive_ = false;
+    if (framing_.status() == BodyFraming::Status::Error)
+        keepAlive_ = false;
+    return body;
+}
+
+void CHttpTransfer::TakeBody(const char* data, size_t count)
+{
+    if (!decoding()) {
+        if (data != body_.get() + bodyCount_)
+            std::memmove(body_.get() + bodyCount_, data, count);
+        bodyCount_ += count;
+        return;
+    }
+    // The document is handed out as it is decoded, a buffer at a time: a
+    // small coded body may stand for a large one.
+    while ((count > 0 || decoder_.hasPending()) && state_ == State::ReadBody) {
+        const size_t before = count;
+        const size_t out = decoder_.Decode(data, count, body_.get() + bodyCount_, kBodyChunk - bodyCount_);
+        wireDecoded_ += int64_t(before - count);
+        bodyCount_ += out;
+        if (decoder_.status() == ContentDecoder::Status::Error) {
+            bodyCount_ = 0;
+            Fail("the compressed body does not decode");
+            return;
+        }
+        if (bodyCount_ == kBodyChunk)
+            Deliver();
+        else if (out == 0 && before == count)
+            break;
+    }
+}
+
+void CHttpTransfer::EndOfMessage()
+{
+    if (keepAlive_ && form_.pool && socket_ && socket_->queuedSends() == 0 && closeError_ == 0) {
+        socket_->SetListener(nullptr, 0);
+        form_.pool->PutIdle(form_.poolKey, std::move(socket_), idleMs_);
+        kept_ = true;
+    }
+    SetState(State::Close);
+}
+
 void CHttpTransfer::RunReadHead(int event)
 {
     if (event == EvPeerClosed || event == EvConnectFailed) {
-        result_ = kFailed;
+        // What the status line decided stands; only the connection is lost.
+        if (!discard_)
+            result_ = kFailed;
         SetState(State::Close);
         return;
     }
@@ -297,39 +512,112 @@ void CHttpTransfer::RunReadHead(int event)
         return;
     }
     if (event == EvData && !ReceiveHead()) {
-        result_ = kFailed;
+        if (!discard_)
+            result_ = kFailed;
         SetState(State::Close);
         return;
     }
-    if ((event != EvData && event != EvNeutral) || head_.buffered().empty() || !head_.SplitHead())
+    if ((event != EvData && event != EvNeutral) || head_.buffered().empty())
         return;
+    if (!head_.SplitHead()) {
+        if (const char* reason = head_.TooLong(true)) {
+            if (discard_)
+                SetState(State::Close);
+            else
+                Fail(reason);
+        }
+        return;
+    }
+    if (interim_) {
+        interim_ = false;
+        SetState(State::AwaitStatus);
+        return;
+    }
     contentLength_ = ContentLength(head_.headerBlock());
     header_.ParseHeaders(head_.headerBlock()); // a malformed field leaves the rest usable
-    Notify(NoteHead);
-    if (mode_ == ModeHead || status_.statusCode == 302) {
-        SetState(State::AwaitClose);
+    if (!form_.http10)
+        DecideFraming();
+    if (!discard_)
+        Notify(NoteHead);
+    if (state_ != State::ReadHead)
+        return; // aborted meanwhile
+    if (form_.http10) {
+        if (mode_ == ModeHead || status_.statusCode == 302) {
+            SetState(State::AwaitClose);
+            return;
+        }
+    } else if (discard_ || mode_ == ModeHead || status_.statusCode == 302) {
+        if (!discard_)
+            result_ = kComplete;
+        discard_ = true;
+        const int64_t left = framing_.remaining();
+        if (framing_.kind() == BodyFraming::Kind::Close || left > kMaxSkippedBody
+            || (framing_.kind() == BodyFraming::Kind::Length && left < 0)) {
+            SetState(State::Close);
+            return;
+        }
+        if (!body_)
+            body_ = std::make_unique_for_overwrite<char[]>(kBodyChunk);
+        bodyCount_ = 0;
+        skipped_ = int64_t(Frame(body_.get(), head_.Take(body_.get(), kBodyChunk)));
+        SetState(State::SkipBody);
         return;
     }
     // The body continues from what the head buffer holds beyond the head.
     if (!body_)
         body_ = std::make_unique_for_overwrite<char[]>(kBodyChunk);
-    bodyCount_ = head_.Take(body_.get(), kBodyChunk);
+    bodyCount_ = 0;
+    if (form_.http10) {
+        bodyCount_ = head_.Take(body_.get(), kBodyChunk);
+        SetState(State::ReadBody);
+        return;
+    }
+    if (!decoder_.Start(FieldValue(head_.headerBlock(), "CONTENT-ENCODING").value_or(std::string_view()))) {
+        Fail("the body's content coding is not one asked for");
+        return;
+    }
+    if (decoding() && !wire_)
+        wire_ = std::make_unique_for_overwrite<char[]>(kBodyChunk);
     SetState(State::ReadBody);
+    char* const into = decoding() ? wire_.get() : body_.get();
+    TakeBody(into, Frame(into, head_.Take(into, kBodyChunk)));
 }
 
 void CHttpTransfer::Deliver()
 {
     Notify(NoteData);
-    if (contentLength_ != 0 && delivered_ >= contentLength_)
-        SetState(State::AwaitClose);
+    if (state_ != State::ReadBody)
+        return;
+    if (form_.http10) {
+        if (contentLength_ != 0 && delivered_ >= contentLength_)
+            SetState(State::AwaitClose);
+        return;
+    }
 }
 
 void CHttpTransfer::RunReadBody(int event)
 {
+    auto afterDelivery = [this] {
+        if (form_.http10 || state_ != State::ReadBody)
+            return;
+        if (framing_.status() == BodyFraming::Status::Done) {
+            if (decoding() && decoder_.status() != ContentDecoder::Status::Done) {
+                Fail("the compressed body is cut short");
+                return;
+            }
+            result_ = kComplete;
+            EndOfMessage();
+        } else if (framing_.status() == BodyFraming::Status::Error) {
+            Fail("broken chunked body");
+        }
+    };
     switch (event) {
     case EvNeutral:
+        if (state_ != State::ReadBody)
+            return;
         if (bodyCount_ > 0)
             Deliver();
+        afterDelivery();
         return;
     case EvData:
         if (!ReceiveBody()) {
@@ -337,17 +625,57 @@ void CHttpTransfer::RunReadBody(int event)
             SetState(State::Close);
             return;
         }
+        if (state_ != State::ReadBody)
+            return;
         if (bodyCount_ > 0)
             Deliver();
+        afterDelivery();
         return;
     case EvPeerClosed:
         if (bodyCount_ > 0)
             Notify(NoteData);
-        // A close before the announced length is a cut-off body, not a
-        // complete one: it must not be stored over a good copy. Nor is a
-        // body that ends with a reset, whatever its length said: only an
-        // orderly close ends a body that has no length.
-        result_ = closeError_ != 0 || (contentLength_ != 0 && delivered_ < contentLength_) ? kFailed : kComplete;
+        if (state_ != State::ReadBody)
+            return;
+        if (form_.http10) {
+            // A close before the announced length is a cut-off body, not a
+            // complete one: it must not be stored over a good copy. Nor is a
+            // body that ends with a reset, whatever its length said: only an
+            // orderly close ends a body that has no length.
+            result_ = closeError_ != 0 || (contentLength_ != 0 && delivered_ < contentLength_) ? kFailed : kComplete;
+        } else {
+            // Only a body that ends at the close may end there, and only in order.
+            result_ = closeError_ == 0 && framing_.kind() == BodyFraming::Kind::Close ? kComplete : kFailed;
+            if (result_ == kComplete && decoding() && decoder_.status() != ContentDecoder::Status::Done) {
+                failureText_ = "the compressed body is cut short";
+                result_ = kFailed;
+            }
+        }
+        SetState(State::Close);
+        return;
+    default:
+        Otherwise(event);
+    }
+}
+
+void CHttpTransfer::RunSkipBody(int event)
+{
+    switch (event) {
+    case EvNeutral:
+    case EvData:
+        if (event == EvData) {
+            if (!ReceiveBody()) {
+                SetState(State::Close);
+                return;
+            }
+            skipped_ += int64_t(bodyCount_);
+            bodyCount_ = 0;
+        }
+        if (framing_.status() == BodyFraming::Status::Done)
+            EndOfMessage();
+        else if (framing_.status() == BodyFraming::Status::Error || skipped_ > kMaxSkippedBody)
+            SetState(State::Close);
+        return;
+    case EvPeerClosed:
         SetState(State::Close);
         return;
     default:
@@ -369,7 +697,8 @@ void CHttpTransfer::RunClose(int event)
 {
     if (event != EvNeutral)
         return;
-    socket_.Close();
+    if (socket_)
+        socket_->Close();
     Notify(NoteFinished);
 }
 

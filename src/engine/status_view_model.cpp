@@ -4,6 +4,12 @@
 
 namespace ormbrook {
 
+void StatusViewModel::SetSlotCount(int slots)
+{
+    slots = slots < 1 ? 1 : slots > kMaxSlots ? kMaxSlots : slots;
+    rows_.assign(size_t(slots) + 1, StatusRow{"", "0", "0", "0", 0});
+}
+
 void StatusViewModel::Clear()
 {
     for (auto& row : rows_)
@@ -15,14 +21,14 @@ void StatusViewModel::Clear()
 StatusRow* StatusViewModel::SlotRow(int slot)
 {
     // A record from a confused sender must not write outside the table.
-    if (slot < 0 || slot >= kSlotRows)
+    if (slot < 0 || slot >= slotRows())
         return nullptr;
     return &rows_[static_cast<size_t>(slot)];
 }
 
 void StatusViewModel::SetCurrentUrl(const std::string& url)
 {
-    rows_[kItemRow].url = url;
+    rows_[size_t(itemRow())].url = url;
 }
 
 void StatusViewModel::Contacting(int slot, const std::string& url)

@@ -1,12 +1,13 @@
 #pragma once
-// What a crawl's status view shows: five slot rows, the row of the item the
-// manager works on without a slot, the project counters and the
+// What a crawl's status view shows: one row per download slot (five unless
+// the crawl has another number of downloads at a time), the row of the item
+// the manager works on without a slot, the project counters and the
 // localisation counters. Both faces (the project window and the command
 // line) keep one of these and draw it their own way.
 
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ormbrook {
 
@@ -30,11 +31,16 @@ struct StatusCounters {
 
 class StatusViewModel {
 public:
-    static constexpr int kSlotRows = 5;
-    static constexpr int kItemRow = 5;
-    static constexpr int kRows = 6;
+    static constexpr int kDefaultSlots = 5;
+    static constexpr int kMaxSlots = 16;
 
     StatusViewModel() { Clear(); }
+
+    // The crawl's slots (1 to kMaxSlots); the rows are cleared.
+    void SetSlotCount(int slots);
+    int slotRows() const { return int(rows_.size()) - 1; }
+    int itemRow() const { return slotRows(); }
+    int rows() const { return int(rows_.size()); }
 
     void Clear();                                          // WM_USER+14
     void SetCurrentUrl(const std::string& url);            // WM_USER+15
@@ -70,7 +76,7 @@ public:
 private:
     StatusRow* SlotRow(int slot);
 
-    std::array<StatusRow, kRows> rows_;
+    std::vector<StatusRow> rows_ = std::vector<StatusRow>(kDefaultSlots + 1);
     StatusCounters counters_;
     std::string stopReason_;
 };

@@ -55,20 +55,18 @@ int CWSLookup::Cancel()
     return 0;
 }
 
-bool CWSLookup::FirstAddress(sockaddr_in& address)
+bool CWSLookup::FirstAddress(SocketAddress& address)
 {
     nextAddress_ = 0;
     return NextAddress(address);
 }
 
-bool CWSLookup::NextAddress(sockaddr_in& address)
+bool CWSLookup::NextAddress(SocketAddress& address)
 {
     if (state_ != Done || nextAddress_ >= addresses_.size())
         return false;
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_port = 0;
-    address.sin_addr.s_addr = addresses_[nextAddress_++];
+    address = addresses_[nextAddress_++];
+    address.SetPort(0);
     return true;
 }
 

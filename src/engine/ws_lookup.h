@@ -1,5 +1,6 @@
 #pragma once
-// One asynchronous host-name lookup and the IPv4 addresses it found.
+// One asynchronous host-name lookup and the addresses (IPv6 and IPv4) it
+// found.
 
 #include "engine/ws_registry.h"
 
@@ -39,8 +40,9 @@ public:
     int Start(WSLookupListener* listener, int tag);
     int Cancel();
     // Hand out the addresses in the order found, port 0; false when none is left.
-    bool FirstAddress(sockaddr_in& address);
-    bool NextAddress(sockaddr_in& address);
+    bool FirstAddress(SocketAddress& address);
+    bool NextAddress(SocketAddress& address);
+    const std::vector<SocketAddress>& addresses() const { return addresses_; }
 
     State state() const { return state_; }
     int lastError() const { return lastError_; }
@@ -50,7 +52,7 @@ public:
 
 private:
     const char* name_ = nullptr;
-    std::vector<uint32_t> addresses_;
+    std::vector<SocketAddress> addresses_;
     WSLookupListener* listener_ = nullptr;
     int listenerTag_ = 0;
     int taskHandle_ = 0;

@@ -20,9 +20,9 @@ CWSSocket::CWSSocket() = default;
 
 CWSSocket::~CWSSocket() { Close(); }
 
-int CWSSocket::Create()
+int CWSSocket::Create(int family)
 {
-    const int fd = SysCalls::Current().Socket();
+    const int fd = SysCalls::Current().Socket(family);
     if (fd < 0) {
         lastError_ = WsaFromErrno(-fd);
         return lastError_;
@@ -42,8 +42,39 @@ int CWSSocket::Create()
 
 int CWSSocket::Connect(const sockaddr_in& address)
 {
+    SocketAddress a;
+    a.v4 = address;
+    return Connect(a);
+}
+
+void CWSSocket::TakeOver(CWSSocket& other)
+{
+    Close();
+    if (other.handle_ < 0 || other.ssl_)
+        return;
+    SocketRegistry::Instance().Unregister(other.handle_, WSKindSocket);
+    handle_ = other.handle_;
+    other.handle_ = -1;
+    SocketRegistry::Instance().Register(handle_, WSKindSocket, this);
+    lastError_ = other.lastError_;
+    state_ = other.state_;
+    connectPending_ = other.connectPending_;
+    readArmed_ = other.readArmed_;
+    closeReported_ = other.closeReported_;
+    unreadAfterClose_ = other.unreadAfterClose_;
+    queue_.swap(other.queue_);
+    other.queue_.clear();
+    other.state_ = NotConnected;
+    other.connectPending_ = other.readArmed_ = other.closeReported_ = false;
+    other.unreadAfterClose_.reset();
+    other.alive_ = std::make_shared<int>(0);
+    UpdateInterest();
+}
+
+int CWSSocket::Connect(const SocketAddress& address)
+{
     if (handle_ < 0) {
-        if (const int err = Create())
+        if (const int err = Create(address.family()))
             return err;
     }
     WSEventWindow* window = WSEventWindow::Current();
@@ -53,7 +84,8 @@ int CWSSocket::Connect(const sockaddr_in& address)
     }
     connectPending_ = true;
     UpdateInterest();
-    const int r = SysCalls::Current().Connect(handle_, address);
+    const int r = address.family() == AF_INET6 ? SysCalls::Current().Connect6(handle_, address.v6)
+                                               : SysCalls::Current().Connect(handle_, address.v4);
     if (r == 0) {
         // Made at once; the connect-finished report still follows.
         state_ = Connected;

@@ -7,6 +7,7 @@
 
 #include "engine/tls_context.h"
 #include "engine/ws_registry.h"
+#include "platform/sys_calls.h"
 
 #include <netinet/in.h>
 
@@ -46,11 +47,17 @@ public:
     CWSSocket(const CWSSocket&) = delete;
     CWSSocket& operator=(const CWSSocket&) = delete;
 
-    // Opens the socket and registers it; 0 or the error.
-    int Create();
-    // Starts connecting (creating the socket first if needed). 0 when made at
-    // once; WsaWouldBlock while in progress, finished later by SocketConnected.
+    // Opens the socket (AF_INET or AF_INET6) and registers it; 0 or the error.
+    int Create(int family = AF_INET);
+    // Starts connecting (creating the socket of the address's family first
+    // if needed). 0 when made at once; WsaWouldBlock while in progress,
+    // finished later by SocketConnected.
+    int Connect(const SocketAddress& address);
     int Connect(const sockaddr_in& address);
+    // Takes over the connection of `other` (closing its own first), which
+    // is left closed: the winner of two attempts becomes the socket its
+    // owner knows.
+    void TakeOver(CWSSocket& other);
     // Sends everything, or queues what could not go yet (WsaWouldBlock);
     // never overtakes data already queued. `data` must live until its
     // SocketSent report, and is that report's tag.

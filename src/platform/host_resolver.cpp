@@ -4,6 +4,7 @@
 
 #include <QHostInfo>
 
+#include <cstring>
 #include <memory>
 
 #include <arpa/inet.h>
@@ -31,11 +32,15 @@ LookupAnswer AnswerFromHostInfo(const QHostInfo& info)
     for (const QHostAddress& a : info.addresses()) {
         bool isV4 = false;
         const quint32 v4 = a.toIPv4Address(&isV4);
-        if (isV4)
-            answer.addresses.push_back(htonl(v4));
+        if (isV4) {
+            answer.addresses.push_back(SocketAddress::V4(htonl(v4)));
+        } else if (a.protocol() == QAbstractSocket::IPv6Protocol) {
+            const Q_IPV6ADDR bytes = a.toIPv6Address();
+            in6_addr v6;
+            std::memcpy(&v6, bytes.c, sizeof v6);
+            answer.addresses.push_back(SocketAddress::V6(v6));
+        }
     }
-    // A name with only IPv6 addresses is, for an IPv4 client, a name without
-    // addresses.
     if (answer.addresses.empty())
         answer.error = WsaNoData;
     return answer;

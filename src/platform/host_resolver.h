@@ -2,6 +2,8 @@
 // Host-name lookup behind a small interface, so that tests can answer with
 // the addresses they need.
 
+#include "platform/sys_calls.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -14,12 +16,12 @@ class QHostInfo;
 namespace ormbrook {
 
 struct LookupAnswer {
-    int error = 0;                   // Winsock-style, 0 on success
-    std::vector<uint32_t> addresses; // IPv4, network byte order, in the resolver's order
+    int error = 0;                        // Winsock-style, 0 on success
+    std::vector<SocketAddress> addresses; // IPv6 and IPv4, port 0, in the resolver's order
 };
 
-// What the system resolver's reply means here: IPv4 addresses only, in
-// order; a name with none of them fails with WsaNoData.
+// What the system resolver's reply means here: every IPv4 and IPv6
+// address, in order; a name with none fails with WsaNoData.
 LookupAnswer AnswerFromHostInfo(const QHostInfo& info);
 
 class HostResolver {

@@ -47,9 +47,9 @@ std::string ConsoleStatusView::RenderTable(const StatusViewModel& model, int wid
     const size_t numbers = 12 + 12 + 8;
     const size_t urlWidth = width > static_cast<int>(numbers + 10) ? static_cast<size_t>(width) - numbers - 4 : 20;
     std::string text;
-    for (int i = 0; i < StatusViewModel::kRows; ++i) {
+    for (int i = 0; i < model.rows(); ++i) {
         const StatusRow& row = model.row(i);
-        text += (i < StatusViewModel::kSlotRows ? std::to_string(i + 1) : std::string("*")) + " ";
+        text += (i < model.slotRows() ? std::to_string(i + 1) : std::string("*")) + " ";
         text += Fit(row.url, urlWidth) + " ";
         text += Fit(row.size, 11) + " " + Fit(row.bytes, 11) + " " + Fit(row.percent, 7);
         text += "\n";
@@ -138,7 +138,7 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
     case MsgStatusSlotDone:
         if (auto* slot = dynamic_cast<SlotDoneRecord*>(r)) {
             model_.SlotDone(slot->slot, slot->success, slot->reason);
-            if (!live_ && slot->slot >= 0 && slot->slot < StatusViewModel::kSlotRows) {
+            if (!live_ && slot->slot >= 0 && slot->slot < model_.slotRows()) {
                 std::fprintf(out_, "%s%s %s%s%s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
                              model_.row(slot->slot).url.c_str(), slot->reason.empty() ? "" : " ",
                              slot->reason.c_str());
@@ -156,8 +156,11 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
         }
         break;
     case MsgStatusManager:
-        if (auto* manager = dynamic_cast<ManagerRecord*>(r); manager && onManager)
-            onManager(manager->manager);
+        if (auto* manager = dynamic_cast<ManagerRecord*>(r)) {
+            model_.SetSlotCount(manager->slots);
+            if (onManager)
+                onManager(manager->manager);
+        }
         break;
     case MsgStatusCrawlOver:
         if (onCrawlOver)

@@ -103,7 +103,7 @@ int RunHeadlessSavedData(const CommandLine& line)
     // A job counts a failure only when it could not begin at all (its work
     // lists could not be opened); the view's item row says why.
     if (view.model().counters().failed > 0 && view.model().counters().visited == 0) {
-        std::fprintf(stderr, "qry: %s\n", view.model().row(StatusViewModel::kItemRow).url.c_str());
+        std::fprintf(stderr, "qry: %s\n", view.model().row(view.model().itemRow()).url.c_str());
         return ExitCannotOpen;
     }
     if (!view.model().stopReason().empty())

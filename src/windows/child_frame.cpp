@@ -22,6 +22,7 @@
 #include <QItemSelectionModel>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTimerEvent>
 #include <QVBoxLayout>
@@ -45,9 +46,15 @@ CChildFrame::CChildFrame(DesktopContext& context, std::unique_ptr<ProjectSession
     columns_ = new QSplitter(Qt::Horizontal, rows_);
     linkView_ = new CLinkView(*model_, columns_);
     pageView_ = new CPageView(columns_);
-    statView_ = new CDLStatView(*status_, rows_);
+    // The view scrolls when more slots than fit take their rows.
+    auto* statScroll = new QScrollArea(rows_);
+    statScroll->setFrameShape(QFrame::NoFrame);
+    statScroll->setWidgetResizable(true);
+    statScroll->setMinimumHeight(60);
+    statView_ = new CDLStatView(*status_, statScroll);
+    statScroll->setWidget(statView_);
     rows_->addWidget(columns_);
-    rows_->addWidget(statView_);
+    rows_->addWidget(statScroll);
     rows_->setChildrenCollapsible(false);
     columns_->setChildrenCollapsible(false);
     auto* layout = new QVBoxLayout(this);

@@ -160,6 +160,8 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
     case MsgStatusManager:
         if (auto* r = dynamic_cast<ManagerRecord*>(record.get())) {
             manager_ = r->manager;
+            model_.SetSlotCount(r->slots);
+            Touch();
             if (mode_ == Mode::SavedData) {
                 auto job = std::make_unique<SavedDataJobRecord>();
                 job->kind = jobKind_;

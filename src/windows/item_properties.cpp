@@ -29,7 +29,8 @@ CrawlOptionValues OwnCrawlOptions(const ProjectItem& i)
              i.DLTotalTimeout},
             i.NoCache,
             i.DLoadRetry,
-            i.LocalizeLink};
+            i.LocalizeLink,
+            i.UseHttp10};
 }
 
 // What each -1 of the item stands for: its parent's effective values, or
@@ -47,7 +48,8 @@ CrawlOptionValues InheritedCrawlOptions(const ProjectItem& item, const AppSettin
              p.Effective(OptCloseTimeout, app), p.Effective(OptDLTotalTimeout, app)},
             p.Effective(OptNoCache, app),
             p.Effective(OptDLoadRetry, app),
-            p.Effective(OptLocalizeLink, app)};
+            p.Effective(OptLocalizeLink, app),
+            p.Effective(OptUseHttp10, app)};
 }
 
 std::string ItemUrl(const ProjectItem& item)
@@ -126,6 +128,7 @@ bool ApplyItemProperties(DesktopContext& context, ProjectSession& session, Proje
     item.NoCache = crawl.noCache;
     item.DLoadRetry = crawl.retry;
     item.LocalizeLink = crawl.localizeLink;
+    item.UseHttp10 = crawl.useHttp10;
     item.downloadFilter = values.download;
     item.exclusionFilter = values.exclusion;
 

@@ -224,9 +224,32 @@ QString Text(const std::string& s)
 CDLStatView::CDLStatView(const CrawlStatus& status, QWidget* parent) : QWidget(parent), status_(status)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumHeight(60);
-    connect(&status_, &CrawlStatus::changed, this, qOverload<>(&QWidget::update));
+    FitRows();
+    connect(&status_, &CrawlStatus::changed, this, [this] {
+        FitRows();
+        update();
+    });
     connect(&status_, &CrawlStatus::crawlingChanged, this, qOverload<>(&QWidget::update));
+}
+
+int CDLStatView::ContentHeight() const
+{
+    // As paintEvent lays it out: margin, the title row, the rows, the two
+    // lines of counters.
+    const int rowH = fontMetrics().height() + 8;
+    return 6 + rowH * (status_.model().rows() + 1) + 4 + 2 * (rowH - 4) + 6;
+}
+
+void CDLStatView::FitRows()
+{
+    // Five slots fit the 240 pixels the window keeps for the view; more
+    // make it taller, and the scroll area around it scrolls.
+    const int rows = status_.model().rows();
+    if (rows == fittedRows_)
+        return;
+    fittedRows_ = rows;
+    setMinimumHeight(rows > StatusViewModel::kDefaultSlots + 1 ? ContentHeight() : 60);
+    updateGeometry();
 }
 
 QSize CDLStatView::sizeHint() const
@@ -258,8 +281,9 @@ void CDLStatView::paintEvent(QPaintEvent*)
     const int xs[] = {margin, margin + urlW, margin + urlW + numW, margin + urlW + 2 * numW,
                       margin + urlW + 2 * numW + pctW, margin + urlW + 2 * numW + pctW + barW};
 
+    const StatusViewModel& model = status_.model();
     int y = margin;
-    QRect table(margin, y, xs[5] - margin, rowH * 7);
+    QRect table(margin, y, xs[5] - margin, rowH * (model.rows() + 1));
     p.fillRect(table, pal.base());
     p.fillRect(QRect(margin, y, table.width(), rowH), pal.button());
     p.setPen(pal.color(QPalette::ButtonText));
@@ -268,21 +292,20 @@ void CDLStatView::paintEvent(QPaintEvent*)
                    Qt::AlignVCenter | (c == 0 ? Qt::AlignLeft : Qt::AlignRight), QString::fromUtf8(kColumnTitles[c]));
     y += rowH;
 
-    const StatusViewModel& model = status_.model();
     const QColor grid = pal.color(QPalette::Mid);
-    for (int r = 0; r < StatusViewModel::kRows; ++r) {
+    for (int r = 0; r < model.rows(); ++r) {
         const StatusRow& row = model.row(r);
         const QRect rr(margin, y, table.width(), rowH);
-        if (r == StatusViewModel::kItemRow)
+        if (r == model.itemRow())
             p.fillRect(rr, pal.alternateBase());
         p.setPen(pal.color(QPalette::Text));
         // Under the slots, the URL at hand; after a crawl stopped by a full
         // disk, why it stopped.
-        const bool stopped = r == StatusViewModel::kItemRow && !model.stopReason().empty();
-        const int urlWidth = r < StatusViewModel::kSlotRows ? xs[1] - xs[0] - 8 : table.width() - 8;
+        const bool stopped = r == model.itemRow() && !model.stopReason().empty();
+        const int urlWidth = r < model.slotRows() ? xs[1] - xs[0] - 8 : table.width() - 8;
         const QString url = fm.elidedText(Text(stopped ? model.stopReason() : row.url), Qt::ElideMiddle, urlWidth);
         p.drawText(QRect(xs[0] + 4, y, urlWidth, rowH), Qt::AlignVCenter | Qt::AlignLeft, url);
-        if (r < StatusViewModel::kSlotRows) {
+        if (r < model.slotRows()) {
             p.drawText(QRect(xs[1], y, xs[2] - xs[1] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight, Text(row.size));
             p.drawText(QRect(xs[2], y, xs[3] - xs[2] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight,
                        fm.elidedText(Text(row.bytes), Qt::ElideRight, xs[2] - xs[1] - 8));
@@ -307,7 +330,7 @@ void CDLStatView::paintEvent(QPaintEvent*)
     p.setBrush(Qt::NoBrush);
     p.drawRect(table.adjusted(0, 0, -1, -1));
     for (int c = 1; c < 5; ++c)
-        p.drawLine(xs[c], table.top(), xs[c], table.top() + rowH * 6 - 1);
+        p.drawLine(xs[c], table.top(), xs[c], table.top() + rowH * (model.slotRows() + 1) - 1);
 
     // The counters, two lines of four cells under the table. Each number is
     // drawn on its own: shaped together with the Japanese label, a digit

@@ -85,11 +85,17 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // The height the rows and the counters take.
+    int ContentHeight() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void FitRows();
+
     const CrawlStatus& status_;
+    int fittedRows_ = 0;
 };
 
 } // namespace ormbrook

@@ -247,6 +247,16 @@ QWidget* SettingsSheet::ConnectionPage()
     dialGrid->setColumnStretch(2, 1);
     layout->addWidget(dialBox);
 
+    auto* downloadsBox = new QGroupBox(page);
+    auto* downloadsRow = new QHBoxLayout(downloadsBox);
+    maxDownloads_ = new QLineEdit(QString::number(v.MaxDownloads), downloadsBox);
+    maxDownloads_->setFixedWidth(maxDownloads_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 4 + 16);
+    maxDownloads_->setAlignment(Qt::AlignRight);
+    downloadsRow->addWidget(new QLabel(QStringLiteral("同時ダウンロード数"), downloadsBox));
+    downloadsRow->addWidget(maxDownloads_);
+    downloadsRow->addStretch();
+    layout->addWidget(downloadsBox);
+
     // https sites whose certificate can't be verified (an intranet's own
     // authority): refused unless the user lets them through.
     auto* tlsBox = new QGroupBox(QStringLiteral("HTTPS"), page);
@@ -317,10 +327,12 @@ void SettingsSheet::accept()
     };
     std::optional<int> port = ReadInteger(proxyPort_);
     std::optional<int> redial = port ? ReadInteger(redial_) : std::nullopt;
-    if (!port || !redial)
+    std::optional<int> downloads = redial ? ReadInteger(maxDownloads_) : std::nullopt;
+    if (!port || !redial || !downloads)
         return fail(1);
     v.ProxyPort = *port;
     v.DialRetry = *redial;
+    v.MaxDownloads = *downloads;
     std::optional<CrawlOptionValues> crawl = crawl_->Store();
     if (!crawl)
         return fail(2);

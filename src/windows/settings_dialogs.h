@@ -68,6 +68,7 @@ public:
     QCheckBox* dialupBox() const { return autoDialup_; }
     QComboBox* entryBox() const { return entry_; }
     QLineEdit* redialEdit() const { return redial_; }
+    QLineEdit* maxDownloadsEdit() const { return maxDownloads_; }
     CrawlOptionsPage* crawlPage() const { return crawl_; }
     ExtFilterPage* downloadPage() const { return download_; }
     ExtFilterPage* exclusionPage() const { return exclusion_; }
@@ -98,6 +99,7 @@ private:
     QPushButton* entryEdit_;
     QPushButton* logon_;
     QLineEdit* redial_;
+    QLineEdit* maxDownloads_;
     CrawlOptionsPage* crawl_;
     ExtFilterPage* download_;
     ExtFilterPage* exclusion_;

@@ -105,7 +105,7 @@ CrawlOptionValues CrawlOptionsOf(const SettingsValues& s)
 {
     return {s.LinkMax, s.PilotArea, s.RenewalType,
             {s.ConnectionTimeout, s.ReplyRcvTimeout, s.CtlRcvTimeout, s.DataRcvTimeout, s.CloseTimeout, s.TotalTimeout},
-            s.NoCache, s.DLRetry, s.LocalizeLink};
+            s.NoCache, s.DLRetry, s.LocalizeLink, s.UseHttp10};
 }
 
 void StoreCrawlOptions(const CrawlOptionValues& o, SettingsValues& s)
@@ -122,6 +122,7 @@ void StoreCrawlOptions(const CrawlOptionValues& o, SettingsValues& s)
     s.NoCache = o.noCache;
     s.DLRetry = o.retry;
     s.LocalizeLink = o.localizeLink;
+    s.UseHttp10 = o.useHttp10;
 }
 
 CrawlOptionValues EffectiveCrawlOptions(const AppSettings& a)
@@ -133,7 +134,8 @@ CrawlOptionValues EffectiveCrawlOptions(const AppSettings& a)
              a.TotalTimeout()},
             a.NoCache(),
             a.DLRetry(),
-            a.LocalizeLink()};
+            a.LocalizeLink(),
+            a.UseHttp10()};
 }
 
 // ---- 巡回 -------------------------------------------------------------------
@@ -178,6 +180,15 @@ CrawlOptionsPage::CrawlOptionsPage(QWidget* parent) : QWidget(parent)
         controls_[T0 + i] = timeouts_[static_cast<size_t>(i)];
     }
     timeoutGrid->setColumnStretch(0, 1);
+    // One request per connection, as servers that mishandle persistent
+    // connections need.
+    auto* http10Row = new QHBoxLayout;
+    http10_ = new QCheckBox(QStringLiteral("HTTP/1.0 で接続する"), this);
+    http10Row->addWidget(http10_);
+    http10Row->addStretch();
+    inherit_[Http10] = InheritBox(this);
+    http10Row->addWidget(inherit_[Http10]);
+    controls_[Http10] = http10_;
     auto* cacheRow = new QHBoxLayout;
     noCache_ = new QCheckBox(QStringLiteral("常にオリジナルのデータを読込む"), this);
     cacheRow->addWidget(noCache_);
@@ -196,6 +207,7 @@ CrawlOptionsPage::CrawlOptionsPage(QWidget* parent) : QWidget(parent)
     controls_[Retry] = retry_;
     auto* right = new QVBoxLayout;
     right->addWidget(timeoutBox);
+    right->addLayout(http10Row);
     right->addLayout(cacheRow);
     right->addLayout(retryRow);
     right->addWidget(RadioBox(QStringLiteral("未ダウンロードファイルへのリンク"),
@@ -229,6 +241,9 @@ void CrawlOptionsPage::ShowValue(int option, int32_t value)
     case NoCache:
         noCache_->setChecked(value == 1);
         break;
+    case Http10:
+        http10_->setChecked(value == 1);
+        break;
     case Retry:
         retry_->setText(QString::number(value));
         break;
@@ -246,7 +261,7 @@ void CrawlOptionsPage::SetInherited(int option, bool inherited)
     const CrawlOptionValues& v = inherited_;
     const int32_t values[kOptions] = {v.linkMax,     v.pilotArea,   v.renewalType, v.timeouts[0], v.timeouts[1],
                                       v.timeouts[2], v.timeouts[3], v.timeouts[4], v.timeouts[5], v.noCache,
-                                      v.retry,       v.localizeLink};
+                                      v.retry,       v.localizeLink, v.useHttp10};
     // Checking shows what is inherited; unchecking leaves the value shown.
     if (inherited)
         ShowValue(option, values[option]);
@@ -268,7 +283,8 @@ void CrawlOptionsPage::Load(const CrawlOptionValues& own, const CrawlOptionValue
     inherited_ = inherited;
     const int32_t values[kOptions] = {own.linkMax,     own.pilotArea,   own.renewalType, own.timeouts[0],
                                       own.timeouts[1], own.timeouts[2], own.timeouts[3], own.timeouts[4],
-                                      own.timeouts[5], own.noCache,     own.retry,       own.localizeLink};
+                                      own.timeouts[5], own.noCache,     own.retry,       own.localizeLink,
+                                      own.useHttp10};
     for (int o = 0; o < kOptions; ++o) {
         const bool isInherited = values[o] == -1;
         inherit_[o]->blockSignals(true);
@@ -308,6 +324,7 @@ std::optional<CrawlOptionValues> CrawlOptionsPage::Store() const
     v.renewalType = choice(Renewal, renewal_, 2);
     v.localizeLink = choice(Localize, localize_, 0);
     v.noCache = inherit_[NoCache]->isChecked() ? -1 : noCache_->isChecked() ? 1 : 0;
+    v.useHttp10 = inherit_[Http10]->isChecked() ? -1 : http10_->isChecked() ? 1 : 0;
     return v;
 }
 

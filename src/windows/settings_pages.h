@@ -38,6 +38,7 @@ struct CrawlOptionValues {
     int32_t noCache = -1;
     int32_t retry = -1;
     int32_t localizeLink = -1;
+    int32_t useHttp10 = -1;
 
     bool operator==(const CrawlOptionValues&) const = default;
 };
@@ -72,7 +73,9 @@ public:
     QLineEdit* retryEdit() const { return retry_; }
     QButtonGroup* areaGroup() const { return area_; }
 
-    enum Option { LinkMax, PilotArea, Renewal, T0, T1, T2, T3, T4, T5, NoCache, Retry, Localize, kOptions };
+    QCheckBox* http10Box() const { return http10_; }
+
+    enum Option { LinkMax, PilotArea, Renewal, T0, T1, T2, T3, T4, T5, NoCache, Retry, Localize, Http10, kOptions };
 
 private:
     void ShowValue(int option, int32_t value);
@@ -84,6 +87,7 @@ private:
     std::array<QLineEdit*, 6> timeouts_;
     QLineEdit* retry_;
     QCheckBox* noCache_;
+    QCheckBox* http10_;
     QButtonGroup* area_;
     QButtonGroup* renewal_;
     QButtonGroup* localize_;

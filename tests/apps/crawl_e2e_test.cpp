@@ -308,8 +308,10 @@ TEST(CrawlEndToEnd, SecondCrawlIsAnswered304ForEveryUnchangedFile)
         CrawlFixture f;
         MakeSite(f);
         REQUIRE_SERVER(f, before, "", server.etag);
+        // The request lines below are HTTP/1.0 ones.
+        const std::map<std::string, std::string> http10{{"UseHttp10", "1"}};
         auto prj = f.Project("P", Prj("\tGraphMax=1\n\tRenewalType=ModifiedFile\n", Record("@ORIGIN@/")));
-        ASSERT_EQ(f.Run({"--crawl", prj}).exitCode, 0);
+        ASSERT_EQ(f.Run({"--crawl", prj}, http10).exitCode, 0);
         const Files files = f.MirrorFiles();
         std::map<std::string, std::string> bytes;
         for (const auto& file : files)
@@ -321,7 +323,7 @@ TEST(CrawlEndToEnd, SecondCrawlIsAnswered304ForEveryUnchangedFile)
             return std::vector<std::string>(all.begin() + static_cast<long>(from), all.end());
         };
         size_t mark = f.Requests().size();
-        auto second = f.Run({"--crawl", prj});
+        auto second = f.Run({"--crawl", prj}, http10);
         EXPECT_EQ(second.exitCode, 0) << second.err;
         int notModified = 0;
         for (const auto& request : requestsOf(mark)) {
@@ -341,7 +343,7 @@ TEST(CrawlEndToEnd, SecondCrawlIsAnswered304ForEveryUnchangedFile)
         f.Page("sub/b.html", "<html><body>older b</body></html>");
         f.Date("sub/b.html", 1262304000); // 2010-01-01, before the site's date
         mark = f.Requests().size();
-        auto third = f.Run({"--crawl", prj});
+        auto third = f.Run({"--crawl", prj}, http10);
         EXPECT_EQ(third.exitCode, 0) << third.err;
         const auto requests = requestsOf(mark);
         EXPECT_EQ(std::count(requests.begin(), requests.end(), "200 GET /a.html HTTP/1.0"), 1)
@@ -376,12 +378,12 @@ TEST(CrawlEndToEnd, RedirectPagesAndGeneratedRobotsTxtCauseNoDownloads)
                    "    location = /old.html { return 302 /a.html; }\n"
                    "    location = /oldpic.jpg { return 302 /pic.jpg; }\n");
     auto prj = f.Project("P", Prj("\tGraphMax=2\n", Record("@ORIGIN@/")));
-    ASSERT_EQ(f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}}).exitCode, 0);
+    ASSERT_EQ(f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}, {"UseHttp10", "1"}}).exitCode, 0);
     const Files files = f.MirrorFiles();
     EXPECT_EQ(files, Prefixed("P/127.0.0.1/", {"index.html", "old.html", "a.html", "oldpic.jpg.html",
                                                "dir/index.html", "robots.txt"}));
     const size_t mark = f.Requests().size();
-    auto second = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}});
+    auto second = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}, {"UseHttp10", "1"}});
     EXPECT_EQ(second.exitCode, 0) << second.err;
     const auto all = f.Requests();
     const std::vector<std::string> requests(all.begin() + static_cast<long>(mark), all.end());
@@ -461,7 +463,7 @@ TEST(CrawlEndToEnd, LinksOfOtherSchemesAreNotPagesOfTheSite)
     f.Page("page.html", "<html><body>" + out + "</body></html>");
     REQUIRE_SERVER(f);
     auto prj = f.Project("P", Prj("\tGraphMax=3\n\tDLoadRetry=0\n", Record("@ORIGIN@/")));
-    auto run = f.Run({"--crawl", prj});
+    auto run = f.Run({"--crawl", prj}, {{"UseHttp10", "1"}});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::vector<std::string> requests = f.Requests();
     std::sort(requests.begin(), requests.end());

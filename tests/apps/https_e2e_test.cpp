@@ -86,7 +86,8 @@ TEST_F(HttpsEndToEnd, AnHttpsSiteIsCrawledLocalisedAndItsRobotsTxtHonoured)
 {
     ASSERT_TRUE(f.StartTlsServer(good.certificate, good.key)) << f.server().lastError();
     auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@ORIGIN@/")));
-    auto run = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}});
+    // One connection per request: each pays its handshake.
+    auto run = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}, {"UseHttp10", "1"}});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     // Stored where the same http URLs would be: the host's folder.
     EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html", "a.html", "a.gif", "bg.gif", "pic.jpg",
@@ -116,7 +117,7 @@ TEST_F(HttpsEndToEnd, ASiteThatMovedToHttpsIsFollowedIntoTheSameMirror)
                                  "    if ($scheme = http) { return 301 https://127.0.0.1:@PORT@$request_uri; }\n"))
         << f.server().lastError();
     auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@PLAIN@/a.html")));
-    auto run = f.Run({"--crawl", prj});
+    auto run = f.Run({"--crawl", prj}, {{"UseHttp10", "1"}});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     // The page at its new address is the same page (depth 0), its links one level deeper.
     EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"a.html", "a.gif", "index.html", "bg.gif", "pic.jpg"}))
@@ -169,8 +170,8 @@ TEST_F(HttpsEndToEnd, ThroughAForwardProxyTheSiteComesThroughATunnel)
     TinyProxy proxy;
     ASSERT_TRUE(proxy.Start()) << proxy.lastError();
     auto prj = f.Project("P", Prj("\tGraphMax=0\n", Record("@ORIGIN@/a.html")));
-    auto run = f.Run({"--crawl", prj},
-                     {{"ProxyOn", "1"}, {"ProxyName", "127.0.0.1"}, {"ProxyPort", std::to_string(proxy.port())}});
+    auto run = f.Run({"--crawl", prj}, {{"ProxyOn", "1"}, {"ProxyName", "127.0.0.1"},
+                                        {"ProxyPort", std::to_string(proxy.port())}, {"UseHttp10", "1"}});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"a.html", "a.gif"})) << run.out;
     const std::string log = proxy.Log();
@@ -179,4 +180,29 @@ TEST_F(HttpsEndToEnd, ThroughAForwardProxyTheSiteComesThroughATunnel)
         ++tunnels;
     EXPECT_EQ(tunnels, 2u) << log;
     EXPECT_EQ(Logged(f, "200 GET /a.html HTTP/1.0"), 1) << "the server's own request, inside the tunnel";
+}
+
+TEST_F(HttpsEndToEnd, OverHttp11OneTunnelThroughTheProxyCarriesEveryRequest)
+{
+    if (!TinyProxy::Available())
+        GTEST_SKIP() << "tinyproxy missing";
+    NginxServer::Options server;
+    server.tlsCertificate = good.certificate;
+    server.tlsKey = good.key;
+    server.keepaliveTimeout = "10";
+    ASSERT_TRUE(f.StartServer(server)) << f.server().lastError();
+    TinyProxy proxy;
+    ASSERT_TRUE(proxy.Start()) << proxy.lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=0\n", Record("@ORIGIN@/a.html")));
+    auto run = f.Run({"--crawl", prj},
+                     {{"ProxyOn", "1"}, {"ProxyName", "127.0.0.1"}, {"ProxyPort", std::to_string(proxy.port())}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"a.html", "a.gif"})) << run.out;
+    const std::string log = proxy.Log();
+    size_t tunnels = 0;
+    for (size_t at = log.find("CONNECT 127.0.0.1:"); at != std::string::npos; at = log.find("CONNECT 127.0.0.1:", at + 1))
+        ++tunnels;
+    EXPECT_EQ(tunnels, 1u) << log;
+    EXPECT_EQ(Logged(f, "200 GET /a.html HTTP/1.1"), 1);
+    EXPECT_EQ(Logged(f, "200 GET /a.gif HTTP/1.1"), 1);
 }

@@ -83,6 +83,10 @@ const ParsedRow kParsed[] = {
         "/%7eu", "p.jpg", "jpg", FileKindJpeg, nullptr, "f"},
     {"a NUL ends the text", "http://site/a\0/b"s, "http://site/a", "/a", "", "a", nullptr, FileKindNone, nullptr,
         nullptr},
+    {"an IPv6 literal in its one written form", "http://[0:0:0:0:0:0:0:1]:8080/a.html", "http://[::1]:8080/a.html",
+        "/a.html", "", "a.html", "html", FileKindHtml, nullptr, nullptr},
+    {"an IPv6 literal in lower case, zeros shortened", "https://[2001:DB8:0:0:1:0:0:A]", "https://[2001:db8::1:0:0:a]/",
+        "/", "", nullptr, nullptr, FileKindNone, nullptr, nullptr},
 };
 
 TEST(CUrlParse, ProducesCanonicalParts)
@@ -140,6 +144,12 @@ TEST(CUrlParse, SiteCarriesSchemeHostAndPort)
     EXPECT_EQ(url.port(), "0443");
     EXPECT_EQ(url.site(), "https://Host:0443");
     EXPECT_EQ(url.siteDirectory(), "https://Host:0443/a");
+
+    ASSERT_TRUE(url.Parse("http://[::1]:8080/a/b.html"));
+    EXPECT_EQ(url.host(), "[::1]") << "the brackets are the host's, as Host fields and mirror folders want it";
+    EXPECT_EQ(url.port(), "8080");
+    EXPECT_EQ(url.portNumber(), 8080);
+    EXPECT_EQ(url.site(), "http://[::1]:8080");
 }
 
 TEST(CUrlParse, PortNumberFallsBackToTheSchemesOwn)
@@ -218,10 +228,14 @@ const FailedRow kFailed[] = {
     {"escape with a non-hex digit", "http://site/%zz", UrlSyntaxError, SchemeHttp},
     {"bad escape in a query", "http://site/p?%g0", UrlSyntaxError, SchemeHttp},
     {"bad escape in a file path", "file://h/%0", UrlSyntaxError, SchemeFile},
-    {"segment of 1024 bytes", "http://site/" + std::string(1023, 'a'), UrlPartTooLong, SchemeHttp},
-    {"escaping pushes a segment over", "http://site/aaa" + std::string(340, ' '), UrlPartTooLong, SchemeHttp},
-    {"query of 1024 bytes", "http://site/?" + std::string(1024, 'q'), UrlPartTooLong, SchemeHttp},
-    {"fragment of 1024 bytes", "http://site/#" + std::string(1024, 'f'), UrlPartTooLong, SchemeHttp},
+    {"segment of 8 KB", "http://site/" + std::string(8191, 'a'), UrlPartTooLong, SchemeHttp},
+    {"escaping pushes a segment over", "http://site/a" + std::string(2730, ' '), UrlPartTooLong, SchemeHttp},
+    {"query of 8 KB", "http://site/?" + std::string(8192, 'q'), UrlPartTooLong, SchemeHttp},
+    {"fragment of 8 KB", "http://site/#" + std::string(8192, 'f'), UrlPartTooLong, SchemeHttp},
+    {"an IPv6 literal without its bracket", "http://[::1/a", UrlSyntaxError, SchemeHttp},
+    {"brackets around no IPv6 address", "http://[::g]/", UrlSyntaxError, SchemeHttp},
+    {"brackets around an IPv4 address", "http://[127.0.0.1]/", UrlSyntaxError, SchemeHttp},
+    {"a bracket literal followed by junk", "http://[::1]x/", UrlSyntaxError, SchemeHttp},
 };
 
 TEST(CUrlParse, RejectsWithItsErrorCode)
@@ -240,11 +254,11 @@ TEST(CUrlParse, RejectsWithItsErrorCode)
 TEST(CUrlParse, PartLimitsAreInclusive)
 {
     CUrl url;
-    EXPECT_TRUE(url.Parse("http://site/" + std::string(1022, 'a')));   // "/" + 1022 bytes
-    EXPECT_EQ(url.url(), "http://site/" + std::string(1022, 'a'));
-    EXPECT_TRUE(url.Parse("http://site/aa" + std::string(340, ' ')));  // 1 + 2 + 1020 bytes
-    EXPECT_TRUE(url.Parse("http://site/?" + std::string(1023, 'q')));
-    EXPECT_TRUE(url.Parse("http://site/#" + std::string(1023, 'f')));
+    EXPECT_TRUE(url.Parse("http://site/" + std::string(8190, 'a')));   // "/" + 8190 bytes
+    EXPECT_EQ(url.url(), "http://site/" + std::string(8190, 'a'));
+    EXPECT_TRUE(url.Parse("http://site/" + std::string(2730, ' ')));  // 1 + 8190 bytes
+    EXPECT_TRUE(url.Parse("http://site/?" + std::string(8191, 'q')));  // a tracking query of today's pages
+    EXPECT_TRUE(url.Parse("http://site/#" + std::string(8191, 'f')));
     EXPECT_TRUE(url.Parse("file://h/" + std::string(5000, 'a')));     // file paths have no limit
 }
 
@@ -292,6 +306,8 @@ const LinkRow kLinks[] = {
     {"rooted at an https site", "https://site/d/p.html", "/r.html", "https://site/r.html"},
     {"parent of an https page", "https://site/d/e/p.html", "../s.html", "https://site/d/s.html"},
     {"an https link from an http page", "http://site/d/p.html", "HTTPS://Other:8443/x", "https://Other:8443/x"},
+    {"relative to a page of an IPv6 site", "http://[::1]:8080/d/p.html", "../q.html", "http://[::1]:8080/q.html"},
+    {"an IPv6 link written otherwise", "http://site/", "http://[0::1]/x", "http://[::1]/x"},
 };
 
 TEST(CUrlResolveLink, FollowsTheBaseOrRefuses)

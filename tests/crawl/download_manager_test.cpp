@@ -31,6 +31,7 @@ public:
     std::vector<int> contactingSlots;
     std::string stopReason;
     QPointer<QObject> manager;
+    int slots = 0;
     bool over = false;
 
     int Count(uint32_t message) const { return static_cast<int>(std::count(messages.begin(), messages.end(), message)); }
@@ -51,6 +52,7 @@ protected:
         messages.insert(messages.end(), counter ? size_t(StatusViewModel::CountOf(wParam)) : 1, message);
         if (auto* m = dynamic_cast<ManagerRecord*>(record.get())) {
             manager = m->manager;
+            slots = m->slots;
             PostMessage(manager, MsgManagerStart);
         }
         if (auto* s = dynamic_cast<SlotUrlRecord*>(record.get()))
@@ -127,6 +129,22 @@ TEST_F(ManagerTest, FiveAtOnceTheSixthAfterASlotHasEnded)
     EXPECT_EQ(status.contactingSlots.size(), 6u);
     EXPECT_EQ(status.Count(MsgStatusCrawlOver), 1);
     EXPECT_TRUE(project->urlQueue.IsEmpty());
+}
+
+TEST_F(ManagerTest, AsManyAtOnceAsMaxDownloadsSays)
+{
+    ScriptServer server({ReadHead(), Pause(400), Send(kReply), Close()});
+    ASSERT_TRUE(settings->SetByName("MaxDownloads", "16"));
+    for (int i = 0; i < 17; ++i)
+        AddRecord(Url(server, "/p" + std::to_string(i) + ".txt"));
+    StartCrawl();
+    ASSERT_TRUE(RunUntil([&] { return server.Connections() >= 16; }, 5000));
+    RunFor(150);
+    EXPECT_EQ(server.Connections(), 16u);
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
+    EXPECT_EQ(status.Count(MsgStatusVisited), 17);
+    EXPECT_EQ(status.slots, 16) << "the status view is told how many rows to show";
+    EXPECT_EQ(*std::max_element(status.contactingSlots.begin(), status.contactingSlots.end()), 15);
 }
 
 TEST_F(ManagerTest, ADuplicateIsAttachedAndSharesTheOutcome)

@@ -192,8 +192,10 @@ TEST_F(SettingsTest, SetByNameOverridesOneValueForThisRun)
     const Row rows[] = {
         {"LinkMax", "25", true}, {"ProxyName", "p.local", true}, {"MirrorDir", "C:\\m", true},
         {"NoSuchSetting", "1", false}, {"ProxyPort", "80x", false}, {"ProxyPort", "", false},
-        {"AcceptUnverifiedCerts", "7", true},
+        {"AcceptUnverifiedCerts", "7", true}, {"MaxDownloads", "40", true}, {"UseHttp10", "1", true},
     };
+    EXPECT_EQ(app.values().MaxDownloads, 5) << "five at a time unless set";
+    EXPECT_EQ(app.UseHttp10(), 0) << "HTTP/1.1 and HTTP/2 unless set";
     EXPECT_EQ(app.values().AcceptUnverifiedCerts, 0) << "off unless asked for";
     for (const Row& row : rows)
         EXPECT_EQ(app.SetByName(row.name, row.text), row.accepted) << row.name << "=" << row.text;
@@ -202,6 +204,8 @@ TEST_F(SettingsTest, SetByNameOverridesOneValueForThisRun)
     EXPECT_EQ(app.values().MirrorDir, "C:/m/");
     EXPECT_EQ(app.values().ProxyPort, 8080);
     EXPECT_EQ(app.values().AcceptUnverifiedCerts, 1) << "held to 0 or 1";
+    EXPECT_EQ(app.values().MaxDownloads, 16) << "held to 1..16";
+    EXPECT_EQ(app.UseHttp10(), 1);
     QSettings raw(QString::fromStdString(store()), QSettings::IniFormat);
     EXPECT_FALSE(raw.contains("Application Settings/LinkMax")) << "not written to the store";
 }

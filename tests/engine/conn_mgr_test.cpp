@@ -44,12 +44,6 @@ protected:
     CConnMgr mgr{&owner, 7};
 };
 
-std::string Dotted(uint32_t a)
-{
-    in_addr in{a};
-    return ::inet_ntoa(in);
-}
-
 } // namespace
 
 TEST_F(ConnMgrTest, TriesAddressesAsTheirFailuresCallFor)
@@ -76,6 +70,15 @@ TEST_F(ConnMgrTest, TriesAddressesAsTheirFailuresCallFor)
         {"every address timing out fails", "two.test", {"10.0.0.1", "10.0.0.2"},
          {{"10.0.0.1", ETIMEDOUT}, {"10.0.0.2", ETIMEDOUT}}, CConnMgr::ResultFailed, {"10.0.0.1", "10.0.0.2"}, true},
         {"an unknown name fails without connecting", "nowhere.test", {}, {}, CConnMgr::ResultFailed, {}, true},
+        {"an IPv6 address that refuses hands over to the IPv4 one", "both.test", {"2001:db8::1", "10.0.0.1"},
+         {{"2001:db8::1", ECONNREFUSED}}, CConnMgr::ResultConnected, {"2001:db8::1", "10.0.0.1"}, true},
+        {"a silent IPv6 address: IPv4 connects after its head start", "both.test", {"2001:db8::1", "10.0.0.1"},
+         {{"2001:db8::1", -1}}, CConnMgr::ResultConnected, {"2001:db8::1", "10.0.0.1"}, true},
+        {"IPv4 first when the resolver says so; both refusing fail", "both.test", {"10.0.0.1", "2001:db8::2"},
+         {{"10.0.0.1", ECONNREFUSED}, {"2001:db8::2", ECONNREFUSED}}, CConnMgr::ResultFailed,
+         {"10.0.0.1", "2001:db8::2"}, true},
+        {"a bracketless IPv6 literal skips the lookup", "2001:db8::3", {}, {{"2001:db8::3", ETIMEDOUT}},
+         CConnMgr::ResultFailed, {"2001:db8::3"}, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.intent);
@@ -86,11 +89,16 @@ TEST_F(ConnMgrTest, TriesAddressesAsTheirFailuresCallFor)
         if (!r.addresses.empty()) {
             LookupAnswer a;
             for (const char* s : r.addresses)
-                a.addresses.push_back(Ipv4(s));
+                a.addresses.push_back(*SocketAddress::FromLiteral(s));
             rowResolver.SetAnswer(r.host, a);
         }
-        for (const auto& [addr, err] : r.faults)
-            rowSys.FailConnect(Ipv4(addr), err);
+        for (const auto& [addr, err] : r.faults) {
+            const bool v6 = std::string(addr).find(':') != std::string::npos;
+            if (err < 0)
+                v6 ? rowSys.StallConnect6(addr) : rowSys.StallConnect(Ipv4(addr));
+            else
+                v6 ? rowSys.FailConnect6(addr, err) : rowSys.FailConnect(Ipv4(addr), err);
+        }
         owner.results.clear();
 
         ASSERT_TRUE(mgr.Start(r.host, server.port(), &socket, &events, 3));
@@ -98,12 +106,10 @@ TEST_F(ConnMgrTest, TriesAddressesAsTheirFailuresCallFor)
         EXPECT_EQ(owner.results, std::vector<int>{r.result});
         EXPECT_EQ(mgr.state(), CConnMgr::State::Idle);
         EXPECT_EQ(rowResolver.asked.size(), r.looksUp ? 1u : 0u);
-        std::vector<std::string> tried, expected;
-        for (uint32_t a : rowSys.connectedTo)
-            tried.push_back(Dotted(a));
+        std::vector<std::string> expected;
         for (const char* s : r.tried)
             expected.push_back(s);
-        EXPECT_EQ(tried, expected);
+        EXPECT_EQ(rowSys.connectedLog, expected);
         // One socket per attempt, each closed before the next is opened.
         EXPECT_EQ(rowSys.opened.size(), r.tried.size());
         const size_t closedExpected = r.tried.size() - (r.result == CConnMgr::ResultConnected ? 1 : 0);
@@ -138,7 +144,7 @@ TEST_F(ConnMgrTest, CancelReportsOneAndStopsTheWork)
     };
     resolver.delayMs = 60000;
     LookupAnswer a;
-    a.addresses.push_back(Ipv4("127.0.0.1"));
+    a.addresses.push_back(SocketAddress::V4(Ipv4("127.0.0.1")));
     resolver.SetAnswer("slow.test", a);
     for (const Row& r : rows) {
         SCOPED_TRACE(r.intent);
@@ -190,7 +196,7 @@ TEST_F(ConnMgrTest, SuccessfulLookupWithoutAddressIsFatal)
                            "Winsock Classes Fatal Error|Can't access address following lookup in CConnMgr::AwaitLookup"});
 }
 
-TEST(SystemResolver, KeepsIpv4AddressesInOrderAndFailsWithoutThem)
+TEST(SystemResolver, KeepsEveryAddressInOrderAndFailsWithoutAny)
 {
     struct Row {
         const char* intent;
@@ -199,9 +205,10 @@ TEST(SystemResolver, KeepsIpv4AddressesInOrderAndFailsWithoutThem)
         int wsa;
         std::vector<const char*> kept;
     } rows[] = {
-        {"IPv4 addresses in the resolver's order, IPv6 left out", QHostInfo::NoError,
-         {"::1", "127.0.0.9", "fe80::1", "10.0.0.1"}, 0, {"127.0.0.9", "10.0.0.1"}},
-        {"a name with only IPv6 addresses fails cleanly", QHostInfo::NoError, {"::1"}, WsaNoData, {}},
+        {"IPv6 and IPv4 addresses in the resolver's order", QHostInfo::NoError,
+         {"::1", "127.0.0.9", "fe80::1", "10.0.0.1"}, 0, {"::1", "127.0.0.9", "fe80::1", "10.0.0.1"}},
+        {"a name with only IPv6 addresses keeps them", QHostInfo::NoError, {"::1"}, 0, {"::1"}},
+        {"a name without addresses fails cleanly", QHostInfo::NoError, {}, WsaNoData, {}},
         {"an unknown name", QHostInfo::HostNotFound, {}, WsaHostNotFound, {}},
         {"a resolver failure", QHostInfo::UnknownError, {}, WsaNoRecovery, {}},
     };
@@ -216,8 +223,8 @@ TEST(SystemResolver, KeepsIpv4AddressesInOrderAndFailsWithoutThem)
         const LookupAnswer answer = AnswerFromHostInfo(info);
         EXPECT_EQ(answer.error, r.wsa);
         std::vector<std::string> kept, expected;
-        for (uint32_t a : answer.addresses)
-            kept.push_back(Dotted(a));
+        for (const SocketAddress& a : answer.addresses)
+            kept.push_back(a.Text());
         for (const char* a : r.kept)
             expected.push_back(a);
         EXPECT_EQ(kept, expected);

@@ -1,9 +1,13 @@
 #include "common/messages.h"
+#include "engine/conn_pool.h"
 #include "engine/dl_obj.h"
 #include "engine/download_records.h"
 #include "support/event_loop.h"
 #include "support/fault_file_calls.h"
+#include "support/compress.h"
+#include "support/fake_resolver.h"
 #include "support/fault_sys_calls.h"
+#include "support/nginx_server.h"
 #include "support/script_server.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +116,7 @@ std::string Head(const std::string& statusLine, const std::string& fields = "")
 TEST_F(DLObjTest, EndsEachWayWithItsResultAndFile)
 {
     const std::string bigHead = "HTTP/1.0 200 OK\r\nX-Filler: " + std::string(1200, 'x') + "\r\n\r\nbody";
+    const std::string hugeHead = "HTTP/1.0 200 OK\r\n" + std::string(70 * 1024, 'x');
     struct Row {
         const char* intent;
         Script script;
@@ -129,8 +134,10 @@ TEST_F(DLObjTest, EndsEachWayWithItsResultAndFile)
          {ReadHead(), Send(Head("HTTP/1.0 302 Found", "Location: /elsewhere\r\n") + "moved body"), Pause(100), Close()}, {}, 2, ""},
         {"a 301's body lands in the file",
          {ReadHead(), Send(Head("HTTP/1.0 301 Moved", "Location: /x\r\n") + "moved body"), Close()}, {}, 2, "moved body"},
-        {"a head over 1001 bytes never completes: the header time-out aborts",
-         {ReadHead(), Send(bigHead), KeepOpen(8000)}, {20, 20, 20, 1, 20, 20}, 1, "", false},
+        {"a head over 1001 bytes is read like any other",
+         {ReadHead(), Send(bigHead), Close()}, {20, 20, 20, 1, 20, 20}, 2, "body"},
+        {"a head over 64 KB fails at once, before any time-out",
+         {ReadHead(), Send(hugeHead), KeepOpen(8000)}, {20, 20, 20, 20, 20, 20}, 3, "", false},
         {"a zero length is no length: read until the close",
          {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 0\r\n")), Pause(100), Send("tail"), Close()}, {}, 2, "tail"},
         {"a body without a length ends normally at the close",
@@ -285,6 +292,7 @@ TEST_F(DLObjTest, SendsTheExactRequest)
         bool robots;
         bool proxy;
         std::string request;
+        bool http11 = false;
     } rows[] = {
         {"a page GET", "http://127.0.0.1:%P/dir/page.html?q=1", "", false, false,
          "GET /dir/page.html?q=1 HTTP/1.0\r\nACCEPT:*/*\r\nHOST:127.0.0.1\r\n\r\n"},
@@ -295,6 +303,16 @@ TEST_F(DLObjTest, SendsTheExactRequest)
          "GET http://example.test/a/b.cgi?x=1&y=2 HTTP/1.0\r\nACCEPT:*/*\r\nHOST:example.test\r\n\r\n"},
         {"without its own robots URL a slot asks the page's own server, port included", "http://example.test:8080/p",
          "", true, true, "GET http://example.test:8080/robots.txt HTTP/1.0\r\nHOST:example.test\r\n\r\n"},
+        {"HTTP/1.1 names the port beside the host when it is not 80", "http://127.0.0.1:%P/dir/page.html?q=1", "",
+         false, false,
+         "GET /dir/page.html?q=1 HTTP/1.1\r\nACCEPT:*/*\r\nACCEPT-ENCODING:gzip, deflate, br\r\nHOST:127.0.0.1:%P\r\n\r\n",
+         true},
+        {"an HTTP/1.1 robots.txt GET", "http://127.0.0.1:%P/p", "", true, false,
+         "GET /robots.txt HTTP/1.1\r\nACCEPT-ENCODING:gzip, deflate, br\r\nHOST:127.0.0.1:%P\r\n\r\n", true},
+        {"HTTP/1.1 through a proxy; port 80 is not named", "http://example.test:80/a?x=1", "", false, true,
+         "GET http://example.test:80/a?x=1 HTTP/1.1\r\nACCEPT:*/*\r\nACCEPT-ENCODING:gzip, deflate, br\r\n"
+         "HOST:example.test\r\n\r\n",
+         true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.intent);
@@ -311,6 +329,7 @@ TEST_F(DLObjTest, SendsTheExactRequest)
         obj = DLObj::Create();
         ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 1, dir));
         obj->SetProxy(r.proxy, "127.0.0.1", server.port());
+        obj->SetExchange(!r.http11, nullptr);
         if (r.robots)
             obj->StartRobots(DLObj::KindGet);
         else
@@ -319,7 +338,7 @@ TEST_F(DLObjTest, SendsTheExactRequest)
         EXPECT_EQ(manager.msgs.back().message, r.robots ? MsgManagerRobotsDone : MsgManagerPageDone);
         EXPECT_EQ(manager.msgs.back().a, 2);
         ASSERT_TRUE(server.WaitForScriptEnd(0, 3000));
-        EXPECT_EQ(server.Received(0), r.request);
+        EXPECT_EQ(server.Received(0), fill(r.request));
         obj->Release();
     }
 }
@@ -409,5 +428,238 @@ TEST_F(DLObjTest, FlakyKernelChangesNothingObservable)
         ASSERT_FALSE(status.msgs.empty());
         EXPECT_EQ(status.msgs.back(), (Msg{MsgStatusProgress, 2, 100000, 100000}));
         obj->Release();
+    }
+}
+
+// HTTP/1.1: where each kind of answer ends, and whether its connection is
+// kept for the next request.
+TEST_F(DLObjTest, Http11EndsEachAnswerByItsFramingAndKeepsWhatItCan)
+{
+    const std::string chunked = "4;ext=1\r\nchun\r\n6\r\nked bo\r\n2\r\ndy\r\n0\r\nX-Trailer: dropped\r\n\r\n";
+    struct Row {
+        const char* intent;
+        Script script;
+        int result;
+        std::string file;
+        bool kept;
+    } rows[] = {
+        {"a length ends the body without waiting for the close",
+         {ReadHead(), Send(Head("HTTP/1.1 200 OK", "Content-Length: 5\r\n") + "hello"), KeepOpen(8000)}, 2, "hello", true},
+        {"a chunked body is decoded, its extensions and trailer dropped",
+         {ReadHead(), Send(Head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n")), SendSlowly(chunked, 7, 5),
+          KeepOpen(8000)},
+         2, "chunked body", true},
+        {"a chunked body cut by the close fails",
+         {ReadHead(), Send(Head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n") + "5\r\nhal"), Close()}, 3, "hal",
+         false},
+        {"a broken chunk size fails", {ReadHead(), Send(Head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n") + "zz\r\n"),
+          KeepOpen(8000)}, 3, "", false},
+        {"no length: the body ends at the close, which keeps nothing",
+         {ReadHead(), Send(Head("HTTP/1.1 200 OK") + "until the end"), Close()}, 2, "until the end", false},
+        {"Connection: close is honoured",
+         {ReadHead(), Send(Head("HTTP/1.1 200 OK", "Content-Length: 2\r\nConnection: close\r\n") + "ok"), KeepOpen(8000)},
+         2, "ok", false},
+        {"an HTTP/1.0 server closes after its answer unless it says keep-alive",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 2\r\n") + "ok"), KeepOpen(8000)}, 2, "ok", false},
+        {"an HTTP/1.0 server that says keep-alive keeps it",
+         {ReadHead(), Send(Head("HTTP/1.0 200 OK", "Content-Length: 2\r\nConnection: keep-alive\r\n") + "ok"),
+          KeepOpen(8000)},
+         2, "ok", true},
+        {"a 404's page is read past: failed, and the connection kept",
+         {ReadHead(), Send(Head("HTTP/1.1 404 Not Found", "Content-Length: 9\r\n") + "not found"), KeepOpen(8000)}, 3, "",
+         true},
+        {"a 304 has no body", {ReadHead(), Send(Head("HTTP/1.1 304 Not Modified", "ETag: \"x\"\r\n")), KeepOpen(8000)}, 2,
+         "", true},
+        {"a 302's body is read past",
+         {ReadHead(), Send(Head("HTTP/1.1 302 Found", "Location: /b\r\nContent-Length: 5\r\n") + "moved"), KeepOpen(8000)},
+         2, "", true},
+        {"an interim 100 goes before the answer",
+         {ReadHead(), Send(Head("HTTP/1.1 100 Continue") + Head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok"),
+          KeepOpen(8000)},
+         2, "ok", true},
+        {"bytes beyond the answer: the connection is not trusted again",
+         {ReadHead(), Send(Head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "okjunk"), KeepOpen(8000)}, 2, "ok", false},
+    };
+    for (Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(r.script);
+        CConnPool pool;
+        manager.msgs.clear();
+        item.url = Url(server.port(), "/p.html");
+        obj = DLObj::Create();
+        ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 1, dir));
+        obj->SetExchange(false, &pool);
+        obj->StartPage(DLObj::KindGet);
+        ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }, 5000));
+        EXPECT_EQ(manager.msgs.back().a, r.result);
+        QFile f(QString::fromStdString(obj->tempPath()));
+        std::string file;
+        if (f.open(QIODevice::ReadOnly))
+            file = f.readAll().toStdString();
+        EXPECT_EQ(file, r.file);
+        EXPECT_EQ(pool.idleCount(), r.kept ? 1u : 0u);
+        obj->Release();
+    }
+}
+
+// Requests of one crawl to one server share a connection; one the server
+// closed while it idled is replaced, unseen, by a new one.
+TEST_F(DLObjTest, Http11ReusesIdleConnectionsAndRetriesOneClosedMeanwhile)
+{
+    const std::string ok = Head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok";
+    struct Row {
+        const char* intent;
+        std::vector<Script> scripts;
+        bool closedWhileIdle;
+        size_t connections;
+        int secondResult;
+    } rows[] = {
+        {"the second request goes out on the first one's connection",
+         {{ReadHead(), Send(ok), ReadHead(), Send(ok), KeepOpen(8000)}}, false, 1, 2},
+        {"a server that closed the idle connection: the pool notices, the next request connects anew",
+         {{ReadHead(), Send(ok), Close()}, {ReadHead(), Send(ok), KeepOpen(8000)}}, true, 2, 2},
+        {"a server that closes instead of answering a reused connection: one retry on a new one",
+         {{ReadHead(), Send(ok), ReadHead(), Close()}, {ReadHead(), Send(ok), KeepOpen(8000)}}, false, 2, 2},
+        {"a new connection that is closed at once is not retried",
+         {{ReadHead(), Send(ok), ReadHead(), Close()}, {ReadHead(), Close()}}, false, 2, 3},
+    };
+    for (Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(r.scripts);
+        CConnPool pool;
+        std::vector<int> results;
+        for (int job = 0; job < 2; ++job) {
+            manager.msgs.clear();
+            item.url = Url(server.port(), "/p" + std::to_string(job) + ".html");
+            obj = DLObj::Create();
+            ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 0, dir));
+            obj->SetExchange(false, &pool);
+            obj->StartPage(DLObj::KindGet);
+            ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }, 5000));
+            results.push_back(int(manager.msgs.back().a));
+            obj->Release();
+            if (job == 0 && r.closedWhileIdle) {
+                ASSERT_TRUE(RunUntil([&] { return pool.idleCount() == 0; }, 3000));
+            }
+        }
+        EXPECT_EQ(results, (std::vector<int>{2, r.secondResult}));
+        EXPECT_EQ(server.Connections(), r.connections);
+        const std::string both = server.Received(0) + server.Received(1);
+        EXPECT_NE(both.find("GET /p1.html HTTP/1.1\r\n"), std::string::npos) << both;
+    }
+}
+
+// A compressed body is stored as the document it codes, its progress
+// counted in the bytes that came (what Content-Length counts); one that
+// does not decode fails, so that the old copy stays.
+TEST_F(DLObjTest, CompressedBodiesAreStoredDecoded)
+{
+    std::string document;
+    for (int i = 0; document.size() < 150000; ++i)
+        document += "<p>line " + std::to_string(i) + " of a page that compresses well</p>\n";
+    const std::string gz = Compressed(Coding::Gzip, document);
+    std::string corrupt = gz;
+    for (size_t i = 12; i < 40; ++i)
+        corrupt[i] = char(corrupt[i] ^ 0x5a);
+    auto withLength = [](const std::string& coding, const std::string& body) {
+        return Head("HTTP/1.1 200 OK", "Content-Encoding: " + coding + "\r\nContent-Length: " + std::to_string(body.size())
+                                           + "\r\n")
+            + body;
+    };
+    auto chunked = [](const std::string& coding, const std::string& body) {
+        std::string out = Head("HTTP/1.1 200 OK", "Content-Encoding: " + coding + "\r\nTransfer-Encoding: chunked\r\n");
+        for (size_t at = 0; at < body.size(); at += 1000) {
+            const std::string piece = body.substr(at, 1000);
+            char size[16];
+            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+            out += size + piece + "\r\n";
+        }
+        return out + "0\r\n\r\n";
+    };
+    struct Row {
+        const char* intent;
+        std::string answer;
+        int result;
+        bool whole;            // the file is the document
+        int64_t wire;          // the last progress: bytes that came (0: not checked)
+    } rows[] = {
+        {"gzip with its length", withLength("gzip", gz), 2, true, int64_t(gz.size())},
+        {"gzip in chunks", chunked("gzip", gz), 2, true, int64_t(gz.size())},
+        {"deflate in the zlib format", withLength("deflate", Compressed(Coding::Deflate, document)), 2, true, 0},
+        {"deflate without its wrapper, as some servers send it",
+         withLength("deflate", Compressed(Coding::RawDeflate, document)), 2, true, 0},
+        {"br", chunked("br", Compressed(Coding::Brotli, document)), 2, true, 0},
+        {"a coding in capitals", withLength("GZIP", gz), 2, true, 0},
+        {"a body that is not gzip fails", withLength("gzip", corrupt), 3, false, 0},
+        {"a gzip body cut short fails", withLength("gzip", gz.substr(0, gz.size() / 2)), 3, false, 0},
+        {"bytes after the end of the coded stream fail", withLength("gzip", gz + "junk"), 3, false, 0},
+        {"a coding not asked for fails", withLength("compress", gz), 3, false, 0},
+    };
+    for (Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        ScriptServer server(Script{ReadHead(), Send(r.answer), KeepOpen(8000)});
+        manager.msgs.clear();
+        status.msgs.clear();
+        item.url = Url(server.port(), "/c.html");
+        obj = DLObj::Create();
+        ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 1, dir));
+        obj->SetExchange(false, nullptr);
+        obj->StartPage(DLObj::KindGet);
+        ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }, 5000));
+        EXPECT_EQ(manager.msgs.back().a, r.result);
+        QFile f(QString::fromStdString(obj->tempPath()));
+        std::string file;
+        if (f.open(QIODevice::ReadOnly))
+            file = f.readAll().toStdString();
+        EXPECT_EQ(file == document, r.whole) << file.size() << " bytes";
+        if (r.result == 3)
+            EXPECT_FALSE(obj->failureText().empty());
+        if (r.wire) {
+            RunFor(20);
+            ASSERT_FALSE(status.msgs.empty());
+            EXPECT_EQ(status.msgs.back().b, r.wire);
+        }
+        obj->Release();
+    }
+}
+
+// A name whose only address is IPv6 is fetched from it; one with both
+// families reaches the server on whichever it listens on.
+TEST_F(DLObjTest, NamesWithIpv6AddressesAreFetchedFromThem)
+{
+    QTemporaryDir site;
+    QFile page(site.path() + "/p.html");
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("six");
+    page.close();
+    NginxServer nginx;
+    NginxServer::Options options;
+    options.root = site.path().toStdString();
+    options.ipv6Only = true;
+    if (!NginxServer::Available())
+        GTEST_SKIP() << "nginx missing";
+    ASSERT_TRUE(nginx.Start(options)) << nginx.lastError();
+    FakeResolver resolver;
+    ScopedHostResolver use(resolver);
+    resolver.SetAnswer("six.test", LookupAnswer{0, {*SocketAddress::FromLiteral("::1")}});
+    resolver.SetAnswer("both.test", LookupAnswer{0, {*SocketAddress::FromLiteral("127.0.0.1"),
+                                                     *SocketAddress::FromLiteral("::1")}});
+    for (const char* host : {"six.test", "both.test"}) {
+        SCOPED_TRACE(host);
+        manager.msgs.clear();
+        for (const bool http10 : {true, false}) {
+            manager.msgs.clear();
+            item.url = "http://" + std::string(host) + ":" + std::to_string(nginx.port()) + "/p.html";
+            obj = DLObj::Create();
+            ASSERT_TRUE(obj->Prepare(&item, &status, &manager, 0, dir));
+            obj->SetExchange(http10, nullptr);
+            obj->StartPage(DLObj::KindGet);
+            ASSERT_TRUE(RunUntil([&] { return !manager.msgs.empty(); }, 5000));
+            EXPECT_EQ(manager.msgs.back().a, 2);
+            QFile f(QString::fromStdString(obj->tempPath()));
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll().toStdString(), "six");
+            obj->Release();
+        }
     }
 }

@@ -11,42 +11,53 @@ using namespace ormbrook;
 
 namespace {
 
-TEST(ResponseHead, HeadLimitIs1001Bytes)
+TEST(ResponseHead, HeadLimitIs64KilobytesWithLinesOf16)
 {
-    // Header lines and their blank line together: 1001 bytes complete the head.
-    const std::string fits = "X:" + std::string(1001 - 2 - 4, 'v') + "\r\n\r\n";
-    ASSERT_EQ(fits.size(), 1001u);
+    // Header lines of 16 KB and their blank line, 64 KB together, complete the head.
+    const std::string line = "X:" + std::string(16 * 1024 - 4, 'v') + "\r\n";
+    const std::string fits = line + line + line + "Y:" + std::string(16 * 1024 - 2 - 4, 'w') + "\r\n\r\n";
+    ASSERT_EQ(fits.size(), 64u * 1024);
     ResponseHead head;
     head.Append("HTTP/1.0 200 OK\r\n");
     ASSERT_TRUE(head.TakeStatusLine());
     EXPECT_EQ(head.statusLine(), "HTTP/1.0 200 OK\r");
-    EXPECT_EQ(head.Append(fits), 1001u);
+    EXPECT_EQ(head.Append(fits), fits.size());
+    EXPECT_EQ(head.TooLong(true), nullptr);
     ASSERT_TRUE(head.SplitHead());
-    EXPECT_EQ(head.headerBlock(), fits.substr(0, 997));
+    EXPECT_EQ(head.headerBlock(), fits.substr(0, fits.size() - 4));
     EXPECT_TRUE(head.buffered().empty());
 
-    // One byte more never completes: the buffer fills before the blank line.
-    const std::string tooLong = "X:" + std::string(1001 - 2 - 3, 'v') + "\r\n\r\n";
-    head.Clear();
-    head.Append("HTTP/1.0 200 OK\n");
-    ASSERT_TRUE(head.TakeStatusLine());
-    EXPECT_EQ(head.Append(tooLong), 1001u);
-    EXPECT_TRUE(head.full());
-    EXPECT_FALSE(head.HeaderEndFound());
-    EXPECT_FALSE(head.SplitHead());
+    struct Row {
+        const char* intent;
+        std::string head; // after the status line
+        const char* reason;
+    } rows[] = {
+        {"one byte more fills the buffer before the blank line", "Z" + fits, "response head longer than 64 KB"},
+        {"a line of 16 KB and one byte", "X:" + std::string(16 * 1024 - 1, 'v') + "\r", "header line longer than 16 KB"},
+        {"a head still coming within the limits", line + "X:", nullptr},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.intent);
+        head.Clear();
+        head.Append("HTTP/1.0 200 OK\n");
+        ASSERT_TRUE(head.TakeStatusLine());
+        head.Append(r.head);
+        EXPECT_FALSE(head.SplitHead());
+        EXPECT_EQ(head.TooLong(true) ? std::string(head.TooLong(true)) : "", r.reason ? r.reason : "");
+    }
 }
 
 TEST(ResponseHead, StatusLineMustFitWithItsLineFeed)
 {
     ResponseHead head;
-    head.Append(std::string(1000, 's') + "\n");
+    head.Append(std::string(16 * 1024, 's') + "\n");
     ASSERT_TRUE(head.TakeStatusLine());
-    EXPECT_EQ(head.statusLine().size(), 1000u);
+    EXPECT_EQ(head.statusLine().size(), 16u * 1024);
 
     head.Clear();
-    head.Append(std::string(1001, 's') + "\n");
-    EXPECT_TRUE(head.full());
+    head.Append(std::string(16 * 1024 + 1, 's') + "\n");
     EXPECT_FALSE(head.TakeStatusLine());
+    EXPECT_STREQ(head.TooLong(false), "status line longer than 16 KB");
 }
 
 TEST(ResponseHead, BodyFollowsTheHead)

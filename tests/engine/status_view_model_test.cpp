@@ -65,8 +65,28 @@ TEST(StatusViewModel, SlotsOutsideTheTableAreIgnored)
     model.Contacting(5, "x");
     model.Contacting(-1, "x");
     model.SlotDone(99, true);
-    for (int i = 0; i < StatusViewModel::kRows; ++i)
+    for (int i = 0; i < model.rows(); ++i)
         EXPECT_EQ(model.row(i).url, "");
+}
+
+// A crawl of 16 downloads at a time has 16 slot rows; the item row follows
+// them, and the number is held to 1..16.
+TEST(StatusViewModel, HasOneRowPerSlotOfTheCrawl)
+{
+    const struct {
+        int asked, slots;
+    } rows[] = {{5, 5}, {16, 16}, {1, 1}, {0, 1}, {40, 16}};
+    for (const auto& r : rows) {
+        StatusViewModel model;
+        model.SetSlotCount(r.asked);
+        EXPECT_EQ(model.slotRows(), r.slots) << r.asked;
+        EXPECT_EQ(model.itemRow(), r.slots);
+        model.Contacting(r.slots - 1, "last");
+        model.Contacting(r.slots, "beyond");
+        model.SetCurrentUrl("item");
+        EXPECT_EQ(model.row(r.slots - 1).url, "last");
+        EXPECT_EQ(model.row(model.itemRow()).url, "item");
+    }
 }
 
 TEST(StatusViewModel, CountersAndTheirLine)

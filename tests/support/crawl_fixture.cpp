@@ -80,6 +80,12 @@ bool CrawlFixture::StartServer(bool ifModifiedSinceBefore, const std::string& ex
     return server_.Start(options);
 }
 
+bool CrawlFixture::StartServer(NginxServer::Options options)
+{
+    options.root = site_;
+    return server_.Start(options);
+}
+
 bool CrawlFixture::StartTlsServer(const std::string& certificate, const std::string& key, bool plainToo,
                                   const std::string& extraConfig)
 {

@@ -34,6 +34,8 @@ public:
     // Sets the modification time of a file of the site (seconds since 1970).
     void Date(const std::string& path, int64_t time);
     bool StartServer(bool ifModifiedSinceBefore = false, const std::string& extraConfig = {}, bool etag = true);
+    // Any server over the fixture's site (its root is set here).
+    bool StartServer(NginxServer::Options options);
     // The same site over TLS with this certificate (and over plain http as
     // well when plainToo is set).
     bool StartTlsServer(const std::string& certificate, const std::string& key, bool plainToo = false,

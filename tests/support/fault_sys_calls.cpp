@@ -40,9 +40,9 @@ int FaultSysCalls::NeverReady()
     return pipe_[0];
 }
 
-int FaultSysCalls::Socket()
+int FaultSysCalls::Socket(int family)
 {
-    const int fd = SysCalls::Socket();
+    const int fd = SysCalls::Socket(family);
     if (fd >= 0)
         opened.push_back(fd);
     return fd;
@@ -51,6 +51,9 @@ int FaultSysCalls::Socket()
 int FaultSysCalls::Connect(int fd, const sockaddr_in& address)
 {
     connectedTo.push_back(address.sin_addr.s_addr);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    connectedLog.push_back(text);
     if (std::find(stalled_.begin(), stalled_.end(), address.sin_addr.s_addr) != stalled_.end()) {
         const int quiet = NeverReady();
         if (quiet < 0 || ::dup2(quiet, fd) < 0)
@@ -65,6 +68,30 @@ int FaultSysCalls::Connect(int fd, const sockaddr_in& address)
     // The connection really starts (so that readiness comes), and its
     // outcome is the fault.
     const int r = SysCalls::Connect(fd, local);
+    if (r != 0 && r != -EINPROGRESS)
+        return r;
+    pendingFault_[fd] = fault->second;
+    return -EINPROGRESS;
+}
+
+int FaultSysCalls::Connect6(int fd, const sockaddr_in6& address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, &address.sin6_addr, text, sizeof text);
+    connectedTo6.push_back(text);
+    connectedLog.push_back(text);
+    if (std::find(stalled6_.begin(), stalled6_.end(), text) != stalled6_.end()) {
+        const int quiet = NeverReady();
+        if (quiet < 0 || ::dup2(quiet, fd) < 0)
+            return -EIO;
+        return -EINPROGRESS;
+    }
+    sockaddr_in6 local = address;
+    local.sin6_addr = in6addr_loopback;
+    auto fault = connectFaults6_.find(text);
+    if (fault == connectFaults6_.end())
+        return SysCalls::Connect6(fd, local);
+    const int r = SysCalls::Connect6(fd, local);
     if (r != 0 && r != -EINPROGRESS)
         return r;
     pendingFault_[fd] = fault->second;

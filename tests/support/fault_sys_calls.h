@@ -1,8 +1,9 @@
 #pragma once
 // A system-call table for tests: failures are made where the kernel would
-// make them. Every connect goes to 127.0.0.1 (at the port asked for), so a
-// test may name any address without anything leaving the machine; the
-// address asked for is what the log shows and what faults are keyed by.
+// make them. Every connect goes to 127.0.0.1 (an IPv6 one to ::1) at the port
+// asked for, so a test may name any address without anything leaving the
+// machine; the address asked for is what the log shows and what faults are
+// keyed by.
 //
 //   FaultSysCalls sys;
 //   sys.FailConnect(Ipv4("10.0.0.1"), ETIMEDOUT); // that connect finishes with a time-out
@@ -14,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace ormbrook::test {
@@ -30,6 +32,9 @@ public:
     // A connect to `address` starts and never finishes (as when the far end
     // drops every packet).
     void StallConnect(uint32_t address) { stalled_.push_back(address); }
+    // The same for IPv6 addresses, named by their text ("2001:db8::1").
+    void FailConnect6(const std::string& address, int err) { connectFaults6_[address] = err; }
+    void StallConnect6(const std::string& address) { stalled6_.push_back(address); }
     // Called before each send; a value is returned instead of sending
     // (a count for a short write is still sent for real, up to that count).
     std::function<std::optional<ssize_t>(int fd, size_t length, int call)> onSend;
@@ -38,8 +43,9 @@ public:
     // most `maxRecv` (0: no limit).
     void SetFlaky(unsigned seed, int percentWouldBlock, size_t maxSend, size_t maxRecv = 0);
 
-    int Socket() override;
+    int Socket(int family) override;
     int Connect(int fd, const sockaddr_in& address) override;
+    int Connect6(int fd, const sockaddr_in6& address) override;
     int ConnectResult(int fd, bool errorSeen) override;
     ssize_t Send(int fd, const void* data, size_t length) override;
     ssize_t Recv(int fd, void* data, size_t length) override;
@@ -49,6 +55,9 @@ public:
     std::vector<int> opened;
     std::vector<int> closed;
     std::vector<uint32_t> connectedTo;
+    std::vector<std::string> connectedTo6;
+    // Both families in call order, as text.
+    std::vector<std::string> connectedLog;
     int sendCalls = 0;
 
 private:
@@ -58,6 +67,8 @@ private:
     std::map<uint32_t, int> connectFaults_;
     std::map<int, int> pendingFault_; // fd -> error its connect finishes with
     std::vector<uint32_t> stalled_;
+    std::map<std::string, int> connectFaults6_;
+    std::vector<std::string> stalled6_;
     int pipe_[2] = {-1, -1};
     std::mt19937 random_;
     int percentWouldBlock_ = 0;

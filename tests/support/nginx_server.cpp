@@ -21,33 +21,51 @@ namespace {
 const char kNginx[] = "/usr/sbin/nginx";
 } // namespace
 
-int FreeLoopbackPort()
+namespace {
+sockaddr_storage Loopback(int port, bool ipv6, socklen_t& length)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage storage{};
+    if (ipv6) {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(static_cast<uint16_t>(port));
+        a->sin6_addr = in6addr_loopback;
+        length = sizeof *a;
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(static_cast<uint16_t>(port));
+        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *a;
+    }
+    return storage;
+}
+} // namespace
+
+int FreeLoopbackPort(bool ipv6)
+{
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
+    socklen_t len = 0;
+    sockaddr_storage addr = Loopback(0, ipv6, len);
     int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0
         && ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
+        port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                          : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     ::close(fd);
     return port;
 }
 
-bool AcceptsOnLoopback(int port)
+bool AcceptsOnLoopback(int port, bool ipv6)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    socklen_t len = 0;
+    const sockaddr_storage addr = Loopback(port, ipv6, len);
+    bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
     ::close(fd);
     return ok;
 }
@@ -64,7 +82,7 @@ NginxServer::~NginxServer()
 
 std::string NginxServer::origin() const
 {
-    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+    return std::string(tls_ ? "https://" : "http://") + (ipv6_ ? "[::1]:" : "127.0.0.1:") + std::to_string(port_);
 }
 
 std::string NginxServer::plainOrigin() const
@@ -91,23 +109,26 @@ bool NginxServer::Start(const Options& options)
     // A port picked here may be taken by someone else before nginx binds it;
     // a few attempts make that race harmless.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = FreeLoopbackPort();
+        ipv6_ = options.ipv6Only;
+        port_ = FreeLoopbackPort(ipv6_);
         tls_ = !options.tlsCertificate.empty();
+        const std::string address = ipv6_ ? "[::1]:" : "127.0.0.1:";
         plainPort_ = tls_ && options.plainToo ? FreeLoopbackPort() : 0;
         std::ostringstream listen;
         if (tls_) {
-            listen << "    listen 127.0.0.1:" << port_ << " ssl;\n"
+            listen << "    listen " << address << port_ << " ssl" << (options.http2 ? " http2" : "") << ";\n"
                    << "    ssl_certificate " << options.tlsCertificate << ";\n"
                    << "    ssl_certificate_key " << options.tlsKey << ";\n"
                    << "    ssl_protocols TLSv1.2 TLSv1.3;\n"
                    << "    ssl_session_cache shared:tls:1m;\n"
                    // A server's own access_log replaces the one above it.
                    << "    access_log " << dir_ << "/access.log plain;\n"
+                   << "    access_log " << dir_ << "/connections.log connections;\n"
                    << "    access_log " << dir_ << "/tls.log tls;\n";
             if (plainPort_)
                 listen << "    listen 127.0.0.1:" << plainPort_ << ";\n";
         } else {
-            listen << "    listen 127.0.0.1:" << port_ << ";\n";
+            listen << "    listen " << address << port_ << ";\n";
         }
         // "@PORT@" in the extra lines names the server's own (TLS) port.
         std::string extra = options.extraServerConfig;
@@ -125,13 +146,17 @@ bool NginxServer::Start(const Options& options)
              << "  default_type application/octet-stream;\n"
              << "  log_format plain '$status $request';\n"
              << "  log_format tls '$ssl_session_reused $ssl_server_name $request';\n"
+             << "  log_format connections '$connection $connection_requests $sent_http_transfer_encoding "
+                "$sent_http_content_encoding $http2 $status $request';\n"
              << "  access_log " << dir_ << "/access.log plain;\n"
+             << "  access_log " << dir_ << "/connections.log connections;\n"
              << "  client_body_temp_path " << dir_ << "/body;\n"
              << "  proxy_temp_path " << dir_ << "/proxy;\n"
              << "  fastcgi_temp_path " << dir_ << "/fastcgi;\n"
              << "  uwsgi_temp_path " << dir_ << "/uwsgi;\n"
              << "  scgi_temp_path " << dir_ << "/scgi;\n"
-             << "  keepalive_timeout 0;\n"
+             << "  keepalive_timeout " << options.keepaliveTimeout << ";\n"
+             << options.extraHttpConfig
              << (options.etag ? "" : "  etag off;\n")
              << (options.ifModifiedSinceBefore ? "  if_modified_since before;\n" : "  if_modified_since exact;\n")
              << "  server {\n"
@@ -153,7 +178,7 @@ bool NginxServer::Start(const Options& options)
         }
         pid_ = pid;
         for (int wait = 0; wait < 200; ++wait) {
-            if (AcceptsOnLoopback(port_) && (!plainPort_ || AcceptsOnLoopback(plainPort_)))
+            if (AcceptsOnLoopback(port_, ipv6_) && (!plainPort_ || AcceptsOnLoopback(plainPort_)))
                 return true;
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -203,6 +228,14 @@ void NginxServer::Stop()
 std::string NginxServer::TlsLog() const
 {
     std::ifstream log(dir_ + "/tls.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    return text.str();
+}
+
+std::string NginxServer::ConnectionLog() const
+{
+    std::ifstream log(dir_ + "/connections.log");
     std::stringstream text;
     text << log.rdbuf();
     return text.str();

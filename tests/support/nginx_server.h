@@ -7,10 +7,10 @@
 
 namespace ormbrook::test {
 
-// A free port of 127.0.0.1 at the time of asking.
-int FreeLoopbackPort();
-// Whether something accepts connections on that port of 127.0.0.1.
-bool AcceptsOnLoopback(int port);
+// A free port of 127.0.0.1 (of ::1 with ipv6) at the time of asking.
+int FreeLoopbackPort(bool ipv6 = false);
+// Whether something accepts connections on that port of 127.0.0.1 (::1).
+bool AcceptsOnLoopback(int port, bool ipv6 = false);
 
 class NginxServer {
 public:
@@ -25,6 +25,14 @@ public:
         std::string tlsCertificate;
         std::string tlsKey;
         bool plainToo = false;
+        // "keepalive_timeout" (0: every connection closes after its answer).
+        std::string keepaliveTimeout = "0";
+        // Lines added to the http block (gzip, keepalive_requests, ...).
+        std::string extraHttpConfig;
+        // Listen on [::1] only, not on 127.0.0.1.
+        bool ipv6Only = false;
+        // With TLS: offer HTTP/2 by ALPN.
+        bool http2 = false;
     };
 
     NginxServer() = default;
@@ -50,6 +58,11 @@ public:
     const std::string& lastError() const { return lastError_; }
     // The access log so far (one line per request, "$status $request").
     std::string AccessLog() const;
+    // One line per request: "$connection $connection_requests
+    // $sent_http_transfer_encoding $sent_http_content_encoding $http2
+    // $status $request" (the connection's serial number, the request's
+    // number on it, "chunked" or "-", "gzip" or "-", "h2" or "").
+    std::string ConnectionLog() const;
 
     static bool Available();
 
@@ -58,6 +71,7 @@ private:
     int port_ = 0;
     int plainPort_ = 0;
     bool tls_ = false;
+    bool ipv6_ = false;
     std::string dir_;
     std::string lastError_;
 };

@@ -180,17 +180,26 @@ void ScriptServer::RunScript(size_t index, int fd)
     };
 
     bool closed = false;
+    size_t headEnd = 0; // where the request heads read so far end
     for (const Step& step : script) {
         if (Expired() || closed)
             break;
         switch (step.kind) {
         case Step::ReadHead:
+            // The n-th ReadHead of a script waits for the n-th request head
+            // (a persistent connection carries several).
             while (!Expired() && peerOpen) {
                 {
                     std::lock_guard lock(mutex_);
                     const std::string& r = received_[index];
-                    if (r.find("\r\n\r\n") != std::string::npos || r.find("\n\n") != std::string::npos)
+                    size_t at = headEnd;
+                    const size_t crlf = r.find("\r\n\r\n", at);
+                    const size_t lf = r.find("\n\n", at);
+                    if (crlf != std::string::npos || lf != std::string::npos) {
+                        headEnd = std::min(crlf == std::string::npos ? r.size() : crlf + 4,
+                                           lf == std::string::npos ? r.size() : lf + 2);
                         break;
+                    }
                 }
                 record(20);
             }

@@ -67,6 +67,7 @@ TEST(SettingsSheet, AFreshUserSeesTheDefaults)
     EXPECT_EQ(sheet.proxyPortEdit()->text(), "8080");
     EXPECT_EQ(sheet.redialEdit()->text(), "2");
     EXPECT_FALSE(sheet.acceptUnverifiedBox()->isChecked()) << "certificates are verified";
+    EXPECT_EQ(sheet.maxDownloadsEdit()->text(), "5");
     EXPECT_TRUE(sheet.pickupEdit()->text().endsWith("Mirror/Pickup/"));
     CrawlOptionsPage* crawl = sheet.crawlPage();
     EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::LinkMax)->isChecked());
@@ -76,6 +77,9 @@ TEST(SettingsSheet, AFreshUserSeesTheDefaults)
     EXPECT_EQ(crawl->timeoutEdit(5)->text(), "0");
     EXPECT_EQ(crawl->retryEdit()->text(), "1");
     EXPECT_EQ(crawl->areaGroup()->checkedId(), 0);
+    EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::Http10)->isChecked());
+    EXPECT_FALSE(crawl->http10Box()->isChecked()) << "HTTP/1.1 unless asked";
+    EXPECT_FALSE(crawl->http10Box()->isEnabled());
     EXPECT_TRUE(sheet.downloadPage()->inheritBox()->isChecked());
     EXPECT_FALSE(sheet.downloadPage()->useBox()->isEnabled());
     EXPECT_EQ(sheet.downloadPage()->listEdit(ExtKindHtml)->text(), "htm;html;shtml");
@@ -104,6 +108,9 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     sheet.redialEdit()->setText("9");
     sheet.mirrorEdit()->setText("C:\\Web\\Mirror");
     sheet.acceptUnverifiedBox()->setChecked(true);
+    sheet.maxDownloadsEdit()->setText("40");
+    crawl->inheritBox(CrawlOptionsPage::Http10)->setChecked(false);
+    crawl->http10Box()->setChecked(true);
     const SettingsValues v = OkAndReload(f, sheet);
     EXPECT_EQ(sheet.result().LinkMax, 25) << "as typed; saving bounds";
     EXPECT_EQ(v.LinkMax, 10);
@@ -120,6 +127,8 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     EXPECT_TRUE(sheet.redialEdit()->toolTip().startsWith("0 から 5 まで"));
     EXPECT_EQ(v.MirrorDir, "C:/Web/Mirror/");
     EXPECT_EQ(v.AcceptUnverifiedCerts, 1);
+    EXPECT_EQ(v.MaxDownloads, 16) << "同時ダウンロード数 is held to 1..16";
+    EXPECT_EQ(v.UseHttp10, 1);
     EXPECT_EQ(v.RenewalType, -1) << "an option left to inherit stays -1";
 }
 

@@ -178,6 +178,24 @@ TEST(ProjectWindow, ACertificateFailureAndAFullDiskShowTheirReasons)
     EndCrawl(*frame);
 }
 
+TEST(ProjectWindow, TheStatusViewShowsASlotForEachDownloadAtATime)
+{
+    WindowFixture f;
+    auto frame = OpenFrame(f, f.WriteProject("P", kTwoFolders));
+    auto* view = frame->findChild<CDLStatView*>();
+    ASSERT_NE(view, nullptr);
+    const int fiveHigh = view->minimumHeight();
+    ASSERT_TRUE(frame->RunCommand(CmdCrawl));
+    PostMessage(&frame->status(), MsgStatusManager, 0, std::make_unique<ManagerRecord>(QPointer<QObject>(), 16));
+    ASSERT_TRUE(WaitUntil([&] { return frame->status().model().slotRows() == 16; }));
+    PostMessage(&frame->status(), MsgStatusContacting, 0, std::make_unique<SlotUrlRecord>(int16_t(15), "http://site/16"));
+    ASSERT_TRUE(WaitUntil([&] { return frame->status().model().row(15).url == "http://site/16"; }));
+    EXPECT_TRUE(WaitUntil([&] { return view->minimumHeight() == view->ContentHeight(); }))
+        << "taller than the 240 pixels kept: the view scrolls";
+    EXPECT_GT(view->minimumHeight(), fiveHigh);
+    EndCrawl(*frame);
+}
+
 TEST(MainWindow, ExitIsRefusedWhileAProjectCrawls)
 {
     WindowFixture f;

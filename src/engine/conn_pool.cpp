@@ -1,0 +1,127 @@
+#include "engine/conn_pool.h"
+
+#include "platform/ws_error.h"
+
+#include <algorithm>
+
+namespace ormbrook {
+
+namespace {
+constexpr int kExpiryTimer = 1;
+} // namespace
+
+CConnPool::CConnPool()
+{
+    setObjectName(QStringLiteral("ConnPool"));
+    clock_.start();
+}
+
+CConnPool::~CConnPool()
+{
+    for (Idle& i : idle_)
+        i.socket->SetListener(nullptr, 0);
+}
+
+std::string CConnPool::Key(bool secure, const std::string& host, uint16_t port, const std::string& proxy)
+{
+    std::string key = secure ? "https " : "http ";
+    key.append(host).append(1, ':').append(std::to_string(port));
+    if (!proxy.empty())
+        key.append(" via ").append(proxy);
+    return key;
+}
+
+size_t CConnPool::idleCount(const std::string& key) const
+{
+    return size_t(std::count_if(idle_.begin(), idle_.end(), [&](const Idle& i) { return i.key == key; }));
+}
+
+std::unique_ptr<CWSSocket> CConnPool::TakeIdle(const std::string& key)
+{
+    dropped_.clear();
+    const int64_t now = clock_.elapsed();
+    for (size_t i = idle_.size(); i-- > 0;) {
+        if (idle_[i].key != key)
+            continue;
+        if (idle_[i].expires <= now || idle_[i].socket->handle() < 0) {
+            Drop(i);
+            continue;
+        }
+        std::unique_ptr<CWSSocket> socket = std::move(idle_[i].socket);
+        idle_.erase(idle_.begin() + std::ptrdiff_t(i));
+        socket->SetListener(nullptr, 0);
+        ++reuses_;
+        Rearm();
+        return socket;
+    }
+    return nullptr;
+}
+
+void CConnPool::PutIdle(const std::string& key, std::unique_ptr<CWSSocket> socket, int idleMs)
+{
+    dropped_.clear();
+    if (!socket || socket->handle() < 0 || socket->state() != CWSSocket::Connected)
+        return;
+    if (idle_.size() >= kMaxIdle)
+        Drop(0);
+    const int ms = idleMs > 0 ? std::min(idleMs, kMaxIdleMs) : kDefaultIdleMs;
+    const int tag = nextTag_++;
+    socket->SetListener(this, tag);
+    idle_.push_back(Idle{key, std::move(socket), clock_.elapsed() + ms, tag});
+    Rearm();
+}
+
+void CConnPool::OnSocketEvent(int tag, int code, int, const char*)
+{
+    const auto it = std::find_if(idle_.begin(), idle_.end(), [&](const Idle& i) { return i.tag == tag; });
+    if (it == idle_.end())
+        return;
+    if (code == SocketRead) {
+        // Nothing is owed on an idle connection. TLS may still bring records
+        // that carry no data (session tickets): those read as would-block.
+        char byte;
+        size_t n = 1;
+        if (it->socket->Receive(&byte, n) == WsaWouldBlock)
+            return;
+    } else if (code != SocketClosed) {
+        return;
+    }
+    Drop(size_t(it - idle_.begin()));
+    Rearm();
+}
+
+void CConnPool::Drop(size_t index)
+{
+    std::unique_ptr<CWSSocket> socket = std::move(idle_[index].socket);
+    idle_.erase(idle_.begin() + std::ptrdiff_t(index));
+    socket->SetListener(nullptr, 0);
+    socket->Close();
+    dropped_.push_back(std::move(socket));
+}
+
+void CConnPool::Rearm()
+{
+    if (idle_.empty()) {
+        KillTimer(kExpiryTimer);
+        return;
+    }
+    int64_t first = idle_.front().expires;
+    for (const Idle& i : idle_)
+        first = std::min(first, i.expires);
+    SetTimer(kExpiryTimer, int(std::max<int64_t>(first - clock_.elapsed(), 1)));
+}
+
+void CConnPool::OnTimer(int id)
+{
+    if (id != kExpiryTimer)
+        return;
+    KillTimer(kExpiryTimer);
+    dropped_.clear();
+    const int64_t now = clock_.elapsed();
+    for (size_t i = idle_.size(); i-- > 0;)
+        if (idle_[i].expires <= now)
+            Drop(i);
+    Rearm();
+}
+
+} // namespace ormbrook
