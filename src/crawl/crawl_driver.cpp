@@ -4,6 +4,7 @@
 #include "crawl/project_item.h"
 #include "crawl/robots.h"
 #include "crawl/settings.h"
+#include "crawl/start_url.h"
 #include "engine/http_header.h"
 #include "platform/file_calls.h"
 
@@ -100,6 +101,14 @@ void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
                 continue;
             if (selectedOnly && item->EffectivePilotType() != PilotSelected)
                 continue;
+            // A URL typed wrong would otherwise leave a crawl that did
+            // nothing and said nothing.
+            if (std::optional<std::string> reason = UncrawlableReason(item->url)) {
+                host_.Report(MsgStatusCannotCrawl, CannotCrawlText(item->url, *reason) + " (item "
+                                                       + FolderPath(*item) + "/" + item->url + ")");
+                host_.Report(MsgStatusFailed);
+                continue;
+            }
             if (!scratch_.Parse(item->url) || !item->AdmitsExtension(scratch_, app))
                 continue;
             QueueEntry entry;

@@ -10,6 +10,7 @@
 #include "crawl/crawl_queues.h"
 #include "crawl/html_scanner.h"
 #include "crawl/mirror.h"
+#include "common/messages.h"
 #include "common/queue_entry.h"
 #include "common/url.h"
 
@@ -281,6 +282,10 @@ private:
     std::optional<std::string> storageFailure_;
     bool requeuedForStorage_ = false;
 };
+
+// MsgStatusCannotCrawl (a TextRecord): a start URL can't be crawled; the
+// text says which, why, and the record's item path. It counts as failed.
+constexpr uint32_t MsgStatusCannotCrawl = WM_USER + 13;
 
 // "Ormbrook/1.005.0"
 extern const char kUserAgent[];

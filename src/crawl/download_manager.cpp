@@ -65,7 +65,8 @@ void DLManager::Report(uint32_t message, const std::string& text)
             FlushCounts();
         return;
     }
-    PostStatus(message, message == MsgStatusCurrentUrl ? std::make_unique<TextRecord>(text) : nullptr);
+    const bool carriesText = message == MsgStatusCurrentUrl || message == MsgStatusCannotCrawl;
+    PostStatus(message, carriesText ? std::make_unique<TextRecord>(text) : nullptr);
 }
 
 void DLManager::PostStatus(uint32_t message, std::unique_ptr<MessageRecord> record)

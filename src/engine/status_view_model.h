@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ormbrook {
 
@@ -60,6 +61,10 @@ public:
     // (WM_USER+12): what could not be written, and why.
     void StoppedByError(const std::string& reason) { stopReason_ = reason; }
     const std::string& stopReason() const { return stopReason_; }
+    // Start URLs the crawl could not take, each with why (a crawl sends one
+    // text for each, before its first download).
+    void AddNote(const std::string& text) { notes_.push_back(text); }
+    const std::vector<std::string>& notes() const { return notes_; }
 
     const StatusRow& row(int index) const { return rows_[static_cast<size_t>(index)]; }
     const StatusCounters& counters() const { return counters_; }
@@ -73,6 +78,7 @@ private:
     std::array<StatusRow, kRows> rows_;
     StatusCounters counters_;
     std::string stopReason_;
+    std::vector<std::string> notes_;
 };
 
 } // namespace ormbrook
