@@ -8,12 +8,14 @@
 #include "windows/project_session.h"
 #include "windows/settings_dialogs.h"
 #include "windows/settings_pages.h"
+#include "windows/small_dialogs.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
@@ -181,8 +183,8 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
 
     CrawlOptionValues inherited = EffectiveCrawlOptions(*f.settings);
     inherited.linkMax = 3;
-    ItemPropertiesDialog dialog(values, inherited, f.settings->DownloadFilter(), f.settings->ExclusionFilter(), false,
-                                &f.prompter);
+    ItemPropertiesDialog dialog(values, inherited, f.settings->DownloadFilter(), f.settings->ExclusionFilter(),
+                                ItemRecord, &f.prompter);
     EXPECT_EQ(dialog.crawl()->linkMaxEdit()->text(), "3") << "what the root gives";
     EXPECT_TRUE(dialog.crawl()->inheritBox(CrawlOptionsPage::LinkMax)->isChecked());
     dialog.crawl()->inheritBox(CrawlOptionsPage::Retry)->setChecked(false);
@@ -218,6 +220,51 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
     ApplyItemProperties(f.context, session, *record, values);
     EXPECT_TRUE(f.timers.entries().empty());
     EXPECT_TRUE(f.slides.entries().empty());
+}
+
+// Where a start URL is typed, one that can't be crawled is said at once;
+// OK keeps the dialog open with what was typed, to be mended.
+TEST(UrlDialogs, AURLThatCannotBeCrawledIsSaidAndKept)
+{
+    WindowFixture f;
+    const QString bad = QStringLiteral("htp://x/");
+    const QString said = QStringLiteral("cannot crawl \"htp://x/\": the scheme is not http or https");
+
+    AddItemDialog add(nullptr, true);
+    add.show();
+    EXPECT_TRUE(add.note()->isHidden());
+    add.edit()->setText(bad);
+    EXPECT_FALSE(add.note()->isHidden());
+    EXPECT_EQ(add.note()->text(), said);
+    add.accept();
+    EXPECT_TRUE(add.isVisible());
+    EXPECT_EQ(add.text(), bad);
+    add.edit()->setText(QStringLiteral("http://例え.テスト/"));
+    EXPECT_TRUE(add.note()->isHidden());
+    add.accept();
+    EXPECT_FALSE(add.isVisible());
+    AddItemDialog folder(nullptr, false);
+    EXPECT_EQ(folder.note(), nullptr) << "a folder's name is no URL";
+
+    ProjectSession session(*f.settings, f.mirrorLock);
+    ASSERT_TRUE(session.Open(f.WriteProject("P", "Record\n{\n\tURL=\"http://site/\"\n}\n")));
+    ProjectItem* record = session.document().Write().root().firstChild;
+    std::unique_ptr<ItemPropertiesDialog> made = MakeItemPropertiesDialog(f.context, session, *record, nullptr);
+    ItemPropertiesDialog& sheet = *made;
+    EXPECT_TRUE(sheet.urlNote()->isHidden());
+    sheet.show();
+    sheet.tabs()->setCurrentIndex(2);
+    sheet.nameEdit()->setText(bad);
+    EXPECT_EQ(sheet.urlNote()->text(), said);
+    sheet.accept();
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.tabs()->currentIndex(), 0);
+    EXPECT_EQ(f.prompter.told.back(), said);
+    EXPECT_EQ(sheet.nameEdit()->text(), bad);
+    sheet.nameEdit()->setText(QStringLiteral("https://site/"));
+    sheet.accept();
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(sheet.result().name, "https://site/");
 }
 
 TEST(TimerDialogs, TheSettingDialogEnablesTheKindsFieldsAndBoundsThem)
