@@ -275,7 +275,7 @@ private:
     // A URL object keeps its buffers from parse to parse; each method that
     // runs once or more per download has its own (they call each other).
     struct Parsed {
-        CUrl dispatch, done, localise, linkBase, link;
+        CUrl dispatch, done, localise, linkBase, link, own;
     } parsed_;
     CHtmlScanner scanner_;
     bool localising_ = false;

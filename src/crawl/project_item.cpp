@@ -13,6 +13,7 @@ constexpr std::array<int32_t ProjectItem::*, kItemOptionCount> kOptionFields = {
     &ProjectItem::ConnectionTimeout, &ProjectItem::ReplyRcvTimeout, &ProjectItem::CtlRcvTimeout,
     &ProjectItem::DataRcvTimeout,    &ProjectItem::CloseTimeout,    &ProjectItem::DLTotalTimeout,
     &ProjectItem::DLoadRetry,        &ProjectItem::GraphMax,        &ProjectItem::LocalizeLink,
+    &ProjectItem::RequisitesOffSite,
 };
 
 // Where the chain ends: the application's answer for each option.
@@ -23,6 +24,7 @@ constexpr std::array<int32_t (AppSettings::*)() const, kItemOptionCount> kAppAns
     &AppSettings::ConnectionTimeout, &AppSettings::ReplyRcvTimeout, &AppSettings::CtlRcvTimeout,
     &AppSettings::DataRcvTimeout,    &AppSettings::CloseTimeout,    &AppSettings::TotalTimeout,
     &AppSettings::DLRetry,           &AppSettings::LinkMax,         &AppSettings::LocalizeLink,
+    &AppSettings::RequisitesOffSite,
 };
 
 bool isInSubtree(const ProjectItem* item, const ProjectItem& top)
@@ -168,6 +170,13 @@ bool ProjectItem::AdmitsRange(const CUrl& start, const CUrl& link, const AppSett
         // served on: a site that moved to HTTPS is still crawled as one.
         return link.url().substr(link.site().size()).starts_with(start.siteDirectory().substr(start.site().size()));
     }
+}
+
+bool ProjectItem::AdmitsRequisite(const CUrl& start, const CUrl& link, const AppSettings& app) const
+{
+    if (link.host() == start.host() && IsWebScheme(link.scheme()))
+        return true;
+    return Effective(OptRequisitesOffSite, app) == 1 || AdmitsRange(start, link, app);
 }
 
 ProjectItem* ProjectItem::root()

@@ -51,6 +51,7 @@ enum ItemOption : int {
     OptDLoadRetry,
     OptGraphMax,
     OptLocalizeLink,
+    OptRequisitesOffSite,
     kItemOptionCount
 };
 
@@ -93,6 +94,7 @@ public:
     int32_t GraphMax = -1;
     int32_t PilotType = -1;
     int32_t LocalizeLink = -1;
+    int32_t RequisitesOffSite = -1; // 0/1: a stored page's requisites come from other sites too
     ExtFilterGroup downloadFilter;  // UseExtFilter, DLNoExt, ExtHtml ... ExtOthers
     ExtFilterGroup exclusionFilter; // UseUVExtFilter, NotDLNoExt, UVExtHtml ... UVExtOthers
 
@@ -119,6 +121,10 @@ public:
     // Whether a found link lies within this item's crawl range around its
     // start URL.
     bool AdmitsRange(const CUrl& start, const CUrl& link, const AppSettings& app) const;
+    // Whether a file a page needs to look as it does may be fetched: within
+    // the range, anywhere on the start URL's site (any scheme and port of its
+    // host), or anywhere at all with RequisitesOffSite.
+    bool AdmitsRequisite(const CUrl& start, const CUrl& link, const AppSettings& app) const;
 
     ProjectItem* root();
     const ProjectItem* root() const;

@@ -105,6 +105,7 @@ const std::vector<Setting>& settingsTable()
             BOUNDED_SETTING(PicChgInterval, 5, 5, 86400),
             INT_SETTING(PickupDisplay, 1),
             BOUNDED_SETTING(AcceptUnverifiedCerts, 0, 0, 1),
+            INT_SETTING(RequisitesOffSite, -1),
         };
         return t;
     }();
@@ -407,6 +408,7 @@ int32_t AppSettings::CloseTimeout() const { return orDefault(values_.CloseTimeou
 int32_t AppSettings::TotalTimeout() const { return orDefault(values_.TotalTimeout, 0); }
 int32_t AppSettings::DLRetry() const { return orDefault(values_.DLRetry, 1); }
 int32_t AppSettings::LocalizeLink() const { return orDefault(values_.LocalizeLink, 0); }
+int32_t AppSettings::RequisitesOffSite() const { return orDefault(values_.RequisitesOffSite, 0); }
 int32_t AppSettings::MUDrawType() const { return orDefault(values_.MUDrawType, 1); }
 int32_t AppSettings::MUDrawSpeed() const { return orDefault(values_.MUDrawSpeed, 5); }
 int32_t AppSettings::BGColor() const { return orDefault(values_.BGColor, 0); }

@@ -104,6 +104,10 @@ struct SettingsValues {
     // 1: an https server whose certificate does not verify (an intranet's
     // own authority, a self-signed certificate) is fetched from all the same.
     int32_t AcceptUnverifiedCerts = 0;
+    // A crawl option like the range: 1 fetches the files a stored page
+    // needs to look as it does (style sheets, scripts, pictures, fonts)
+    // from other sites too.
+    int32_t RequisitesOffSite = -1;
 
     bool operator==(const SettingsValues&) const = default;
 };
@@ -152,6 +156,7 @@ public:
     int32_t TotalTimeout() const;
     int32_t DLRetry() const;
     int32_t LocalizeLink() const;
+    int32_t RequisitesOffSite() const;
     int32_t MUDrawType() const;
     int32_t MUDrawSpeed() const;
     int32_t BGColor() const;

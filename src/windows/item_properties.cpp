@@ -31,7 +31,8 @@ CrawlOptionValues OwnCrawlOptions(const ProjectItem& i)
              i.DLTotalTimeout},
             i.NoCache,
             i.DLoadRetry,
-            i.LocalizeLink};
+            i.LocalizeLink,
+            i.RequisitesOffSite};
 }
 
 // What each -1 of the item stands for: its parent's effective values, or
@@ -49,7 +50,8 @@ CrawlOptionValues InheritedCrawlOptions(const ProjectItem& item, const AppSettin
              p.Effective(OptCloseTimeout, app), p.Effective(OptDLTotalTimeout, app)},
             p.Effective(OptNoCache, app),
             p.Effective(OptDLoadRetry, app),
-            p.Effective(OptLocalizeLink, app)};
+            p.Effective(OptLocalizeLink, app),
+            p.Effective(OptRequisitesOffSite, app)};
 }
 
 std::string ItemUrl(const ProjectItem& item)
@@ -128,6 +130,7 @@ bool ApplyItemProperties(DesktopContext& context, ProjectSession& session, Proje
     item.NoCache = crawl.noCache;
     item.DLoadRetry = crawl.retry;
     item.LocalizeLink = crawl.localizeLink;
+    item.RequisitesOffSite = crawl.requisitesOffSite;
     item.downloadFilter = values.download;
     item.exclusionFilter = values.exclusion;
 

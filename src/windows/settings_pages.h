@@ -38,6 +38,7 @@ struct CrawlOptionValues {
     int32_t noCache = -1;
     int32_t retry = -1;
     int32_t localizeLink = -1;
+    int32_t requisitesOffSite = -1;
 
     bool operator==(const CrawlOptionValues&) const = default;
 };
@@ -71,8 +72,9 @@ public:
     QLineEdit* timeoutEdit(int i) const { return timeouts_[i]; }
     QLineEdit* retryEdit() const { return retry_; }
     QButtonGroup* areaGroup() const { return area_; }
+    QCheckBox* offSiteBox() const { return offSite_; }
 
-    enum Option { LinkMax, PilotArea, Renewal, T0, T1, T2, T3, T4, T5, NoCache, Retry, Localize, kOptions };
+    enum Option { LinkMax, PilotArea, Renewal, T0, T1, T2, T3, T4, T5, NoCache, Retry, Localize, OffSite, kOptions };
 
 private:
     void ShowValue(int option, int32_t value);
@@ -84,6 +86,7 @@ private:
     std::array<QLineEdit*, 6> timeouts_;
     QLineEdit* retry_;
     QCheckBox* noCache_;
+    QCheckBox* offSite_;
     QButtonGroup* area_;
     QButtonGroup* renewal_;
     QButtonGroup* localize_;

@@ -50,6 +50,8 @@ TEST_F(SettingsTest, AFreshUserGetsEveryDefault)
         {"TotalTimeout answers", app.TotalTimeout(), 0},
         {"DLRetry answers", app.DLRetry(), 1},
         {"LocalizeLink answers", app.LocalizeLink(), 0},
+        {"stored RequisitesOffSite", v.RequisitesOffSite, -1},
+        {"RequisitesOffSite answers", app.RequisitesOffSite(), 0},
         {"download filter off", app.UseExtFilter(), 0},
         {"files without extension downloaded", app.DLNoExt(), 1},
         {"exclusion filter off", app.UseUVExtFilter(), 0},

@@ -72,6 +72,9 @@ TEST(SettingsSheet, AFreshUserSeesTheDefaults)
     EXPECT_EQ(crawl->timeoutEdit(5)->text(), "0");
     EXPECT_EQ(crawl->retryEdit()->text(), "1");
     EXPECT_EQ(crawl->areaGroup()->checkedId(), 0);
+    EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::OffSite)->isChecked());
+    EXPECT_FALSE(crawl->offSiteBox()->isChecked());
+    EXPECT_FALSE(crawl->offSiteBox()->isEnabled());
     EXPECT_TRUE(sheet.downloadPage()->inheritBox()->isChecked());
     EXPECT_FALSE(sheet.downloadPage()->useBox()->isEnabled());
     EXPECT_EQ(sheet.downloadPage()->listEdit(ExtKindHtml)->text(), "htm;html;shtml");
@@ -100,6 +103,8 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     sheet.redialEdit()->setText("9");
     sheet.mirrorEdit()->setText("C:\\Web\\Mirror");
     sheet.acceptUnverifiedBox()->setChecked(true);
+    crawl->inheritBox(CrawlOptionsPage::OffSite)->setChecked(false);
+    crawl->offSiteBox()->setChecked(true);
     const SettingsValues v = OkAndReload(f, sheet);
     EXPECT_EQ(sheet.result().LinkMax, 25) << "as typed; saving bounds";
     EXPECT_EQ(v.LinkMax, 10);
@@ -111,6 +116,7 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     EXPECT_EQ(v.DialRetry, 5);
     EXPECT_EQ(v.MirrorDir, "C:/Web/Mirror/");
     EXPECT_EQ(v.AcceptUnverifiedCerts, 1);
+    EXPECT_EQ(v.RequisitesOffSite, 1);
     EXPECT_EQ(v.RenewalType, -1) << "an option left to inherit stays -1";
 }
 
@@ -196,6 +202,8 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
     dialog.timer()->intervalEdit()->setText("5");
     dialog.slide()->showBox()->setChecked(true);
     dialog.pilotGroup()->button(PilotSelected)->setChecked(true);
+    dialog.crawl()->inheritBox(CrawlOptionsPage::OffSite)->setChecked(false);
+    dialog.crawl()->offSiteBox()->setChecked(true);
     dialog.nameEdit()->setText("http://site/top.html");
     dialog.accept();
     ASSERT_EQ(dialog.result().crawl.linkMax, -1);
@@ -204,6 +212,7 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
     EXPECT_EQ(record->GraphMax, -1);
     EXPECT_EQ(record->DLoadRetry, 5) << "retries 0..5";
     EXPECT_EQ(record->PilotType, PilotSelected);
+    EXPECT_EQ(record->RequisitesOffSite, 1);
     EXPECT_EQ(record->url, "http://site/top.html");
     ASSERT_EQ(f.timers.entries().size(), 1u);
     EXPECT_EQ(f.timers.entries()[0].kind, TimerInterval);
