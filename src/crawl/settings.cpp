@@ -106,6 +106,7 @@ const std::vector<Setting>& settingsTable()
             INT_SETTING(PickupDisplay, 1),
             BOUNDED_SETTING(AcceptUnverifiedCerts, 0, 0, 1),
             INT_SETTING(RequisitesOffSite, -1),
+            BOUNDED_SETTING(ReadableNames, 0, 0, 1),
         };
         return t;
     }();

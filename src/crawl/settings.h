@@ -108,6 +108,9 @@ struct SettingsValues {
     // needs to look as it does (style sheets, scripts, pictures, fonts)
     // from other sites too.
     int32_t RequisitesOffSite = -1;
+    // 1: mirror names keep the characters of a path (and of a host in
+    // Unicode) as UTF-8 instead of their escapes (see MirrorNaming).
+    int32_t ReadableNames = 0;
 
     bool operator==(const SettingsValues&) const = default;
 };

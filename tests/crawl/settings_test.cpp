@@ -52,6 +52,7 @@ TEST_F(SettingsTest, AFreshUserGetsEveryDefault)
         {"LocalizeLink answers", app.LocalizeLink(), 0},
         {"stored RequisitesOffSite", v.RequisitesOffSite, -1},
         {"RequisitesOffSite answers", app.RequisitesOffSite(), 0},
+        {"ReadableNames, so that existing mirrors keep their names", v.ReadableNames, 0},
         {"download filter off", app.UseExtFilter(), 0},
         {"files without extension downloaded", app.DLNoExt(), 1},
         {"exclusion filter off", app.UseUVExtFilter(), 0},

@@ -63,6 +63,7 @@ TEST(SettingsSheet, AFreshUserSeesTheDefaults)
     EXPECT_EQ(sheet.proxyPortEdit()->text(), "8080");
     EXPECT_EQ(sheet.redialEdit()->text(), "2");
     EXPECT_FALSE(sheet.acceptUnverifiedBox()->isChecked()) << "certificates are verified";
+    EXPECT_FALSE(sheet.readableNamesBox()->isChecked()) << "existing mirrors keep their names";
     EXPECT_TRUE(sheet.pickupEdit()->text().endsWith("Mirror/Pickup/"));
     CrawlOptionsPage* crawl = sheet.crawlPage();
     EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::LinkMax)->isChecked());
@@ -144,6 +145,27 @@ TEST(SettingsSheet, CancelAndANonIntegerStoreNothing)
     sheet.accept();
     EXPECT_FALSE(sheet.isVisible());
     EXPECT_EQ(sheet.result().ProxyPort, 3128);
+}
+
+// Switched on for a mirror with files under the escaped names, the readable
+// names say that those files will be fetched again.
+TEST(SettingsSheet, ReadableNamesSayWhatBecomesOfFilesUnderTheOldNames)
+{
+    for (const bool oldNames : {false, true}) {
+        WindowFixture f;
+        const std::string page = f.settings->values().MirrorDir + "P/site/" + (oldNames ? "[e3[83[9a.html" : "a.html");
+        QDir().mkpath(QString::fromStdString(page.substr(0, page.rfind('/'))));
+        std::ofstream(page) << "x";
+        SettingsSheet sheet(*f.settings, &f.prompter);
+        EXPECT_TRUE(sheet.renamedNote()->isHidden());
+        sheet.readableNamesBox()->setChecked(true);
+        EXPECT_EQ(sheet.renamedNote()->isHidden(), !oldNames) << oldNames;
+        EXPECT_EQ(sheet.renamedNote()->text(), QString::fromUtf8(kRenamedFilesNote));
+        sheet.readableNamesBox()->setChecked(false);
+        EXPECT_TRUE(sheet.renamedNote()->isHidden());
+        sheet.readableNamesBox()->setChecked(true);
+        EXPECT_EQ(OkAndReload(f, sheet).ReadableNames, 1);
+    }
 }
 
 TEST(SettingsSheet, InheritBoxesOfTheFilterPages)
