@@ -1,8 +1,10 @@
 // Parse and ResolveLink over arbitrary bytes. The input is split at its first
 // NUL or newline into a base URL and a link. Besides crashes, the harness
 // checks that a canonical URL parses again to itself, and that a resolved
-// link's parts are those of a fresh parse.
+// link's parts are those of a fresh parse, and that a local path made from
+// a URL stays inside the mirror.
 #include "common/url.h"
+#include "crawl/mirror.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -39,6 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             || url.extension() != below.extension() || url.query() != below.query()
             || url.fragment() != below.fragment() || url.fileKind() != below.fileKind())
             std::abort();
+    }
+    // Whichever naming, a URL's local path stays below the mirror root.
+    for (const auto naming : {ormbrook::MirrorNaming::Escaped, ormbrook::MirrorNaming::Readable}) {
+        const ormbrook::CMirror mirror("/m/", "P", naming);
+        for (const std::string_view text : {base, link}) {
+            const std::optional<std::string> path = mirror.LocalPath(text, "P");
+            if (path && (!path->starts_with("/m/P/") || ("/" + *path + "/").find("/../") != std::string::npos
+                         || ("/" + *path + "/").find("/./") != std::string::npos))
+                std::abort();
+        }
     }
     return 0;
 }

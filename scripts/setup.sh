@@ -42,6 +42,13 @@ packages=(
   dbus-daemon
 )
 
+# Not part of the set-up: with --browser-check (scripts/browser-check.sh asks
+# for it) also
+#   chromium             headless renders of a site and of its mirror, compared pixel by pixel
+if [ "${1:-}" = "--browser-check" ]; then
+  packages+=(chromium)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

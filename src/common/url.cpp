@@ -1,5 +1,7 @@
 #include "common/url.h"
 
+#include "common/idn.h"
+
 #include <arpa/inet.h>
 
 #include <array>
@@ -318,16 +320,29 @@ bool CUrl::ParseText(std::string_view text)
         if (pos < n && s[pos] != '/' && s[pos] != ':')
             return Fail(UrlSyntaxError);
     } else {
-        while (pos < n && Is(static_cast<unsigned char>(s[pos]), kHostByte))
-            ++pos;
+        bool unicodeHost = false;
+        for (; pos < n; ++pos) {
+            const auto c = static_cast<unsigned char>(s[pos]);
+            if (c >= 0x80)
+                unicodeHost = true;
+            else if (!Is(c, kHostByte))
+                break;
+        }
         if (pos < n && s[pos] != '/' && s[pos] != ':')
             return Fail(UrlSyntaxError);
         host = std::string_view(s + hostStart, pos - hostStart);
+        // A host in Unicode is known by its ASCII form from here on, which
+        // then passes the same checks as any host.
+        if (unicodeHost) {
+            if (!ToAsciiHost(host, asciiHost_))
+                return Fail(UrlSyntaxError);
+            host = asciiHost_;
+        }
     }
     if (!host.empty() && host.front() != '[') {
         const size_t lastDot = host.rfind('.');
-        const size_t labelStart = lastDot == std::string_view::npos ? hostStart : hostStart + lastDot + 1;
-        const char first = labelStart < pos ? s[labelStart] : '\0';
+        const size_t labelStart = lastDot == std::string_view::npos ? 0 : lastDot + 1;
+        const char first = labelStart < host.size() ? host[labelStart] : '\0';
         const bool valid = (Is(static_cast<unsigned char>(first), kAlnum) && !(first >= '0' && first <= '9'))
             ? CheckDomain(host)
             : (first >= '0' && first <= '9') ? CheckNumericHost(host) : false;

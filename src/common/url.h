@@ -3,7 +3,8 @@
 // what the whole crawler compares, stores and names mirror files by, so two
 // ways of writing one address must come out byte-identical.
 //
-// Texts are bytes (UTF-8 or Shift-JIS may occur); nothing is converted.
+// Texts are bytes (UTF-8 or Shift-JIS may occur); nothing is converted,
+// except a host written in Unicode, which takes its ASCII form (common/idn.h).
 // Every input is treated as a NUL-terminated text: a NUL inside the view ends
 // it, and reading past the end yields NUL.
 
@@ -151,6 +152,7 @@ private:
     size_t extensionStart_ = 0;
     size_t extensionLength_ = 0;
     std::string loweredExtension_;
+    std::string asciiHost_; // the ASCII form of a host written in Unicode
     std::string url_;
 
     // Working space of a parse, kept so that reparsing does not allocate.

@@ -4,6 +4,7 @@
 #include "crawl/project_item.h"
 #include "crawl/robots.h"
 #include "crawl/settings.h"
+#include "crawl/start_url.h"
 #include "engine/http_header.h"
 #include "platform/file_calls.h"
 
@@ -25,6 +26,28 @@ namespace {
 bool AddsLevel(LinkKind kind)
 {
     return kind == LinkKindAnchor || kind == LinkKindArea || kind == LinkKindRedirect;
+}
+
+// What a page needs to look as it does. These come from anywhere on the
+// record's site, whatever its range (documentation sites keep them in a
+// folder beside the pages), and from other sites with RequisitesOffSite.
+// Frames are pages of their own and keep to the range.
+bool IsRequisite(LinkKind kind)
+{
+    switch (kind) {
+    case LinkKindBackground:
+    case LinkKindImage:
+    case LinkKindStyleSheet:
+    case LinkKindScript:
+    case LinkKindSrcset:
+    case LinkKindMedia:
+    case LinkKindInputImage:
+    case LinkKindCssUrl:
+    case LinkKindCssImport:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Records the depth left for a key; true when it is more than any before.
@@ -100,6 +123,14 @@ void CrawlDriver::Begin(bool selectedOnly, ProjectItem* startItem)
                 continue;
             if (selectedOnly && item->EffectivePilotType() != PilotSelected)
                 continue;
+            // A URL typed wrong would otherwise leave a crawl that did
+            // nothing and said nothing.
+            if (std::optional<std::string> reason = UncrawlableReason(item->url)) {
+                host_.Report(MsgStatusCannotCrawl, CannotCrawlText(item->url, *reason) + " (item "
+                                                       + FolderPath(*item) + "/" + item->url + ")");
+                host_.Report(MsgStatusFailed);
+                continue;
+            }
             if (!scratch_.Parse(item->url) || !item->AdmitsExtension(scratch_, app))
                 continue;
             QueueEntry entry;
@@ -699,13 +730,22 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
     if (!start.Parse(entry.recordUrl))
         return;
     CUrl& link = parsed_.link;
+    // A file outside the range came in as a requisite of a page: it widens
+    // the crawl by nothing but what a style sheet needs (and the new name of
+    // a requisite that moved), and no level deeper.
+    CUrl& own = parsed_.own;
+    const bool requisiteOnly = own.Parse(entry.url) && !record->AdmitsRange(start, own, app);
     const uint64_t recordKey = QueuedRecordKey(entry.folderPath, entry.recordUrl);
     // A saved-data walk visits each file once; only a crawl counts repeats.
     const bool crawling = &target == context_.urlQueue;
     for (const LinkRef& ref : links) {
         if (ref.kind == LinkKindUsemap || ref.kind == 5)
             continue;
-        const int32_t depth = entry.depth + (AddsLevel(ref.kind) ? 1 : 0);
+        if (requisiteOnly && ref.kind != LinkKindCssUrl && ref.kind != LinkKindCssImport
+            && ref.kind != LinkKindRedirect)
+            continue;
+        const bool requisite = IsRequisite(ref.kind) || requisiteOnly;
+        const int32_t depth = entry.depth + (AddsLevel(ref.kind) && !requisite ? 1 : 0);
         if (depth > entry.maxDepth)
             continue;
         // Pages link to the same few pages over and over. A link queued
@@ -722,7 +762,7 @@ void CrawlDriver::QueueLinks(const QueueEntry& entry, const std::vector<LinkRef>
         }
         if (!link.Parse(ref.url))
             continue;
-        if (!record->AdmitsRange(start, link, app))
+        if (!(requisite ? record->AdmitsRequisite(start, link, app) : record->AdmitsRange(start, link, app)))
             continue;
         if (IsForbiddenUrl(forbidden_, link.url()))
             continue;

@@ -10,6 +10,7 @@
 #include "crawl/crawl_queues.h"
 #include "crawl/html_scanner.h"
 #include "crawl/mirror.h"
+#include "common/messages.h"
 #include "common/queue_entry.h"
 #include "common/url.h"
 
@@ -275,13 +276,17 @@ private:
     // A URL object keeps its buffers from parse to parse; each method that
     // runs once or more per download has its own (they call each other).
     struct Parsed {
-        CUrl dispatch, done, localise, linkBase, link;
+        CUrl dispatch, done, localise, linkBase, link, own;
     } parsed_;
     CHtmlScanner scanner_;
     bool localising_ = false;
     std::optional<std::string> storageFailure_;
     bool requeuedForStorage_ = false;
 };
+
+// MsgStatusCannotCrawl (a TextRecord): a start URL can't be crawled; the
+// text says which, why, and the record's item path. It counts as failed.
+constexpr uint32_t MsgStatusCannotCrawl = WM_USER + 13;
 
 // "Ormbrook/1.005.0"
 extern const char kUserAgent[];

@@ -8,6 +8,7 @@
 #include "platform/file_calls.h"
 
 #include <QElapsedTimer>
+#include <QMutexLocker>
 
 namespace ormbrook {
 
@@ -73,7 +74,8 @@ void DLManager::Report(uint32_t message, const std::string& text)
             FlushCounts();
         return;
     }
-    PostStatus(message, message == MsgStatusCurrentUrl ? std::make_unique<TextRecord>(text) : nullptr);
+    const bool carriesText = message == MsgStatusCurrentUrl || message == MsgStatusCannotCrawl;
+    PostStatus(message, carriesText ? std::make_unique<TextRecord>(text) : nullptr);
 }
 
 void DLManager::PostStatus(uint32_t message, std::unique_ptr<MessageRecord> record)
@@ -210,8 +212,16 @@ void DLManager::BeginCrawl()
     state_ = Crawling;
     pendingPosts_ = 1;
     stopRequested_ = false;
+    TakeMirrorNaming();
     driver_.Begin(selectedOnly_, startItem_);
     DispatchStep();
+}
+
+void DLManager::TakeMirrorNaming()
+{
+    // The names in force when the crawl or job starts hold to its end.
+    QMutexLocker lock(project_.mirrorLock);
+    project_.mirror.SetNaming(MirrorNamingOf(settings_.values().ReadableNames));
 }
 
 void DLManager::Stop()
@@ -317,6 +327,7 @@ void DLManager::BeginSavedDataJob(const SavedDataJobRecord& request)
         return;
     }
     state_ = Crawling;
+    TakeMirrorNaming();
     job_ = std::make_unique<SavedDataOperation>(
         SavedDataContext{project_.root, &settings_, &project_.mirror, project_.title, project_.mirrorLock},
         [this](uint32_t message, const std::string& text) { Report(message, text); });

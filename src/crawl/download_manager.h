@@ -108,6 +108,7 @@ private:
     void HandleMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record);
     void Start();
     void BeginCrawl();
+    void TakeMirrorNaming();
     void Stop();
     // Stops the crawl because the file system can take no more; the status
     // view is told why. Once.

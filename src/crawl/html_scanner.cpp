@@ -689,6 +689,30 @@ private:
     bool stopped_ = false;
 };
 
+// Readable mirror names hold UTF-8; a link to one carries it escaped, as a
+// browser reads a path, so that it works in a page of any encoding.
+void EscapeBeyondAscii(std::string& link)
+{
+    size_t first = 0;
+    while (first < link.size() && static_cast<unsigned char>(link[first]) < 0x80)
+        ++first;
+    if (first == link.size())
+        return;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string escaped(link, 0, first);
+    for (size_t i = first; i < link.size(); ++i) {
+        const auto c = static_cast<unsigned char>(link[i]);
+        if (c < 0x80) {
+            escaped.push_back(char(c));
+        } else {
+            escaped.push_back('%');
+            escaped.push_back(kHex[c >> 4]);
+            escaped.push_back(kHex[c & 15]);
+        }
+    }
+    link.swap(escaped);
+}
+
 // Localisation of one link: the text a link found in a page or style sheet
 // is written back as. Shared by the HTML and the style sheet rewrites.
 class LinkLocaliser {
@@ -720,6 +744,7 @@ public:
                 *local += parsed.fragment();
             }
             AssignRelativePath(result, ownLocal_, *local);
+            EscapeBeyondAscii(result);
             return true;
         }
         if (localizeAll_)
@@ -741,8 +766,11 @@ private:
         // a link that names a scheme is no file beside the page.
         if (path.empty() || path[0] == '/' || StartsWithScheme(path))
             return false;
+        // Localising writes characters beyond ASCII escaped: a link that
+        // holds them raw is the page's own, even where a readable name
+        // matches it.
         for (const char c : path) {
-            if (c == '?' || c == '\\')
+            if (c == '?' || c == '\\' || static_cast<unsigned char>(c) >= 0x80)
                 return false;
         }
         const size_t slash = ownLocal_.rfind('/');

@@ -1,6 +1,7 @@
 #include "crawl/mirror.h"
 
 #include "crawl/robots.h"
+#include "common/idn.h"
 #include "common/url.h"
 #include "platform/file_calls.h"
 
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ormbrook {
 
@@ -29,6 +31,61 @@ void PercentToBracket(std::string& text, size_t from)
         if (text[i] == '%')
             text[i] = '[';
     }
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The byte of the escape at text[at], or -1 when there is none.
+int EscapedByte(std::string_view text, size_t at)
+{
+    if (at + 2 >= text.size() || text[at] != '%')
+        return -1;
+    const int high = HexValue(text[at + 1]);
+    const int low = HexValue(text[at + 2]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+// How many escapes from text[at] on make one character beyond ASCII in
+// valid UTF-8 (shortest form, no surrogate, nothing above U+10FFFF), and
+// that character's bytes; 0 when they don't. The C1 controls (U+0080 to
+// U+009F) don't count: a name shows nothing for them.
+size_t Utf8Character(std::string_view text, size_t at, char bytes[4])
+{
+    const int lead = EscapedByte(text, at);
+    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                  : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0)
+        return 0;
+    bytes[0] = char(lead);
+    for (size_t i = 1; i < length; ++i) {
+        const int next = EscapedByte(text, at + 3 * i);
+        int low = 0x80, high = 0xBF;
+        if (i == 1) {
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+            else if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+            else if (lead == 0xC2)
+                low = 0xA0;
+        }
+        if (next < low || next > high)
+            return 0;
+        bytes[i] = char(next);
+    }
+    return length;
 }
 
 // Every level below the root must be a plain name that fits the file system;
@@ -267,8 +324,87 @@ MirrorResult MakeDirectories(const std::string& directory, bool create)
     return MirrorResult::Ok;
 }
 
-CMirror::CMirror(std::string_view mirrorRoot, std::string_view projectName)
-    : root_(TrailingSlash(mirrorRoot)), projectName_(projectName)
+MirrorNaming MirrorNamingOf(int32_t readableNames)
+{
+    return readableNames == 1 ? MirrorNaming::Readable : MirrorNaming::Escaped;
+}
+
+void AppendMirrorName(std::string& out, std::string_view text, MirrorNaming naming)
+{
+    const size_t from = out.size();
+    if (naming == MirrorNaming::Escaped || text.find('%') == std::string_view::npos) {
+        out.append(text);
+        PercentToBracket(out, from);
+        return;
+    }
+    for (size_t i = 0; i < text.size();) {
+        char bytes[4];
+        if (text[i] == '%') {
+            if (const size_t length = Utf8Character(text, i, bytes)) {
+                out.append(bytes, length);
+                i += 3 * length;
+                continue;
+            }
+            out.push_back('[');
+        } else {
+            out.push_back(text[i]);
+        }
+        ++i;
+    }
+}
+
+std::string MirrorHostName(std::string_view host, MirrorNaming naming)
+{
+    if (naming == MirrorNaming::Escaped)
+        return std::string(host);
+    std::string unicode = ToUnicodeHost(host);
+    // Only letters of some script, digits, "-" and "." make a host's folder.
+    for (const char c : unicode) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80 && !((b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || b == '-' || b == '.'))
+            return std::string(host);
+    }
+    return unicode;
+}
+
+bool HoldsEscapedNames(const std::string& root, size_t limit)
+{
+    std::vector<std::string> pending{TrailingSlash(root)};
+    std::string text;
+    std::string readable;
+    while (!pending.empty() && limit > 0) {
+        const std::string directory = std::move(pending.back());
+        pending.pop_back();
+        DIR* dir = ::opendir(directory.c_str());
+        if (!dir)
+            continue;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == ".." || limit == 0)
+                continue;
+            --limit;
+            // The URL text the name was made from, named again.
+            text.assign(name);
+            for (char& c : text)
+                if (c == '[')
+                    c = '%';
+            readable.clear();
+            AppendMirrorName(readable, text, MirrorNaming::Readable);
+            if (readable != name || MirrorHostName(name, MirrorNaming::Readable) != name) {
+                ::closedir(dir);
+                return true;
+            }
+            const std::string path = directory + std::string(name);
+            if (entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && IsDirectory(path)))
+                pending.push_back(path + "/");
+        }
+        ::closedir(dir);
+    }
+    return false;
+}
+
+CMirror::CMirror(std::string_view mirrorRoot, std::string_view projectName, MirrorNaming naming)
+    : naming_(naming), root_(TrailingSlash(mirrorRoot)), projectName_(projectName)
 {
     rootUsable_ = !mirrorRoot.empty() && root_[0] == '/';
 }
@@ -468,22 +604,40 @@ std::optional<std::string> CMirror::NamedPath(const CUrl& parsed, std::string_vi
     std::string path;
     path.reserve(directory.size() + parsed.urlNoQuery().size() + parsed.query().size() + 16);
     path.assign(directory);
-    size_t urlPart = path.size();
-    path += parsed.host();
-    path += parsed.directory();
-    if (path.back() != '/')
-        path += '/';
-    path += parsed.hasFileName() ? parsed.fileName() : std::string_view("index.html");
-    if (parsed.hasQuery()) {
-        path += "%3f";
-        path += parsed.query();
-    }
     // The root is the user's own text and is kept as written; only the part
     // made from the URL takes the local naming.
-    PercentToBracket(path, urlPart);
+    size_t urlPart = path.size();
+    path += MirrorHostName(parsed.host(), naming_);
+    AppendMirrorName(path, parsed.directory(), naming_);
+    if (path.back() != '/')
+        path += '/';
+    if (parsed.hasFileName())
+        AppendMirrorName(path, parsed.fileName(), naming_);
+    else
+        path += "index.html";
+    if (parsed.hasQuery()) {
+        path += "[3f";
+        AppendMirrorName(path, parsed.query(), naming_);
+    }
     if (CheckLevels(path, urlPart) == MirrorResult::NoLocalPath)
         return std::nullopt;
     *mayNameDirectory = parsed.hasFileName() && !parsed.hasQuery();
+    return path;
+}
+
+std::optional<std::string> CMirror::LocalDirectory(const CUrl& parsed, std::string_view folderPath,
+                                                   bool withDirectory) const
+{
+    if (!rootUsable_ || parsed.error() != UrlOk || parsed.host().empty())
+        return std::nullopt;
+    std::string path = KnownFolderDirectory(folderPath);
+    const size_t urlPart = path.size();
+    path += MirrorHostName(parsed.host(), naming_);
+    if (withDirectory)
+        AppendMirrorName(path, parsed.directory(), naming_);
+    path += '/';
+    if (CheckLevels(path, urlPart) == MirrorResult::NoLocalPath)
+        return std::nullopt;
     return path;
 }
 

@@ -100,11 +100,40 @@ private:
     std::string directory_; // the directory of the path at hand, kept for its room
 };
 
+// How the part of a local path made from a URL is written.
+//  - Escaped: the URL's own text, every "%" of its escapes written "["
+//    (the naming existing mirrors have).
+//  - Readable (the ReadableNames setting): the same, except that escapes
+//    that make characters beyond ASCII in valid UTF-8 are those characters,
+//    and a host in Unicode has its Unicode form. ASCII stays escaped as
+//    before, so a readable name holds no character that a file name or a
+//    link to it would read differently ("/", "?", "#", "%", "[", a "."
+//    level), and no control character.
+enum class MirrorNaming { Escaped, Readable };
+
+MirrorNaming MirrorNamingOf(int32_t readableNames);
+
+// Appends the mirror name of a piece of a canonical URL (a path, a query)
+// to out. Every local path is made with it.
+void AppendMirrorName(std::string& out, std::string_view urlText, MirrorNaming naming);
+// The mirror name of a URL's host (its folder in the mirror).
+std::string MirrorHostName(std::string_view host, MirrorNaming naming);
+
+// Whether the mirror below root holds a file or folder whose name the
+// readable naming writes otherwise (one the next crawl would fetch again
+// under its new name). Looks at no more than `limit` names.
+bool HoldsEscapedNames(const std::string& root, size_t limit = 50000);
+
 class CMirror {
 public:
     // mirrorRoot: the MirrorDir setting ("/" is appended when missing);
     // projectName: the title of the project's root item.
-    CMirror(std::string_view mirrorRoot, std::string_view projectName);
+    CMirror(std::string_view mirrorRoot, std::string_view projectName,
+            MirrorNaming naming = MirrorNaming::Escaped);
+
+    MirrorNaming naming() const { return naming_; }
+    // A crawl or a job takes the setting of the moment when it starts.
+    void SetNaming(MirrorNaming naming) { naming_ = naming; }
 
     const std::string& root() const { return root_; }
     // Root, project name, "/": the queue files and "tmp.html" lie here.
@@ -116,6 +145,10 @@ public:
     std::optional<std::string> LocalPath(std::string_view url, std::string_view folderPath) const;
     // The same for a URL parsed already (nothing when it did not parse).
     std::optional<std::string> LocalPath(const CUrl& url, std::string_view folderPath) const;
+    // The local directory of the URL's site (its host's folder), or of the
+    // URL's directory when withDirectory is set; ends in "/".
+    std::optional<std::string> LocalDirectory(const CUrl& url, std::string_view folderPath,
+                                              bool withDirectory) const;
 
     // Computes the local path, checks its length limits and makes sure its
     // directories exist (creating missing ones when create is set).
@@ -210,6 +243,7 @@ private:
                                         struct stat* info, bool* viaDirectory) const;
 
     bool rootUsable_ = false;
+    MirrorNaming naming_ = MirrorNaming::Escaped;
     std::string root_;
     std::string projectName_;
     mutable std::shared_ptr<MirrorLookupMemo> memo_;

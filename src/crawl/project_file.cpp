@@ -17,12 +17,12 @@ namespace ormbrook {
 
 static_assert(KwProjectDefault == 9 && KwFolder == 8 && KwRecord == 10);
 static_assert(KwExtVideo == 26 && KwTimer == 39 && KwURL == 41 && KwUVExtVideo == 50);
-static_assert(KwWiperH == 56 && KwFailedFile == 63);
+static_assert(KwWiperH == 56 && KwFailedFile == 63 && KwUseHttp10 == 64 && KwRequisitesOffSite == 65);
 
 namespace {
 
 // Every keyword, in code order from 8.
-constexpr std::array<const char*, 57> kKeywords = {
+constexpr std::array<const char*, 58> kKeywords = {
     "Folder", "ProjectDefault", "Record", "BGColor", "ConnectionTimeout", "ReplyRcvTimeout",
     "CtlRcvTimeout", "DataRcvTimeout", "CloseTimeout", "DLNoExt", "DLTotalTimeout", "DLoadRetry",
     "ExtApplication", "ExtAudio", "ExtHtml", "ExtImage", "ExtOthers", "ExtText", "ExtVideo",
@@ -31,7 +31,7 @@ constexpr std::array<const char*, 57> kKeywords = {
     "UseExtFilter", "UseUVExtFilter", "UVExtApplication", "UVExtAudio", "UVExtHtml", "UVExtImage",
     "UVExtOthers", "UVExtText", "UVExtVideo", "CrossH", "Random", "RasterCloseH", "RasterH",
     "RasterOpenH", "WiperH", "Forbidden", "Selected", "UpperDir", "OtherSite", "AllFile",
-    "ModifiedFile", "FailedFile", "UseHttp10"};
+    "ModifiedFile", "FailedFile", "UseHttp10", "RequisitesOffSite"};
 
 // The words that stand for MUDrawType 1 to 6.
 constexpr std::array<int, 7> kDrawTypeWords = {0, KwRandom, KwCrossH, KwRasterH, KwRasterCloseH, KwRasterOpenH, KwWiperH};
@@ -64,7 +64,7 @@ int LookupProjectKeyword(std::string_view word)
 
 const char* ProjectKeywordText(int code)
 {
-    if (code < KwFolder || code > KwUseHttp10)
+    if (code < KwFolder || code > KwRequisitesOffSite)
         return "";
     return kKeywords[size_t(code - KwFolder)];
 }
@@ -285,6 +285,7 @@ private:
         case KwLocalizeLink: case KwMUDrawSpeed: case KwMUDrawType: case KwMinPicSize: case KwNoCache:
         case KwNotDLNoExt: case KwPilotArea: case KwPilotType: case KwRenewalType: case KwUseExtFilter:
         case KwUseUVExtFilter: case KwUVExtApplication: case KwUVExtAudio: case KwUVExtHtml:
+        case KwRequisitesOffSite:
         case KwUVExtImage: case KwUVExtOthers: case KwUVExtText: case KwUVExtVideo: case KwUseHttp10:
             return true;
         default:
@@ -308,6 +309,7 @@ private:
         case KwNoCache: return number(item.NoCache);
         case KwLocalizeLink: return number(item.LocalizeLink);
         case KwUseHttp10: return number(item.UseHttp10);
+        case KwRequisitesOffSite: return number(item.RequisitesOffSite);
         case KwUseExtFilter: return number(item.downloadFilter.use);
         case KwDLNoExt: return number(item.downloadFilter.noExt);
         case KwUseUVExtFilter: return number(item.exclusionFilter.use);
@@ -493,6 +495,8 @@ private:
         decimal(level, "GraphMax", item.GraphMax);
         if (item.PilotArea == 1 || item.PilotArea == 2)
             line(level, "PilotArea", item.PilotArea == 1 ? "UpperDir" : "OtherSite");
+        if (item.RequisitesOffSite != -1)
+            line(level, "RequisitesOffSite", bit(item.RequisitesOffSite));
         if (item.RenewalType >= 1 && item.RenewalType <= 3)
             line(level, "RenewalType", ProjectKeywordText(KwAllFile + item.RenewalType - 1));
         if (item.NoCache != -1)

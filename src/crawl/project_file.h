@@ -22,7 +22,7 @@ enum ProjectToken : int {
     TokUnknownWord = 5,
     TokNumber = 6,
     TokString = 7,
-    // Keywords 8 to 63.
+    // Keywords 8 to 64.
     KwFolder = 8, KwProjectDefault, KwRecord, KwBGColor, KwConnectionTimeout, KwReplyRcvTimeout,
     KwCtlRcvTimeout, KwDataRcvTimeout, KwCloseTimeout, KwDLNoExt, KwDLTotalTimeout, KwDLoadRetry,
     KwExtApplication, KwExtAudio, KwExtHtml, KwExtImage, KwExtOthers, KwExtText, KwExtVideo,
@@ -31,7 +31,9 @@ enum ProjectToken : int {
     KwUseExtFilter, KwUseUVExtFilter, KwUVExtApplication, KwUVExtAudio, KwUVExtHtml, KwUVExtImage,
     KwUVExtOthers, KwUVExtText, KwUVExtVideo, KwCrossH, KwRandom, KwRasterCloseH, KwRasterH,
     KwRasterOpenH, KwWiperH, KwForbidden, KwSelected, KwUpperDir, KwOtherSite, KwAllFile,
-    KwModifiedFile, KwFailedFile, KwUseHttp10,
+    KwModifiedFile, KwFailedFile,
+    // Added later, after the keywords the format began with.
+    KwUseHttp10, KwRequisitesOffSite,
 };
 
 // Longest string the reader takes, and the part of a word that counts.

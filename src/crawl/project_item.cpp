@@ -14,6 +14,7 @@ constexpr std::array<int32_t ProjectItem::*, kItemOptionCount> kOptionFields = {
     &ProjectItem::DataRcvTimeout,    &ProjectItem::CloseTimeout,    &ProjectItem::DLTotalTimeout,
     &ProjectItem::DLoadRetry,        &ProjectItem::GraphMax,        &ProjectItem::LocalizeLink,
     &ProjectItem::UseHttp10,
+    &ProjectItem::RequisitesOffSite,
 };
 
 // Where the chain ends: the application's answer for each option.
@@ -25,6 +26,7 @@ constexpr std::array<int32_t (AppSettings::*)() const, kItemOptionCount> kAppAns
     &AppSettings::DataRcvTimeout,    &AppSettings::CloseTimeout,    &AppSettings::TotalTimeout,
     &AppSettings::DLRetry,           &AppSettings::LinkMax,         &AppSettings::LocalizeLink,
     &AppSettings::UseHttp10,
+    &AppSettings::RequisitesOffSite,
 };
 
 bool isInSubtree(const ProjectItem* item, const ProjectItem& top)
@@ -170,6 +172,13 @@ bool ProjectItem::AdmitsRange(const CUrl& start, const CUrl& link, const AppSett
         // served on: a site that moved to HTTPS is still crawled as one.
         return link.url().substr(link.site().size()).starts_with(start.siteDirectory().substr(start.site().size()));
     }
+}
+
+bool ProjectItem::AdmitsRequisite(const CUrl& start, const CUrl& link, const AppSettings& app) const
+{
+    if (link.host() == start.host() && IsWebScheme(link.scheme()))
+        return true;
+    return Effective(OptRequisitesOffSite, app) == 1 || AdmitsRange(start, link, app);
 }
 
 ProjectItem* ProjectItem::root()

@@ -52,6 +52,7 @@ enum ItemOption : int {
     OptGraphMax,
     OptLocalizeLink,
     OptUseHttp10,
+    OptRequisitesOffSite,
     kItemOptionCount
 };
 
@@ -95,6 +96,7 @@ public:
     int32_t PilotType = -1;
     int32_t LocalizeLink = -1;
     int32_t UseHttp10 = -1;
+    int32_t RequisitesOffSite = -1; // 0/1: a stored page's requisites come from other sites too
     ExtFilterGroup downloadFilter;  // UseExtFilter, DLNoExt, ExtHtml ... ExtOthers
     ExtFilterGroup exclusionFilter; // UseUVExtFilter, NotDLNoExt, UVExtHtml ... UVExtOthers
 
@@ -121,6 +123,10 @@ public:
     // Whether a found link lies within this item's crawl range around its
     // start URL.
     bool AdmitsRange(const CUrl& start, const CUrl& link, const AppSettings& app) const;
+    // Whether a file a page needs to look as it does may be fetched: within
+    // the range, anywhere on the start URL's site (any scheme and port of its
+    // host), or anywhere at all with RequisitesOffSite.
+    bool AdmitsRequisite(const CUrl& start, const CUrl& link, const AppSettings& app) const;
 
     ProjectItem* root();
     const ProjectItem* root() const;

@@ -107,6 +107,8 @@ const std::vector<Setting>& settingsTable()
             BOUNDED_SETTING(AcceptUnverifiedCerts, 0, 0, 1),
             BOUNDED_SETTING(MaxDownloads, 5, 1, 16),
             BOUNDED_SETTING(UseHttp10, -1, 0, 1),
+            INT_SETTING(RequisitesOffSite, -1),
+            BOUNDED_SETTING(ReadableNames, 0, 0, 1),
         };
         return t;
     }();
@@ -420,6 +422,7 @@ int32_t AppSettings::TotalTimeout() const { return orDefault(values_.TotalTimeou
 int32_t AppSettings::DLRetry() const { return orDefault(values_.DLRetry, 1); }
 int32_t AppSettings::LocalizeLink() const { return orDefault(values_.LocalizeLink, 0); }
 int32_t AppSettings::UseHttp10() const { return orDefault(values_.UseHttp10, 0); }
+int32_t AppSettings::RequisitesOffSite() const { return orDefault(values_.RequisitesOffSite, 0); }
 int32_t AppSettings::MUDrawType() const { return orDefault(values_.MUDrawType, 1); }
 int32_t AppSettings::MUDrawSpeed() const { return orDefault(values_.MUDrawSpeed, 5); }
 int32_t AppSettings::BGColor() const { return orDefault(values_.BGColor, 0); }

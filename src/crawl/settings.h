@@ -110,6 +110,13 @@ struct SettingsValues {
     // 1: the HTTP/1.0 exchange (one request per connection) instead of
     // HTTP/1.1 and HTTP/2; an item may say otherwise (-1: inherit, 0).
     int32_t UseHttp10 = -1;
+    // A crawl option like the range: 1 fetches the files a stored page
+    // needs to look as it does (style sheets, scripts, pictures, fonts)
+    // from other sites too.
+    int32_t RequisitesOffSite = -1;
+    // 1: mirror names keep the characters of a path (and of a host in
+    // Unicode) as UTF-8 instead of their escapes (see MirrorNaming).
+    int32_t ReadableNames = 0;
 
     bool operator==(const SettingsValues&) const = default;
 };
@@ -163,6 +170,7 @@ public:
     int32_t DLRetry() const;
     int32_t LocalizeLink() const;
     int32_t UseHttp10() const;
+    int32_t RequisitesOffSite() const;
     int32_t MUDrawType() const;
     int32_t MUDrawSpeed() const;
     int32_t BGColor() const;

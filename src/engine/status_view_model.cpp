@@ -16,6 +16,7 @@ void StatusViewModel::Clear()
         row = StatusRow{"", "0", "0", "0", 0};
     counters_ = StatusCounters{};
     stopReason_.clear();
+    notes_.clear();
 }
 
 StatusRow* StatusViewModel::SlotRow(int slot)

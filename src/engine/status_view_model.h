@@ -66,6 +66,10 @@ public:
     // (WM_USER+12): what could not be written, and why.
     void StoppedByError(const std::string& reason) { stopReason_ = reason; }
     const std::string& stopReason() const { return stopReason_; }
+    // Start URLs the crawl could not take, each with why (a crawl sends one
+    // text for each, before its first download).
+    void AddNote(const std::string& text) { notes_.push_back(text); }
+    const std::vector<std::string>& notes() const { return notes_; }
 
     const StatusRow& row(int index) const { return rows_[static_cast<size_t>(index)]; }
     const StatusCounters& counters() const { return counters_; }
@@ -79,6 +83,7 @@ private:
     std::vector<StatusRow> rows_ = std::vector<StatusRow>(kDefaultSlots + 1);
     StatusCounters counters_;
     std::string stopReason_;
+    std::vector<std::string> notes_;
 };
 
 } // namespace ormbrook

@@ -27,6 +27,8 @@ public:
         return mirror_.LocalPath(url, folderPath);
     }
     std::vector<PageLink> CollectLinks(const std::string& localFile, const std::string& pageUrl) override;
+    // A walk takes the ReadableNames setting of the moment when it starts.
+    void SetNaming(MirrorNaming naming) { mirror_.SetNaming(naming); }
 
 private:
     std::mutex mutex_;

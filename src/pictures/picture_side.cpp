@@ -15,6 +15,8 @@ PictureSide::PictureSide(PictureSideSetup setup)
     cycle.buildSources = [this](const std::function<void(const PickupEntry&)>& add) {
         if (setup_.walkSettings)
             queue_->SetPageWalkSettings(setup_.walkSettings());
+        if (setup_.mirrorNaming)
+            mirror_.SetNaming(setup_.mirrorNaming());
         if (setup_.buildSources)
             setup_.buildSources(add);
     };
@@ -40,6 +42,8 @@ PictureSide::OpenResult PictureSide::OpenQueue()
         return OpenResult::Failed;
     if (setup_.walkSettings)
         queue_->SetPageWalkSettings(setup_.walkSettings());
+    if (setup_.mirrorNaming)
+        mirror_.SetNaming(setup_.mirrorNaming());
     version_ = queue_->OpenPickupQueue(queuePath());
     return version_ == kPickupQueueVersion ? OpenResult::Ok : OpenResult::OldVersion;
 }

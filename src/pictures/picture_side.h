@@ -25,6 +25,8 @@ struct PictureSideSetup {
     std::function<void(const std::function<void(const PickupEntry&)>&)> buildSources;
     // The page walk's extension lists, as the settings answer them now.
     std::function<PageWalkSettings()> walkSettings;
+    // How the mirror names its files (the ReadableNames setting) now.
+    std::function<MirrorNaming()> mirrorNaming;
     std::string slideWindowProgram; // empty: qrysw beside this program
     std::function<void()> runPanel;
     DesktopReceiver* desktop = nullptr;

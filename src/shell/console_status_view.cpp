@@ -155,6 +155,12 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
                          prefix_.c_str(), text->text.c_str());
         }
         break;
+    case MsgStatusCannotCrawl:
+        if (auto* text = dynamic_cast<TextRecord*>(r)) {
+            model_.AddNote(text->text);
+            std::fprintf(stderr, "qry: %s%s\n", prefix_.c_str(), text->text.c_str());
+        }
+        break;
     case MsgStatusManager:
         if (auto* manager = dynamic_cast<ManagerRecord*>(r)) {
             model_.SetSlotCount(manager->slots);

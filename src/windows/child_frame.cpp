@@ -448,7 +448,7 @@ void CChildFrame::AddItem(bool folder, std::optional<std::string> text)
     if (!parent || parent->kind == ItemRecord || crawling())
         return;
     if (!text) {
-        std::optional<QString> typed = context_.prompter ? context_.prompter->AskItemName(this) : std::nullopt;
+        std::optional<QString> typed = context_.prompter ? context_.prompter->AskItemName(this, !folder) : std::nullopt;
         if (!typed || RefusedWhileCrawling())
             return;
         text = typed->toStdString();

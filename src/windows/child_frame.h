@@ -37,6 +37,7 @@ public:
     ProjectTreeModel& treeModel() { return *model_; }
     CLinkView& linkView() { return *linkView_; }
     CPageView& pageView() { return *pageView_; }
+    CDLStatView& statView() { return *statView_; }
     QSplitter& rows() { return *rows_; }
     QSplitter& columns() { return *columns_; }
 

@@ -157,6 +157,10 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
             Q_EMIT stoppedByError(QString::fromStdString(r->text));
         }
         break;
+    case MsgStatusCannotCrawl:
+        if (auto* r = dynamic_cast<TextRecord*>(record.get()))
+            model_.AddNote(r->text);
+        break;
     case MsgStatusManager:
         if (auto* r = dynamic_cast<ManagerRecord*>(record.get())) {
             manager_ = r->manager;

@@ -32,9 +32,9 @@ void Prompter::Tell(QWidget* parent, const QString& text, QMessageBox::Icon icon
         message::Inform(parent, text);
 }
 
-std::optional<QString> Prompter::AskItemName(QWidget* parent)
+std::optional<QString> Prompter::AskItemName(QWidget* parent, bool url)
 {
-    AddItemDialog dialog(parent);
+    AddItemDialog dialog(parent, url);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.text();

@@ -32,8 +32,8 @@ public:
     // Yes and No; true for Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& text);
     virtual void Tell(QWidget* parent, const QString& text, QMessageBox::Icon icon);
-    // "フォルダまたはURL の追加"; nothing on Cancel.
-    virtual std::optional<QString> AskItemName(QWidget* parent);
+    // "フォルダまたはURL の追加" for a folder's name or a URL; nothing on Cancel.
+    virtual std::optional<QString> AskItemName(QWidget* parent, bool url);
     // "ミラーファイルの処理": 0 nothing, 1 copy, 2 move, 3 delete; nothing on Cancel.
     virtual std::optional<int> AskMirrorFiles(QWidget* parent);
     // The folder browser; nothing on Cancel.

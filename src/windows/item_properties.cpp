@@ -2,6 +2,7 @@
 
 #include "crawl/project_item.h"
 #include "windows/desktop_context.h"
+#include "windows/small_dialogs.h"
 #include "windows/project_session.h"
 #include "windows/tree_edits.h"
 
@@ -10,6 +11,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,7 +32,8 @@ CrawlOptionValues OwnCrawlOptions(const ProjectItem& i)
             i.NoCache,
             i.DLoadRetry,
             i.LocalizeLink,
-            i.UseHttp10};
+            i.UseHttp10,
+            i.RequisitesOffSite};
 }
 
 // What each -1 of the item stands for: its parent's effective values, or
@@ -49,7 +52,8 @@ CrawlOptionValues InheritedCrawlOptions(const ProjectItem& item, const AppSettin
             p.Effective(OptNoCache, app),
             p.Effective(OptDLoadRetry, app),
             p.Effective(OptLocalizeLink, app),
-            p.Effective(OptUseHttp10, app)};
+            p.Effective(OptUseHttp10, app),
+            p.Effective(OptRequisitesOffSite, app)};
 }
 
 std::string ItemUrl(const ProjectItem& item)
@@ -129,6 +133,7 @@ bool ApplyItemProperties(DesktopContext& context, ProjectSession& session, Proje
     item.DLoadRetry = crawl.retry;
     item.LocalizeLink = crawl.localizeLink;
     item.UseHttp10 = crawl.useHttp10;
+    item.RequisitesOffSite = crawl.requisitesOffSite;
     item.downloadFilter = values.download;
     item.exclusionFilter = values.exclusion;
 
@@ -161,7 +166,7 @@ bool ApplyItemProperties(DesktopContext& context, ProjectSession& session, Proje
 
 ItemPropertiesDialog::ItemPropertiesDialog(const ItemPropertiesValues& values, const CrawlOptionValues& inheritedCrawl,
                                            const ExtFilterGroup& inheritedDownload,
-                                           const ExtFilterGroup& inheritedExclusion, bool isRoot, Prompter* prompter,
+                                           const ExtFilterGroup& inheritedExclusion, ItemKind kind, Prompter* prompter,
                                            QWidget* parent)
     : QDialog(parent), result_(values), prompter_(prompter)
 {
@@ -173,8 +178,12 @@ ItemPropertiesDialog::ItemPropertiesDialog(const ItemPropertiesValues& values, c
     auto* firstLayout = new QVBoxLayout(first);
     auto* nameForm = new QFormLayout;
     name_ = new QLineEdit(QString::fromStdString(values.name), first);
-    name_->setEnabled(!isRoot);
+    name_->setEnabled(kind != ItemRoot);
     nameForm->addRow(QStringLiteral("URL またはフォルダ名"), name_);
+    if (kind == ItemRecord) {
+        urlNote_ = MakeUrlNote(name_, first);
+        nameForm->addRow(QString(), urlNote_);
+    }
     firstLayout->addLayout(nameForm);
     auto* row = new QHBoxLayout;
     auto* timerBox = new QGroupBox(QStringLiteral("タイマー"), first);
@@ -231,6 +240,18 @@ void ItemPropertiesDialog::accept()
             prompter_->Tell(this, QString::fromUtf8(kIntegerPrompt), QMessageBox::Warning);
     };
     v.name = name_->text().trimmed().toStdString();
+    // A URL typed wrong is said, and stays to be mended, rather than be
+    // dropped for the old one. One that came so from the project file may
+    // stay as it is.
+    if (urlNote_ && v.name != result_.name) {
+        if (std::optional<QString> note = CannotCrawlNote(name_->text())) {
+            tabs_->setCurrentIndex(0);
+            name_->setFocus();
+            if (prompter_)
+                prompter_->Tell(this, *note, QMessageBox::Warning);
+            return;
+        }
+    }
     v.pilotType = pilot_->checkedId() >= 0 ? pilot_->checkedId() : 0;
     std::optional<TimerSettings> timer = timer_->Store();
     if (!timer)
@@ -261,7 +282,7 @@ std::unique_ptr<ItemPropertiesDialog> MakeItemPropertiesDialog(const DesktopCont
     const ExtFilterGroup& exclusion =
         item.parent ? item.parent->EffectiveExclusionFilter(app) : app.ExclusionFilter();
     return std::make_unique<ItemPropertiesDialog>(values, InheritedCrawlOptions(item, app), download, exclusion,
-                                                  item.kind == ItemRoot, context.prompter, parent);
+                                                  item.kind, context.prompter, parent);
 }
 
 

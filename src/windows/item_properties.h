@@ -3,6 +3,7 @@
 // entry, on four pages. The dialog fills a plain value object; applying it
 // to the project and the two lists is a function of its own.
 
+#include "crawl/project_item.h"
 #include "crawl/settings.h"
 #include "shell/slide_show_list.h"
 #include "shell/timer_doc.h"
@@ -13,6 +14,7 @@
 #include <memory>
 
 class QButtonGroup;
+class QLabel;
 class QLineEdit;
 class QTabWidget;
 
@@ -50,12 +52,14 @@ class ItemPropertiesDialog : public QDialog {
 public:
     ItemPropertiesDialog(const ItemPropertiesValues& values, const CrawlOptionValues& inheritedCrawl,
                          const ExtFilterGroup& inheritedDownload, const ExtFilterGroup& inheritedExclusion,
-                         bool isRoot, Prompter* prompter, QWidget* parent = nullptr);
+                         ItemKind kind, Prompter* prompter, QWidget* parent = nullptr);
     const ItemPropertiesValues& result() const { return result_; }
     void accept() override;
 
     QTabWidget* tabs() const { return tabs_; }
     QLineEdit* nameEdit() const { return name_; }
+    // A record's: why the URL typed can't be crawled (hidden while it can).
+    QLabel* urlNote() const { return urlNote_; }
     QButtonGroup* pilotGroup() const { return pilot_; }
     TimerFields* timer() const { return timer_; }
     SlideShowPage* slide() const { return slide_; }
@@ -68,6 +72,7 @@ private:
     Prompter* prompter_;
     QTabWidget* tabs_;
     QLineEdit* name_;
+    QLabel* urlNote_ = nullptr;
     QButtonGroup* pilot_;
     TimerFields* timer_;
     SlideShowPage* slide_;

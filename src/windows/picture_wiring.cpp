@@ -39,6 +39,7 @@ std::unique_ptr<PictureSide> MakePictureSide(const AppSettings& settings, CSSDoc
         slides.BuildPictureSources(PictureSourceSettingsFrom(settings), add);
     };
     setup.walkSettings = [&settings] { return PageWalkSettingsFrom(settings); };
+    setup.mirrorNaming = [&settings] { return MirrorNamingOf(settings.values().ReadableNames); };
     setup.slideWindowProgram = slideWindowProgram;
     setup.runPanel = std::move(runPanel);
     setup.desktop = desktop;

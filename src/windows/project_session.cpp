@@ -74,7 +74,7 @@ bool ProjectSession::ResetCrawlState()
 
 CMirror ProjectSession::Mirror() const
 {
-    return CMirror(settings_.values().MirrorDir, document_.title());
+    return CMirror(settings_.values().MirrorDir, document_.title(), MirrorNamingOf(settings_.values().ReadableNames));
 }
 
 } // namespace ormbrook

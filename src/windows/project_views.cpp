@@ -221,6 +221,19 @@ QString Text(const std::string& s)
 
 } // namespace
 
+QString CDLStatView::ItemRowText(const StatusViewModel& model, bool crawling)
+{
+    if (!model.stopReason().empty())
+        return Text(model.stopReason());
+    const std::vector<std::string>& notes = model.notes();
+    if (notes.empty() || (crawling && !model.row(model.itemRow()).url.empty()))
+        return Text(model.row(model.itemRow()).url);
+    QString text = Text(notes.back());
+    if (notes.size() > 1)
+        text += QStringLiteral(" (+%1)").arg(notes.size() - 1);
+    return text;
+}
+
 CDLStatView::CDLStatView(const CrawlStatus& status, QWidget* parent) : QWidget(parent), status_(status)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -228,6 +241,12 @@ CDLStatView::CDLStatView(const CrawlStatus& status, QWidget* parent) : QWidget(p
     connect(&status_, &CrawlStatus::changed, this, [this] {
         FitRows();
         update();
+        // Every start URL the crawl could not take, where the item row has
+        // room for one.
+        QStringList notes;
+        for (const std::string& note : status_.model().notes())
+            notes << QString::fromStdString(note);
+        setToolTip(notes.join(QLatin1Char('\n')));
     });
     connect(&status_, &CrawlStatus::crawlingChanged, this, qOverload<>(&QWidget::update));
 }
@@ -300,10 +319,13 @@ void CDLStatView::paintEvent(QPaintEvent*)
             p.fillRect(rr, pal.alternateBase());
         p.setPen(pal.color(QPalette::Text));
         // Under the slots, the URL at hand; after a crawl stopped by a full
-        // disk, why it stopped.
-        const bool stopped = r == model.itemRow() && !model.stopReason().empty();
+        // disk, why it stopped; once the crawl is over, the start URLs it
+        // could not take.
         const int urlWidth = r < model.slotRows() ? xs[1] - xs[0] - 8 : table.width() - 8;
-        const QString url = fm.elidedText(Text(stopped ? model.stopReason() : row.url), Qt::ElideMiddle, urlWidth);
+        QString text = Text(row.url);
+        if (r == model.itemRow())
+            text = ItemRowText(model, status_.crawling());
+        const QString url = fm.elidedText(text, Qt::ElideMiddle, urlWidth);
         p.drawText(QRect(xs[0] + 4, y, urlWidth, rowH), Qt::AlignVCenter | Qt::AlignLeft, url);
         if (r < model.slotRows()) {
             p.drawText(QRect(xs[1], y, xs[2] - xs[1] - 4, rowH), Qt::AlignVCenter | Qt::AlignRight, Text(row.size));

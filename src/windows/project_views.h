@@ -13,6 +13,7 @@
 namespace ormbrook {
 
 class CrawlStatus;
+class StatusViewModel;
 class ProjectTreeModel;
 class ProjectItem;
 
@@ -84,6 +85,10 @@ public:
     CDLStatView(const CrawlStatus& status, QWidget* parent = nullptr);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // What the row under the slots says: the URL at hand, why the crawl
+    // stopped, or the start URLs it could not take (the last one, and how
+    // many more the tool tip lists).
+    static QString ItemRowText(const StatusViewModel& model, bool crawling);
 
     // The height the rows and the counters take.
     int ContentHeight() const;

@@ -1,6 +1,7 @@
 #include "windows/settings_dialogs.h"
 
 #include "common/url.h"
+#include "crawl/mirror.h"
 #include "windows/artwork.h"
 #include "windows/desktop_context.h"
 #include "windows/settings_pages.h"
@@ -120,6 +121,18 @@ int SelectedRow(QTreeWidget* list)
 
 // ---- the settings sheet ---------------------------------------------------------
 
+const char kRenamedFilesNote[] =
+    "ミラーフォルダには今までの名前で保存されたファイルがあります。これらのファイルは次の巡回で新しい名前で取得し直されます。";
+
+void SettingsSheet::UpdateRenamedNote()
+{
+    // Only a change of naming costs anything, and only files already there.
+    const bool switchedOn = readableNames_->isChecked() && settings_.values().ReadableNames != 1;
+    std::string root = mirror_->text().toStdString();
+    ForwardSlashes(root);
+    renamedNote_->setVisible(switchedOn && !root.empty() && HoldsEscapedNames(root));
+}
+
 SettingsSheet::SettingsSheet(const AppSettings& settings, Prompter* prompter, DialupDirectory* dialup,
                              QWidget* parent)
     : QDialog(parent), settings_(settings), prompter_(prompter), dialup_(dialup)
@@ -165,7 +178,9 @@ QWidget* SettingsSheet::FoldersPage()
     const SettingsValues& v = settings_.values();
     auto folder = [&](const char* label, const char* title, const std::string& value) {
         auto* box = new QGroupBox(QString::fromUtf8(label), page);
-        auto* row = new QHBoxLayout(box);
+        auto* rows = new QVBoxLayout(box);
+        auto* row = new QHBoxLayout;
+        rows->addLayout(row);
         auto* edit = new QLineEdit(QString::fromStdString(value), box);
         edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 48);
         auto* browse = new QPushButton(QStringLiteral("参照"), box);
@@ -182,6 +197,18 @@ QWidget* SettingsSheet::FoldersPage()
         return edit;
     };
     mirror_ = folder("ミラーファイル保存フォルダ", "ミラーファイル保存フォルダ選択", v.MirrorDir);
+    // How the mirror names its files, in the mirror folder's box; switched
+    // on for a mirror crawled with the other naming, it says what that costs.
+    auto* mirrorBox = static_cast<QGroupBox*>(mirror_->parentWidget());
+    auto* mirrorLayout = static_cast<QVBoxLayout*>(mirrorBox->layout());
+    readableNames_ = new QCheckBox(QStringLiteral("ファイル名を UTF-8 で保存する"), mirrorBox);
+    readableNames_->setChecked(v.ReadableNames == 1);
+    renamedNote_ = new QLabel(QString::fromUtf8(kRenamedFilesNote), mirrorBox);
+    renamedNote_->setWordWrap(true);
+    renamedNote_->setVisible(false);
+    mirrorLayout->addWidget(readableNames_);
+    mirrorLayout->addWidget(renamedNote_);
+    connect(readableNames_, &QCheckBox::toggled, this, &SettingsSheet::UpdateRenamedNote);
     pickup_ = folder("ピックアップ・ファイル保存フォルダ", "ピックアップ・ファイル保存フォルダ選択", v.PickupDir);
     timerValid_ = new QCheckBox(QStringLiteral("タイマー有効"), page);
     timerValid_->setChecked(v.TimerValid != 0);
@@ -317,6 +344,7 @@ void SettingsSheet::accept()
     v.UseRobotsTxt = robots_->isChecked() ? 1 : 0;
     v.ProxyOn = proxy_->isChecked() ? 1 : 0;
     v.AcceptUnverifiedCerts = acceptUnverified_->isChecked() ? 1 : 0;
+    v.ReadableNames = readableNames_->isChecked() ? 1 : 0;
     v.ProxyName = proxyName_->text().toStdString();
     v.AutoDialup = autoDialup_->isChecked() ? 1 : 0;
     v.DialupEntry = entry_->currentText().toStdString();

@@ -16,6 +16,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -47,6 +48,10 @@ public:
                           bool savePassword) = 0;
 };
 
+// What switching the readable names on says when the mirror already holds
+// files under the escaped names.
+extern const char kRenamedFilesNote[];
+
 class SettingsSheet : public QDialog {
     Q_OBJECT
 public:
@@ -63,6 +68,10 @@ public:
     QCheckBox* robotsBox() const { return robots_; }
     QCheckBox* proxyBox() const { return proxy_; }
     QCheckBox* acceptUnverifiedBox() const { return acceptUnverified_; }
+    QCheckBox* readableNamesBox() const { return readableNames_; }
+    // Shown while the box is switched on for a mirror with files under the
+    // other names.
+    QLabel* renamedNote() const { return renamedNote_; }
     QLineEdit* proxyNameEdit() const { return proxyName_; }
     QLineEdit* proxyPortEdit() const { return proxyPort_; }
     QCheckBox* dialupBox() const { return autoDialup_; }
@@ -79,6 +88,7 @@ private:
     QWidget* ConnectionPage();
     void UpdateConnection();
     void LogonInfo();
+    void UpdateRenamedNote();
 
     const AppSettings& settings_;
     Prompter* prompter_;
@@ -92,6 +102,8 @@ private:
     QCheckBox* robots_;
     QCheckBox* proxy_;
     QCheckBox* acceptUnverified_;
+    QCheckBox* readableNames_;
+    QLabel* renamedNote_;
     QLineEdit* proxyName_;
     QLineEdit* proxyPort_;
     QCheckBox* autoDialup_;

@@ -105,7 +105,7 @@ CrawlOptionValues CrawlOptionsOf(const SettingsValues& s)
 {
     return {s.LinkMax, s.PilotArea, s.RenewalType,
             {s.ConnectionTimeout, s.ReplyRcvTimeout, s.CtlRcvTimeout, s.DataRcvTimeout, s.CloseTimeout, s.TotalTimeout},
-            s.NoCache, s.DLRetry, s.LocalizeLink, s.UseHttp10};
+            s.NoCache, s.DLRetry, s.LocalizeLink, s.UseHttp10, s.RequisitesOffSite};
 }
 
 void StoreCrawlOptions(const CrawlOptionValues& o, SettingsValues& s)
@@ -123,6 +123,7 @@ void StoreCrawlOptions(const CrawlOptionValues& o, SettingsValues& s)
     s.DLRetry = o.retry;
     s.LocalizeLink = o.localizeLink;
     s.UseHttp10 = o.useHttp10;
+    s.RequisitesOffSite = o.requisitesOffSite;
 }
 
 CrawlOptionValues EffectiveCrawlOptions(const AppSettings& a)
@@ -135,7 +136,7 @@ CrawlOptionValues EffectiveCrawlOptions(const AppSettings& a)
             a.NoCache(),
             a.DLRetry(),
             a.LocalizeLink(),
-            a.UseHttp10()};
+            a.UseHttp10(), a.RequisitesOffSite()};
 }
 
 // ---- 巡回 -------------------------------------------------------------------
@@ -155,10 +156,19 @@ CrawlOptionsPage::CrawlOptionsPage(QWidget* parent) : QWidget(parent)
     controls_[LinkMax] = linkMax_;
     auto* left = new QVBoxLayout;
     left->addLayout(depthRow);
-    left->addWidget(RadioBox(QStringLiteral("巡回範囲"),
-                             {{"同サイト下位ディレクトリのみ", 0}, {"上位ディレクトリも巡回する", 1},
-                              {"他サイトも巡回する", 2}},
-                             area_, inherit_[PilotArea], areaBox_, this));
+    QGroupBox* areaBox = RadioBox(QStringLiteral("巡回範囲"),
+                                  {{"同サイト下位ディレクトリのみ", 0}, {"上位ディレクトリも巡回する", 1},
+                                   {"他サイトも巡回する", 2}},
+                                  area_, inherit_[PilotArea], areaBox_, this);
+    // Beside the range, as it widens the range for the files a stored page
+    // needs; with an inherit box of its own, being an option of its own.
+    auto* areaGrid = static_cast<QGridLayout*>(areaBox->layout());
+    offSite_ = new QCheckBox(QStringLiteral("他サイトの表示用ファイルも取得する"), areaBox);
+    areaGrid->addWidget(offSite_, 3, 0);
+    inherit_[OffSite] = InheritBox(areaBox);
+    areaGrid->addWidget(inherit_[OffSite], 3, 1, Qt::AlignRight);
+    controls_[OffSite] = offSite_;
+    left->addWidget(areaBox);
     left->addWidget(RadioBox(QStringLiteral("ファイルの更新オプション"),
                              {{"全てのファイルを読込む", 1}, {"更新されたファイルを読込む", 2},
                               {"ダウンロードに失敗したファイルを読込む", 3}},
@@ -250,6 +260,9 @@ void CrawlOptionsPage::ShowValue(int option, int32_t value)
     case Localize:
         check(localize_, value);
         break;
+    case OffSite:
+        offSite_->setChecked(value == 1);
+        break;
     default:
         timeouts_[static_cast<size_t>(option - T0)]->setText(QString::number(value));
         break;
@@ -261,7 +274,7 @@ void CrawlOptionsPage::SetInherited(int option, bool inherited)
     const CrawlOptionValues& v = inherited_;
     const int32_t values[kOptions] = {v.linkMax,     v.pilotArea,   v.renewalType, v.timeouts[0], v.timeouts[1],
                                       v.timeouts[2], v.timeouts[3], v.timeouts[4], v.timeouts[5], v.noCache,
-                                      v.retry,       v.localizeLink, v.useHttp10};
+                                      v.retry,       v.localizeLink, v.useHttp10, v.requisitesOffSite};
     // Checking shows what is inherited; unchecking leaves the value shown.
     if (inherited)
         ShowValue(option, values[option]);
@@ -284,7 +297,7 @@ void CrawlOptionsPage::Load(const CrawlOptionValues& own, const CrawlOptionValue
     const int32_t values[kOptions] = {own.linkMax,     own.pilotArea,   own.renewalType, own.timeouts[0],
                                       own.timeouts[1], own.timeouts[2], own.timeouts[3], own.timeouts[4],
                                       own.timeouts[5], own.noCache,     own.retry,       own.localizeLink,
-                                      own.useHttp10};
+                                      own.useHttp10, own.requisitesOffSite};
     for (int o = 0; o < kOptions; ++o) {
         const bool isInherited = values[o] == -1;
         inherit_[o]->blockSignals(true);
@@ -325,6 +338,7 @@ std::optional<CrawlOptionValues> CrawlOptionsPage::Store() const
     v.localizeLink = choice(Localize, localize_, 0);
     v.noCache = inherit_[NoCache]->isChecked() ? -1 : noCache_->isChecked() ? 1 : 0;
     v.useHttp10 = inherit_[Http10]->isChecked() ? -1 : http10_->isChecked() ? 1 : 0;
+    v.requisitesOffSite = inherit_[OffSite]->isChecked() ? -1 : offSite_->isChecked() ? 1 : 0;
     return v;
 }
 

@@ -39,6 +39,7 @@ struct CrawlOptionValues {
     int32_t retry = -1;
     int32_t localizeLink = -1;
     int32_t useHttp10 = -1;
+    int32_t requisitesOffSite = -1;
 
     bool operator==(const CrawlOptionValues&) const = default;
 };
@@ -72,10 +73,11 @@ public:
     QLineEdit* timeoutEdit(int i) const { return timeouts_[i]; }
     QLineEdit* retryEdit() const { return retry_; }
     QButtonGroup* areaGroup() const { return area_; }
+    QCheckBox* offSiteBox() const { return offSite_; }
 
     QCheckBox* http10Box() const { return http10_; }
 
-    enum Option { LinkMax, PilotArea, Renewal, T0, T1, T2, T3, T4, T5, NoCache, Retry, Localize, Http10, kOptions };
+    enum Option { LinkMax, PilotArea, Renewal, T0, T1, T2, T3, T4, T5, NoCache, Retry, Localize, Http10, OffSite, kOptions };
 
 private:
     void ShowValue(int option, int32_t value);
@@ -88,6 +90,7 @@ private:
     QLineEdit* retry_;
     QCheckBox* noCache_;
     QCheckBox* http10_;
+    QCheckBox* offSite_;
     QButtonGroup* area_;
     QButtonGroup* renewal_;
     QButtonGroup* localize_;

@@ -1,5 +1,6 @@
 #include "windows/small_dialogs.h"
 
+#include "crawl/start_url.h"
 #include "windows/artwork.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -30,7 +32,35 @@ QDialogButtonBox* OkCancel(QDialog* dialog)
 
 } // namespace
 
-AddItemDialog::AddItemDialog(QWidget* parent) : QDialog(parent)
+std::optional<QString> CannotCrawlNote(const QString& url)
+{
+    const std::string text = url.trimmed().toStdString();
+    if (text.empty())
+        return std::nullopt;
+    if (std::optional<std::string> reason = UncrawlableReason(text))
+        return QString::fromStdString(CannotCrawlText(text, *reason));
+    return std::nullopt;
+}
+
+QLabel* MakeUrlNote(QLineEdit* edit, QWidget* parent)
+{
+    auto* note = new QLabel(parent);
+    note->setWordWrap(true);
+    note->setTextFormat(Qt::PlainText);
+    QPalette palette = note->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xb0, 0x20, 0x20));
+    note->setPalette(palette);
+    auto update = [edit, note] {
+        const std::optional<QString> text = CannotCrawlNote(edit->text());
+        note->setText(text.value_or(QString()));
+        note->setVisible(text.has_value());
+    };
+    QObject::connect(edit, &QLineEdit::textChanged, note, update);
+    update();
+    return note;
+}
+
+AddItemDialog::AddItemDialog(QWidget* parent, bool url) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("フォルダまたはURL の追加"));
     auto* layout = new QVBoxLayout(this);
@@ -38,7 +68,21 @@ AddItemDialog::AddItemDialog(QWidget* parent) : QDialog(parent)
     edit_ = new QLineEdit(this);
     edit_->setMinimumWidth(edit_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 56);
     layout->addWidget(edit_);
+    if (url) {
+        note_ = MakeUrlNote(edit_, this);
+        layout->addWidget(note_);
+    }
     layout->addWidget(OkCancel(this));
+}
+
+void AddItemDialog::accept()
+{
+    // What was typed stays, to be mended; the note says what is wrong.
+    if (note_ && CannotCrawlNote(edit_->text())) {
+        edit_->setFocus();
+        return;
+    }
+    QDialog::accept();
 }
 
 QString AddItemDialog::text() const

@@ -6,21 +6,36 @@
 #include <QDialog>
 #include <QMessageBox>
 
+#include <optional>
+
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 
 namespace ormbrook {
 
-// "フォルダまたはURL の追加".
+// Why a typed start URL can't be crawled (`cannot crawl "htp://x/": the
+// scheme is not http or https`); nothing when it can, or nothing is typed.
+std::optional<QString> CannotCrawlNote(const QString& url);
+// A line for under the edit where a start URL is typed: it says the note
+// while there is one, and is hidden otherwise.
+QLabel* MakeUrlNote(QLineEdit* edit, QWidget* parent);
+
+// "フォルダまたはURL の追加". For a URL, OK keeps the dialog open (and what
+// was typed) while the URL can't be crawled.
 class AddItemDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit AddItemDialog(QWidget* parent = nullptr);
+    explicit AddItemDialog(QWidget* parent = nullptr, bool url = false);
     QString text() const;
     void setText(const QString& text);
+    QLineEdit* edit() const { return edit_; }
+    QLabel* note() const { return note_; }
+    void accept() override;
 
 private:
     QLineEdit* edit_;
+    QLabel* note_ = nullptr;
 };
 
 // "ミラーファイルの処理": what becomes of a moved item's saved files.

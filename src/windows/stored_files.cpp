@@ -16,24 +16,19 @@ std::optional<StoredFilesPlace> StoredFilesPlaceOf(const CMirror& mirror, const 
     if (record.kind != ItemRecord)
         return std::nullopt;
     CUrl url;
-    if (!url.Parse(record.url) || url.scheme() != SchemeHttp || url.host().empty())
+    // https is stored where http is.
+    if (!url.Parse(record.url) || !IsWebScheme(url.scheme()))
         return std::nullopt;
-    const std::string folderDirectory = mirror.FolderDirectory(FolderPath(record));
+    const std::string folderPath = FolderPath(record);
+    std::optional<std::string> site = mirror.LocalDirectory(url, folderPath, false);
+    std::optional<std::string> directory =
+        mirror.LocalDirectory(url, folderPath, record.EffectivePilotArea(settings) == 0);
+    if (!site || !directory)
+        return std::nullopt;
     StoredFilesPlace place;
     place.site = std::string(url.site());
-    place.siteDirectory = folderDirectory + std::string(url.host()) + "/";
-    place.directory = place.siteDirectory;
-    if (record.EffectivePilotArea(settings) == 0) {
-        std::string directory(url.directory());
-        while (!directory.empty() && directory.front() == '/')
-            directory.erase(0, 1);
-        if (!directory.empty()) {
-            for (char& c : directory)
-                if (c == '%')
-                    c = '[';
-            place.directory += TrailingSlash(directory);
-        }
-    }
+    place.siteDirectory = std::move(*site);
+    place.directory = std::move(*directory);
     return place;
 }
 

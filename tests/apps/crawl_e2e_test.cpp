@@ -536,3 +536,22 @@ TEST(CrawlEndToEnd, WrongUsageAndUnreadableProjects)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_FALSE(run.err.empty());
 }
+
+// A start URL typed wrong is named with why and its item, and counts as
+// failed; the project's other records crawl as ever.
+TEST(CrawlEndToEnd, StartUrlsThatCannotBeCrawledSayWhyAndCountAsFailed)
+{
+    CrawlFixture f;
+    REQUIRE_SERVER(f);
+    f.Page("index.html", "<html><body>top</body></html>");
+    auto prj = f.Project("P", Prj("", "Folder=\"News\"\n{\n" + Record("htp://x/") + Record("http://exa mple.com/")
+                                          + "}\n" + Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const char* line : {"qry: cannot crawl \"htp://x/\": the scheme is not http or https (item P/News/htp://x/)\n",
+                             "qry: cannot crawl \"http://exa mple.com/\": the host name is not valid "
+                             "(item P/News/http://exa mple.com/)\n"})
+        EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
+    EXPECT_EQ(run.counters, "detected=1 retries=0 visited=1 failed=2 html=1 modified=1");
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html"}));
+}

@@ -112,3 +112,61 @@ TEST(RequisitesEndToEnd, APageIsStoredWithEverythingItNeedsAndLocalised)
     EXPECT_NE(deep.find("href=\"" + f.origin() + "/site/far.html\""), std::string::npos)
         << "a page not fetched stays online" << deep;
 }
+
+// A documentation site keeps its style sheets, scripts, fonts and pictures
+// in a folder beside the pages. Crawled from one folder with the default
+// range, the pages come with them; other pages above stay out, and so does
+// anything a requisite fetched from outside the range links to. Requisites
+// of another host come only with RequisitesOffSite, inherited here.
+TEST(RequisitesEndToEnd, RequisitesComeFromAnywhereOnTheSiteAndFromOthersWithTheOption)
+{
+    if (!NginxServer::Available())
+        GTEST_SKIP() << "nginx not installed";
+    struct Case {
+        const char* intent;
+        const char* folderOptions;
+        Files offSite;
+    } cases[] = {
+        {"default: the other host's requisites stay online", "", {}},
+        {"RequisitesOffSite on the folder", "\tRequisitesOffSite=1\n",
+         {"static/off.png", "static/off.css", "static/offbg.png"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.intent);
+        CrawlFixture f;
+        ASSERT_TRUE(f.StartServer());
+        const std::string other = "http://localhost:" + std::to_string(f.port());
+        f.Page("docs/index.html",
+               "<html><head><link rel=stylesheet href=\"../static/site.css\"><script src=\"/static/app.js\"></script>"
+               "<script src=\"/static/loader\"></script><link rel=stylesheet href=\"" + other + "/static/off.css\">"
+               "</head><body><img src=\"../static/logo.png\"><img src=\"" + other + "/static/off.png\">"
+               "<a href=\"page.html\">page</a> <a href=\"../other/out.html\">out</a></body></html>");
+        f.Page("docs/page.html", "<html><head><link rel=stylesheet href=\"../static/site.css\"></head></html>");
+        f.Page("static/site.css", "@font-face { font-family: f; src: url(fonts/f.woff) }\n"
+                                  "body { background: url(/static/bg.png) }\n");
+        // Without an extension it is read as a page; it came as a script, so
+        // nothing in it is followed.
+        f.Page("static/loader", "<a href=\"/other/out.html\">x</a><img src=\"/static/nested.png\">");
+        f.Page("static/off.css", "p { background: url(offbg.png) }");
+        for (const char* name : {"static/fonts/f.woff", "static/bg.png", "static/app.js", "static/logo.png",
+                                 "static/nested.png", "static/off.png", "static/offbg.png", "other/out.html"})
+            f.Page(name, std::string("bytes of ") + name);
+        auto prj = f.Project("P", "ProjectDefault\n{\n\tGraphMax=1\n}\nFolder=\"F\"\n{\n" + std::string(c.folderOptions)
+                                      + Record("@ORIGIN@/docs/index.html") + "}\n");
+        auto run = f.Run({"--crawl", prj});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        Files expected = Prefixed("P/F/127.0.0.1/", {"docs/index.html", "docs/page.html", "static/site.css",
+                                                      "static/fonts/f.woff", "static/bg.png", "static/app.js",
+                                                      "static/logo.png", "static/loader"});
+        expected.merge(Prefixed("P/F/localhost/", c.offSite));
+        EXPECT_EQ(f.MirrorFiles(), expected) << run.out;
+
+        const std::string index = f.MirrorFile("P/F/127.0.0.1/docs/index.html");
+        for (const char* local : {"href=\"../static/site.css\"", "src=\"../static/app.js\"", "src=\"../static/logo.png\"",
+                                  "href=\"page.html\""})
+            EXPECT_NE(index.find(local), std::string::npos) << local << "\n" << index;
+        EXPECT_NE(index.find(f.origin() + "/other/out.html"), std::string::npos) << "a page out of range stays online";
+        EXPECT_EQ(index.find(other + "/static/off.png") == std::string::npos, !c.offSite.empty()) << index;
+        EXPECT_NE(f.MirrorFile("P/F/127.0.0.1/static/site.css").find("url(bg.png)"), std::string::npos);
+    }
+}

@@ -1,4 +1,5 @@
 #include "common/url.h"
+#include "common/idn.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,11 @@ const ParsedRow kParsed[] = {
         FileKindNone, nullptr, nullptr},
     {"https escapes and keeps a fragment", "https://site/~u/p.jpg#f", "https://site/%7eu/p.jpg#f", "/%7eu/p.jpg",
         "/%7eu", "p.jpg", "jpg", FileKindJpeg, nullptr, "f"},
+    {"a host in Unicode takes its ASCII form", "http://例え.テスト:81/ページ.html",
+        "http://xn--r8jz45g.xn--zckzah:81/%e3%83%9a%e3%83%bc%e3%82%b8.html", "/%e3%83%9a%e3%83%bc%e3%82%b8.html", "",
+        "%e3%83%9a%e3%83%bc%e3%82%b8.html", "html", FileKindHtml, nullptr, nullptr},
+    {"full-width letters and an ideographic full stop map to ASCII", "https://ＥＸＡＭＰＬＥ。jp",
+        "https://example.jp/", "/", "", nullptr, nullptr, FileKindNone, nullptr, nullptr},
     {"a NUL ends the text", "http://site/a\0/b"s, "http://site/a", "/a", "", "a", nullptr, FileKindNone, nullptr,
         nullptr},
     {"an IPv6 literal in its one written form", "http://[0:0:0:0:0:0:0:1]:8080/a.html", "http://[::1]:8080/a.html",
@@ -220,6 +226,10 @@ const FailedRow kFailed[] = {
     {"query right after the host", "http://site?x", UrlSyntaxError, SchemeHttp},
     {"empty host", "http:///x", UrlSyntaxError, SchemeHttp},
     {"letter in the port", "http://site:8a/", UrlSyntaxError, SchemeHttp},
+    {"bytes that are not UTF-8 in the host", "http://\xff\xfe.jp/", UrlSyntaxError, SchemeHttp},
+    {"a Unicode host with an empty label", "http://例え..テスト/", UrlSyntaxError, SchemeHttp},
+    {"a Unicode host whose ASCII form has an underscore", "http://例_え.jp/", UrlSyntaxError, SchemeHttp},
+    {"a space in the host", "http://exa mple.com/", UrlSyntaxError, SchemeHttp},
     {"port on a file url", "file://host:80/", UrlSyntaxError, SchemeFile},
     {"file url without a path", "file://host", UrlSyntaxError, SchemeFile},
     {"space in a file path", "file://host/a b", UrlSyntaxError, SchemeFile},
@@ -305,6 +315,8 @@ const LinkRow kLinks[] = {
     {"relative to an https page", "https://site:8443/d/p.html", "q.html?a=1", "https://site:8443/d/q.html?a=1"},
     {"rooted at an https site", "https://site/d/p.html", "/r.html", "https://site/r.html"},
     {"parent of an https page", "https://site/d/e/p.html", "../s.html", "https://site/d/s.html"},
+    {"a link with the host in Unicode reaches the site of its ASCII form", "http://xn--r8jz45g.xn--zckzah/d/p.html",
+        "http://例え.テスト/x.html", "http://xn--r8jz45g.xn--zckzah/x.html"},
     {"an https link from an http page", "http://site/d/p.html", "HTTPS://Other:8443/x", "https://Other:8443/x"},
     {"relative to a page of an IPv6 site", "http://[::1]:8080/d/p.html", "../q.html", "http://[::1]:8080/q.html"},
     {"an IPv6 link written otherwise", "http://site/", "http://[0::1]/x", "http://[::1]/x"},
@@ -467,3 +479,15 @@ TEST(UrlHelpers, ForwardSlashesSkipsShiftJisTrailBytes)
 }
 
 } // namespace
+
+TEST(IdnHost, TheUnicodeFormIsShownForEveryTopLevelDomain)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"xn--r8jz45g.xn--zckzah", "例え.テスト"},
+        {"XN--BCHER-KVA.de", "bücher.de"},
+        {"example.jp", "example.jp"},
+        {"xn--zz.example", "xn--zz.example"}, // a label that does not decode stays
+    };
+    for (const auto& [ascii, unicode] : rows)
+        EXPECT_EQ(ToUnicodeHost(ascii), unicode) << ascii;
+}

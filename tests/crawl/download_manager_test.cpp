@@ -9,6 +9,7 @@
 #include "crawl/download_manager.h"
 #include "engine/download_records.h"
 #include "support/event_loop.h"
+#include "support/fake_resolver.h"
 #include "support/scratch_dir.h"
 #include "support/fault_file_calls.h"
 #include "support/script_server.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 
@@ -145,6 +147,28 @@ TEST_F(ManagerTest, AsManyAtOnceAsMaxDownloadsSays)
     EXPECT_EQ(status.Count(MsgStatusVisited), 17);
     EXPECT_EQ(status.slots, 16) << "the status view is told how many rows to show";
     EXPECT_EQ(*std::max_element(status.contactingSlots.begin(), status.contactingSlots.end()), 15);
+}
+
+// A host in Unicode is resolved and asked for by its ASCII form, and the
+// mirror keeps it under that name; the test's resolver knows only that form.
+TEST_F(ManagerTest, AHostInUnicodeIsResolvedAndAskedForByItsAsciiForm)
+{
+    const std::string ascii = "xn--r8jz45g.xn--zckzah";
+    FakeResolver resolver;
+    resolver.SetAnswer(ascii, LookupAnswer{0, {*SocketAddress::FromLiteral("127.0.0.1")}});
+    ScopedHostResolver use(resolver);
+    ScriptServer server({ReadHead(), Send(kReply), Close()});
+    CUrl start;
+    ASSERT_TRUE(start.Parse("http://例え.テスト:" + std::to_string(server.port()) + "/p.txt"));
+    AddRecord(start.url());
+    StartCrawl();
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
+    EXPECT_EQ(status.Count(MsgStatusVisited), 1);
+    EXPECT_EQ(resolver.asked, std::vector<std::string>{ascii});
+    const std::string request = server.Received(0);
+    EXPECT_NE(request.find("\r\nHOST:" + ascii + ":" + std::to_string(server.port()) + "\r\n"), std::string::npos) << request;
+    EXPECT_EQ(request.find("\xe4\xbe\x8b"), std::string::npos) << request;
+    EXPECT_TRUE(std::filesystem::exists(scratch.path() + "mirror/P/" + ascii + "/p.txt"));
 }
 
 TEST_F(ManagerTest, ADuplicateIsAttachedAndSharesTheOutcome)

@@ -27,6 +27,7 @@ TEST(CMirrorLocalPath, NamesFilesByUrlAndFolder)
         const char* folder;
         const char* url;
         const char* expected;  // nullptr: no local path
+        const char* readable = nullptr; // with readable names, when they differ
     } rows[] = {
         {"a bare host gets index.html", "/W/Mirror/", "Proj/News", "http://site/", "/W/Mirror/Proj/News/site/index.html"},
         {"the port is not used", "/W/Mirror/", "Proj/News", "http://site:8080/a/", "/W/Mirror/Proj/News/site/a/index.html"},
@@ -45,6 +46,15 @@ TEST(CMirrorLocalPath, NamesFilesByUrlAndFolder)
         {"a URL that climbs above its root has none", "/W/Mirror/", "P", "http://site/../x", nullptr},
         {"a URL without host has none", "/W/Mirror/", "P", "file:///etc/passwd", nullptr},
         {"a relative mirror root is refused", "Mirror/", "P", "http://site/x", nullptr},
+        {"escapes of UTF-8 characters: readable names keep the characters", "/W/", "P",
+            "http://site/%E6%97%A5%e6%9c%ac/%e3%83%9a.html?q=%e8%aa%9e",
+            "/W/P/site/[E6[97[A5[e6[9c[ac/[e3[83[9a.html[3fq=[e8[aa[9e", "/W/P/site/日本/ペ.html[3fq=語"},
+        {"bytes that are not UTF-8, controls, surrogates and ASCII stay escaped", "/W/", "P",
+            "http://site/%82%A0%20%e6%97/%C0%AF%C2%85%ED%A0%80%2e%2e%2F%25%5b",
+            "/W/P/site/[82[A0[20[e6[97/[C0[AF[C2[85[ED[A0[80[2e[2e[2F[25[5b",
+            "/W/P/site/[82[A0[20[e6[97/[C0[AF[C2[85[ED[A0[80[2e[2e[2F[25[5b"},
+        {"a host in Unicode: its ASCII form, readable its Unicode form", "/W/", "P", "http://例え.テスト:81/",
+            "/W/P/xn--r8jz45g.xn--zckzah/index.html", "/W/P/例え.テスト/index.html"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.intent);
@@ -53,6 +63,9 @@ TEST(CMirrorLocalPath, NamesFilesByUrlAndFolder)
         if (path) {
             EXPECT_EQ(*path, row.expected);
         }
+        std::optional<std::string> readable =
+            CMirror(row.root, "P", MirrorNaming::Readable).LocalPath(row.url, row.folder);
+        EXPECT_EQ(readable, row.readable ? row.readable : path ? std::optional<std::string>(*path) : std::nullopt);
     }
 }
 
@@ -66,14 +79,16 @@ TEST(CMirrorLocalPath, HostileInputStaysInsideTheRoot)
         "http://site/x\\..\\..\\y", "http://1.2.3/x", "http://site/a/..", "http://site/..",
         "http://site/%00/x", "http://site/a?/../../../etc/passwd", "http://site/#../../x",
         "file://host/../../../etc/passwd", "file://host/a/./../..//b", "http://..//x", "http://./x",
+        "http://site/%c0%ae%c0%ae/x", "http://xn--.xn--/x", "http://site/%e3%80%82%e3%80%82/x",
     };
     const char* folders[] = {"P", "..", "../..", "P/../..", ".", "", "/", "/etc", "P//./Q", "a/%2e%2e"};
     const std::string root = "/W/Mirror/";
     int made = 0;
+    for (const MirrorNaming naming : {MirrorNaming::Escaped, MirrorNaming::Readable})
     for (const char* folder : folders) {
         for (const char* url : urls) {
             SCOPED_TRACE(std::string(url) + " in " + folder);
-            std::optional<std::string> path = CMirror(root, "P").LocalPath(url, folder);
+            std::optional<std::string> path = CMirror(root, "P", naming).LocalPath(url, folder);
             if (!path)
                 continue;
             ++made;
@@ -83,7 +98,7 @@ TEST(CMirrorLocalPath, HostileInputStaysInsideTheRoot)
             EXPECT_EQ(rest.find("/./"), std::string::npos);
         }
     }
-    EXPECT_GT(made, 100);
+    EXPECT_GT(made, 200);
 }
 
 TEST(CMirrorFolders, OddTitlesAreMapped)
@@ -522,3 +537,27 @@ TEST_F(MirrorFiles, UnderFlakyWritesAFileIsOldOrWholeNew)
 }
 
 } // namespace
+
+// Switching the readable names on for a mirror says so when a file there
+// would be fetched again under another name.
+TEST_F(MirrorFiles, EscapedNamesThatReadableNamingWritesOtherwiseAreFound)
+{
+    struct Row {
+        const char* file;
+        bool renamed;
+    } rows[] = {
+        {"P/site/a.html[3fq=1", false},
+        {"P/site/[20[5b[e3[83.html", false}, // ASCII and a cut-off character keep their escapes
+        {"日本/site/x.html", false},          // a folder of the project may be named in Japanese
+        {"P/site/[e3[83[9a.html", true},
+        {"P/xn--r8jz45g.xn--zckzah/index.html", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        QTemporaryDir mirror;
+        const std::string path = mirror.path().toStdString() + "/" + row.file;
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/')))));
+        WriteFile(path, "x");
+        EXPECT_EQ(HoldsEscapedNames(mirror.path().toStdString()), row.renamed);
+    }
+}

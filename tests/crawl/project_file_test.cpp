@@ -158,6 +158,8 @@ TEST_F(ProjectFileTest, WritingRules)
         {"a Shift-JIS folder name comes back byte for byte", "Folder=\"\x83\x5C\x83\x74\"{}",
          "ProjectDefault\n{\n}\nFolder=\"\x83\x5C\x83\x74\"\n{\n}\n"},
         {"a scheme-folded URL", "Record{URL=\"HTTP://Site\"}", "ProjectDefault\n{\n}\nRecord\n{\n\tURL=\"http://Site/\"\n}\n"},
+        {"requisites of other sites are written beside the range", "Record{RequisitesOffSite=1 PilotArea=UpperDir}",
+         "ProjectDefault\n{\n}\nRecord\n{\n\tPilotArea=UpperDir\n\tRequisitesOffSite=1\n}\n"},
         {"switches are written as 1 or 0", "ProjectDefault{NoCache=5 IMGSW=0}",
          "ProjectDefault\n{\n\tIMGSW=0\n\tNoCache=1\n}\n"},
         {"record texts first, in order", "Record{GraphMax=1 Title=\"T\" LocalName=\"L\" URL=\"http://a/\"}",

@@ -172,6 +172,34 @@ TEST_F(ProjectItemTest, RangeAdmission)
     }
 }
 
+// What a page needs comes from anywhere on its record's site, and from
+// other sites with RequisitesOffSite, whatever the range.
+TEST_F(ProjectItemTest, RequisiteAdmission)
+{
+    struct Row {
+        const char* link;
+        int32_t area;
+        int32_t offSite; // on the folder, inherited by the record
+        bool admitted;
+    };
+    const Row rows[] = {
+        {"http://site/static/s.css", 0, -1, true},
+        {"https://site:8443/static/s.css", 0, -1, true},
+        {"http://cdn/s.css", 0, -1, false},
+        {"http://cdn/s.css", 1, 0, false},
+        {"http://cdn/s.css", 0, 1, true},
+        {"http://cdn/s.css", 2, 0, true},
+        {"file://site/s.css", 0, -1, false},
+    };
+    for (const Row& row : rows) {
+        Tree t;
+        t.record->PilotArea = row.area;
+        t.folder->RequisitesOffSite = row.offSite;
+        EXPECT_EQ(t.record->AdmitsRequisite(url("http://site/docs/index.html"), url(row.link), app), row.admitted)
+            << row.link << " area " << row.area << " off-site " << row.offSite;
+    }
+}
+
 TEST_F(ProjectItemTest, ForbiddenCoversTheSubtreeAndCannotBeUndoneBelow)
 {
     Tree t;

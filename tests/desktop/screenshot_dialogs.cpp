@@ -10,6 +10,10 @@
 #include "windows/small_dialogs.h"
 
 #include <QFileDialog>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
 #include <QTabWidget>
 
 #include <functional>
@@ -21,6 +25,9 @@ void SaveDialogs(DesktopProgram& program, CChildFrame& child, const std::functio
     AddItemDialog add(&child);
     add.setText(QStringLiteral("http://www.example.com/"));
     save(&add, "dialog_add_item");
+    AddItemDialog url(&child, true);
+    url.setText(QStringLiteral("htp://www.example.com/"));
+    save(&url, "dialog_add_url_note");
     MirrorFilesDialog files(&child);
     save(&files, "dialog_mirror_files");
     // Qt's own file dialog, as "名前を付けて保存" opens it, in Japanese.
@@ -37,6 +44,17 @@ void SaveDialogs(DesktopProgram& program, CChildFrame& child, const std::functio
     for (int i = 0; i < 6; ++i) {
         sheet.tabs()->setCurrentIndex(i);
         save(&sheet, pages[i]);
+    }
+    // The readable names switched on for a mirror with a file under the
+    // escaped names: the sheet says what becomes of it.
+    {
+        const QString oldName = QString::fromStdString(program.settings().values().MirrorDir) + "Demo/old/";
+        QDir().mkpath(oldName);
+        QFile(oldName + "[e3[83[9a.html").open(QIODevice::WriteOnly);
+        sheet.tabs()->setCurrentIndex(0);
+        sheet.readableNamesBox()->setChecked(true);
+        save(&sheet, "settings_1_folders_readable");
+        QDir(oldName).removeRecursively();
     }
 
     // A timer and a slide-show entry for the demo's first URL item.
@@ -62,6 +80,9 @@ void SaveDialogs(DesktopProgram& program, CChildFrame& child, const std::functio
             item->tabs()->setCurrentIndex(i);
             save(item.get(), itemPages[i]);
         }
+        item->tabs()->setCurrentIndex(0);
+        item->nameEdit()->setText(QStringLiteral("http://exa mple.com/"));
+        save(item.get(), "item_1_url_note");
     }
     TimerListDialog timers(program.timers(), nullptr, &child);
     save(&timers, "timer_list");

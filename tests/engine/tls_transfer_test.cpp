@@ -7,6 +7,7 @@
 #include "engine/dl_obj.h"
 #include "engine/download_records.h"
 #include "support/event_loop.h"
+#include "support/fake_resolver.h"
 #include "support/fault_sys_calls.h"
 #include "support/nginx_server.h"
 #include "support/script_server.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
 #include <fstream>
 #include <sstream>
 
@@ -71,6 +73,7 @@ protected:
         expired = authority->Issue("expired", {"127.0.0.1"}, true);
         selfSigned = authority->Issue("self-signed", {"127.0.0.1"}, false, true);
         unknown = other->Issue("unknown", {"127.0.0.1"});
+        idn = authority->Issue("idn", {"xn--r8jz45g.xn--zckzah"});
     }
     static void TearDownTestSuite()
     {
@@ -126,7 +129,7 @@ protected:
 
     static inline TestAuthority* authority = nullptr;
     static inline TestAuthority* other = nullptr;
-    static inline IssuedCertificate good, wrongName, expired, selfSigned, unknown;
+    static inline IssuedCertificate good, wrongName, expired, selfSigned, unknown, idn;
 
     EventWindowScope window;
     QTemporaryDir site;
@@ -209,6 +212,23 @@ TEST_F(TlsTransferTest, ACertificateThatDoesNotVerifyFailsWithItsReasonUnlessAcc
         const std::string name = row.host == std::string("localhost") ? "localhost" : "-";
         EXPECT_NE(server.TlsLog().find(" " + name + " GET /page.html HTTP/1.0"), std::string::npos) << server.TlsLog();
     }
+}
+
+// A host in Unicode goes into TLS by its ASCII form: the server name of the
+// hello and the name the certificate is checked against. The test's
+// resolver knows only that form.
+TEST_F(TlsTransferTest, AHostInUnicodeIsNamedAndCheckedByItsAsciiForm)
+{
+    const std::string ascii = "xn--r8jz45g.xn--zckzah";
+    FakeResolver resolver;
+    resolver.SetAnswer(ascii, LookupAnswer{0, {*SocketAddress::FromLiteral("127.0.0.1")}});
+    ScopedHostResolver use(resolver);
+    NginxServer server;
+    ASSERT_TRUE(Serve(server, idn)) << server.lastError();
+    const Job job = Fetch("https://例え.テスト:" + std::to_string(server.port()) + "/page.html");
+    EXPECT_EQ(job.result, 2) << job.failure;
+    EXPECT_EQ(job.file, "<html>hello over TLS</html>");
+    EXPECT_NE(server.TlsLog().find(" " + ascii + " GET /page.html HTTP/1.0"), std::string::npos) << server.TlsLog();
 }
 
 TEST_F(TlsTransferTest, TheConnectionTimeOutCoversTheHandshake)

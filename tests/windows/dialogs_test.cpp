@@ -10,6 +10,7 @@
 #include "windows/project_session.h"
 #include "windows/settings_dialogs.h"
 #include "windows/settings_pages.h"
+#include "windows/small_dialogs.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -17,6 +18,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -68,6 +70,7 @@ TEST(SettingsSheet, AFreshUserSeesTheDefaults)
     EXPECT_EQ(sheet.redialEdit()->text(), "2");
     EXPECT_FALSE(sheet.acceptUnverifiedBox()->isChecked()) << "certificates are verified";
     EXPECT_EQ(sheet.maxDownloadsEdit()->text(), "5");
+    EXPECT_FALSE(sheet.readableNamesBox()->isChecked()) << "existing mirrors keep their names";
     EXPECT_TRUE(sheet.pickupEdit()->text().endsWith("Mirror/Pickup/"));
     CrawlOptionsPage* crawl = sheet.crawlPage();
     EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::LinkMax)->isChecked());
@@ -80,6 +83,9 @@ TEST(SettingsSheet, AFreshUserSeesTheDefaults)
     EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::Http10)->isChecked());
     EXPECT_FALSE(crawl->http10Box()->isChecked()) << "HTTP/1.1 unless asked";
     EXPECT_FALSE(crawl->http10Box()->isEnabled());
+    EXPECT_TRUE(crawl->inheritBox(CrawlOptionsPage::OffSite)->isChecked());
+    EXPECT_FALSE(crawl->offSiteBox()->isChecked());
+    EXPECT_FALSE(crawl->offSiteBox()->isEnabled());
     EXPECT_TRUE(sheet.downloadPage()->inheritBox()->isChecked());
     EXPECT_FALSE(sheet.downloadPage()->useBox()->isEnabled());
     EXPECT_EQ(sheet.downloadPage()->listEdit(ExtKindHtml)->text(), "htm;html;shtml");
@@ -111,6 +117,8 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     sheet.maxDownloadsEdit()->setText("40");
     crawl->inheritBox(CrawlOptionsPage::Http10)->setChecked(false);
     crawl->http10Box()->setChecked(true);
+    crawl->inheritBox(CrawlOptionsPage::OffSite)->setChecked(false);
+    crawl->offSiteBox()->setChecked(true);
     const SettingsValues v = OkAndReload(f, sheet);
     EXPECT_EQ(sheet.result().LinkMax, 25) << "as typed; saving bounds";
     EXPECT_EQ(v.LinkMax, 10);
@@ -129,6 +137,7 @@ TEST(SettingsSheet, OkBoundsWhatWasTyped)
     EXPECT_EQ(v.AcceptUnverifiedCerts, 1);
     EXPECT_EQ(v.MaxDownloads, 16) << "同時ダウンロード数 is held to 1..16";
     EXPECT_EQ(v.UseHttp10, 1);
+    EXPECT_EQ(v.RequisitesOffSite, 1);
     EXPECT_EQ(v.RenewalType, -1) << "an option left to inherit stays -1";
 }
 
@@ -156,6 +165,27 @@ TEST(SettingsSheet, CancelAndANonIntegerStoreNothing)
     sheet.accept();
     EXPECT_FALSE(sheet.isVisible());
     EXPECT_EQ(sheet.result().ProxyPort, 3128);
+}
+
+// Switched on for a mirror with files under the escaped names, the readable
+// names say that those files will be fetched again.
+TEST(SettingsSheet, ReadableNamesSayWhatBecomesOfFilesUnderTheOldNames)
+{
+    for (const bool oldNames : {false, true}) {
+        WindowFixture f;
+        const std::string page = f.settings->values().MirrorDir + "P/site/" + (oldNames ? "[e3[83[9a.html" : "a.html");
+        QDir().mkpath(QString::fromStdString(page.substr(0, page.rfind('/'))));
+        std::ofstream(page) << "x";
+        SettingsSheet sheet(*f.settings, &f.prompter);
+        EXPECT_TRUE(sheet.renamedNote()->isHidden());
+        sheet.readableNamesBox()->setChecked(true);
+        EXPECT_EQ(sheet.renamedNote()->isHidden(), !oldNames) << oldNames;
+        EXPECT_EQ(sheet.renamedNote()->text(), QString::fromUtf8(kRenamedFilesNote));
+        sheet.readableNamesBox()->setChecked(false);
+        EXPECT_TRUE(sheet.renamedNote()->isHidden());
+        sheet.readableNamesBox()->setChecked(true);
+        EXPECT_EQ(OkAndReload(f, sheet).ReadableNames, 1);
+    }
 }
 
 TEST(SettingsSheet, InheritBoxesOfTheFilterPages)
@@ -201,8 +231,8 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
 
     CrawlOptionValues inherited = EffectiveCrawlOptions(*f.settings);
     inherited.linkMax = 3;
-    ItemPropertiesDialog dialog(values, inherited, f.settings->DownloadFilter(), f.settings->ExclusionFilter(), false,
-                                &f.prompter);
+    ItemPropertiesDialog dialog(values, inherited, f.settings->DownloadFilter(), f.settings->ExclusionFilter(),
+                                ItemRecord, &f.prompter);
     EXPECT_EQ(dialog.crawl()->linkMaxEdit()->text(), "3") << "what the root gives";
     EXPECT_TRUE(dialog.crawl()->inheritBox(CrawlOptionsPage::LinkMax)->isChecked());
     dialog.crawl()->inheritBox(CrawlOptionsPage::Retry)->setChecked(false);
@@ -214,6 +244,8 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
     dialog.timer()->intervalEdit()->setText("5");
     dialog.slide()->showBox()->setChecked(true);
     dialog.pilotGroup()->button(PilotSelected)->setChecked(true);
+    dialog.crawl()->inheritBox(CrawlOptionsPage::OffSite)->setChecked(false);
+    dialog.crawl()->offSiteBox()->setChecked(true);
     dialog.nameEdit()->setText("http://site/top.html");
     dialog.accept();
     ASSERT_EQ(dialog.result().crawl.linkMax, -1);
@@ -222,6 +254,7 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
     EXPECT_EQ(record->GraphMax, -1);
     EXPECT_EQ(record->DLoadRetry, 5) << "retries 0..5";
     EXPECT_EQ(record->PilotType, PilotSelected);
+    EXPECT_EQ(record->RequisitesOffSite, 1);
     EXPECT_EQ(record->url, "http://site/top.html");
     ASSERT_EQ(f.timers.entries().size(), 1u);
     EXPECT_EQ(f.timers.entries()[0].kind, TimerInterval);
@@ -238,6 +271,51 @@ TEST(ItemProperties, ShowsWhatTheItemInheritsAndStoresMinusOneForInherit)
     ApplyItemProperties(f.context, session, *record, values);
     EXPECT_TRUE(f.timers.entries().empty());
     EXPECT_TRUE(f.slides.entries().empty());
+}
+
+// Where a start URL is typed, one that can't be crawled is said at once;
+// OK keeps the dialog open with what was typed, to be mended.
+TEST(UrlDialogs, AURLThatCannotBeCrawledIsSaidAndKept)
+{
+    WindowFixture f;
+    const QString bad = QStringLiteral("htp://x/");
+    const QString said = QStringLiteral("cannot crawl \"htp://x/\": the scheme is not http or https");
+
+    AddItemDialog add(nullptr, true);
+    add.show();
+    EXPECT_TRUE(add.note()->isHidden());
+    add.edit()->setText(bad);
+    EXPECT_FALSE(add.note()->isHidden());
+    EXPECT_EQ(add.note()->text(), said);
+    add.accept();
+    EXPECT_TRUE(add.isVisible());
+    EXPECT_EQ(add.text(), bad);
+    add.edit()->setText(QStringLiteral("http://例え.テスト/"));
+    EXPECT_TRUE(add.note()->isHidden());
+    add.accept();
+    EXPECT_FALSE(add.isVisible());
+    AddItemDialog folder(nullptr, false);
+    EXPECT_EQ(folder.note(), nullptr) << "a folder's name is no URL";
+
+    ProjectSession session(*f.settings, f.mirrorLock);
+    ASSERT_TRUE(session.Open(f.WriteProject("P", "Record\n{\n\tURL=\"http://site/\"\n}\n")));
+    ProjectItem* record = session.document().Write().root().firstChild;
+    std::unique_ptr<ItemPropertiesDialog> made = MakeItemPropertiesDialog(f.context, session, *record, nullptr);
+    ItemPropertiesDialog& sheet = *made;
+    EXPECT_TRUE(sheet.urlNote()->isHidden());
+    sheet.show();
+    sheet.tabs()->setCurrentIndex(2);
+    sheet.nameEdit()->setText(bad);
+    EXPECT_EQ(sheet.urlNote()->text(), said);
+    sheet.accept();
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.tabs()->currentIndex(), 0);
+    EXPECT_EQ(f.prompter.told.back(), said);
+    EXPECT_EQ(sheet.nameEdit()->text(), bad);
+    sheet.nameEdit()->setText(QStringLiteral("https://site/"));
+    sheet.accept();
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(sheet.result().name, "https://site/");
 }
 
 TEST(TimerDialogs, TheSettingDialogEnablesTheKindsFieldsAndBoundsThem)

@@ -196,6 +196,32 @@ TEST(ProjectWindow, TheStatusViewShowsASlotForEachDownloadAtATime)
     EndCrawl(*frame);
 }
 
+// Start URLs the crawl could not take are named in the row under the
+// slots once it is over (the last one, and how many more), all of them in
+// the status view's tool tip, and they count as failed.
+TEST(ProjectWindow, StartUrlsThatCannotBeCrawledAreNamedUnderTheSlots)
+{
+    WindowFixture f;
+    auto frame = OpenFrame(f, f.WriteProject("P", kTwoFolders));
+    ASSERT_TRUE(frame->RunCommand(CmdCrawl));
+    const std::string notes[] = {
+        "cannot crawl \"htp://x/\": the scheme is not http or https (item P/News/htp://x/)",
+        "cannot crawl \"http://exa mple.com/\": the host name is not valid (item P/http://exa mple.com/)"};
+    for (const std::string& note : notes) {
+        PostMessage(&frame->status(), MsgStatusCannotCrawl, 0, std::make_unique<TextRecord>(note));
+        PostMessage(&frame->status(), MsgStatusFailed);
+    }
+    PostMessage(&frame->status(), MsgStatusCurrentUrl, 0, std::make_unique<TextRecord>("http://site/news/"));
+    ASSERT_TRUE(WaitUntil([&] { return frame->status().model().notes().size() == 2; }));
+    const StatusViewModel& model = frame->status().model();
+    EXPECT_EQ(CDLStatView::ItemRowText(model, true), "http://site/news/") << "while it crawls, the URL at hand";
+    EndCrawl(*frame);
+    EXPECT_EQ(CDLStatView::ItemRowText(model, false), QString::fromStdString(notes[1]) + " (+1)");
+    EXPECT_EQ(model.counters().failed, 2);
+    ASSERT_TRUE(WaitUntil([&] { return !frame->statView().toolTip().isEmpty(); }));
+    EXPECT_EQ(frame->statView().toolTip(), QString::fromStdString(notes[0] + "\n" + notes[1]));
+}
+
 TEST(MainWindow, ExitIsRefusedWhileAProjectCrawls)
 {
     WindowFixture f;

@@ -45,7 +45,7 @@ public:
         return yesNo;
     }
     void Tell(QWidget*, const QString& text, QMessageBox::Icon) override { told << text; }
-    std::optional<QString> AskItemName(QWidget*) override { return itemName; }
+    std::optional<QString> AskItemName(QWidget*, bool) override { return itemName; }
     std::optional<int> AskMirrorFiles(QWidget*) override { return mirrorFiles; }
     std::optional<QString> AskDirectory(QWidget*, const QString&, const QString&) override { return directory; }
     std::optional<QString> AskOpenProject(QWidget*, const QString&) override { return std::nullopt; }
