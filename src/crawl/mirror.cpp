@@ -582,6 +582,16 @@ std::optional<std::string> CMirror::WithDirectoryIndex(std::optional<std::string
     return path;
 }
 
+namespace {
+
+bool EndsWithExtension(std::string_view path, std::string_view type)
+{
+    return path.size() > type.size() && path[path.size() - type.size() - 1] == '.' &&
+           path.substr(path.size() - type.size()) == type;
+}
+
+} // namespace
+
 std::optional<std::string> CMirror::NamedPath(std::string_view url, std::string_view folderPath,
                                               bool* mayNameDirectory) const
 {
@@ -618,6 +628,14 @@ std::optional<std::string> CMirror::NamedPath(const CUrl& parsed, std::string_vi
     if (parsed.hasQuery()) {
         path += "[3f";
         AppendMirrorName(path, parsed.query(), naming_);
+        // A browser opening the mirror takes a file's type from its name:
+        // "site.css[3fv=2" would be no style sheet and "app.js[3fv=2" no
+        // script, and the pages would read unstyled offline.
+        const std::string_view type = parsed.extension();
+        if ((type == "css" || type == "js") && !EndsWithExtension(path, type)) {
+            path += '.';
+            path += type;
+        }
     }
     if (CheckLevels(path, urlPart) == MirrorResult::NoLocalPath)
         return std::nullopt;
