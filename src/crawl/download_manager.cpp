@@ -535,8 +535,10 @@ void DLManager::EndSlot(int index, int pageResult)
     for (size_t i = 0; i < slot.attached().size(); ++i)
         Report(success ? MsgStatusVisited : MsgStatusFailed, {});
     auto done = std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success);
-    if (!success)
+    if (!success) {
         done->reason = slot.failureText();
+        done->cause = slot.failureCause();
+    }
     PostStatus(MsgStatusSlotDone, std::move(done));
     slot.Release();
     PostMessage(QPointer<QObject>(this), MsgManagerSlotEnded, 0,

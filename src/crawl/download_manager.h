@@ -66,6 +66,8 @@ struct SlotDoneRecord : MessageRecord {
     // Why a download failed, when that has a text of its own
     // ("certificate: ..."); empty otherwise.
     std::string reason;
+    // Why it failed, in every case ("404 Not Found", "time-out: reply").
+    std::string cause;
 };
 
 // MsgStatusTitle: a record's page told its title (the views show it).

@@ -154,6 +154,7 @@ bool DLObj::StartPage(int kind)
     if (!page_)
         return false;
     free_ = false;
+    expiredTimer_ = 0;
     page_->header().SetField(HeaderAccept, "*/*");
     // Armed and announced before the start: a connection that fails at once
     // reports its end from inside the start, and the end must come last.
@@ -177,6 +178,7 @@ bool DLObj::StartRobots(int kind)
         }
     }
     free_ = false;
+    expiredTimer_ = 0;
     std::string text = item_->robotsUrl;
     if (text.empty())
         text.assign(pageUrl_.site()).append("/robots.txt"); // the server of the URL, port included
@@ -237,6 +239,15 @@ std::string DLObj::failureText()
 {
     CHttpTransfer* t = Running();
     return t ? t->failureText() : std::string();
+}
+
+std::string DLObj::failureCause()
+{
+    static const char* const kTimeoutNames[] = {"connection", "reply", "head", "data", "close", "total"};
+    if (expiredTimer_ >= TimerConnection && expiredTimer_ <= TimerTotal)
+        return std::string("time-out: ") + kTimeoutNames[expiredTimer_ - 1];
+    CHttpTransfer* t = Running();
+    return t ? t->failureCause() : std::string();
 }
 
 CHttpTransfer* DLObj::Running()
@@ -383,6 +394,7 @@ void DLObj::OnTransferEvent(CHttpTransfer* transfer, int code)
 void DLObj::OnTimer(int id)
 {
     Stop(id);
+    expiredTimer_ = id;
     // Every one of the six ends the job as aborted, the connection time-out
     // included: a connection not made in the time the user set is given up.
     // A temporary file that could not be written ends it too (as failed).

@@ -63,6 +63,9 @@ public:
     // Why the running transfer's connection failed, when that has a text of
     // its own ("certificate: ..."); else empty.
     std::string failureText();
+    // Why it failed, whatever the cause: a time-out ("time-out: reply"), the
+    // text above, the server's answer or the socket's error.
+    std::string failureCause();
     bool StartPage(int kind);
     bool StartRobots(int kind);
     // Another entry for the same URL; the slot owns it from here and frees
@@ -134,6 +137,7 @@ private:
     std::string keptBody_;
     bool keepingBody_ = false;
     int durations_[6] = {};
+    int expiredTimer_ = 0; // the time-out that ended the job, if one did
     bool acceptUnverified_ = false;
     bool http10_ = true;
     CConnPool* pool_ = nullptr;

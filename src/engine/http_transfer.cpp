@@ -24,6 +24,27 @@ const char* StateName(CHttpTransfer::State s)
 }
 #endif
 
+// "HTTP/1.1 404 Not Found" -> "404 Not Found": the code and the server's
+// words for it, as far as they are printable, and not too many of them.
+std::string StatusText(std::string_view line, int code)
+{
+    std::string text = std::to_string(code);
+    const size_t space = line.find(' ');
+    const size_t words = space == std::string_view::npos ? space : line.find(' ', space + 1);
+    if (words == std::string_view::npos)
+        return text;
+    text += ' ';
+    constexpr size_t kMostWords = 60;
+    for (const char c : line.substr(words + 1, kMostWords)) {
+        if (c == '\r' || c == '\n')
+            break;
+        text += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || static_cast<unsigned char>(c) >= 0x80) ? '?' : c;
+    }
+    while (text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
 // "timeout=5, max=100" -> 5000
 int KeepAliveMs(std::string_view block)
 {
@@ -92,6 +113,7 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     lastError_ = 0;
     closeError_ = 0;
     failureText_.clear();
+    failedStatus_.clear();
     reused_ = retried_ = retrying_ = interim_ = discard_ = keepAlive_ = kept_ = answerSeen_ = false;
     idleMs_ = 0;
     skipped_ = 0;
@@ -204,6 +226,18 @@ void CHttpTransfer::Otherwise(int event)
         result_ = kFailed;
         SetState(State::Close);
     }
+}
+
+std::string CHttpTransfer::failureCause() const
+{
+    if (!failureText().empty())
+        return failureText();
+    if (!failedStatus_.empty())
+        return failedStatus_;
+    const int err = lastError_ != 0 ? lastError_ : connMgr_.lastError();
+    if (err != 0 && err != WsaWouldBlock)
+        return WsaErrorText(err);
+    return status_.statusCode == 0 ? "no answer" : "the answer broke off";
 }
 
 void CHttpTransfer::Fail(std::string text)
@@ -386,6 +420,7 @@ bool CHttpTransfer::TryStatusLine()
         SetState(State::ReadHead);
     } else {
         result_ = kFailed;
+        failedStatus_ = StatusText(head_.statusLine(), code);
         if (form_.http10) {
             SetState(State::Close);
         } else {

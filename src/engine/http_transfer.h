@@ -98,6 +98,9 @@ public:
     // ("certificate: ...", "TLS: ...", "proxy: ...", "response head longer
     // than 64 KB", ...); else empty.
     const std::string& failureText() const { return failureText_.empty() ? connMgr_.failureText() : failureText_; }
+    // Why the transfer failed, in every case: the text above, else the
+    // answer or the error ("404 Not Found", "connection refused").
+    std::string failureCause() const;
     void Abort(bool notify);
     // Moves up to `max` buffered body bytes to `buffer`; returns the count.
     size_t Read(char* buffer, size_t max);
@@ -203,6 +206,7 @@ private:
     bool notify_ = true;
     int lastEvent_ = 0;
     std::string failureText_;
+    std::string failedStatus_; // "404 Not Found": the answer that failed the transfer
     // HTTP/1.1
     BodyFraming framing_;
     ContentDecoder decoder_;

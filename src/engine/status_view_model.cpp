@@ -17,6 +17,7 @@ void StatusViewModel::Clear()
     counters_ = StatusCounters{};
     stopReason_.clear();
     notes_.clear();
+    failures_.clear();
 }
 
 StatusRow* StatusViewModel::SlotRow(int slot)
@@ -71,12 +72,16 @@ void StatusViewModel::Progress(int slot, int32_t length, int32_t count)
     }
 }
 
-void StatusViewModel::SlotDone(int slot, bool success, const std::string& reason)
+void StatusViewModel::SlotDone(int slot, bool success, const std::string& reason, const std::string& cause)
 {
+    StatusRow* row = SlotRow(slot);
+    if (!row)
+        return;
     // A failure with a reason of its own shows the reason: a certificate
     // that was refused must not pass for a network failure.
-    if (StatusRow* row = SlotRow(slot))
-        row->bytes = success ? "Complete" : reason.empty() ? "Failed" : reason;
+    row->bytes = success ? "Complete" : reason.empty() ? "Failed" : reason;
+    if (!success && failures_.size() < kMostFailures)
+        failures_.push_back({row->url, cause.empty() ? reason : cause});
 }
 
 void StatusViewModel::CountHtmlModified(int n)

@@ -19,6 +19,12 @@ struct StatusRow {
     int bar = 0; // 0..100
 };
 
+// A download the crawl could not finish, and why ("404 Not Found").
+struct FailedUrl {
+    std::string url;
+    std::string reason;
+};
+
 struct StatusCounters {
     int detected = 0;
     int retries = 0;
@@ -48,8 +54,10 @@ public:
     void Connected(int slot);                              // WM_USER+17
     void HeadRead(int slot, int32_t length);               // WM_USER+18, -1 = unknown
     void Progress(int slot, int32_t length, int32_t count);// WM_USER+19
-    // WM_USER+20; reason: why it failed ("certificate: ..."), or empty.
-    void SlotDone(int slot, bool success, const std::string& reason = {});
+    // WM_USER+20; reason: why it failed when that is shown in the slot
+    // ("certificate: ..."), or empty; cause: why it failed, in every case
+    // (kept in the failure list).
+    void SlotDone(int slot, bool success, const std::string& reason = {}, const std::string& cause = {});
     // The counter messages, WM_USER+21 to +26; each may stand for several
     // counts (see CountOf).
     void CountDetected(int n = 1) { counters_.detected += n; }
@@ -70,6 +78,10 @@ public:
     // text for each, before its first download).
     void AddNote(const std::string& text) { notes_.push_back(text); }
     const std::vector<std::string>& notes() const { return notes_; }
+    // The downloads of this crawl that failed, oldest first (the first
+    // kMostFailures of them).
+    static constexpr size_t kMostFailures = 10000;
+    const std::vector<FailedUrl>& failures() const { return failures_; }
 
     const StatusRow& row(int index) const { return rows_[static_cast<size_t>(index)]; }
     const StatusCounters& counters() const { return counters_; }
@@ -84,6 +96,7 @@ private:
     StatusCounters counters_;
     std::string stopReason_;
     std::vector<std::string> notes_;
+    std::vector<FailedUrl> failures_;
 };
 
 } // namespace ormbrook

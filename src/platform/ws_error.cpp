@@ -4,6 +4,24 @@
 
 namespace ormbrook {
 
+const char* WsaErrorText(int err)
+{
+    switch (err) {
+    case WsaOk: return "";
+    case WsaRefused: return "connection refused";
+    case WsaConnReset: case WsaNetReset: return "connection reset";
+    case WsaConnAborted: return "connection aborted";
+    case WsaTimedOut: return "connection timed out";
+    case WsaNetDown: case WsaNetUnreachable: return "network unreachable";
+    case WsaHostDown: case WsaHostUnreachable: return "host unreachable";
+    case WsaHostNotFound: case WsaNoData: return "host not found";
+    case WsaTryAgain: case WsaNoRecovery: return "name lookup failed";
+    case WsaAddressNotAvail: return "address not available";
+    case WsaTooManyOpen: return "too many open files";
+    default: return "socket error";
+    }
+}
+
 int WsaFromErrno(int err)
 {
     switch (err) {

@@ -45,4 +45,8 @@ constexpr int WsaUnmapped = 12000;
 
 int WsaFromErrno(int err);
 
+// A few words a user can read for an error ("connection refused"); empty
+// for WsaOk.
+const char* WsaErrorText(int err);
+
 } // namespace ormbrook

@@ -137,11 +137,12 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
         break;
     case MsgStatusSlotDone:
         if (auto* slot = dynamic_cast<SlotDoneRecord*>(r)) {
-            model_.SlotDone(slot->slot, slot->success, slot->reason);
+            model_.SlotDone(slot->slot, slot->success, slot->reason, slot->cause);
             if (!live_ && slot->slot >= 0 && slot->slot < model_.slotRows()) {
-                std::fprintf(out_, "%s%s %s%s%s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
-                             model_.row(slot->slot).url.c_str(), slot->reason.empty() ? "" : " ",
-                             slot->reason.c_str());
+                const std::string& why = slot->cause.empty() ? slot->reason : slot->cause;
+                std::fprintf(out_, "%s%s %s%s%s%s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
+                             model_.row(slot->slot).url.c_str(), why.empty() ? "" : " (", why.c_str(),
+                             why.empty() ? "" : ")");
                 unflushed_ = true;
             }
         }

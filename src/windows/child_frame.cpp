@@ -1,4 +1,5 @@
 #include "windows/child_frame.h"
+#include "windows/small_dialogs.h"
 
 #include "crawl/mirror.h"
 #include "crawl/project_item.h"
@@ -361,9 +362,29 @@ bool CChildFrame::RunCommand(CommandId id)
     case CmdItemProperties:
         ItemProperties();
         return true;
+    case CmdFailedUrls:
+        ShowFailedUrls();
+        return true;
     default:
         return false;
     }
+}
+
+FailedUrlsDialog* CChildFrame::failedUrlsDialog() const
+{
+    return failedUrls_;
+}
+
+void CChildFrame::ShowFailedUrls()
+{
+    // One list per project, open beside the window while the crawl goes on.
+    if (!failedUrls_) {
+        failedUrls_ = new FailedUrlsDialog(*status_, this);
+        failedUrls_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    failedUrls_->show();
+    failedUrls_->raise();
+    failedUrls_->activateWindow();
 }
 
 bool CChildFrame::Save(bool askName)

@@ -8,6 +8,7 @@
 #include "windows/window_layout.h"
 
 #include <QBasicTimer>
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -20,6 +21,7 @@ class CDLStatView;
 class CLinkView;
 class CPageView;
 class CrawlStatus;
+class FailedUrlsDialog;
 class ProjectItem;
 class ProjectSession;
 class ProjectTreeModel;
@@ -31,6 +33,8 @@ public:
     // Takes the opened (or new) project.
     CChildFrame(DesktopContext& context, std::unique_ptr<ProjectSession> session, QWidget* parent = nullptr);
     ~CChildFrame() override;
+    // "失敗した URL", while it is open.
+    FailedUrlsDialog* failedUrlsDialog() const;
 
     ProjectSession& session() { return *session_; }
     CrawlStatus& status() { return *status_; }
@@ -88,6 +92,7 @@ private:
     void DropItem(ProjectItem* item, ProjectItem* target);
     void MoveItemNow(ProjectItem* item, ProjectItem* target);
     void ItemProperties();
+    void ShowFailedUrls();
     void TreeMenu(const QPoint& globalPos);
     void PageMenu(const QPoint& globalPos);
     void ApplySplit(const SplitSizes& sizes);
@@ -109,6 +114,7 @@ private:
     bool saveAnswered_ = false;
     static constexpr int kFilesRefreshMs = 1000;
     QBasicTimer filesRefresh_;
+    QPointer<FailedUrlsDialog> failedUrls_;
     std::string countersAtRefresh_;
     struct Reselect {
         ProjectItem* record = nullptr;

@@ -36,6 +36,8 @@ constexpr CommandInfo kTable[] = {
     {CmdSelectedCrawl, "選択巡回実行", "選択巡回を開始します", "選択巡回", "", I::SelectedCrawl, false},
     {CmdStop, "巡回中断", "巡回を中断します", "巡回中断", "", I::Stop, false},
     {CmdResetCrawl, "巡回状態リセット", "巡回状態をリセットします。", "巡回状態リセット", "", I::ResetCrawl, false},
+    {CmdFailedUrls, "失敗した URL...", "最後の巡回で取得に失敗した URL とその理由を一覧します", "", "", I::None,
+     false},
     {CmdTimerValid, "タイマー有効", "設定されている全てのタイマーの有効／無効を切換えます", "ﾀｲﾏｰSW", "",
      I::TimerOn, true},
     {CmdTimerList, "タイマー一覧", "", "", "", I::None, false},
@@ -128,6 +130,8 @@ bool CommandEnabled(CommandId id, const CommandState& s)
         return s.projectOpen && !s.crawling;
     case CmdStop:
         return s.projectOpen && s.crawling;
+    case CmdFailedUrls:
+        return s.projectOpen;
     case CmdNewFolder:
     case CmdNewUrl:
     case CmdUrlFromBrowser:

@@ -32,6 +32,7 @@ enum CommandId : int {
     CmdStop = 32781,
     CmdResetCrawl = 32815,
     CmdTimerValid = 32792,
+    CmdFailedUrls = 32830,
     CmdTimerList = 32798,
     CmdShowInBrowser = 32804,
     CmdSlideShowList = 32809,

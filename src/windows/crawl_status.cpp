@@ -149,7 +149,7 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
         break;
     case MsgStatusSlotDone:
         if (auto* r = dynamic_cast<SlotDoneRecord*>(record.get()))
-            model_.SlotDone(r->slot, r->success, r->reason);
+            model_.SlotDone(r->slot, r->success, r->reason, r->cause);
         break;
     case MsgStatusStoppedByError:
         if (auto* r = dynamic_cast<TextRecord*>(record.get())) {

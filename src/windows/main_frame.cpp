@@ -195,7 +195,7 @@ void CMainFrame::MakeMenus()
     editMenu_->addAction(actions_[CmdShowInBrowser]);
 
     crawlMenu_ = bar->addMenu(QStringLiteral("巡回(&P)"));
-    for (CommandId id : {CmdCrawl, CmdSelectedCrawl, CmdStop, CmdResetCrawl}) {
+    for (CommandId id : {CmdCrawl, CmdSelectedCrawl, CmdStop, CmdResetCrawl, CmdFailedUrls}) {
         crawlMenu_->addAction(actions_[id]);
         crawlOnly_.append(actions_[id]);
     }

@@ -2,8 +2,14 @@
 
 #include "crawl/start_url.h"
 #include "windows/artwork.h"
+#include "windows/crawl_status.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QShortcut>
+#include <QTreeWidget>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -122,6 +128,62 @@ MirrorFilesDialog::Choice MirrorFilesDialog::choice() const
 void MirrorFilesDialog::setChoice(Choice choice)
 {
     buttons_[choice]->setChecked(true);
+}
+
+FailedUrlsDialog::FailedUrlsDialog(const CrawlStatus& status, QWidget* parent) : QDialog(parent), status_(status)
+{
+    setWindowTitle(QStringLiteral("失敗した URL"));
+    auto* layout = new QVBoxLayout(this);
+    summary_ = new QLabel(this);
+    layout->addWidget(summary_);
+    list_ = new QTreeWidget(this);
+    list_->setColumnCount(2);
+    list_->setHeaderLabels({QStringLiteral("URL"), QStringLiteral("理由")});
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->header()->setStretchLastSection(true);
+    list_->setColumnWidth(0, 420);
+    layout->addWidget(list_);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* copy = buttons->addButton(QStringLiteral("コピー"), QDialogButtonBox::ActionRole);
+    QPushButton* close = buttons->addButton(QStringLiteral("閉じる"), QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    connect(copy, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(CopyText()); });
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    auto* copyKey = new QShortcut(QKeySequence::Copy, list_);
+    connect(copyKey, &QShortcut::activated, this, [this] { QGuiApplication::clipboard()->setText(CopyText()); });
+    connect(&status_, &CrawlStatus::changed, this, &FailedUrlsDialog::Fill);
+    resize(720, 360);
+    Fill();
+}
+
+QString FailedUrlsDialog::LineOf(const FailedUrl& failure)
+{
+    return QString::fromStdString(failure.url) + QLatin1Char('\t') + QString::fromStdString(failure.reason);
+}
+
+void FailedUrlsDialog::Fill()
+{
+    const std::vector<FailedUrl>& failures = status_.model().failures();
+    if (list_->topLevelItemCount() > int(failures.size()))
+        list_->clear(); // a new crawl began
+    for (size_t i = size_t(list_->topLevelItemCount()); i < failures.size(); ++i)
+        list_->addTopLevelItem(new QTreeWidgetItem(
+            {QString::fromStdString(failures[i].url), QString::fromStdString(failures[i].reason)}));
+    summary_->setText(failures.empty() ? QStringLiteral("失敗した URL はありません")
+                                       : QStringLiteral("失敗 %1 件").arg(failures.size()));
+}
+
+QString FailedUrlsDialog::CopyText() const
+{
+    const std::vector<FailedUrl>& failures = status_.model().failures();
+    QStringList lines;
+    const bool some = !list_->selectedItems().isEmpty();
+    for (int i = 0; i < list_->topLevelItemCount() && size_t(i) < failures.size(); ++i)
+        if (!some || list_->topLevelItem(i)->isSelected())
+            lines << LineOf(failures[size_t(i)]);
+    return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
 SplashWindow::SplashWindow(QWidget* parent)

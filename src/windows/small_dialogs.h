@@ -11,8 +11,12 @@
 class QLabel;
 class QLineEdit;
 class QRadioButton;
+class QTreeWidget;
 
 namespace ormbrook {
+
+class CrawlStatus;
+struct FailedUrl;
 
 // Why a typed start URL can't be crawled (`cannot crawl "htp://x/": the
 // scheme is not http or https`); nothing when it can, or nothing is typed.
@@ -49,6 +53,26 @@ public:
 
 private:
     QRadioButton* buttons_[4];
+};
+
+// "失敗した URL": the downloads of the project's last crawl that failed,
+// each with why; it follows the crawl while open. The rows can be selected
+// and copied (Ctrl+C or "コピー") as "URL<tab>reason" lines.
+class FailedUrlsDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit FailedUrlsDialog(const CrawlStatus& status, QWidget* parent = nullptr);
+    QTreeWidget* list() const { return list_; }
+    // The lines "コピー" puts on the clipboard: the selected rows, or all.
+    QString CopyText() const;
+    static QString LineOf(const FailedUrl& failure);
+
+private:
+    void Fill();
+
+    const CrawlStatus& status_;
+    QTreeWidget* list_;
+    QLabel* summary_;
 };
 
 // A borderless picture in the middle of the screen that goes after two

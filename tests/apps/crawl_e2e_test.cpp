@@ -243,6 +243,7 @@ TEST(CrawlEndToEnd, FailuresAreRetriedAndCounted)
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(f.CountRequests("GET /missing.html"), 3);
     EXPECT_EQ(run.counters, "detected=2 retries=2 visited=1 failed=3 html=1 modified=1");
+    EXPECT_NE(run.out.find("Failed " + f.origin() + "/missing.html (404 Not Found)\n"), std::string::npos) << run.out;
 }
 
 TEST(CrawlEndToEnd, RobotsTxtAllowsRefusesOrIsMissing)

@@ -151,7 +151,7 @@ TEST_F(HttpsEndToEnd, ACertificateThatDoesNotVerifyStoresNothingUnlessTheSetting
         auto prj = g.Project("P", Prj("\tGraphMax=0\n\tDLoadRetry=0\n", Record(url)));
         auto refused = g.Run({"--crawl", prj});
         EXPECT_EQ(refused.exitCode, 0) << refused.err;
-        EXPECT_NE(refused.out.find("Failed " + url + " " + row.reason + "\n"), std::string::npos) << refused.out;
+        EXPECT_NE(refused.out.find("Failed " + url + " (" + row.reason + ")\n"), std::string::npos) << refused.out;
         EXPECT_NE(refused.counters.find("visited=0 failed=1"), std::string::npos) << refused.counters;
         EXPECT_EQ(g.MirrorFiles(), Files{});
         EXPECT_EQ(g.Requests().size(), 0u) << "nothing was asked of a server that was refused";

@@ -187,7 +187,7 @@ TEST(NetworkEndToEnd, LongHeadsAreReadAndTooLongOnesFailWithTheirReason)
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html", "long.html"}));
     EXPECT_EQ(f.MirrorFile("P/127.0.0.1/long.html"), "<html><body>long head</body></html>");
-    EXPECT_NE(run.out.find("Failed " + f.origin() + "/huge.html response head longer than 64 KB\n"), std::string::npos)
+    EXPECT_NE(run.out.find("Failed " + f.origin() + "/huge.html (response head longer than 64 KB)\n"), std::string::npos)
         << run.out;
     EXPECT_NE(run.counters.find(" failed=1 "), std::string::npos) << run.counters;
 }
@@ -305,7 +305,7 @@ TEST(NetworkEndToEnd, CompressedBodiesAreStoredDecodedAndABrokenOneKeepsTheOldCo
     f.Page("gz.html", broken, true);
     auto third = f.Run({"--crawl", prj});
     EXPECT_EQ(third.exitCode, 0) << third.err;
-    EXPECT_NE(third.out.find("Failed " + f.origin() + "/gz.html the compressed body does not decode\n"),
+    EXPECT_NE(third.out.find("Failed " + f.origin() + "/gz.html (the compressed body does not decode)\n"),
               std::string::npos)
         << third.out;
     EXPECT_EQ(f.MirrorFile("P/127.0.0.1/gz.html"), gzPage);

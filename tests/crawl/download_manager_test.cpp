@@ -32,6 +32,7 @@ public:
     std::vector<uint32_t> messages;
     std::vector<int> contactingSlots;
     std::string stopReason;
+    std::vector<std::string> causes; // of the failed downloads
     QPointer<QObject> manager;
     int slots = 0;
     bool over = false;
@@ -61,6 +62,8 @@ protected:
             contactingSlots.push_back(s->slot);
         if (auto* t = dynamic_cast<TextRecord*>(record.get()); t && message == MsgStatusStoppedByError)
             stopReason = t->text;
+        if (auto* d = dynamic_cast<SlotDoneRecord*>(record.get()); d && !d->success)
+            causes.push_back(d->cause);
         if (message == MsgStatusCrawlOver)
             over = true;
     }
@@ -111,6 +114,22 @@ protected:
 const char kReply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nbody";
 
 } // namespace
+
+// Every failure says why, the plain ones too.
+TEST_F(ManagerTest, EveryFailureSaysWhy)
+{
+    ASSERT_TRUE(settings->SetByName("ReplyRcvTimeout", "1"));
+    ASSERT_TRUE(settings->SetByName("DLRetry", "0"));
+    ScriptServer missing({ReadHead(), Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), KeepOpen(3000)});
+    ScriptServer silent({ReadHead(), KeepOpen(5000)});
+    AddRecord(Url(missing, "/gone.html"));
+    AddRecord(Url(silent, "/slow.html"));
+    AddRecord("http://127.0.0.1:" + std::to_string(ScriptServer::UnusedPort()) + "/");
+    StartCrawl();
+    ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
+    std::sort(status.causes.begin(), status.causes.end());
+    EXPECT_EQ(status.causes, (std::vector<std::string>{"404 Not Found", "connection refused", "time-out: reply"}));
+}
 
 TEST_F(ManagerTest, FiveAtOnceTheSixthAfterASlotHasEnded)
 {

@@ -18,10 +18,12 @@
 #include "windows/project_session.h"
 #include "windows/project_tree_model.h"
 #include "windows/project_views.h"
+#include "windows/small_dialogs.h"
 
 #include <QAction>
 #include <QDir>
 #include <QProcess>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -133,6 +135,18 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
     EXPECT_TRUE(files.contains(QString::fromStdString(site.server.origin() + "/index.html"))) << files.join(' ').toStdString();
     EXPECT_TRUE(files.contains(QString::fromStdString(site.server.origin() + "/pictures/dot.jpg")));
     EXPECT_TRUE(WaitFor([&] { return child->pageView().model()->rowCount() == files.size(); }, 30000));
+
+    // The demo's broken link is in "失敗した URL", with why, ready to copy.
+    frame.Action(CmdFailedUrls)->trigger();
+    FailedUrlsDialog* failures = child->failedUrlsDialog();
+    ASSERT_NE(failures, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return failures->isVisible(); }, 5000));
+    ASSERT_GT(failures->list()->topLevelItemCount(), 0);
+    const QString missing = QString::fromStdString(site.server.origin() + "/nowhere.html");
+    EXPECT_EQ(failures->list()->topLevelItem(0)->text(0), missing);
+    EXPECT_EQ(failures->list()->topLevelItem(0)->text(1), "404 Not Found");
+    EXPECT_TRUE(failures->CopyText().contains(missing + "\t404 Not Found\n")) << failures->CopyText().toStdString();
+    failures->close();
 
     // The status view is drawn: its area is not one flat colour.
     WaitFor([] { return false; }, 300);
