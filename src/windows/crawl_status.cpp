@@ -61,6 +61,7 @@ bool CrawlStatus::Begin(Mode mode, uint8_t startKind, ProjectItem* startItem)
         return false;
     }
     mode_ = mode;
+    countedJob_ = mode == Mode::SavedData ? jobKind_ : -1;
     stopAsked_ = false;
     manager_.clear();
     model_.Clear();

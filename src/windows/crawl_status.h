@@ -35,6 +35,9 @@ public:
 
     bool crawling() const { return mode_ != Mode::None; }
     Mode mode() const { return mode_; }
+    // The saved-data job (SavedDataKind) whose counters the model holds, or
+    // -1 when they are a crawl's; kept after the job ends.
+    int countedJob() const { return countedJob_; }
     const StatusViewModel& model() const { return model_; }
     const std::string& errorText() const { return errorText_; }
 
@@ -79,6 +82,7 @@ private:
     bool stopAsked_ = false;
     // The saved-data job the manager is to run, once it exists.
     int jobKind_ = 0;
+    int countedJob_ = -1;
     ProjectItem* jobItem_ = nullptr;
     std::string jobDestination_;
     std::function<void()> after_;

@@ -1,6 +1,7 @@
 #include "windows/project_views.h"
 
 #include "windows/artwork.h"
+#include "crawl/saved_data_job.h"
 #include "windows/crawl_status.h"
 #include "windows/project_tree_model.h"
 
@@ -234,6 +235,30 @@ QString CDLStatView::ItemRowText(const StatusViewModel& model, bool crawling)
     return text;
 }
 
+std::array<CDLStatView::CounterCell, 8> CDLStatView::CounterCells(const StatusViewModel& model, int savedDataJob)
+{
+    const StatusCounters& n = model.counters();
+    auto cell = [](const char* label, const QString& value) { return CounterCell{QString::fromUtf8(label), value}; };
+    // A saved-data job counts what it found to deal with (URLs, or the
+    // directories of a folder), and counts each once when it looks at it and
+    // once when it has dealt with it, the second pass after the first.
+    if (savedDataJob >= 0) {
+        const char* done = savedDataJob == SavedDataDelete ? "削除" : savedDataJob == SavedDataCopy ? "コピー" : "移動";
+        return {cell("対象", QString::number(n.detected)),
+                cell(done, QString::number(std::max(0, n.visited - n.detected))),
+                cell("失敗", QString::number(n.failed)), CounterCell{}, CounterCell{}, CounterCell{}, CounterCell{},
+                CounterCell{}};
+    }
+    return {cell("検出", QString::number(n.detected)),
+            cell("リトライ", QString::number(n.retries)),
+            cell("取得", QString::number(n.visited)),
+            cell("失敗", QString::number(n.failed)),
+            cell("HTML", QString::number(n.htmlDetected)),
+            cell("書換え", QString::number(n.htmlModified)),
+            cell("リンク変換", QString::number(n.localizePercent) + QStringLiteral(" %")),
+            CounterCell{}};
+}
+
 CDLStatView::CDLStatView(const CrawlStatus& status, QWidget* parent) : QWidget(parent), status_(status)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -357,25 +382,17 @@ void CDLStatView::paintEvent(QPaintEvent*)
     // The counters, two lines of four cells under the table. Each number is
     // drawn on its own: shaped together with the Japanese label, a digit
     // may be taken from another face.
-    const StatusCounters& n = model.counters();
-    const std::pair<const char*, QString> cells[2][4] = {
-        {{"検出", QString::number(n.detected)},
-         {"リトライ", QString::number(n.retries)},
-         {"取得", QString::number(n.visited)},
-         {"失敗", QString::number(n.failed)}},
-        {{"HTML", QString::number(n.htmlDetected)},
-         {"書換え", QString::number(n.htmlModified)},
-         {"リンク変換", QString::number(n.localizePercent) + QStringLiteral(" %")},
-         {"", QString()}},
-    };
+    const std::array<CounterCell, 8> all = CounterCells(model, status_.countedJob());
+    const CounterCell* cells[2] = {&all[0], &all[4]};
     const int cellW = std::max(120, std::min(200, w / 5));
     y += 4;
     p.setPen(pal.color(QPalette::WindowText));
-    for (const auto& line : cells) {
+    const int lastCellX = margin + 2 + 3 * cellW;
+    for (const CounterCell* line : cells) {
         int x = margin + 2;
-        for (const auto& [label, value] : line) {
-            if (*label) {
-                const QString text = QString::fromUtf8(label);
+        for (int c = 0; c < 4; ++c) {
+            const auto& [text, value] = line[c];
+            if (!text.isEmpty()) {
                 p.drawText(QRect(x, y, cellW, rowH), Qt::AlignVCenter | Qt::AlignLeft, text);
                 const int valueX = x + fm.horizontalAdvance(text) + 8;
                 p.drawText(QRect(valueX, y, cellW - (valueX - x), rowH), Qt::AlignVCenter | Qt::AlignLeft, value);
@@ -389,7 +406,8 @@ void CDLStatView::paintEvent(QPaintEvent*)
         bold.setBold(true);
         p.setFont(bold);
         p.setPen(QColor(0x2f, 0x80, 0xc8));
-        p.drawText(QRect(margin, y - 2 * (rowH - 4), w - 2, rowH), Qt::AlignVCenter | Qt::AlignRight,
+        // In the empty fourth cell of the second line, clear of every number.
+        p.drawText(QRect(lastCellX, y - (rowH - 4), cellW, rowH), Qt::AlignVCenter | Qt::AlignLeft,
                    QStringLiteral("巡回中"));
     }
 }

@@ -6,6 +6,9 @@
 
 #include "windows/stored_files.h"
 
+#include <array>
+#include <utility>
+
 #include <QAbstractListModel>
 #include <QTreeView>
 #include <QWidget>
@@ -89,6 +92,10 @@ public:
     // stopped, or the start URLs it could not take (the last one, and how
     // many more the tool tip lists).
     static QString ItemRowText(const StatusViewModel& model, bool crawling);
+    // The counters' two lines of four cells (label, number; empty cells
+    // have no label): a crawl's, or a saved-data job's (SavedDataKind).
+    using CounterCell = std::pair<QString, QString>;
+    static std::array<CounterCell, 8> CounterCells(const StatusViewModel& model, int savedDataJob);
 
     // The height the rows and the counters take.
     int ContentHeight() const;

@@ -170,6 +170,13 @@ TEST(DesktopEndToEnd, CrawlsTheDemoProjectThroughItsCommandAndEnds)
     frame.Action(CmdDeleteSaved)->trigger();
     ASSERT_TRUE(WaitFor([&] { return !child->crawling() && model.rowCount(record) == 0; }, 30000));
     EXPECT_TRUE(WaitFor([&] { return child->pageView().model()->rowCount() == 0; }, 30000));
+    // Its counters say what it did, not what a crawl does.
+    const auto cells = CDLStatView::CounterCells(child->status().model(), child->status().countedJob());
+    EXPECT_EQ(cells[0].first, "対象");
+    EXPECT_EQ(cells[1].first, "削除");
+    EXPECT_GE(cells[1].second.toInt(), files.size()) << "every stored file, the tree's and the others";
+    EXPECT_LE(cells[1].second.toInt(), cells[0].second.toInt());
+    EXPECT_TRUE(cells[4].first.isEmpty()) << "no HTML counters";
 
     bool closed = false;
     QObject::connect(&frame, &CMainFrame::closed, [&] { closed = true; });
