@@ -34,6 +34,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QScreen>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -399,9 +400,13 @@ CChildFrame* CMainFrame::AddChild(CChildFrame* child)
             AddRecent(QString::fromStdString(path));
     });
     sub->show();
-    const QSize area = mdi_->viewport()->size();
-    if (mdi_->subWindowList().size() == 1 && area.width() > 200 && area.height() > 200)
-        sub->resize(area);
+    // While the main window is hidden its area has no size yet: the window
+    // takes the size the main window will show with.
+    QSize area = mdi_->viewport()->size();
+    if (area.width() < 200 || area.height() < 200)
+        area = size() - QSize(16, 120);
+    const ScreenRect place = NewProjectWindowPlace(area.width(), area.height(), int(mdi_->subWindowList().size()) - 1);
+    sub->setGeometry(place.left, place.top, place.width, place.height);
     mdi_->setActiveSubWindow(sub);
     UpdateCommands();
     return child;
@@ -691,6 +696,12 @@ void CMainFrame::ToggleWindow()
             else
                 showNormal();
         } else {
+            if (const QScreen* screen = this->screen()) {
+                const QRect free = screen->availableGeometry();
+                const ScreenRect place = FirstMainWindowPlace({free.x(), free.y(), free.width(), free.height()},
+                                                              width(), height());
+                setGeometry(place.left, place.top, place.width, place.height);
+            }
             showNormal();
         }
     } else {

@@ -1,5 +1,7 @@
 #include "windows/window_layout.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace ormbrook {
@@ -45,6 +47,35 @@ std::optional<WindowPlacement> ParseWindowPos(const std::string& text)
     if (p.right <= p.left || p.bottom <= p.top)
         return std::nullopt;
     return p;
+}
+
+ScreenRect FirstMainWindowPlace(const ScreenRect& available, int width, int height)
+{
+    width = std::min(width, available.width);
+    height = std::min(height, available.height);
+    ScreenRect place{available.left + (available.width - width) / 2, available.top + (available.height - height) / 2,
+                     width, height};
+    const int slideRight = available.left + available.width / 5 + 8;
+    const int slideBottom = available.top + available.height / 5 + 8;
+    if (place.left >= slideRight || place.top >= slideBottom)
+        return place;
+    const int room = available.left + available.width - slideRight;
+    if (room < 640)
+        return place;
+    place.width = std::min(width, room);
+    place.left = slideRight + (room - place.width) / 2;
+    return place;
+}
+
+ScreenRect NewProjectWindowPlace(int areaWidth, int areaHeight, int openWindows)
+{
+    constexpr int kStep = 24;
+    constexpr int kSmallest[2] = {640, 420};
+    const int step = kStep * (openWindows % 6);
+    const int width = std::max(std::min(kSmallest[0], areaWidth), areaWidth - step);
+    const int height = std::max(std::min(kSmallest[1], areaHeight), areaHeight - step);
+    return {std::max(0, std::min(step, areaWidth - width)), std::max(0, std::min(step, areaHeight - height)), width,
+            height};
 }
 
 } // namespace ormbrook

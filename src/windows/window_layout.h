@@ -27,6 +27,23 @@ SplitSizes InitialSplit(int clientWidth, int clientHeight);
 // rows keep `current`'s division.
 SplitSizes ResizeSplit(int clientWidth, int clientHeight, const SplitSizes& current);
 
+// A rectangle in screen pixels.
+struct ScreenRect {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const ScreenRect&) const = default;
+};
+
+// The main window's first place when none is saved: centred on the screen's
+// free area but clear of the slide window, which takes the top-left fifth
+// of the screen and stays on top (to its right, narrower if need be, but
+// not below 640 pixels wide; where even that does not fit, centred).
+ScreenRect FirstMainWindowPlace(const ScreenRect& available, int width, int height);
+
+// A new project window inside the main window's area: the whole area, a
+// later one stepped down and to the right; never smaller than what shows
+// its status view's counters where the area allows.
+ScreenRect NewProjectWindowPlace(int areaWidth, int areaHeight, int openWindows);
+
 // The main window's placement as it is saved: placement flags, show command,
 // minimised x and y, maximised x and y, and the normal rectangle.
 struct WindowPlacement {

@@ -6,6 +6,7 @@
 
 #include "desktop/desktop_harness.h"
 #include "windows/scripted_prompter.h"
+#include "windows/small_dialogs.h"
 
 #include "crawl/project_item.h"
 #include "windows/child_frame.h"
@@ -14,6 +15,7 @@
 #include "windows/main_frame.h"
 #include "windows/project_tree_model.h"
 #include "windows/project_views.h"
+#include "windows/window_layout.h"
 
 #include <QApplication>
 #include <QDir>
@@ -130,6 +132,27 @@ int main(int argc, char** argv)
     WaitFor([] { return false; }, 600);
     Save(GrabWidget(display, frame), "main_window");
     Save(GrabWidget(display, *child), "project_window");
+
+    // The crawl's failures, as the 巡回 menu shows them.
+    frame.RunCommand(CmdFailedUrls);
+    if (QWidget* failed = child->failedUrlsDialog())
+        SaveWindow(display, failed, "failed_urls");
+
+    // A project window that is not maximised, on a small and on a large screen.
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(child->parentWidget())) {
+        for (const QSize size : {QSize(800, 600), QSize(1280, 900)}) {
+            frame.setGeometry(0, 0, size.width(), size.height());
+            sub->showNormal();
+            WaitFor([] { return false; }, 200);
+            const QSize area = frame.centralWidget()->size();
+            const ScreenRect place = NewProjectWindowPlace(area.width(), area.height(), 0);
+            sub->setGeometry(place.left, place.top, place.width, place.height);
+            WaitFor([] { return false; }, 600);
+            Save(GrabWidget(display, frame), size.width() == 800 ? "main_window_800x600" : "main_window_1280x900");
+        }
+        frame.setGeometry(0, 0, 1100, 760);
+        sub->showMaximized();
+    }
 
     SaveDialogs(program, *child, [&](QWidget* window, const char* name) { SaveWindow(display, window, name); });
     SavePictures(program, display, ORMBROOK_BINARY_DIR, [](const QImage& image, const char* name) { Save(image, name); });

@@ -48,3 +48,33 @@ TEST(WindowLayout, WindowPosRoundTripsAndRefusesDamage)
     for (const char* bad : {"", "1:2:3", "0:1:-1:-1:-1:-1:10:20:810:620:9", "0:1:-1:-1:-1:-1:10:20:5:620", "x"})
         EXPECT_FALSE(ParseWindowPos(bad)) << bad;
 }
+
+TEST(WindowLayout, FirstPlacesKeepClearOfTheSlideWindowAndShowTheCounters)
+{
+    struct MainCase {
+        const char* intent;
+        ScreenRect available;
+        int width, height;
+        ScreenRect place;
+    } mains[] = {
+        {"1280x900: moved right of the slide window's fifth, narrower", {0, 0, 1280, 900}, 1100, 700, {264, 100, 1016, 700}},
+        {"800x600: too little room beside it, centred", {0, 0, 800, 600}, 700, 500, {50, 50, 700, 500}},
+        {"a small window is clear of it already", {0, 0, 1280, 900}, 400, 300, {440, 300, 400, 300}},
+        {"larger than the screen: held to it", {0, 40, 800, 560}, 1000, 700, {0, 40, 800, 560}},
+    };
+    for (const MainCase& c : mains)
+        EXPECT_EQ(FirstMainWindowPlace(c.available, c.width, c.height), c.place) << c.intent;
+
+    struct ChildCase {
+        const char* intent;
+        int areaWidth, areaHeight, openWindows;
+        ScreenRect place;
+    } children[] = {
+        {"the first fills the area", 900, 600, 0, {0, 0, 900, 600}},
+        {"the second is stepped", 900, 600, 1, {24, 24, 876, 576}},
+        {"never below what shows the counters", 660, 430, 3, {20, 10, 640, 420}},
+        {"a tiny area is filled", 500, 300, 2, {0, 0, 500, 300}},
+    };
+    for (const ChildCase& c : children)
+        EXPECT_EQ(NewProjectWindowPlace(c.areaWidth, c.areaHeight, c.openWindows), c.place) << c.intent;
+}
