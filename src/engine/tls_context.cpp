@@ -98,9 +98,10 @@ CTlsContext::CTlsContext(const std::string& caFile)
     if (!ctx_)
         return;
     SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-    // A server that closes without close_notify ends its body as a plain
-    // close does; HTTP/1.0 bodies end at the close anyway.
-    SSL_CTX_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    // A server that closes without close_notify is not taken at its word
+    // that the body is complete: the socket reports it as a reset (see
+    // CWSSocket::TlsReceive), so a body cut short keeps the stored copy.
+    SSL_CTX_set_options(ctx_, SSL_OP_NO_RENEGOTIATION);
     // A send that stopped short is taken up again from the send queue,
     // whose pointer moves on.
     SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
@@ -152,7 +153,10 @@ SSL* CTlsContext::NewConnection(int fd, const TlsTarget& target)
         ok = SSL_set_tlsext_host_name(ssl, name.c_str()) == 1;
     if (ok && target.verify) {
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        // The name must be in subjectAltName, as browsers require: a
+        // certificate that has it only in the subject's CN is refused.
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS
+                                                   | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         ok = literal ? X509_VERIFY_PARAM_set1_ip_asc(param, name.c_str()) == 1
                      : X509_VERIFY_PARAM_set1_host(param, name.c_str(), name.size()) == 1;
     }

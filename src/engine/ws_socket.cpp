@@ -165,9 +165,15 @@ int CWSSocket::TlsReceive(char* data, size_t& length)
             continue;
         }
         const int e = SSL_get_error(ssl_, r);
+        const bool cutShort = e == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
         ERR_clear_error();
         if (e == SSL_ERROR_ZERO_RETURN) {
             tlsEof_ = true;
+        } else if (cutShort) {
+            // Closed without close_notify: the end of the data cannot be
+            // told from a cut, as with a reset of a plain connection.
+            if (got == 0)
+                error = WsaConnReset;
         } else if (e == SSL_ERROR_WANT_READ) {
             if (got == 0)
                 error = WsaWouldBlock;
@@ -486,7 +492,9 @@ void CWSSocket::OnSocketReady(uint32_t events)
     // data holds back.
     if (peerClosed && (!readArmed_ || nothingLeft())) {
         closeReported_ = true;
-        Report(SocketClosed, 0);
+        // Over TLS a close without close_notify may have cut the data: it
+        // is reported as a reset, not as the end.
+        Report(SocketClosed, ssl_ && !tlsEof_ ? WsaConnReset : 0);
     }
 }
 

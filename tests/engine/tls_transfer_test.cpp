@@ -18,9 +18,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <unistd.h>
 
 using namespace ormbrook;
 using namespace ormbrook::test;
@@ -51,6 +55,62 @@ std::string BigBody()
     return body;
 }
 
+// A TLS server for one connection that answers without a length, sends
+// part of a body and ends with or without close_notify.
+class CutTlsServer {
+public:
+    CutTlsServer(const IssuedCertificate& certificate, bool closeNotify)
+    {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(ctx_, certificate.certificate.c_str());
+        SSL_CTX_use_PrivateKey_file(ctx_, certificate.key.c_str(), SSL_FILETYPE_PEM);
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(listener_, 1);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, closeNotify] {
+            const int fd = ::accept(listener_, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            SSL* ssl = SSL_new(ctx_);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) == 1) {
+                std::string request;
+                char buffer[1024];
+                int n = 0;
+                while (request.find("\r\n\r\n") == std::string::npos && (n = SSL_read(ssl, buffer, sizeof buffer)) > 0)
+                    request.append(buffer, size_t(n));
+                const std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>twenty bytes..";
+                SSL_write(ssl, answer.data(), int(answer.size()));
+                if (closeNotify)
+                    SSL_shutdown(ssl);
+            }
+            ::shutdown(fd, SHUT_RDWR);
+            ::close(fd);
+            SSL_free(ssl);
+        });
+    }
+    ~CutTlsServer()
+    {
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+        SSL_CTX_free(ctx_);
+    }
+    int port() const { return port_; }
+
+private:
+    SSL_CTX* ctx_ = nullptr;
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
 struct Job {
     int result = 0;
     std::string file;
@@ -74,6 +134,7 @@ protected:
         selfSigned = authority->Issue("self-signed", {"127.0.0.1"}, false, true);
         unknown = other->Issue("unknown", {"127.0.0.1"});
         idn = authority->Issue("idn", {"xn--r8jz45g.xn--zckzah"});
+        commonNameOnly = authority->Issue("cn-only", {"localhost"}, false, false, true);
     }
     static void TearDownTestSuite()
     {
@@ -129,7 +190,7 @@ protected:
 
     static inline TestAuthority* authority = nullptr;
     static inline TestAuthority* other = nullptr;
-    static inline IssuedCertificate good, wrongName, expired, selfSigned, unknown, idn;
+    static inline IssuedCertificate good, wrongName, expired, selfSigned, unknown, idn, commonNameOnly;
 
     EventWindowScope window;
     QTemporaryDir site;
@@ -189,6 +250,8 @@ TEST_F(TlsTransferTest, ACertificateThatDoesNotVerifyFailsWithItsReasonUnlessAcc
         const char* failure;
     } rows[] = {
         {"a certificate for another host name", &wrongName, "localhost", "certificate: hostname mismatch"},
+        {"a name only in the subject's CN, as browsers refuse", &commonNameOnly, "localhost",
+         "certificate: hostname mismatch"},
         {"a certificate for a name, not the address", &wrongName, "127.0.0.1", "certificate: IP address mismatch"},
         {"an expired certificate", &expired, "127.0.0.1", "certificate: certificate has expired"},
         {"a self-signed certificate", &selfSigned, "127.0.0.1", "certificate: self-signed certificate"},
@@ -229,6 +292,20 @@ TEST_F(TlsTransferTest, AHostInUnicodeIsNamedAndCheckedByItsAsciiForm)
     EXPECT_EQ(job.result, 2) << job.failure;
     EXPECT_EQ(job.file, "<html>hello over TLS</html>");
     EXPECT_NE(server.TlsLog().find(" " + ascii + " GET /page.html HTTP/1.0"), std::string::npos) << server.TlsLog();
+}
+
+// A body without a length ends at the close only when TLS says it ended:
+// a socket shut without close_notify may have cut it.
+TEST_F(TlsTransferTest, ABodyWithoutALengthIsCompleteOnlyWithCloseNotify)
+{
+    for (const bool closeNotify : {true, false}) {
+        SCOPED_TRACE(closeNotify ? "close_notify" : "no close_notify");
+        CutTlsServer server(good, closeNotify);
+        const Job job = Fetch("https://localhost:" + std::to_string(server.port()) + "/page.html");
+        EXPECT_EQ(job.result, closeNotify ? 2 : 3) << "failed as a reset of a plain connection is: " << job.failure;
+        if (closeNotify)
+            EXPECT_EQ(job.file, "<html>twenty bytes..");
+    }
 }
 
 TEST_F(TlsTransferTest, TheConnectionTimeOutCoversTheHandshake)

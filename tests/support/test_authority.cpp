@@ -92,14 +92,14 @@ bool TestAuthority::Run(const std::string& arguments)
 }
 
 IssuedCertificate TestAuthority::Issue(const std::string& fileName, const std::vector<std::string>& names,
-                                       bool expired, bool selfSigned)
+                                       bool expired, bool selfSigned, bool commonNameOnly)
 {
     IssuedCertificate issued{dir_ + "/" + fileName + ".pem", dir_ + "/" + fileName + ".key"};
     std::string altNames;
     for (const std::string& name : names)
         altNames += (altNames.empty() ? "" : ",") + std::string(IsAddress(name) ? "IP:" : "DNS:") + name;
     const std::string ext = dir_ + "/" + fileName + ".ext";
-    std::ofstream(ext) << "subjectAltName=" << altNames << "\nbasicConstraints=CA:FALSE\n"
+    std::ofstream(ext) << (commonNameOnly ? "" : "subjectAltName=" + altNames + "\n") << "basicConstraints=CA:FALSE\n"
                        << "extendedKeyUsage=serverAuth\n";
     const std::string csr = dir_ + "/" + fileName + ".csr";
     const std::string subject = " -subj '/CN=" + (names.empty() ? std::string("server") : names.front()) + "'";

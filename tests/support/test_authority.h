@@ -32,8 +32,9 @@ public:
     // A server certificate for the names ("127.0.0.1" becomes an IP entry,
     // anything else a DNS entry). expired: valid in the first days of 2020
     // only. selfSigned: signed by its own key, not by this authority.
+    // commonNameOnly: the first name in the subject's CN, no subjectAltName.
     IssuedCertificate Issue(const std::string& fileName, const std::vector<std::string>& names,
-                            bool expired = false, bool selfSigned = false);
+                            bool expired = false, bool selfSigned = false, bool commonNameOnly = false);
 
 private:
     bool Run(const std::string& command);
