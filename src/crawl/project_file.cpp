@@ -196,19 +196,38 @@ private:
         }
     }
 
-    bool number(int32_t& out)
+    // A number within what the settings sheet allows for the value.
+    bool number(int32_t& out, int32_t low = 0, int32_t high = std::numeric_limits<int32_t>::max())
     {
         if (tok_.code != TokNumber)
             return fail("expected a number");
-        out = int32_t(tok_.number);
+        const int64_t value = int64_t(tok_.number);
+        if (value < low || value > high)
+            return fail("the number is not between " + std::to_string(low) + " and " + std::to_string(high));
+        out = int32_t(value);
         advance();
         return true;
     }
 
-    bool string(std::string& out)
+    // A switch is on for any number but 0, as it always was read: no size
+    // of it can do harm.
+    bool bit(int32_t& out) { return number(out); }
+
+    // A text holds no control bytes: a NUL would end it early wherever it
+    // goes on. A name (a folder's) not even a line break, since names are
+    // joined by line breaks in the crawl's lists.
+    bool string(std::string& out, bool name = false)
     {
         if (tok_.code != TokString)
             return fail("expected a string");
+        for (size_t i = 0; i < tok_.text.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(tok_.text[i]);
+            const bool lineBreak = c == '\n' || c == '\r' || c == '\t';
+            if ((c < 0x20 || c == 0x7F) && (name || !lineBreak)) {
+                tok_.offset += i + 1; // the byte itself, after the opening quote
+                return fail("a control byte in a text");
+            }
+        }
         out.assign(tok_.text);
         advance();
         return true;
@@ -240,7 +259,7 @@ private:
                     return fail("folders nested too deeply");
                 advance();
                 std::string name;
-                if (!expect(TokEquals) || !string(name) || !expect(TokOpen))
+                if (!expect(TokEquals) || !string(name, true) || !expect(TokOpen))
                     return false;
                 ProjectItem* folder = last = AppendChild(parent, ProjectItem::NewFolder(std::move(name)), last);
                 if (!settings(*folder, BlockKind::Folder) || !children(*folder, depth + 1) || !expect(TokClose))
@@ -296,24 +315,24 @@ private:
     bool value(ProjectItem& item, int key)
     {
         switch (key) {
-        case KwConnectionTimeout: return number(item.ConnectionTimeout);
-        case KwReplyRcvTimeout: return number(item.ReplyRcvTimeout);
-        case KwCtlRcvTimeout: return number(item.CtlRcvTimeout);
-        case KwDataRcvTimeout: return number(item.DataRcvTimeout);
-        case KwCloseTimeout: return number(item.CloseTimeout);
+        case KwConnectionTimeout: return number(item.ConnectionTimeout, 0, 3600);
+        case KwReplyRcvTimeout: return number(item.ReplyRcvTimeout, 0, 3600);
+        case KwCtlRcvTimeout: return number(item.CtlRcvTimeout, 0, 3600);
+        case KwDataRcvTimeout: return number(item.DataRcvTimeout, 0, 3600);
+        case KwCloseTimeout: return number(item.CloseTimeout, 0, 3600);
         case KwDLTotalTimeout: return number(item.DLTotalTimeout);
-        case KwDLoadRetry: return number(item.DLoadRetry);
-        case KwGraphMax: return number(item.GraphMax);
-        case KwMUDrawSpeed: return number(item.MUDrawSpeed);
-        case KwIMGSW: return number(item.IMGSW);
-        case KwNoCache: return number(item.NoCache);
-        case KwLocalizeLink: return number(item.LocalizeLink);
-        case KwUseHttp10: return number(item.UseHttp10);
-        case KwRequisitesOffSite: return number(item.RequisitesOffSite);
-        case KwUseExtFilter: return number(item.downloadFilter.use);
-        case KwDLNoExt: return number(item.downloadFilter.noExt);
-        case KwUseUVExtFilter: return number(item.exclusionFilter.use);
-        case KwNotDLNoExt: return number(item.exclusionFilter.noExt);
+        case KwDLoadRetry: return number(item.DLoadRetry, 0, 5);
+        case KwGraphMax: return number(item.GraphMax, 0, 10);
+        case KwMUDrawSpeed: return number(item.MUDrawSpeed, 0, 100);
+        case KwIMGSW: return bit(item.IMGSW);
+        case KwNoCache: return bit(item.NoCache);
+        case KwLocalizeLink: return bit(item.LocalizeLink);
+        case KwUseHttp10: return bit(item.UseHttp10);
+        case KwRequisitesOffSite: return bit(item.RequisitesOffSite);
+        case KwUseExtFilter: return bit(item.downloadFilter.use);
+        case KwDLNoExt: return bit(item.downloadFilter.noExt);
+        case KwUseUVExtFilter: return bit(item.exclusionFilter.use);
+        case KwNotDLNoExt: return bit(item.exclusionFilter.noExt);
         case KwBGColor: {
             int32_t r, g, b;
             if (!expect(TokOpen) || !number(r) || !expect(TokComma) || !number(g) || !expect(TokComma) ||
@@ -323,8 +342,8 @@ private:
             return true;
         }
         case KwMinPicSize:
-            return expect(TokOpen) && number(item.MinPicWidth) && expect(TokComma) &&
-                   number(item.MinPicHeight) && expect(TokClose);
+            return expect(TokOpen) && number(item.MinPicWidth, 0, 640) && expect(TokComma) &&
+                   number(item.MinPicHeight, 0, 480) && expect(TokClose);
         case KwMUDrawType:
             return word({KwRandom, KwCrossH, KwRasterH, KwRasterCloseH, KwRasterOpenH, KwWiperH}, 1, item.MUDrawType);
         case KwPilotType:
@@ -371,13 +390,16 @@ private:
 // A text goes between double quotes with no escapes, and the reader takes
 // no more than kProjectMaxText bytes: a quote inside would end the string
 // early and make the whole file unreadable, so it is written as an
-// apostrophe, and a longer text is cut.
+// apostrophe, a control byte (a page title's line break) as a space, and a
+// longer text is cut.
 void putQuoted(std::string& out, std::string_view text)
 {
     text = text.substr(0, kProjectMaxText);
     out.push_back('"');
-    for (char c : text)
-        out.push_back(c == '"' ? '\'' : c);
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        out.push_back(c == '"' ? '\'' : u < 0x20 || u == 0x7F ? ' ' : c);
+    }
     out.push_back('"');
 }
 

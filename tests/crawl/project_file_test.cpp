@@ -100,8 +100,17 @@ TEST_F(ProjectFileTest, ReadingRules)
          [](const ProjectItem& r) { EXPECT_EQ(r.RenewalType, 3); EXPECT_EQ(r.PilotType, 2); EXPECT_EQ(r.MUDrawType, 6); }},
         {"the root keeps PilotType 0 when unset", "ProjectDefault{}", true,
          [](const ProjectItem& r) { EXPECT_EQ(r.PilotType, 0); }},
-        {"a huge number is held at the largest int", "ProjectDefault{GraphMax=99999999999}", true,
-         [](const ProjectItem& r) { EXPECT_EQ(r.GraphMax, 2147483647); }},
+        {"a huge total time-out is held at the largest int", "ProjectDefault{DLTotalTimeout=99999999999}", true,
+         [](const ProjectItem& r) { EXPECT_EQ(r.DLTotalTimeout, 2147483647); }},
+        {"numbers are held to what the settings allow: retries", "ProjectDefault{DLoadRetry=2147483647}", false, nullptr},
+        {"... a link depth", "Record{GraphMax=11}", false, nullptr},
+        {"... a time-out", "Folder=\"F\"{ConnectionTimeout=3601}", false, nullptr},
+        {"... a picture size", "ProjectDefault{MinPicSize={641,0}}", false, nullptr},
+        {"the largest allowed are taken", "ProjectDefault{DLoadRetry=5 GraphMax=10 ReplyRcvTimeout=3600}", true, nullptr},
+        {"a NUL in a folder name fails", std::string("Folder=\"a\0b\"{}", 13), false, nullptr},
+        {"a line break in a folder name fails", "Folder=\"a\nb\"{}", false, nullptr},
+        {"an escape byte in a title fails", "Record{Title=\"\x1b[31m\"}", false, nullptr},
+        {"a page title may have kept its line breaks", "Record{Title=\"a\r\n\tb\"}", true, nullptr},
         {"a 4095-byte string is taken", "Record{Title=\"" + std::string(4095, 'x') + "\"}", true, nullptr},
         {"a 4096-byte string is refused", "Record{Title=\"" + std::string(4096, 'x') + "\"}", false, nullptr},
         {"an unknown key fails", "ProjectDefault{Colour=1}", false, nullptr},
@@ -135,6 +144,12 @@ TEST_F(ProjectFileTest, ReadingRules)
 
 TEST_F(ProjectFileTest, AFailedReadLeavesTheTreeAsItWas)
 {
+    {
+        auto hostile = ProjectItem::NewRoot("P");
+        std::string error;
+        EXPECT_FALSE(ReadProject(std::string("Folder=\"a\0b\"{}", 13), *hostile, &error));
+        EXPECT_EQ(error, "syntax error at byte 9: a control byte in a text") << "the NUL's own offset";
+    }
     auto root = ProjectItem::NewRoot("P");
     ASSERT_TRUE(ReadProject(kExample, *root));
     EXPECT_FALSE(ReadProject("ProjectDefault{GraphMax=5}Folder=\"X\"{", *root));
@@ -215,8 +230,8 @@ TEST_F(ProjectFileTest, RandomTreesWriteReadWriteIdentically)
         switch (pick(6)) {
         case 0: case 1: return -1;
         case 2: return pick(3);
-        case 3: return pick(12);
-        case 4: return int32_t(rng() & 0x7FFFFFFF);
+        case 3: return pick(6);
+        case 4: return pick(6);
         default: return -int32_t(pick(5)) - 1;
         }
     };
