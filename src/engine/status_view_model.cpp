@@ -30,13 +30,13 @@ StatusRow* StatusViewModel::SlotRow(int slot)
 
 void StatusViewModel::SetCurrentUrl(const std::string& url)
 {
-    rows_[size_t(itemRow())].url = url;
+    rows_[size_t(itemRow())].url = PrintableText(url);
 }
 
 void StatusViewModel::Contacting(int slot, const std::string& url)
 {
     if (StatusRow* row = SlotRow(slot)) {
-        row->url = url;
+        row->url = PrintableText(url);
         row->bytes = "Contacting";
         row->size = "0";
         row->percent = "0";
@@ -79,9 +79,9 @@ void StatusViewModel::SlotDone(int slot, bool success, const std::string& reason
         return;
     // A failure with a reason of its own shows the reason: a certificate
     // that was refused must not pass for a network failure.
-    row->bytes = success ? "Complete" : reason.empty() ? "Failed" : reason;
+    row->bytes = success ? "Complete" : reason.empty() ? "Failed" : PrintableText(reason);
     if (!success && failures_.size() < kMostFailures)
-        failures_.push_back({row->url, cause.empty() ? reason : cause});
+        failures_.push_back({row->url, PrintableText(cause.empty() ? reason : cause)});
 }
 
 void StatusViewModel::CountHtmlModified(int n)

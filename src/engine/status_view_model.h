@@ -5,6 +5,8 @@
 // localisation counters. Both faces (the project window and the command
 // line) keep one of these and draw it their own way.
 
+#include "common/printable.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -72,11 +74,11 @@ public:
     bool CountMessage(uint32_t message, uintptr_t wParam);
     // The crawl was stopped because the file system could take no more
     // (WM_USER+12): what could not be written, and why.
-    void StoppedByError(const std::string& reason) { stopReason_ = reason; }
+    void StoppedByError(const std::string& reason) { stopReason_ = PrintableText(reason); }
     const std::string& stopReason() const { return stopReason_; }
     // Start URLs the crawl could not take, each with why (a crawl sends one
     // text for each, before its first download).
-    void AddNote(const std::string& text) { notes_.push_back(text); }
+    void AddNote(const std::string& text) { notes_.push_back(PrintableText(text)); }
     const std::vector<std::string>& notes() const { return notes_; }
     // The downloads of this crawl that failed, oldest first (the first
     // kMostFailures of them).

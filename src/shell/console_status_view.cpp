@@ -1,6 +1,7 @@
 #include "shell/console_status_view.h"
 
 #include "common/messages.h"
+#include "common/printable.h"
 #include "crawl/download_manager.h"
 #include "engine/download_records.h"
 
@@ -139,7 +140,7 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
         if (auto* slot = dynamic_cast<SlotDoneRecord*>(r)) {
             model_.SlotDone(slot->slot, slot->success, slot->reason, slot->cause);
             if (!live_ && slot->slot >= 0 && slot->slot < model_.slotRows()) {
-                const std::string& why = slot->cause.empty() ? slot->reason : slot->cause;
+                const std::string why = PrintableText(slot->cause.empty() ? slot->reason : slot->cause);
                 std::fprintf(out_, "%s%s %s%s%s%s\n", prefix_.c_str(), slot->success ? "Complete" : "Failed",
                              model_.row(slot->slot).url.c_str(), why.empty() ? "" : " (", why.c_str(),
                              why.empty() ? "" : ")");
@@ -153,13 +154,13 @@ void ConsoleStatusView::OnMessage(uint32_t message, uintptr_t wParam, std::uniqu
             // At once, and where errors go: the counters follow when the
             // stop is complete.
             std::fprintf(stderr, "qry: %sstopped: %s; once that is mended, running it again resumes\n",
-                         prefix_.c_str(), text->text.c_str());
+                         prefix_.c_str(), model_.stopReason().c_str());
         }
         break;
     case MsgStatusCannotCrawl:
         if (auto* text = dynamic_cast<TextRecord*>(r)) {
             model_.AddNote(text->text);
-            std::fprintf(stderr, "qry: %s%s\n", prefix_.c_str(), text->text.c_str());
+            std::fprintf(stderr, "qry: %s%s\n", prefix_.c_str(), PrintableText(text->text).c_str());
         }
         break;
     case MsgStatusManager:

@@ -30,6 +30,8 @@ TEST(StatusViewModel, AFailureWithAReasonShowsTheReason)
     const std::pair<std::string, std::string> rows[] = {
         {"", "Failed"},
         {"certificate: hostname mismatch", "certificate: hostname mismatch"},
+        // A server's or a proxy's words never reach a terminal as controls.
+        {"proxy: \x1b[31mred\a\r\xc2\x9b" "2J ok \xc3\xa9", "proxy: ?[31mred???2J ok \xc3\xa9"},
     };
     for (const auto& [reason, shown] : rows) {
         model.Contacting(3, "https://site/");
