@@ -547,16 +547,18 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
     // system, a directory that can't be made) loses that one file; the links
     // are still collected from the temporary file.
     std::string stored;
-    const bool taken =
-        context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored) == MirrorResult::Ok;
+    const MirrorResult moved = context_.mirror->MoveDownload(first.url, first.folderPath, outcome.temporaryFile, &stored);
+    const bool taken = moved == MirrorResult::Ok;
     // A file system that can take no more stops the crawl; the page is
     // fetched again (and its links read) by the next one.
     if (!taken && StorageFailed(outcome.entries))
         return false;
-    if (taken)
+    if (taken) {
         DateStoredFile(stored, outcome.lastModified, outcome.etag);
-    else
+    } else {
         stored = outcome.temporaryFile;
+        storeFailure_ = std::string("not stored: ") + MirrorResultText(moved);
+    }
 
     // A style sheet is scanned for the pictures, fonts and sheets it names,
     // and localised like a page.
@@ -594,7 +596,7 @@ bool CrawlDriver::StoreAndScan(const PageOutcome& outcome, const CUrl& url)
         if (taken)
             Settle(EntryKey(entry), Settled::Visit, VisitUpTo(entry, url));
         else
-            Settle(EntryKey(entry), Settled::Again);
+            Settle(EntryKey(entry), Settled::Fail);
     }
     return taken;
 }

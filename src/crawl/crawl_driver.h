@@ -157,6 +157,10 @@ public:
     // Whether the last PageDone or RobotsDone put its entries back for such
     // a failure (they are not done); asking clears it.
     bool TakeRequeuedForStorage() { return std::exchange(requeuedForStorage_, false); }
+    // Why the last page fetched could not be stored in the mirror (its
+    // name too long for the file system, a directory that can't be made),
+    // if it could not: the download counts as failed, with that reason.
+    std::optional<std::string> TakeStoreFailure() { return std::exchange(storeFailure_, std::nullopt); }
 
     // While the crawl runs, the queues gather their changes in memory and
     // write them in one go when told to (a crash loses what has not been
@@ -282,6 +286,7 @@ private:
     bool localising_ = false;
     std::optional<std::string> storageFailure_;
     bool requeuedForStorage_ = false;
+    std::optional<std::string> storeFailure_;
 };
 
 // MsgStatusCannotCrawl (a TextRecord): a start URL can't be crawled; the

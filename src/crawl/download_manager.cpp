@@ -484,8 +484,11 @@ void DLManager::PageOutcomeOf(int index, int result)
     // Entries put back for want of room are not done.
     if (driver_.TakeRequeuedForStorage())
         result = TransferFailed;
+    const std::optional<std::string> notStored = driver_.TakeStoreFailure();
+    if (notStored && result == TransferComplete)
+        result = TransferFailed;
     StopOnStorageFailure();
-    EndSlot(index, result);
+    EndSlot(index, result, notStored ? *notStored : std::string());
 }
 
 void DLManager::RobotsOutcomeOf(int index, int result)
@@ -527,7 +530,7 @@ void DLManager::RobotsOutcomeOf(int index, int result)
     }
 }
 
-void DLManager::EndSlot(int index, int pageResult)
+void DLManager::EndSlot(int index, int pageResult, const std::string& cause)
 {
     DLObj& slot = *slots_[static_cast<size_t>(index)];
     ++freeSlots_;
@@ -537,7 +540,7 @@ void DLManager::EndSlot(int index, int pageResult)
     auto done = std::make_unique<SlotDoneRecord>(static_cast<int16_t>(index), success);
     if (!success) {
         done->reason = slot.failureText();
-        done->cause = slot.failureCause();
+        done->cause = cause.empty() ? slot.failureCause() : cause;
     }
     PostStatus(MsgStatusSlotDone, std::move(done));
     slot.Release();

@@ -121,7 +121,7 @@ private:
     void ClosingStep();
     void PageOutcomeOf(int slot, int result);
     void RobotsOutcomeOf(int slot, int result);
-    void EndSlot(int slot, int pageResult);
+    void EndSlot(int slot, int pageResult, const std::string& cause = {});
     void StartPageOn(DLObj& slot);
     void Finish();
     void Post(uint32_t message);

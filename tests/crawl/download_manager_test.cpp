@@ -125,10 +125,16 @@ TEST_F(ManagerTest, EveryFailureSaysWhy)
     AddRecord(Url(missing, "/gone.html"));
     AddRecord(Url(silent, "/slow.html"));
     AddRecord("http://127.0.0.1:" + std::to_string(ScriptServer::UnusedPort()) + "/");
+    // Fetched well, but no file system takes a name of 305 bytes.
+    ScriptServer longName({ReadHead(), Send(kReply), Close()});
+    AddRecord(Url(longName, "/" + std::string(300, 'n') + ".html"));
     StartCrawl();
     ASSERT_TRUE(RunUntil([&] { return status.over; }, 10000));
     std::sort(status.causes.begin(), status.causes.end());
-    EXPECT_EQ(status.causes, (std::vector<std::string>{"404 Not Found", "connection refused", "time-out: reply"}));
+    EXPECT_EQ(status.causes, (std::vector<std::string>{"404 Not Found", "connection refused",
+                                                       "not stored: the file name is too long for the file system",
+                                                       "time-out: reply"}));
+    EXPECT_EQ(status.Count(MsgStatusFailed), 4);
 }
 
 TEST_F(ManagerTest, FiveAtOnceTheSixthAfterASlotHasEnded)
