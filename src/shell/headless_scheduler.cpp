@@ -1,5 +1,7 @@
 #include "shell/headless_scheduler.h"
 
+#include "shell/record_line_reader.h"
+
 #include "common/messages.h"
 #include "crawl/project_item.h"
 #include "crawl/download_manager.h"
@@ -165,6 +167,8 @@ int RunHeadlessScheduler(const CommandLine& line)
         std::fprintf(stderr, "qry: the timer list %s.tmf can't be read\n", timerBase.c_str());
         return ExitCannotOpen;
     }
+    if (!timers.unreadLines().empty())
+        std::fprintf(stderr, "qry: %s\n", UnreadLinesText(timerBase + ".tmf", timers.unreadLines()).c_str());
     if (!session.StartEngine())
         return ExitCannotOpen;
 

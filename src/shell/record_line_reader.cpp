@@ -1,5 +1,7 @@
 #include "shell/record_line_reader.h"
 
+#include <algorithm>
+
 namespace ormbrook {
 
 namespace {
@@ -92,6 +94,28 @@ bool RecordLineReader::EndOfRecord()
         return false;
     ++pos_;
     return true;
+}
+
+void RecordLineReader::SkipLine()
+{
+    const size_t end = text_.find('\n', pos_);
+    pos_ = end == std::string_view::npos ? text_.size() : end + 1;
+}
+
+int RecordLineReader::lineNumber() const
+{
+    const std::string_view before = text_.substr(0, pos_);
+    return 1 + int(std::count(before.begin(), before.end(), '\n'));
+}
+
+std::string UnreadLinesText(const std::string& path, const std::vector<int>& lines)
+{
+    std::string text = lines.size() == 1 ? "line " : "lines ";
+    for (size_t i = 0; i < lines.size() && i < 10; ++i)
+        text += (i == 0 ? "" : ", ") + std::to_string(lines[i]);
+    if (lines.size() > 10)
+        text += ", ...";
+    return text + " of " + path + (lines.size() == 1 ? " can't be read and was" : " can't be read and were") + " left out";
 }
 
 bool TextFits(std::string_view text, size_t limit)

@@ -1,11 +1,13 @@
 #pragma once
 // The field rules shared by the timer file and the slide-show file: records of
 // "|"-separated fields, one a line. Every read either succeeds and moves on or
-// fails and leaves the record malformed; the caller then stops reading the file.
+// fails and leaves the record malformed; the caller then leaves that line out
+// and reads on.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ormbrook {
 
@@ -42,6 +44,11 @@ public:
     // this system) or the end of the file.
     bool EndOfRecord();
 
+    // After a malformed record: on to the start of the next line.
+    void SkipLine();
+    // The line (from 1) the reading is in.
+    int lineNumber() const;
+
 private:
     char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
     std::string_view text_;
@@ -56,5 +63,9 @@ bool TextFits(std::string_view text, size_t limit);
 // end a field become spaces, leading blanks go, and a text over the limit
 // is cut where no UTF-8 character is split.
 std::string FieldText(std::string_view text, size_t limit);
+
+// The lines of a list file that could not be read, for the user: "line 3
+// of /home/u/.local/share/Ormbrook/QRY.tmf can't be read and was left out".
+std::string UnreadLinesText(const std::string& path, const std::vector<int>& lines);
 
 } // namespace ormbrook

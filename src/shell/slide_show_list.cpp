@@ -93,11 +93,18 @@ void CSSDoc::Parse(std::string_view bytes)
 {
     std::lock_guard lock(mutex_);
     entries_.clear();
+    unreadLines_.clear();
     RecordLineReader in(bytes);
     while (!in.AtEnd()) {
         SlideEntry e;
-        if (!ReadRecord(in, e))
-            break;
+        const int line = in.lineNumber();
+        if (!ReadRecord(in, e)) {
+            // One damaged line must not take the entries after it with it
+            // (the next save would write the list without them).
+            unreadLines_.push_back(line);
+            in.SkipLine();
+            continue;
+        }
         if (exists_(e.file))
             entries_.push_back(std::move(e));
     }

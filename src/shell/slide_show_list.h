@@ -80,12 +80,15 @@ public:
     explicit CSSDoc(FileExists exists);
 
     // pathBase is the list's path without ".ssf". Loading replaces the list;
-    // a missing file is created empty.
+    // a missing file is created empty. A malformed record is left out (see
+    // unreadLines) and the reading goes on.
     bool Load(const std::string& pathBase);
     bool Save(const std::string& pathBase);
 
     std::string Serialize();
     void Parse(std::string_view bytes);
+    // The lines the last reading left out, malformed (from 1).
+    const std::vector<int>& unreadLines() const { return unreadLines_; }
 
     // From the item properties' OK. linkDepth is the item's effective link
     // depth. Replaces the item's entry, or removes it when the page's box is
@@ -122,6 +125,7 @@ private:
     std::mutex mutex_;
     std::string pathBase_;
     std::vector<SlideEntry> entries_;
+    std::vector<int> unreadLines_;
 };
 
 } // namespace ormbrook

@@ -71,8 +71,8 @@ public:
     explicit CTimerDoc(FileExists exists);
 
     // pathBase is the list's path without ".tmf". Loading replaces the list;
-    // a missing file is created empty. A malformed record ends the reading but
-    // the load still counts as done.
+    // a missing file is created empty. A malformed record is left out (see
+    // unreadLines) and the reading goes on.
     bool Load(const std::string& pathBase);
     bool Save(const std::string& pathBase) const;
 
@@ -80,6 +80,8 @@ public:
     // the fuzz harness and the round-trip tests.
     std::string Serialize() const;
     void Parse(std::string_view bytes);
+    // The lines the last reading left out, malformed (from 1).
+    const std::vector<int>& unreadLines() const { return unreadLines_; }
 
     // From the item properties' OK: replaces the item's entry (or removes it
     // when the timer is off) and, when a timer was added, saves the list where
@@ -107,6 +109,7 @@ private:
     FileExists exists_;
     std::string pathBase_; // where the list was loaded from
     std::vector<TimerEntry> entries_;
+    std::vector<int> unreadLines_;
 };
 
 // The name of a weekday 0..6 as the file and the list dialog show it.

@@ -105,6 +105,19 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
 
     timersLoaded_ = timers_.Load(context_.listBase);
     slidesLoaded_ = slides_.Load(context_.listBase);
+    // A damaged line is left out; the user hears which, before the next save
+    // writes the list without it.
+    for (const auto& [unread, extension] : {std::pair{&timers_.unreadLines(), ".tmf"}, {&slides_.unreadLines(), ".ssf"}}) {
+        if (unread->empty())
+            continue;
+        QStringList lines;
+        for (int line : *unread)
+            lines << QString::number(line);
+        prompter->Tell(nullptr,
+                       QStringLiteral("%1 の %2 行目は読めないため、除いて読み込みました。")
+                           .arg(QString::fromStdString(context_.listBase + extension), lines.join(QStringLiteral("、"))),
+                       QMessageBox::Warning);
+    }
 
     engine_ = std::make_unique<CWSThread>(init_);
     engine_->SetHandler([](uint32_t message, uintptr_t, std::unique_ptr<MessageRecord> record) {

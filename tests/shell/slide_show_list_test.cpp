@@ -28,7 +28,7 @@ SlideEntry Slide(std::string file, std::string folder, std::string url)
 
 } // namespace
 
-TEST(SlideShowFile, ReadsTwelveFieldsAndStopsAtAMalformedRecord)
+TEST(SlideShowFile, ReadsTwelveFieldsAndLeavesAMalformedRecordOut)
 {
     SlideEntry full = Slide("/p/a.prj", "P/F", "http://h/");
     full.title = "Top";
@@ -40,20 +40,22 @@ TEST(SlideShowFile, ReadsTwelveFieldsAndStopsAtAMalformedRecord)
         const char* name;
         std::string text;
         std::vector<SlideEntry> expected;
+        std::vector<int> unread = {};
     };
     const Row rows[] = {
         {"all_fields", "/p/a.prj|P/F|http://h/|Top|2|11|100|16744512|640|480|0|86400\r\n", {full}},
         {"blanks_and_missing_number", " /p/a.prj|P/F\t| | |0| 1|5|||0|1| 5 \r\n", {folder}},
-        {"negative_number_is_malformed", "/p/a.prj|P/F|||-1|1|5|0|0|0|1|5\r\n" + folderLine, {}},
-        {"too_few_fields", "/p/a.prj|P/F|||0|1|5|0|0|0|1\r\n" + folderLine, {}},
+        {"negative_number_is_malformed", "/p/a.prj|P/F|||-1|1|5|0|0|0|1|5\r\n" + folderLine, {folder}, {1}},
+        {"too_few_fields", "/p/a.prj|P/F|||0|1|5|0|0|0|1\r\n" + folderLine, {folder}, {1}},
         {"vanished_project_skipped", "/p/gone.prj|P/F|||0|1|5|0|0|0|1|5\r\n" + folderLine, {folder}},
-        {"malformed_keeps_earlier", folderLine + "broken\r\n" + folderLine, {folder}},
+        {"malformed_line_left_out_the_rest_read", folderLine + "broken\r\n" + folderLine, {folder, folder}, {2}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         CSSDoc doc = MakeDoc();
         doc.Parse(r.text);
         EXPECT_TRUE(doc.entries() == r.expected);
+        EXPECT_EQ(doc.unreadLines(), r.unread);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "shell/timer_doc.h"
+#include "shell/record_line_reader.h"
 
 #include "support/scratch_dir.h"
 
@@ -46,6 +47,7 @@ TEST(TimerFile, ReadsRecordsByTheFieldRules)
         const char* name;
         std::string text;
         std::vector<TimerEntry> expected;
+        std::vector<int> unread = {};
     };
     const TimerEntry daily = Timer(TimerDaily, 0, 0, 7, 30, 0, 0, 0);
     const Row rows[] = {
@@ -61,24 +63,26 @@ TEST(TimerFile, ReadsRecordsByTheFieldRules)
         {"no_digits_reads_zero", "/p/a.prj|A/B|||Daily|:30|Default\r\n", {Timer(TimerDaily, 0, 0, 0, 30, 0, 0, 0)}},
         {"bare_lf_and_missing_last_end", "/p/a.prj|A/B|||Daily|07:30|Default\n/p/a.prj|A/B|||Daily|07:30|Default",
             {daily, daily}},
-        {"malformed_third_line_ends_reading",
+        {"malformed_fourth_line_left_out_the_rest_read",
             "/p/a.prj|A/B|||Daily|07:30|Default\r\n/p/gone.prj|A/B|||Daily|07:30|Default\r\n"
             "/p/a.prj|A/B|||Daily|07:30|Default\r\n/p/a.prj|A/B|||Sometimes|07:30|Default\r\n"
             "/p/a.prj|A/B|||Daily|07:30|Default\r\n",
-            {daily, daily}},
-        {"kind_case_matters", "/p/a.prj|A/B|||daily|07:30|Default\r\n", {}},
-        {"weekday_too_long", "/p/a.prj|A/B|||Weekly|Wedn:09:05|Default\r\n", {}},
-        {"when_separator_missing", "/p/a.prj|A/B|||Monthly|05-07:09|Default\r\n", {}},
-        {"line_ends_early", "/p/a.prj|A/B|\r\n", {}},
-        {"text_after_mode", "/p/a.prj|A/B|||Daily|07:30|Default x\r\n", {}},
-        {"url_over_limit", "/p/a.prj|A/B|http://h/" + std::string(250, 'x') + "||Daily|07:30|Default\r\n", {}},
+            {daily, daily, daily}, {4}},
+        {"kind_case_matters", "/p/a.prj|A/B|||daily|07:30|Default\r\n", {}, {1}},
+        {"weekday_too_long", "/p/a.prj|A/B|||Weekly|Wedn:09:05|Default\r\n", {}, {1}},
+        {"when_separator_missing", "/p/a.prj|A/B|||Monthly|05-07:09|Default\r\n", {}, {1}},
+        {"line_ends_early", "/p/a.prj|A/B|\r\n", {}, {1}},
+        {"text_after_mode", "/p/a.prj|A/B|||Daily|07:30|Default x\r\n", {}, {1}},
+        {"url_over_limit", "/p/a.prj|A/B|http://h/" + std::string(250, 'x') + "||Daily|07:30|Default\r\n", {}, {1}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         CTimerDoc doc = MakeDoc();
         doc.Parse(r.text);
         EXPECT_TRUE(doc.entries() == r.expected);
+        EXPECT_EQ(doc.unreadLines(), r.unread);
     }
+    EXPECT_EQ(UnreadLinesText("/x/QRY.tmf", {4}), "line 4 of /x/QRY.tmf can't be read and was left out");
 }
 
 TEST(TimerFile, WritesEachKindInItsFormAndReadsItBack)
