@@ -139,6 +139,11 @@ void CConnMgr::RunStart(int event)
     tried_.clear();
     current_ = 0;
     firstFailed_ = false;
+    // A URL always has a host: only a proxy can be named by nothing.
+    if (host_.empty()) {
+        Fail("proxy: no proxy name is set (ProxyName)");
+        return;
+    }
     if (const std::optional<SocketAddress> literal = SocketAddress::FromLiteral(host_)) {
         literal_ = true;
         candidates_.push_back(*literal);

@@ -180,6 +180,15 @@ TEST_F(ConnMgrTest, StartIsRefusedWhileBusy)
     mgr.Cancel(false);
 }
 
+// Only a proxy switched on with no name leaves nothing to connect to.
+TEST_F(ConnMgrTest, NoHostFailsWithItsReason)
+{
+    ASSERT_TRUE(mgr.Start("", 8080, &socket, &events, 3));
+    ASSERT_TRUE(RunUntil([&] { return !owner.results.empty(); }));
+    EXPECT_EQ(owner.results, std::vector<int>{CConnMgr::ResultFailed});
+    EXPECT_EQ(mgr.failureText(), "proxy: no proxy name is set (ProxyName)");
+}
+
 // A lookup that reports success without an address is a fault the program
 // does not go on from; here the fatal report is caught instead.
 TEST_F(ConnMgrTest, SuccessfulLookupWithoutAddressIsFatal)
