@@ -5,6 +5,13 @@ namespace ormbrook {
 CrawlProject::OpenResult CrawlProject::OpenQueues(std::string* error)
 {
     const std::string directory = mirror.ProjectDirectory();
+    // A relative folder would be made under whatever folder the program
+    // was started in.
+    if (directory.empty() || directory.front() != '/') {
+        if (error)
+            *error = "the mirror folder is not a full path: " + directory;
+        return OpenResult::Failed;
+    }
     if (MakeDirectories(directory, true) != MirrorResult::Ok) {
         if (error)
             *error = "cannot make the project mirror directory " + directory;

@@ -399,6 +399,8 @@ bool AppSettings::SetByName(std::string_view name, std::string_view text)
         return true;
     }
     case Kind::Folder:
+        if (text.empty() || text.front() != '/')
+            return false; // a folder is a full path, not one under the current folder
         *s->textField(values_) = boundFolder(std::string(text));
         return true;
     case Kind::Text:

@@ -193,7 +193,8 @@ TEST_F(SettingsTest, SetByNameOverridesOneValueForThisRun)
         bool accepted;
     };
     const Row rows[] = {
-        {"LinkMax", "25", true}, {"ProxyName", "p.local", true}, {"MirrorDir", "C:\\m", true},
+        {"LinkMax", "25", true}, {"ProxyName", "p.local", true}, {"MirrorDir", "/srv\\m", true},
+        {"MirrorDir", "mirror", false}, // under the current folder: refused
         {"NoSuchSetting", "1", false}, {"ProxyPort", "80x", false}, {"ProxyPort", "", false},
         {"AcceptUnverifiedCerts", "7", true}, {"MaxDownloads", "40", true}, {"UseHttp10", "1", true},
     };
@@ -204,7 +205,7 @@ TEST_F(SettingsTest, SetByNameOverridesOneValueForThisRun)
         EXPECT_EQ(app.SetByName(row.name, row.text), row.accepted) << row.name << "=" << row.text;
     EXPECT_EQ(app.LinkMax(), 10);
     EXPECT_EQ(app.values().ProxyName, "p.local");
-    EXPECT_EQ(app.values().MirrorDir, "C:/m/");
+    EXPECT_EQ(app.values().MirrorDir, "/srv/m/");
     EXPECT_EQ(app.values().ProxyPort, 8080);
     EXPECT_EQ(app.values().AcceptUnverifiedCerts, 1) << "held to 0 or 1";
     EXPECT_EQ(app.values().MaxDownloads, 16) << "held to 1..16";
