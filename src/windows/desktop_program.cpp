@@ -1,5 +1,7 @@
 #include "windows/desktop_program.h"
 
+#include "platform/runtime_folder.h"
+
 #include "common/messages.h"
 #include "crawl/download_manager.h"
 #include "engine/ws_thread.h"
@@ -43,6 +45,10 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     const QString project = options.project.empty()
                                 ? QString()
                                 : QFileInfo(QString::fromStdString(options.project)).absoluteFilePath();
+    if (RuntimeFolder().empty()) {
+        std::fprintf(stderr, "qry: no private runtime folder for this user can be made, so Ormbrook can't run\n");
+        return StartResult::Failed;
+    }
     lock_ = std::make_unique<NamedLock>(kEngineLockName);
     if (!lock_->TryAcquire()) {
         // The program runs already: it opens the file (or just shows itself).

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <future>
@@ -27,6 +28,27 @@ TEST(RuntimeFolder, IsPrivateAndUnderTheSessionsRuntimeDirectory)
     struct stat info {};
     ASSERT_EQ(::stat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+// Without a session's runtime directory the programs meet under /tmp; a
+// name there that another user took first is refused, and the user's own
+// cache folder serves instead, with a word about it.
+TEST(RuntimeFolder, ANameUnderTmpTakenFirstIsRefusedForTheCacheFolder)
+{
+    ScratchDir scratch;
+    const std::string tmp = scratch.file("tmp"), home = scratch.file("home");
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(home.c_str(), 0700), 0);
+    const std::string squatted = tmp + "/ormbrook-" + std::to_string(::getuid());
+    const RuntimeFolderChoice free = ChooseRuntimeFolder(nullptr, tmp, nullptr, home.c_str());
+    EXPECT_EQ(free.folder, squatted + "/");
+    EXPECT_EQ(free.notice, "");
+    ASSERT_EQ(::rmdir(squatted.c_str()), 0);
+    ASSERT_EQ(::symlink(home.c_str(), squatted.c_str()), 0) << "a link planted at the name";
+    const RuntimeFolderChoice refused = ChooseRuntimeFolder(nullptr, tmp, nullptr, home.c_str());
+    EXPECT_EQ(refused.folder, home + "/.cache/ormbrook-runtime/");
+    EXPECT_NE(refused.notice.find("using " + home + "/.cache/ormbrook-runtime instead"), std::string::npos)
+        << refused.notice;
 }
 
 TEST(NamedLock, OneHolderAtATimeAndGoneWithItsHolder)
