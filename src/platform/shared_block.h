@@ -12,8 +12,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ormbrook {
+
+// FNV-1a, 64 bits: the tag of the runtime folder in a block's name.
+uint64_t Fnv1a64(std::string_view text);
 
 class SharedBlock {
 public:
@@ -39,15 +43,20 @@ public:
     const uint8_t* constData() const { return static_cast<const uint8_t*>(data_); }
     size_t size() const { return size_; }
 
-    // The object's name under /dev/shm for a block name; empty without a
-    // runtime folder.
-    static std::string ObjectName(const std::string& name);
+    // The fixed part of the object's name under /dev/shm for a block name
+    // ("/<name>.<uid>.<tag of the runtime folder>"); empty without a runtime
+    // folder. Each block adds "." and a random part of 16 hex digits, which
+    // the maker leaves in "<name>.block" in the runtime folder.
+    static std::string ObjectPrefix(const std::string& name);
+    // The maker's whole object name; empty for a reader.
+    const std::string& objectName() const { return objectName_; }
 
 private:
     void* data_ = nullptr;
     size_t size_ = 0;
     bool writable_ = false;
     std::string objectName_; // set while this object is the maker
+    std::string nameFile_;
 };
 
 } // namespace ormbrook

@@ -23,13 +23,15 @@ using namespace ormbrook::test;
 TEST(SharedBlock, ExactSizePrivateToTheUserAndGoneWhenTheMakerCloses)
 {
     RuntimeScope scope;
-    const std::string object = SharedBlock::ObjectName("Ormbrook Memory Mapped File");
-    EXPECT_NE(object.find("." + std::to_string(::getuid()) + "."), std::string::npos);
-    EXPECT_EQ(object.find('/', 1), std::string::npos);
+    const std::string prefix = SharedBlock::ObjectPrefix("Ormbrook Memory Mapped File");
+    EXPECT_NE(prefix.find("." + std::to_string(::getuid()) + "."), std::string::npos);
+    EXPECT_EQ(prefix.find('/', 1), std::string::npos);
 
     SharedBlock maker;
     ASSERT_TRUE(maker.Create("Ormbrook Memory Mapped File", 1106));
     std::memset(maker.data(), 0x5A, maker.size());
+    const std::string object = maker.objectName();
+    EXPECT_EQ(object.size(), prefix.size() + 17) << object;
     const int fd = ::shm_open(object.c_str(), O_RDONLY, 0);
     ASSERT_GE(fd, 0);
     struct stat info {};
@@ -51,35 +53,47 @@ TEST(SharedBlock, ExactSizePrivateToTheUserAndGoneWhenTheMakerCloses)
     EXPECT_EQ(reader.constData()[0], 0x5A);
 }
 
-TEST(SharedBlock, ReadersRefuseABlockOthersCouldWriteAndMakersReplaceLeftovers)
+// Nobody can take a block's name first: each has a random part. And a
+// reader refuses a block that others could write.
+TEST(SharedBlock, NamesCannotBeTakenFirstAndReadersRefuseBlocksOthersCouldWrite)
 {
     RuntimeScope scope;
-    const std::string object = SharedBlock::ObjectName("Ormbrook Memory Mapped File");
-    // What a crashed maker (or a meddler) left: readable by the group.
-    const int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::fchmod(fd, 0660), 0);
-    ASSERT_EQ(::ftruncate(fd, 64), 0);
-    ::close(fd);
-    SharedBlock reader;
-    EXPECT_FALSE(reader.OpenForReading("Ormbrook Memory Mapped File"));
+    const std::string prefix = SharedBlock::ObjectPrefix("Ormbrook Memory Mapped File");
+    // A meddler's block at the name without the random part.
+    const int squat = ::shm_open(prefix.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(squat, 0);
+    ::close(squat);
+    SharedBlock first, second;
+    ASSERT_TRUE(first.Create("Ormbrook Memory Mapped File", 10));
+    const std::string firstName = first.objectName();
+    first.Close();
+    ASSERT_TRUE(second.Create("Ormbrook Memory Mapped File", 10));
+    EXPECT_NE(second.objectName(), firstName);
+    ::shm_unlink(prefix.c_str());
 
-    SharedBlock maker;
-    ASSERT_TRUE(maker.Create("Ormbrook Memory Mapped File", 10));
+    SharedBlock reader;
     EXPECT_TRUE(reader.OpenForReading("Ormbrook Memory Mapped File"));
     EXPECT_EQ(reader.size(), 10u);
-    EXPECT_FALSE(maker.Create("Ormbrook Memory Mapped File", 0));
+    const int fd = ::shm_open(second.objectName().c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fchmod(fd, 0660), 0);
+    ::close(fd);
+    EXPECT_FALSE(reader.OpenForReading("Ormbrook Memory Mapped File"));
+    EXPECT_FALSE(second.Create("Ormbrook Memory Mapped File", 0));
 }
 
-TEST(SharedBlock, AnotherRuntimeFolderIsAnotherBlock)
+TEST(SharedBlock, AnotherRuntimeFolderIsAnotherBlockByItsFnv1aTag)
 {
+    // The published test values of FNV-1a, 64 bits.
+    EXPECT_EQ(Fnv1a64(""), 0xcbf29ce484222325ull);
+    EXPECT_EQ(Fnv1a64("a"), 0xaf63dc4c8601ec8cull);
     std::string first;
     {
         RuntimeScope scope;
-        first = SharedBlock::ObjectName("Ormbrook Memory Mapped File");
+        first = SharedBlock::ObjectPrefix("Ormbrook Memory Mapped File");
     }
     RuntimeScope scope;
-    EXPECT_NE(SharedBlock::ObjectName("Ormbrook Memory Mapped File"), first);
+    EXPECT_NE(SharedBlock::ObjectPrefix("Ormbrook Memory Mapped File"), first);
 }
 
 TEST(ChannelClient, AHeldConnectionTellsWhenTheAnsweringWindowGoes)
