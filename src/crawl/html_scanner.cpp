@@ -998,11 +998,13 @@ private:
 int ReadWholeFile(const std::string& path, std::string& data, nlink_t* links = nullptr,
                   const struct stat* known = nullptr, int* keepOpen = nullptr, struct stat* info = nullptr)
 {
-    int fd = keepOpen ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    // A link where a stored page should be is not followed: it could lead
+    // the rewrite out of the mirror.
+    int fd = keepOpen ? ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW) : -1;
     if (keepOpen)
         *keepOpen = fd;
-    if (fd < 0)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno != ELOOP)
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return HtmlScanFileError;
     auto closeUnlessKept = [&] {
@@ -1242,7 +1244,7 @@ bool CHtmlScanner::RewriteLinks(std::string_view pageUrl, std::string_view folde
     const bool mayBeLonger = !temporarySize_ || *temporarySize_ > out.size();
     temporarySize_.reset();
     if (temporaryFd_ < 0)
-        temporaryFd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        temporaryFd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (temporaryFd_ < 0) {
         writeError_ = errno;
         writeErrorPath_ = temporary;

@@ -150,7 +150,7 @@ int CreateTemporaryBeside(const std::string& directory, std::string* name)
         std::snprintf(suffix, sizeof suffix, ".ormbrook-%d-%u.part", static_cast<int>(::getpid()),
                       counter.fetch_add(1));
         *name = directory + suffix;
-        int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -206,7 +206,7 @@ namespace {
 
 std::optional<MirrorTime> StampIn(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return std::nullopt;
     // A write makes the kernel date the file now.
@@ -822,7 +822,7 @@ MirrorResult CMirror::StoreDownload(std::string_view url, std::string_view folde
     MirrorResult prepared = PrepareLocalFile(url, folderPath, true, &path);
     if (prepared != MirrorResult::Ok)
         return prepared;
-    int in = ::open(temporaryFile.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = ::open(temporaryFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0)
         return Failed(MirrorResult::ReadFailed, temporaryFile, errno);
     MirrorResult result = ReplaceWith(path, [in, &temporaryFile](int out, const std::string& written) {

@@ -60,10 +60,13 @@ std::string Canonical(const std::string& path)
 // what failed (the temporary is then removed).
 int CopyToTemporary(const std::string& source, const std::string& temporary)
 {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    // Neither is followed through a link: a stored file that is a link
+    // is not copied out, and the temporary is made anew.
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0)
         return errno;
-    const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ::unlink(temporary.c_str());
+    const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (out < 0) {
         const int err = errno;
         ::close(in);

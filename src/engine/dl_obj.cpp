@@ -268,9 +268,14 @@ bool DLObj::OpenTemp(bool truncate)
     if (tempFd_ >= 0 && !truncate)
         return true;
     CloseTemp();
-    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-    if (truncate)
-        flags |= O_TRUNC;
+    // The name is fixed and the folder may be shared: whatever stands
+    // there (a link to some other file, say) is taken away, and the file
+    // made anew, never written through a link.
+    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
+    if (truncate) {
+        ::unlink(tempPath_.c_str());
+        flags |= O_EXCL;
+    }
     tempFd_ = ::open(tempPath_.c_str(), flags, 0644);
     if (tempFd_ >= 0)
         tempMayExist_ = true;

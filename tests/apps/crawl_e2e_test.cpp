@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <thread>
@@ -555,4 +557,36 @@ TEST(CrawlEndToEnd, StartUrlsThatCannotBeCrawledSayWhyAndCountAsFailed)
         EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
     EXPECT_EQ(run.counters, "detected=1 retries=0 visited=1 failed=2 html=1 modified=1");
     EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html"}));
+}
+
+// A mirror folder others can write to (shared, or unpacked from an archive)
+// may hold links at the names the crawl writes: none is written through,
+// and none takes the place of a stored page.
+TEST(CrawlEndToEnd, LinksPlantedInTheMirrorAreNeverWrittenThrough)
+{
+    CrawlFixture f;
+    MakeSite(f);
+    REQUIRE_SERVER(f);
+    const std::string outside = f.dataHome() + "/outside";
+    const std::string project = f.mirrorRoot() + "P/";
+    ASSERT_TRUE(std::filesystem::create_directories(outside));
+    ASSERT_TRUE(std::filesystem::create_directories(project));
+    std::vector<std::string> targets;
+    for (const char* name : {"tmp0.dat", "tmp1.dat", "tmp2.dat", "tmp3.dat", "tmp4.dat", "tmp5.dat", "tmp.html",
+                             "tmp.stamp"}) {
+        targets.push_back(outside + "/" + name);
+        std::ofstream(targets.back()) << "keep me";
+        ASSERT_EQ(::symlink(targets.back().c_str(), (project + name).c_str()), 0);
+    }
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const std::string& target : targets) {
+        std::ifstream in(target);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me") << target;
+    }
+    struct stat info {};
+    ASSERT_EQ(::lstat((project + "127.0.0.1/index.html").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << "the stored page is a file of the mirror, not a link";
+    EXPECT_NE(f.MirrorFile("P/127.0.0.1/index.html").find("href=\"a.html\""), std::string::npos);
 }
