@@ -139,7 +139,9 @@ TEST(PicturesEndToEnd, TheWallpaperChangerShowsThePicturesOnTheRootWindowAndPuts
     QAction* changer = frame.Action(CmdWallpaperChanger);
     ASSERT_NE(changer, nullptr);
 
-    // Where no window lies, the root window shows what the desktop does.
+    // Where no window lies, the root window shows what the desktop does:
+    // the main window (shown where there is no tray) is kept to the corner.
+    frame.setGeometry(0, 0, 640, 480);
     auto root = [&] { return gDisplay->Grab(1000, 720, 250, 150); };
     ASSERT_TRUE(MostlyColour(root(), orange));
     changer->trigger();
