@@ -23,8 +23,8 @@ set(CPACK_PACKAGE_NAME ormbrook)
 set(CPACK_PACKAGE_VENDOR Nordvane)
 set(CPACK_PACKAGE_CONTACT "${ORMBROOK_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop web crawler with a picture slide show")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "desktop web crawler with a picture slide show
-Ormbrook keeps local mirrors of web sites. Projects of folders and start
+# The summary above is the synopsis line; this is the rest.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Ormbrook keeps local mirrors of web sites. Projects of folders and start
 URLs are crawled on command or from a timer list; every file lands at a
 fixed place in the mirror and the stored pages' links are rewritten to
 point at the local copies. A stopped crawl resumes where it stopped.
