@@ -32,7 +32,7 @@ echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
 dpkg-deb -f "$deb" Depends | sed 's/^/package: Depends: /'
 if command -v lintian >/dev/null 2>&1; then
   # Errors fail the build; warnings and notes are printed.
-  lintian --fail-on error --info "$deb"
+  lintian --fail-on error --display-info "$deb"
 else
   echo "package: lintian is not installed (apt-get install lintian); the package is not checked"
 fi
