@@ -171,7 +171,8 @@ int RunHeadlessScheduler(const CommandLine& line)
     HeadlessCrawlLauncher launcher(session, stdout);
     TimerTurn turn([](bool mine) {
         std::fputs(mine ? "qry: the timers are run here\n"
-                        : "qry: the desktop program runs the timers; they are left to it until it ends\n",
+                        : "qry: the timers are run by another program (the desktop program, or another qry\n"
+                          "     --scheduler); they are left to it until it ends\n",
                    stdout);
         std::fflush(stdout);
     });
