@@ -67,6 +67,7 @@ public:
     void Finish();
 
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
+    CTimerScheduler* scheduler() const { return scheduler_.get(); }
     DesktopContext& context() { return context_; }
     AppSettings& settings() { return *settings_; }
     CTimerDoc& timers() { return timers_; }
