@@ -12,11 +12,14 @@
 # holds 100,000 URLs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The peers and the measures (wget, Wget2, HTTrack, nginx with HTTP/2, curl,
+# time, bc, iproute2): the "bench" group, not the everyday set-up.
+scripts/setup.sh bench
 top=$(pwd)
 qry="$top/build/release/apps/qry"
 [ -x "$qry" ] || { echo "build first: scripts/build.sh release" >&2; exit 1; }
 for tool in wget wget2 httrack /usr/bin/time nginx; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh installs it)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh bench installs it)" >&2; exit 1; }
 done
 
 dirs=${1:-40} pages=${2:-50}

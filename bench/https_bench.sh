@@ -11,11 +11,14 @@
 # plain benchmark); Wget2 is given --tls-resume so that both may resume.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The peers and the measures (wget, Wget2, HTTrack, nginx with HTTP/2, curl,
+# time, bc, iproute2): the "bench" group, not the everyday set-up.
+scripts/setup.sh bench
 top=$(pwd)
 qry="$top/build/release/apps/qry"
 [ -x "$qry" ] || { echo "build first: scripts/build.sh release" >&2; exit 1; }
 for tool in wget2 openssl /usr/bin/time nginx bc; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh installs it)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh bench installs it)" >&2; exit 1; }
 done
 
 dirs=${1:-40} pages=${2:-50}

@@ -20,6 +20,9 @@
 # ($connection, $connection_requests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The peers and the measures (wget, Wget2, HTTrack, nginx with HTTP/2, curl,
+# time, bc, iproute2): the "bench" group, not the everyday set-up.
+scripts/setup.sh bench
 top=$(pwd)
 qry=${QRY:-$top/build/release/apps/qry}
 relay=${RELAY:-$top/build/release/bench/latency_relay}
@@ -27,10 +30,10 @@ relay=${RELAY:-$top/build/release/bench/latency_relay}
 [ -x "$relay" ] || { echo "no latency_relay at $relay: build first (cmake --build --preset release) or set RELAY=" >&2; exit 1; }
 qry=$(realpath "$qry") relay=$(realpath "$relay")
 for tool in wget wget2 openssl /usr/bin/time nginx bc awk; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh installs it)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh bench installs it)" >&2; exit 1; }
 done
 nginx -V 2>&1 | grep -q -- --with-http_v2_module ||
-  { echo "this nginx has no HTTP/2 module (nginx -V); scripts/setup.sh installs one that has" >&2; exit 1; }
+  { echo "this nginx has no HTTP/2 module (nginx -V); scripts/setup.sh bench installs one that has" >&2; exit 1; }
 
 dirs=${1:-6} pages=${2:-49} text=${3:-10000}
 rtt=${RTT:-60} rate=${RATE:-8mbit} rounds=${ROUNDS:-3} cases=${CASES:-a b c d}

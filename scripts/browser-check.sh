@@ -32,7 +32,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-scripts/setup.sh --browser-check
+# Chromium renders, a test program compares, nginx serves.
+scripts/setup.sh test browser
 scripts/build.sh release >/dev/null
 [ -n "$qry" ] || qry="$source_dir/build/release/apps/qry"
 picture_diff="$source_dir/build/release/tests/picture_diff"

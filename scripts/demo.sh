@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-scripts/setup.sh
+# nginx serves the demo site.
+scripts/setup.sh demo
 scripts/build.sh release >/dev/null
 
 work="$top/build/demo"

@@ -5,7 +5,8 @@
 # They land in build/screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+# The pictures are taken by a test program on Xvfb.
+scripts/setup.sh test
 scripts/build.sh release >/dev/null
 mkdir -p build/screenshots
 build/release/tests/desktop_screenshots build/screenshots

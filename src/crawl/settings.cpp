@@ -109,6 +109,7 @@ const std::vector<Setting>& settingsTable()
             BOUNDED_SETTING(UseHttp10, -1, 0, 1),
             INT_SETTING(RequisitesOffSite, -1),
             BOUNDED_SETTING(ReadableNames, 0, 0, 1),
+            BOUNDED_SETTING(NotifyCrawlEnd, 1, 0, 1),
         };
         return t;
     }();

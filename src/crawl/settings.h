@@ -117,6 +117,9 @@ struct SettingsValues {
     // 1: mirror names keep the characters of a path (and of a host in
     // Unicode) as UTF-8 instead of their escapes (see MirrorNaming).
     int32_t ReadableNames = 0;
+    // 1: a crawl that ends while nobody watches it (a timer's, or one whose
+    // window is hidden) says so in a desktop notification.
+    int32_t NotifyCrawlEnd = 1;
 
     bool operator==(const SettingsValues&) const = default;
 };

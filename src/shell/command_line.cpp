@@ -2,6 +2,8 @@
 
 namespace ormbrook {
 
+// qry.1 beside this file is its manual page; a test keeps their verbs and
+// options alike.
 const char kUsageText[] =
     "Usage: qry [FILE.prj]\n"
     "       qry --crawl FILE.prj [--selected] [--item PATH] [--set NAME=VALUE]...\n"

@@ -173,7 +173,34 @@ int RunHeadlessScheduler(const CommandLine& line)
         return ExitCannotOpen;
 
     HeadlessCrawlLauncher launcher(session, stdout);
-    CTimerScheduler scheduler(timers, launcher, [&session] { return session.settings().values().TimerValid != 0; });
+    TimerTurn turn([](bool mine) {
+        std::fputs(mine ? "qry: the timers are run here\n"
+                        : "qry: the timers are run by another program (the desktop program, or another qry\n"
+                          "     --scheduler); they are left to it until it ends\n",
+                   stdout);
+        std::fflush(stdout);
+    });
+    // The desktop program edits the list while it leaves the timers to us:
+    // its saved file is read again at the next tick.
+    auto listTime = [&timerBase] {
+        std::error_code error;
+        return std::filesystem::last_write_time(timerBase + ".tmf", error);
+    };
+    auto loadedTime = listTime();
+    auto mayFire = [&] {
+        if (!turn.Hold())
+            return false;
+        if (const auto now = listTime(); now != loadedTime) {
+            loadedTime = now;
+            if (timers.Load(timerBase)) {
+                std::fprintf(stdout, "qry: %zu timer(s) read again from %s.tmf\n", timers.entries().size(),
+                             timerBase.c_str());
+                std::fflush(stdout);
+            }
+        }
+        return session.settings().values().TimerValid != 0;
+    };
+    CTimerScheduler scheduler(timers, launcher, mayFire);
     bool stopped = false;
     auto endWhenIdle = [&] {
         if (stopped && launcher.runningCount() == 0)
@@ -200,6 +227,7 @@ int RunHeadlessScheduler(const CommandLine& line)
                  timerBase.c_str(), session.settings().values().TimerValid ? "" : " (timers are off: TimerValid=0)");
     std::fflush(stdout);
     scheduler.StartScheduler(start, static_cast<int>(std::min<long long>(tick, kSchedulerTickMs)));
+    turn.Hold();
     return QCoreApplication::exec();
 }
 

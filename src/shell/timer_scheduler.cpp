@@ -4,6 +4,24 @@
 
 namespace ormbrook {
 
+const char kTimerLockName[] = "Ormbrook Timers";
+
+TimerTurn::TimerTurn(std::function<void(bool)> changed, std::string lockName)
+    : lock_(std::move(lockName)), changed_(std::move(changed))
+{
+}
+
+bool TimerTurn::Hold()
+{
+    const bool mine = lock_.TryAcquire();
+    if (said_ != int(mine)) {
+        said_ = int(mine);
+        if (changed_)
+            changed_(mine);
+    }
+    return mine;
+}
+
 CTimerScheduler::CTimerScheduler(CTimerDoc& doc, CrawlLauncher& launcher, std::function<bool()> timerValid)
     : doc_(doc), launcher_(launcher), timerValid_(std::move(timerValid))
 {

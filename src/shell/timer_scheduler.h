@@ -4,6 +4,7 @@
 // project windows (the main window, or the headless scheduler of the command
 // line), reached through CrawlLauncher.
 
+#include "platform/named_lock.h"
 #include "shell/timer_doc.h"
 
 #include <QBasicTimer>
@@ -25,6 +26,27 @@ public:
 };
 
 constexpr int kSchedulerTickMs = 60000;
+
+// One program of a user runs the crawl timers, so that no timer crawls
+// twice: the desktop program or qry --scheduler (the user service),
+// whichever holds the lock of this name. The other leaves the timers alone
+// and takes them over once the holder has ended.
+extern const char kTimerLockName[];
+
+class TimerTurn {
+public:
+    // `changed` is told whenever this program gets the timers (true) or
+    // finds them run by another (false), the first time included.
+    explicit TimerTurn(std::function<void(bool mine)> changed, std::string lockName = kTimerLockName);
+    // Takes the lock when it is free. True while the timers are this
+    // program's to run.
+    bool Hold();
+
+private:
+    NamedLock lock_;
+    std::function<void(bool)> changed_;
+    int said_ = -1;
+};
 
 class CTimerScheduler : public QObject {
 public:

@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
@@ -60,6 +61,10 @@ int ReadTileWallpaper()
 
 int RunScreenSaver(int argc, char** argv)
 {
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(kScreenSaverUsage, stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     std::optional<std::string> xscreensaverWindow;
     if (const char* value = std::getenv("XSCREENSAVER_WINDOW"))

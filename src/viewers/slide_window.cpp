@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -19,6 +20,10 @@ namespace ormbrook {
 
 int RunSlideWindow(int argc, char** argv)
 {
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(kSlideWindowUsage, stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     const ViewerArgs args = ParseViewerArgs(std::vector<std::string>(argv + 1, argv + argc), false);
     if (args.mode == ViewerArgs::Quit)

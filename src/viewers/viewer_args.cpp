@@ -1,6 +1,7 @@
 #include "viewers/viewer_args.h"
 
 #include <cctype>
+#include <string>
 
 namespace ormbrook {
 
@@ -14,6 +15,38 @@ std::string Lowered(std::string text)
 }
 
 } // namespace
+
+const char kSlideWindowUsage[] =
+    "Usage: qrysw [s | c | p ID]\n"
+    "The Ormbrook slide window: a small always-on-top window that shows the\n"
+    "slide show of the pictures qry hands it.\n"
+    "\n"
+    "  s, c      open the slide window (as with no argument)\n"
+    "  p ID      show the slide show inside the window ID (decimal)\n"
+    "  --help\n"
+    "\n"
+    "The first argument may start with \"-\" or \"/\" and case does not matter;\n"
+    "any other argument ends the program.\n";
+
+const char kScreenSaverUsage[] =
+    "Usage: qryss [s | c | p ID | -root | -window-id ID]\n"
+    "The Ormbrook screen saver: it covers the screen and shows the slide show\n"
+    "until a key or a mouse button ends it.\n"
+    "\n"
+    "  s, c           open the screen saver (as with no argument)\n"
+    "  p ID           show a preview inside the window ID (decimal)\n"
+    "  -window-id ID  XScreenSaver: draw into the window ID (decimal, or 0x...),\n"
+    "                 as XSCREENSAVER_WINDOW says\n"
+    "  -root          XScreenSaver: draw on the root window\n"
+    "  --help\n"
+    "\n"
+    "The first argument may start with \"-\" or \"/\" and case does not matter;\n"
+    "any other argument ends the program.\n";
+
+bool AsksForHelp(int argc, char** argv)
+{
+    return argc == 2 && std::string(argv[1]) == "--help";
+}
 
 std::optional<uint64_t> ParseWindowId(const std::string& text)
 {

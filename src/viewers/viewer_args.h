@@ -33,6 +33,14 @@ struct ViewerArgs {
 ViewerArgs ParseViewerArgs(const std::vector<std::string>& args, bool screenSaver,
                            const std::optional<std::string>& xscreensaverWindow = std::nullopt);
 
+// The usage texts that --help prints, the first argument alone; the manual
+// pages qrysw.1 and qryss.1 beside this file tell the same arguments.
+extern const char kSlideWindowUsage[];
+extern const char kScreenSaverUsage[];
+// Whether the command line asks for the usage text (before any display is
+// opened, so that it works without one).
+bool AsksForHelp(int argc, char** argv);
+
 // A window id as XScreenSaver writes it: decimal, or hexadecimal after "0x".
 std::optional<uint64_t> ParseWindowId(const std::string& text);
 

@@ -2,6 +2,7 @@
 
 #include "common/messages.h"
 #include "crawl/download_manager.h"
+#include "crawl/project_item.h"
 #include "engine/download_records.h"
 #include "engine/ws_thread.h"
 #include "windows/project_session.h"
@@ -63,6 +64,11 @@ bool CrawlStatus::Begin(Mode mode, uint8_t startKind, ProjectItem* startItem)
     mode_ = mode;
     countedJob_ = mode == Mode::SavedData ? jobKind_ : -1;
     stopAsked_ = false;
+    stoppedByError_ = false;
+    crawledItem_.clear();
+    if (startItem)
+        crawledItem_ = startItem->kind == ItemRecord ? FolderPath(*startItem) + "/" + startItem->url
+                                                     : FolderPath(*startItem);
     manager_.clear();
     model_.Clear();
     Touch();
@@ -107,6 +113,7 @@ void CrawlStatus::OnTimer(int id)
 
 void CrawlStatus::Over()
 {
+    const Mode endedMode = mode_;
     mode_ = Mode::None;
     manager_.clear();
     jobItem_ = nullptr;
@@ -116,6 +123,7 @@ void CrawlStatus::Over()
     if (after)
         after();
     Q_EMIT crawlingChanged(false);
+    Q_EMIT ended(endedMode, stopAsked_ || stoppedByError_);
 }
 
 void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record)
@@ -155,6 +163,7 @@ void CrawlStatus::OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<
     case MsgStatusStoppedByError:
         if (auto* r = dynamic_cast<TextRecord*>(record.get())) {
             model_.StoppedByError(r->text);
+            stoppedByError_ = true;
             Q_EMIT stoppedByError(QString::fromStdString(r->text));
         }
         break;

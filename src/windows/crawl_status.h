@@ -40,6 +40,9 @@ public:
     int countedJob() const { return countedJob_; }
     const StatusViewModel& model() const { return model_; }
     const std::string& errorText() const { return errorText_; }
+    // The item the last crawl covered ("P/News/http://site/"), or empty
+    // for the whole project; kept after the crawl ends.
+    const std::string& crawledItem() const { return crawledItem_; }
 
     // "巡回実行" (selected false) and "選択巡回実行" (true). False when the
     // project crawls already or its work lists can't be opened.
@@ -63,6 +66,9 @@ Q_SIGNALS:
     void stoppedByError(const QString& reason);
     // A record's page told its title.
     void titleFound(const QString& folderPath, const QString& recordUrl, const QString& title);
+    // A crawl or a saved-data job has ended, in `mode`; `stopped` when it
+    // was stopped before its end.
+    void ended(CrawlStatus::Mode mode, bool stopped);
 
 protected:
     void OnMessage(uint32_t message, uintptr_t wParam, std::unique_ptr<MessageRecord> record) override;
@@ -87,6 +93,8 @@ private:
     std::string jobDestination_;
     std::function<void()> after_;
     std::string errorText_;
+    std::string crawledItem_;
+    bool stoppedByError_ = false;
     bool dirty_ = false;
 };
 

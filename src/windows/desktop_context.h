@@ -60,6 +60,9 @@ struct DesktopContext {
     std::function<void()> settingsChanged;
     // The settings file, when not the user's own (tests).
     std::string settingsPath;
+    // Where desktop notifications go; unset, the tray icon's balloon (which
+    // Linux desktops show through their notification service).
+    std::function<void(const QString& title, const QString& text)> notify;
 };
 
 } // namespace ormbrook

@@ -32,6 +32,7 @@ namespace ormbrook {
 
 const char kEngineLockName[] = "Ormbrook Download Engine";
 const char kNotInstalled[] = "アプリケーションが正しくインストールされていません";
+const char kTimersLeftToService[] = "タイマーは qry --scheduler（ユーザー サービス）が実行しています";
 
 DesktopProgram::DesktopProgram() = default;
 
@@ -95,10 +96,24 @@ DesktopProgram::StartResult DesktopProgram::Start(const Options& options, Prompt
     // picture worker, the box only on this thread.
     pictureMessages_ = std::make_unique<PictureMessages>(*prompter);
     SetJpegMessageSink([messages = pictureMessages_.get()](std::string_view text) { messages->Tell(text); });
-    scheduler_ = std::make_unique<CTimerScheduler>(timers_, *mainFrame_,
-                                                   [this] { return settings_->values().TimerValid != 0; });
+    timerTurn_ = std::make_unique<TimerTurn>([this](bool mine) {
+        if (mine) {
+            if (timersLeft_) {
+                std::fprintf(stderr, "qry: qry --scheduler has ended; the timers are run here again\n");
+                mainFrame_->SayInStatusBar({});
+            }
+        } else {
+            std::fprintf(stderr, "qry: qry --scheduler (the user service) runs the crawl timers; they are left to it\n");
+            mainFrame_->SayInStatusBar(QString::fromUtf8(kTimersLeftToService));
+        }
+        timersLeft_ = !mine;
+    });
+    scheduler_ = std::make_unique<CTimerScheduler>(timers_, *mainFrame_, [this] {
+        return timerTurn_->Hold() && settings_->values().TimerValid != 0;
+    });
     scheduler_->StartScheduler(std::time(nullptr));
     mainFrame_->ShowTrayIcon(options.splash && !options.hidden, !options.hidden);
+    timerTurn_->Hold();
     mainFrame_->ListenForPrograms();
 
     if (!project.isEmpty()) {
@@ -169,6 +184,8 @@ void DesktopProgram::Finish()
     finished_ = true;
     if (scheduler_)
         scheduler_->StopScheduler();
+    // The service waiting for the timers gets them at its next tick.
+    timerTurn_.reset();
     // A picture worker waiting for a box to close must not hold up the end.
     if (pictureMessages_)
         pictureMessages_->Stop();

@@ -24,6 +24,7 @@ namespace ormbrook {
 
 class CMainFrame;
 class CTimerScheduler;
+class TimerTurn;
 class CWSThread;
 class DialupManager;
 class DialupService;
@@ -34,6 +35,8 @@ class PictureMessages;
 
 extern const char kEngineLockName[];
 extern const char kNotInstalled[];
+// The status bar's word while the user service runs the timers.
+extern const char kTimersLeftToService[];
 
 class DesktopProgram {
 public:
@@ -64,6 +67,7 @@ public:
     void Finish();
 
     CMainFrame* mainFrame() const { return mainFrame_.get(); }
+    CTimerScheduler* scheduler() const { return scheduler_.get(); }
     DesktopContext& context() { return context_; }
     AppSettings& settings() { return *settings_; }
     CTimerDoc& timers() { return timers_; }
@@ -90,6 +94,8 @@ private:
     std::unique_ptr<PictureMessages> pictureMessages_;
     DesktopContext context_;
     std::unique_ptr<CMainFrame> mainFrame_;
+    std::unique_ptr<TimerTurn> timerTurn_;
+    bool timersLeft_ = false;
     std::unique_ptr<CTimerScheduler> scheduler_;
     bool finished_ = false;
     bool timersLoaded_ = false;

@@ -387,12 +387,51 @@ bool CMainFrame::AnyCrawling() const
     return false;
 }
 
+std::optional<CrawlNotice> CrawlEndNotice(CrawlStatus::Mode mode, bool stopped, bool windowVisible, bool enabled,
+                                          const std::string& project, const std::string& item,
+                                          const std::string& counters)
+{
+    const bool unwatched = mode == CrawlStatus::Mode::Timer
+                           || (!windowVisible && (mode == CrawlStatus::Mode::Normal || mode == CrawlStatus::Mode::Selected));
+    if (!enabled || !unwatched)
+        return std::nullopt;
+    CrawlNotice notice;
+    notice.title = (stopped ? QStringLiteral("%1 の巡回を中断しました") : QStringLiteral("%1 の巡回が終わりました"))
+                       .arg(QString::fromStdString(project));
+    if (!item.empty())
+        notice.text = QString::fromStdString(item) + QLatin1Char('\n');
+    notice.text += QString::fromStdString(counters);
+    return notice;
+}
+
+void CMainFrame::SayInStatusBar(const QString& text)
+{
+    statusBar()->showMessage(text.isEmpty() ? QStringLiteral("レディ") : text);
+    if (tray_)
+        tray_->setToolTip(text.isEmpty() ? QStringLiteral("Ormbrook") : QStringLiteral("Ormbrook\n") + text);
+}
+
+void CMainFrame::Notify(const QString& title, const QString& text)
+{
+    if (context_.notify)
+        context_.notify(title, text);
+    else if (tray_ && tray_->isVisible())
+        tray_->showMessage(title, text, artwork::TrayIcon());
+}
+
 CChildFrame* CMainFrame::AddChild(CChildFrame* child)
 {
     QMdiSubWindow* sub = mdi_->addSubWindow(child);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowIcon(artwork::TreeItemIcon(TreeIcon::Root, MarkNone));
     connect(child, &CChildFrame::commandStateChanged, this, &CMainFrame::UpdateCommands);
+    connect(&child->status(), &CrawlStatus::ended, this, [this, child](CrawlStatus::Mode mode, bool stopped) {
+        const auto notice = CrawlEndNotice(mode, stopped, isVisible(), context_.settings->values().NotifyCrawlEnd != 0,
+                                           child->session().title(), child->status().crawledItem(),
+                                           child->status().model().CounterLine());
+        if (notice)
+            Notify(notice->title, notice->text);
+    });
     connect(child, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, &CMainFrame::UpdateCommands); });
     connect(child, &CChildFrame::modifiedChanged, this, [this, child] {
         const std::string path = child->session().filePath();

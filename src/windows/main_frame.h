@@ -7,12 +7,14 @@
 
 #include "shell/timer_scheduler.h"
 #include "windows/commands.h"
+#include "windows/crawl_status.h"
 #include "windows/desktop_context.h"
 
 #include <QMainWindow>
 
 #include <map>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -34,6 +36,17 @@ extern const char kMainWindowTitle[];
 extern const char kExitRefusedWhileCrawling[];
 // The status bar's word when a viewer opens on no picture at all.
 extern const char kNothingToShow[];
+
+// What the desktop says when a crawl that nobody watches ends (a timer's,
+// or any crawl while the main window is hidden): nothing for a saved-data
+// job, for the user's own crawl in sight, or with the setting off.
+struct CrawlNotice {
+    QString title;
+    QString text;
+};
+std::optional<CrawlNotice> CrawlEndNotice(CrawlStatus::Mode mode, bool stopped, bool windowVisible, bool enabled,
+                                          const std::string& project, const std::string& item,
+                                          const std::string& counters);
 
 class CMainFrame : public QMainWindow, public CrawlLauncher {
     Q_OBJECT
@@ -83,6 +96,12 @@ public:
 
     // CrawlLauncher: a due timer opens its project and crawls the item.
     void LaunchTimerCrawl(const TimerEntry& entry) override;
+
+    // A lasting word in the status bar and the tray icon's tooltip; an
+    // empty text takes it back.
+    void SayInStatusBar(const QString& text);
+    // The tray's balloon, or the context's notification sink.
+    void Notify(const QString& title, const QString& text);
 
 Q_SIGNALS:
     // Every project window has closed and the placement is saved.

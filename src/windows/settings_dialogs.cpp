@@ -2,11 +2,13 @@
 
 #include "common/url.h"
 #include "crawl/mirror.h"
+#include "shell/autostart.h"
 #include "windows/artwork.h"
 #include "windows/desktop_context.h"
 #include "windows/settings_pages.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -214,8 +216,17 @@ QWidget* SettingsSheet::FoldersPage()
     timerValid_->setChecked(v.TimerValid != 0);
     robots_ = new QCheckBox(QStringLiteral("robots.txt を使用する"), page);
     robots_->setChecked(v.UseRobotsTxt == 1);
+    // Not settings of the store: the session's autostart entry, which is
+    // there or not.
+    autostart_ = new QCheckBox(QStringLiteral("ログイン時に起動する"), page);
+    autostart_->setChecked(AutostartOn());
+    notify_ = new QCheckBox(QStringLiteral("見ていない巡回の終了を通知する"), page);
+    notify_->setToolTip(QStringLiteral("タイマーの巡回と、ウィンドウを隠している間の巡回が終わるとデスクトップに通知します"));
+    notify_->setChecked(v.NotifyCrawlEnd != 0);
     layout->addWidget(timerValid_);
     layout->addWidget(robots_);
+    layout->addWidget(autostart_);
+    layout->addWidget(notify_);
     layout->addStretch();
     return page;
 }
@@ -345,6 +356,7 @@ void SettingsSheet::accept()
     v.ProxyOn = proxy_->isChecked() ? 1 : 0;
     v.AcceptUnverifiedCerts = acceptUnverified_->isChecked() ? 1 : 0;
     v.ReadableNames = readableNames_->isChecked() ? 1 : 0;
+    v.NotifyCrawlEnd = notify_->isChecked() ? 1 : 0;
     v.ProxyName = proxyName_->text().toStdString();
     v.AutoDialup = autoDialup_->isChecked() ? 1 : 0;
     v.DialupEntry = entry_->currentText().toStdString();
@@ -379,7 +391,21 @@ void SettingsSheet::accept()
     v.PicChgInterval = s->interval;
     v.PickupDisplay = slides_->pickupDisplay();
     result_ = v;
+    autostartResult_ = autostart_->isChecked();
     QDialog::accept();
+}
+
+void ApplyAutostart(bool on, const std::string& program, Prompter* prompter, QWidget* parent)
+{
+    if (on == AutostartOn())
+        return;
+    std::string reason;
+    if (!SetAutostart(on, program, &reason) && prompter)
+        prompter->Tell(parent,
+                       QStringLiteral("%1 を%2できません: %3")
+                           .arg(QString::fromStdString(AutostartEntryPath()),
+                                on ? QStringLiteral("作成") : QStringLiteral("削除"), QString::fromStdString(reason)),
+                       QMessageBox::Warning);
 }
 
 bool EditSettings(DesktopContext& context, QWidget* parent)
@@ -389,6 +415,8 @@ bool EditSettings(DesktopContext& context, QWidget* parent)
         return false;
     // Saving bounds the values, mends the folders' slashes and writes all.
     context.settings->SaveSettings(sheet.result());
+    ApplyAutostart(sheet.autostartResult(), QCoreApplication::applicationFilePath().toStdString(), context.prompter,
+                   parent);
     if (context.settingsChanged)
         context.settingsChanged();
     return true;

@@ -69,6 +69,10 @@ public:
     QCheckBox* proxyBox() const { return proxy_; }
     QCheckBox* acceptUnverifiedBox() const { return acceptUnverified_; }
     QCheckBox* readableNamesBox() const { return readableNames_; }
+    QCheckBox* autostartBox() const { return autostart_; }
+    QCheckBox* notifyBox() const { return notify_; }
+    // Whether OK left "ログイン時に起動する" checked.
+    bool autostartResult() const { return autostartResult_; }
     // Shown while the box is switched on for a mirror with files under the
     // other names.
     QLabel* renamedNote() const { return renamedNote_; }
@@ -103,6 +107,9 @@ private:
     QCheckBox* proxy_;
     QCheckBox* acceptUnverified_;
     QCheckBox* readableNames_;
+    QCheckBox* autostart_;
+    QCheckBox* notify_;
+    bool autostartResult_ = false;
     QLabel* renamedNote_;
     QLineEdit* proxyName_;
     QLineEdit* proxyPort_;
@@ -189,6 +196,9 @@ private:
 };
 
 bool EditSettings(DesktopContext& context, QWidget* parent);
+// Writes or removes the session's autostart entry for `program` when `on`
+// says otherwise than the entry; a failure is told.
+void ApplyAutostart(bool on, const std::string& program, Prompter* prompter, QWidget* parent);
 // Both save their list when they close and return true (the views refresh).
 bool ShowTimerList(DesktopContext& context, QWidget* parent);
 bool ShowSlideShowList(DesktopContext& context, QWidget* parent);

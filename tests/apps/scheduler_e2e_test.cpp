@@ -2,8 +2,11 @@
 // a shortened tick and an early start time so that an Interval timer is due
 // at once, and a signal to end it.
 
+#include "platform/named_lock.h"
 #include "shell/timer_doc.h"
+#include "shell/timer_scheduler.h"
 #include "support/crawl_fixture.h"
+#include "support/env_scope.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
 
 using ormbrook::CTimerDoc;
 using ormbrook::TimerEntry;
@@ -127,4 +133,71 @@ TEST(SchedulerEndToEnd, NothingFiresAndTheSignalEndsTheRun)
         EXPECT_EQ(run.out.find("timer crawl"), std::string::npos) << c.intent << run.out;
         EXPECT_TRUE(std::filesystem::exists(TimerBase(f) + ".tmf")) << c.intent;
     }
+}
+
+// The user service runs what its ExecStart says; while another program (the
+// desktop program) holds the timers it leaves them, and takes them over
+// once that program has let go.
+TEST(SchedulerEndToEnd, TheServicesCommandLeavesTheTimersToTheDesktopProgramUntilItEnds)
+{
+    std::ifstream unit(std::string(ORMBROOK_BINARY_DIR) + "/apps/ormbrook-scheduler.service");
+    ASSERT_TRUE(unit);
+    std::string line, execStart;
+    bool stopIsSuccess = false;
+    while (std::getline(unit, line)) {
+        if (line.rfind("ExecStart=", 0) == 0)
+            execStart = line.substr(10);
+        stopIsSuccess |= line == "SuccessExitStatus=3";
+    }
+    EXPECT_TRUE(stopIsSuccess) << "a stop by SIGTERM ends with 3";
+    std::istringstream words(execStart);
+    std::string program;
+    words >> program;
+    EXPECT_EQ(program.substr(program.rfind('/')), "/qry") << execStart;
+    EXPECT_EQ(program[0], '/') << "systemd wants an absolute path";
+    std::vector<std::string> args;
+    for (std::string w; words >> w;)
+        args.push_back(w);
+    ASSERT_EQ(args, std::vector<std::string>{"--scheduler"});
+
+    CrawlFixture f;
+    f.Page("index.html", "top");
+    if (!NginxServer::Available())
+        GTEST_SKIP() << "nginx not installed";
+    ASSERT_TRUE(f.StartServer());
+    const std::string prj = f.Project("P", "Record\n{\n\tURL=\"@ORIGIN@/\"\n}\n");
+    std::filesystem::create_directories(f.dataHome() + "/Ormbrook");
+    CTimerDoc doc;
+    TimerEntry entry;
+    entry.file = prj;
+    entry.folder = "P";
+    entry.kind = ormbrook::TimerInterval;
+    entry.intervalMinutes = 10;
+    doc.entries().push_back(entry);
+    ASSERT_TRUE(doc.Save(TimerBase(f)));
+
+    // The lock in the runtime folder that qry is given.
+    const std::string runtime = f.dataHome().substr(0, f.dataHome().rfind('/')) + "/run";
+    ::mkdir(runtime.c_str(), 0700);
+    ormbrook::test::EnvScope env("XDG_RUNTIME_DIR", runtime);
+    auto desktop = std::make_unique<ormbrook::NamedLock>(ormbrook::kTimerLockName);
+    ASSERT_TRUE(desktop->TryAcquire());
+    SchedulerClock clock(std::time(nullptr) - 600);
+    auto leftFor = AfterSeeing("they are left to it", 1000);
+    size_t requestsWhileLeft = 0;
+    auto run = f.RunAndInterruptWhen(args, {}, [&](const std::string& out) {
+        if (desktop && leftFor(out)) {
+            requestsWhileLeft = f.Requests().size();
+            desktop.reset(); // the desktop program ends
+        }
+        return Count(out, "[P] detected=") >= 1;
+    });
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_EQ(requestsWhileLeft, 0u) << run.out;
+    const size_t left = run.out.find("qry: the timers are run by another program (the desktop program");
+    const size_t taken = run.out.find("qry: the timers are run here");
+    EXPECT_NE(left, std::string::npos) << run.out;
+    EXPECT_NE(taken, std::string::npos) << run.out;
+    EXPECT_LT(left, taken) << run.out;
+    EXPECT_LT(taken, run.out.find("[P] timer crawl")) << run.out;
 }

@@ -11,6 +11,7 @@
 #include "pictures/picture_sinks.h"
 #include "platform/named_lock.h"
 #include "platform/program_channel.h"
+#include "shell/timer_scheduler.h"
 #include "windows/child_frame.h"
 #include "windows/crawl_status.h"
 #include "windows/desktop_program.h"
@@ -21,6 +22,7 @@
 #include "windows/small_dialogs.h"
 
 #include <QAction>
+#include <QStatusBar>
 #include <QDir>
 #include <QProcess>
 #include <QTreeWidget>
@@ -214,6 +216,36 @@ TEST(DesktopEndToEnd, ASecondStartHandsItsFileToTheRunningProgram)
     EXPECT_TRUE(WaitFor([&] { return frame.isVisible(); }, 30000)) << "the window shows with the project";
     frame.SystemClose();
     program.Finish();
+}
+
+// While the user service holds the timers the desktop program leaves them
+// and says so; once it has let go, the program runs them again.
+TEST(DesktopEndToEnd, TheTimersAreLeftToTheServiceWhileItRuns)
+{
+    if (!gDisplay)
+        GTEST_SKIP() << "Xvfb is not available";
+    ScratchDir work;
+    auto service = std::make_unique<NamedLock>(kTimerLockName);
+    ASSERT_TRUE(service->TryAcquire());
+    DesktopProgram program;
+    DesktopProgram::Options options;
+    options.splash = false;
+    options.settingsPath = work.file("settings.conf");
+    options.programFolder = work.file("data");
+    QDir().mkpath(QString::fromStdString(options.programFolder));
+    ScriptedPrompter prompter;
+    ASSERT_EQ(program.Start(options, &prompter), DesktopProgram::StartResult::Running);
+    CMainFrame& frame = *program.mainFrame();
+    EXPECT_EQ(frame.statusBar()->currentMessage(), QString::fromUtf8(kTimersLeftToService));
+    EXPECT_EQ(program.scheduler()->OnSchedulerTick(std::time(nullptr)), 0);
+    service.reset();
+    program.scheduler()->OnSchedulerTick(std::time(nullptr));
+    EXPECT_EQ(frame.statusBar()->currentMessage(), QStringLiteral("レディ"));
+    EXPECT_TRUE(NamedLock::IsTaken(kTimerLockName)) << "the program holds the timers now";
+    frame.hide();
+    frame.SystemClose();
+    program.Finish();
+    EXPECT_FALSE(NamedLock::IsTaken(kTimerLockName)) << "and lets them go when it ends";
 }
 
 TEST(DesktopEndToEnd, TheProgramShowsItsWindowWithoutATrayAndEndsOnTheCloseMessage)

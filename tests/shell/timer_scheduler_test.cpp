@@ -1,5 +1,7 @@
 #include "shell/timer_scheduler.h"
 
+#include "support/env_scope.h"
+
 #include <gtest/gtest.h>
 
 using namespace ormbrook;
@@ -96,4 +98,19 @@ TEST(Scheduler, TickFiresEveryDueEntryInListOrderOnlyWhenTimersAreOn)
     EXPECT_EQ(scheduler.OnSchedulerTick(Local(2026, 12, 9, 9, 5, 12)), 2);
     EXPECT_EQ(launcher.launched, (std::vector<TimerEntry>{a, c}));
     scheduler.StopScheduler();
+}
+
+TEST(Scheduler, OneProgramRunsTheTimersAndTheOtherTakesThemOverWhenItEnds)
+{
+    ormbrook::test::RuntimeScope runtime; // the lock files in a scratch folder
+    std::vector<std::string> said;
+    auto first = std::make_unique<TimerTurn>([&](bool mine) { said.push_back(mine ? "1 mine" : "1 left"); });
+    TimerTurn second([&](bool mine) { said.push_back(mine ? "2 mine" : "2 left"); });
+    EXPECT_TRUE(first->Hold());
+    EXPECT_FALSE(second.Hold());
+    EXPECT_FALSE(second.Hold()) << "said once";
+    EXPECT_TRUE(first->Hold());
+    first.reset();
+    EXPECT_TRUE(second.Hold());
+    EXPECT_EQ(said, (std::vector<std::string>{"1 mine", "2 left", "2 mine"}));
 }

@@ -4,6 +4,7 @@
 #include "window_fixture.h"
 
 #include "crawl/project_item.h"
+#include "shell/autostart.h"
 #include "windows/item_properties.h"
 #include "windows/main_frame.h"
 #include "windows/picture_wiring.h"
@@ -186,6 +187,26 @@ TEST(SettingsSheet, ReadableNamesSayWhatBecomesOfFilesUnderTheOldNames)
         sheet.readableNamesBox()->setChecked(true);
         EXPECT_EQ(OkAndReload(f, sheet).ReadableNames, 1);
     }
+}
+
+TEST(SettingsSheet, LoginStartWritesAndRemovesTheAutostartEntry)
+{
+    WindowFixture f; // XDG_CONFIG_HOME in its scratch folder
+    const std::string entry = f.scratch.file("XDG_CONFIG_HOME") + "/autostart/ormbrook.desktop";
+    ASSERT_EQ(AutostartEntryPath(), entry);
+    for (const bool on : {true, true, false, false}) {
+        SettingsSheet sheet(*f.settings, &f.prompter);
+        EXPECT_EQ(sheet.autostartBox()->isChecked(), QFile::exists(QString::fromStdString(entry)));
+        sheet.autostartBox()->setChecked(on);
+        sheet.notifyBox()->setChecked(on);
+        EXPECT_EQ(OkAndReload(f, sheet).NotifyCrawlEnd, on ? 1 : 0);
+        ApplyAutostart(sheet.autostartResult(), "/opt/a \"b\"/qry", &f.prompter, &sheet);
+        EXPECT_EQ(QFile::exists(QString::fromStdString(entry)), on);
+        if (on)
+            EXPECT_TRUE(FileBytes(entry).contains("\nExec=env ORMBROOK_NO_SPLASH=1 \"/opt/a \\\"b\\\"/qry\"\n"))
+                << FileBytes(entry).toStdString();
+    }
+    EXPECT_TRUE(f.prompter.told.empty());
 }
 
 TEST(SettingsSheet, InheritBoxesOfTheFilterPages)

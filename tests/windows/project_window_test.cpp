@@ -245,6 +245,61 @@ TEST(MainWindow, ExitIsRefusedWhileAProjectCrawls)
     EXPECT_EQ(closed, 1);
 }
 
+TEST(MainWindow, ACrawlNobodyWatchesEndsWithANotification)
+{
+    const struct {
+        const char* name;
+        bool timer;
+        bool windowShown;
+        bool setting;
+        bool notified;
+    } rows[] = {
+        {"a timer crawl with the window hidden", true, false, true, true},
+        {"a timer crawl in sight", true, true, true, true},
+        {"the user's crawl with the window hidden", false, false, true, true},
+        {"the user's crawl in sight", false, true, true, false},
+        {"the setting off", true, false, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WindowFixture f;
+        SettingsValues v = f.settings->values();
+        v.NotifyCrawlEnd = row.setting ? 1 : 0;
+        f.settings->SaveSettings(v);
+        QStringList notices;
+        f.context.notify = [&](const QString& title, const QString& text) { notices << title + "|" + text; };
+        CMainFrame frame(f.context);
+        if (row.windowShown)
+            frame.show();
+        const std::string path = f.WriteProject("P", kTwoFolders);
+        CChildFrame* child = nullptr;
+        if (row.timer) {
+            TimerEntry entry;
+            entry.file = path;
+            entry.folder = "P/News";
+            entry.url = "http://site/news/";
+            frame.LaunchTimerCrawl(entry);
+            ASSERT_EQ(frame.Children().size(), 1);
+            child = frame.Children()[0];
+        } else {
+            child = frame.OpenDocument(QString::fromStdString(path));
+            ASSERT_NE(child, nullptr);
+            frame.RunCommand(CmdCrawl);
+        }
+        ASSERT_TRUE(child->crawling());
+        PostMessage(&child->status(), MsgStatusVisited, 1);
+        EndCrawl(*child);
+        frame.hide(); // a frame is closed hidden, as the program closes it
+        if (!row.notified) {
+            EXPECT_TRUE(notices.empty()) << notices.join(" ").toStdString();
+            continue;
+        }
+        const QString item = row.timer ? QStringLiteral("P/News/http://site/news/\n") : QString();
+        EXPECT_EQ(notices, QStringList{QStringLiteral("P の巡回が終わりました|") + item
+                                       + "detected=0 retries=0 visited=1 failed=0 html=0 modified=0"});
+    }
+}
+
 TEST(MainWindow, FramesOfOtherProgramsOpenAProjectAndClose)
 {
     WindowFixture f;
