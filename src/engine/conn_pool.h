@@ -3,8 +3,11 @@
 // ended cleanly wait here, idle, for the next request to the same place
 // (scheme, host, port and proxy make the key), until the server's
 // Keep-Alive time-out or kDefaultIdleMs. A server that closes an idle
-// connection, or sends anything on it, has it dropped at once.
+// connection, or sends anything on it, has it dropped at once. HTTP/2
+// sessions are kept here too, shared by the transfers to their server,
+// until they have been without a stream for their idle time.
 
+#include "engine/h2_session.h"
 #include "engine/ws_socket.h"
 #include "platform/message_target.h"
 
@@ -39,6 +42,13 @@ public:
     // kDefaultIdleMs.
     void PutIdle(const std::string& key, std::unique_ptr<CWSSocket> socket, int idleMs);
 
+    // An HTTP/2 session to key that takes another stream now, or null.
+    std::shared_ptr<CH2Session> FindH2(const std::string& key);
+    void PutH2(const std::string& key, std::shared_ptr<CH2Session> session);
+    size_t h2Count() const { return sessions_.size(); }
+    // HTTP/2 sessions made over the pool's life.
+    uint64_t h2Sessions() const { return h2Made_; }
+
     size_t idleCount() const { return idle_.size(); }
     size_t idleCount(const std::string& key) const;
     // Connections taken again from the pool, over the pool's life.
@@ -59,7 +69,13 @@ private:
     void Drop(size_t index);
     void Rearm();
 
+    // Drops the sessions that are done: retired and without streams, or
+    // idle past their time.
+    void SweepSessions();
+
     std::vector<Idle> idle_;
+    std::vector<std::pair<std::string, std::shared_ptr<CH2Session>>> sessions_;
+    uint64_t h2Made_ = 0;
     // Dropped sockets are destroyed outside their own reports.
     std::vector<std::unique_ptr<CWSSocket>> dropped_;
     QElapsedTimer clock_;

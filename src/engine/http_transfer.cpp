@@ -84,6 +84,8 @@ CHttpTransfer::~CHttpTransfer()
         connMgr_.Cancel(false);
     if (socket_)
         socket_->SetListener(nullptr, 0);
+    if (h2_ && stream_)
+        h2_->Close(stream_);
 }
 
 bool CHttpTransfer::Get(const std::string& host, uint16_t port, const std::string& requestUri,
@@ -118,6 +120,12 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     idleMs_ = 0;
     skipped_ = 0;
     wireDecoded_ = 0;
+    if (h2_ && stream_)
+        h2_->Close(stream_);
+    h2_.reset();
+    stream_ = 0;
+    h2Retries_ = 0;
+    usedH2_ = false;
     decoder_.Start({});
     header_.SetRequestLine(mode == ModeGet ? RequestMethod::Get : RequestMethod::Head, requestUri_,
                            form_.http10 ? RequestVersion::Http10 : RequestVersion::Http11);
@@ -235,6 +243,8 @@ std::string CHttpTransfer::failureCause() const
     if (!failedStatus_.empty())
         return failedStatus_;
     const int err = lastError_ != 0 ? lastError_ : connMgr_.lastError();
+    if (CH2Session::IsH2Error(err))
+        return CH2Session::ErrorText(err);
     if (err != 0 && err != WsaWouldBlock)
         return WsaErrorText(err);
     return status_.statusCode == 0 ? "no answer" : "the answer broke off";
@@ -253,7 +263,7 @@ bool CHttpTransfer::ReceiveHead()
     if (head_.full())
         return true;
     size_t n = head_.spaceLeft();
-    const int err = socket_->Receive(head_.space(), n);
+    const int err = ReceiveSome(head_.space(), n);
     if (err == 0) {
         head_.Commit(n);
         answerSeen_ = answerSeen_ || n > 0;
@@ -271,7 +281,7 @@ bool CHttpTransfer::ReceiveBody()
         if (bodyCount_ == kBodyChunk)
             return true;
         size_t n = kBodyChunk - bodyCount_;
-        const int err = socket_->Receive(body_.get() + bodyCount_, n);
+        const int err = ReceiveSome(body_.get() + bodyCount_, n);
         if (err == 0) {
             if (form_.http10)
                 bodyCount_ += n;
@@ -285,7 +295,7 @@ bool CHttpTransfer::ReceiveBody()
         return false;
     }
     size_t n = kBodyChunk;
-    const int err = socket_->Receive(wire_.get(), n);
+    const int err = ReceiveSome(wire_.get(), n);
     if (err == 0) {
         TakeBody(wire_.get(), Frame(wire_.get(), n));
         return true;
@@ -303,13 +313,49 @@ void CHttpTransfer::Connect()
     connMgr_.Start(host_.c_str(), port_, socket_.get(), this, 0, tls_ ? &*tls_ : nullptr);
 }
 
+int CHttpTransfer::ReceiveSome(char* data, size_t& length)
+{
+    if (h2_)
+        return h2_->Receive(stream_, data, length);
+    return socket_->Receive(data, length);
+}
+
 bool CHttpTransfer::MayRetry() const
 {
+    if (h2_)
+        return closeError_ != 0 && !answerSeen_ && h2Retries_ < kMaxH2Retries;
     return !form_.http10 && reused_ && !retried_ && !answerSeen_;
+}
+
+bool CHttpTransfer::TakeStream()
+{
+    if (form_.http10 || !form_.pool || !tls_)
+        return false;
+    h2_ = form_.pool->FindH2(form_.poolKey);
+    usedH2_ = usedH2_ || h2_ != nullptr;
+    return h2_ != nullptr;
 }
 
 void CHttpTransfer::Retry()
 {
+    if (h2_) {
+        // The stream was refused, reset or left out by a GOAWAY before its
+        // answer began: the request goes again on a new connection (another
+        // session of the server may be just as near its own end).
+        ++h2Retries_;
+        if (stream_)
+            h2_->Close(stream_);
+        stream_ = 0;
+        h2_.reset();
+        closeError_ = 0;
+        lastError_ = 0;
+        head_.Clear();
+        retrying_ = true;
+        reused_ = false;
+        SetState(State::Connecting);
+        Connect();
+        return;
+    }
     retried_ = true;
     reused_ = false;
     retrying_ = true;
@@ -332,6 +378,12 @@ void CHttpTransfer::RunBegin(int event)
     head_.Clear();
     bodyCount_ = 0;
     delivered_ = 0;
+    if (TakeStream()) {
+        reused_ = true;
+        SetState(State::Sending);
+        Notify(NoteConnected);
+        return;
+    }
     if (!form_.http10 && form_.pool) {
         if (std::unique_ptr<CWSSocket> idle = form_.pool->TakeIdle(form_.poolKey)) {
             socket_ = std::move(idle);
@@ -350,6 +402,18 @@ void CHttpTransfer::RunConnecting(int event)
 {
     switch (event) {
     case EvConnected:
+        if (!form_.http10 && socket_ && socket_->negotiatedH2()) {
+            // The server chose HTTP/2: the connection becomes a session that
+            // the other transfers to this server take streams of.
+            h2_ = CH2Session::Create(std::move(socket_));
+            if (!h2_) {
+                Fail("HTTP/2: no session could be set up");
+                return;
+            }
+            usedH2_ = true;
+            if (form_.pool)
+                form_.pool->PutH2(form_.poolKey, h2_);
+        }
         SetState(State::Sending);
         if (retrying_)
             retrying_ = false;
@@ -372,6 +436,23 @@ void CHttpTransfer::RunConnecting(int event)
 
 void CHttpTransfer::RunSending(int event)
 {
+    if (event == EvNeutral && h2_) {
+        stream_ = h2_->Open(request_, this, 0);
+        if (stream_ != 0) {
+            SetState(State::AwaitStatus);
+            return;
+        }
+        // The session went away or filled up meanwhile.
+        closeError_ = WsaH2ConnectionLost;
+        if (MayRetry()) {
+            Retry();
+        } else {
+            lastError_ = WsaH2ConnectionLost;
+            result_ = kFailed;
+            SetState(State::Close);
+        }
+        return;
+    }
     if (event == EvNeutral) {
         const int err = socket_->Send(request_.data(), request_.size());
         if (err == 0 || err == WsaWouldBlock) {
@@ -467,6 +548,14 @@ void CHttpTransfer::DecideFraming()
 {
     const std::string_view block = head_.headerBlock();
     const int code = status_.statusCode;
+    if (h2_) {
+        // The stream's end is the body's; the connection is the session's.
+        const bool none = mode_ == ModeHead || code == 204 || code == 304 || (code >= 100 && code < 200);
+        framing_.Reset(none ? BodyFraming::Kind::None : BodyFraming::Kind::Close);
+        keepAlive_ = false;
+        idleMs_ = 0;
+        return;
+    }
     if (mode_ == ModeHead || code == 204 || code == 304 || (code >= 100 && code < 200))
         framing_.Reset(BodyFraming::Kind::None);
     else if (FieldHasToken(block, "TRANSFER-ENCODING", "chunked", true))
@@ -734,6 +823,12 @@ void CHttpTransfer::RunClose(int event)
         return;
     if (socket_)
         socket_->Close();
+    if (h2_) {
+        if (stream_)
+            h2_->Close(stream_); // reset when the server has not ended it
+        stream_ = 0;
+        h2_.reset();
+    }
     Notify(NoteFinished);
 }
 
