@@ -4,6 +4,10 @@
 
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <nghttp2/nghttp2.h>
 
 #include <algorithm>
@@ -183,6 +187,12 @@ std::shared_ptr<CH2Session> CH2Session::Create(std::unique_ptr<CWSSocket> socket
 CH2Session::CH2Session(std::unique_ptr<CWSSocket> socket) : socket_(std::move(socket))
 {
     idleSince_.start();
+    // Many small frames share the connection (a request's HEADERS behind a
+    // WINDOW_UPDATE): none may wait for the peer's delayed acknowledgement.
+    if (socket_ && socket_->handle() >= 0) {
+        const int one = 1;
+        ::setsockopt(socket_->handle(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
 }
 
 CH2Session::~CH2Session()
