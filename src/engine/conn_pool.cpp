@@ -104,8 +104,31 @@ void CConnPool::PutH2(const std::string& key, std::shared_ptr<CH2Session> sessio
 {
     SweepSessions();
     sessions_.emplace_back(key, std::move(session));
+    h2Keys_.insert(key);
     ++h2Made_;
     Rearm();
+}
+
+void CConnPool::EndConnect(const std::string& key)
+{
+    const auto it = connecting_.find(key);
+    if (it != connecting_.end() && --it->second <= 0)
+        connecting_.erase(it);
+    std::vector<H2Waiter*> told;
+    std::erase_if(waiters_, [&](const auto& w) {
+        if (w.first != key)
+            return false;
+        told.push_back(w.second);
+        return true;
+    });
+    // Each takes a stream, waits again for another connection, or makes one.
+    for (H2Waiter* waiter : told)
+        waiter->OnH2Settled();
+}
+
+void CConnPool::Unwait(H2Waiter* waiter)
+{
+    std::erase_if(waiters_, [&](const auto& w) { return w.second == waiter; });
 }
 
 void CConnPool::SweepSessions()

@@ -86,6 +86,9 @@ CHttpTransfer::~CHttpTransfer()
         socket_->SetListener(nullptr, 0);
     if (h2_ && stream_)
         h2_->Close(stream_);
+    if (waitingH2_)
+        form_.pool->Unwait(this);
+    ConnectSettled();
 }
 
 bool CHttpTransfer::Get(const std::string& host, uint16_t port, const std::string& requestUri,
@@ -126,6 +129,10 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     stream_ = 0;
     h2Retries_ = 0;
     usedH2_ = false;
+    if (waitingH2_)
+        form_.pool->Unwait(this);
+    waitingH2_ = false;
+    ConnectSettled();
     decoder_.Start({});
     header_.SetRequestLine(mode == ModeGet ? RequestMethod::Get : RequestMethod::Head, requestUri_,
                            form_.http10 ? RequestVersion::Http10 : RequestVersion::Http11);
@@ -306,10 +313,31 @@ bool CHttpTransfer::ReceiveBody()
     return false;
 }
 
+void CHttpTransfer::ConnectSettled()
+{
+    if (!connectCounted_)
+        return;
+    connectCounted_ = false;
+    countedPool_->EndConnect(countedKey_);
+}
+
+void CHttpTransfer::OnH2Settled()
+{
+    waitingH2_ = false;
+    Feed(EvH2Settled);
+}
+
 void CHttpTransfer::Connect()
 {
     if (!socket_)
         socket_ = std::make_unique<CWSSocket>();
+    // Others to a server that spoke HTTP/2 wait for this connection.
+    if (!connectCounted_ && !form_.http10 && form_.pool && tls_ && form_.pool->SpeaksH2(form_.poolKey)) {
+        connectCounted_ = true;
+        countedPool_ = form_.pool;
+        countedKey_ = form_.poolKey;
+        countedPool_->BeginConnect(countedKey_);
+    }
     connMgr_.Start(host_.c_str(), port_, socket_.get(), this, 0, tls_ ? &*tls_ : nullptr);
 }
 
@@ -384,6 +412,15 @@ void CHttpTransfer::RunBegin(int event)
         Notify(NoteConnected);
         return;
     }
+    if (!form_.http10 && form_.pool && tls_ && form_.pool->SpeaksH2(form_.poolKey)
+        && form_.pool->Connecting(form_.poolKey)) {
+        // Another transfer is making a connection to this server, which
+        // spoke HTTP/2: a stream of it costs no handshake.
+        waitingH2_ = true;
+        form_.pool->Wait(form_.poolKey, this);
+        SetState(State::Connecting);
+        return;
+    }
     if (!form_.http10 && form_.pool) {
         if (std::unique_ptr<CWSSocket> idle = form_.pool->TakeIdle(form_.poolKey)) {
             socket_ = std::move(idle);
@@ -401,6 +438,18 @@ void CHttpTransfer::RunBegin(int event)
 void CHttpTransfer::RunConnecting(int event)
 {
     switch (event) {
+    case EvH2Settled:
+        if (TakeStream()) {
+            reused_ = true;
+            SetState(State::Sending);
+            Notify(NoteConnected);
+        } else if (form_.pool->Connecting(form_.poolKey)) {
+            waitingH2_ = true;
+            form_.pool->Wait(form_.poolKey, this);
+        } else {
+            Connect();
+        }
+        break;
     case EvConnected:
         if (!form_.http10 && socket_ && socket_->negotiatedH2()) {
             // The server chose HTTP/2: the connection becomes a session that
@@ -414,7 +463,7 @@ void CHttpTransfer::RunConnecting(int event)
             if (form_.pool)
                 form_.pool->PutH2(form_.poolKey, h2_);
         }
-        SetState(State::Sending);
+        SetState(State::Sending); // the waiters are told once this transfer's own request is out
         if (retrying_)
             retrying_ = false;
         else
@@ -423,11 +472,18 @@ void CHttpTransfer::RunConnecting(int event)
     case EvConnectFailed:
         result_ = kFailed;
         SetState(State::Close);
+        ConnectSettled();
         break;
     case EvAbort:
-        connMgr_.Cancel(false);
+        if (waitingH2_) {
+            waitingH2_ = false;
+            form_.pool->Unwait(this);
+        } else {
+            connMgr_.Cancel(false);
+        }
         result_ = kAborted;
         SetState(State::Close);
+        ConnectSettled();
         break;
     default:
         break;
@@ -438,6 +494,7 @@ void CHttpTransfer::RunSending(int event)
 {
     if (event == EvNeutral && h2_) {
         stream_ = h2_->Open(request_, this, 0);
+        ConnectSettled();
         if (stream_ != 0) {
             SetState(State::AwaitStatus);
             return;
@@ -454,6 +511,7 @@ void CHttpTransfer::RunSending(int event)
         return;
     }
     if (event == EvNeutral) {
+        ConnectSettled();
         const int err = socket_->Send(request_.data(), request_.size());
         if (err == 0 || err == WsaWouldBlock) {
             SetState(State::AwaitStatus);
@@ -829,6 +887,7 @@ void CHttpTransfer::RunClose(int event)
         stream_ = 0;
         h2_.reset();
     }
+    ConnectSettled();
     Notify(NoteFinished);
 }
 

@@ -15,6 +15,7 @@
 
 #include "engine/body_framing.h"
 #include "engine/conn_mgr.h"
+#include "engine/conn_pool.h"
 #include "engine/content_decoder.h"
 #include "engine/h2_session.h"
 #include "engine/http_header.h"
@@ -42,7 +43,7 @@ struct ExchangeForm {
     std::string poolKey;         // CConnPool::Key of the connection
 };
 
-class CHttpTransfer : public ConnectListener, public WSSocketListener {
+class CHttpTransfer : public ConnectListener, public WSSocketListener, private H2Waiter {
 public:
     enum class State : int {
         Begin,       // entry: take an idle connection or start connecting
@@ -62,6 +63,7 @@ public:
         EvPeerClosed = 3,
         EvConnectFailed = 5,
         EvAbort = 6,
+        EvH2Settled = 7, // the connection waited for has come or failed
     };
     enum Notification : int {
         NoteConnected = 1,
@@ -172,6 +174,9 @@ private:
     // HTTP/2: a stream of the pool's session for the key, if one has room.
     bool TakeStream();
     int ReceiveSome(char* data, size_t& length);
+    void OnH2Settled() override;
+    // The connection this transfer counted as being made is made or lost.
+    void ConnectSettled();
     // HTTP/1.1: where the body ends, and whether the connection outlives it.
     void DecideFraming();
     // Runs the framing over `count` new wire bytes at data (in place);
@@ -239,6 +244,10 @@ private:
     int32_t stream_ = 0;
     int h2Retries_ = 0;
     bool usedH2_ = false;
+    bool waitingH2_ = false;     // for another transfer's connection to the server
+    bool connectCounted_ = false; // the pool counts this transfer's connection as being made
+    CConnPool* countedPool_ = nullptr;
+    std::string countedKey_;
     int64_t skipped_ = 0;
     // Before a request the transfer is deaf, as after one.
     State state_ = State::Close;
