@@ -8,6 +8,7 @@ namespace ormbrook {
 
 namespace {
 constexpr int kExpiryTimer = 1;
+constexpr int kSessionSweepMs = 1000;
 } // namespace
 
 CConnPool::CConnPool()
@@ -90,6 +91,56 @@ void CConnPool::OnSocketEvent(int tag, int code, int, const char*)
     Rearm();
 }
 
+std::shared_ptr<CH2Session> CConnPool::FindH2(const std::string& key)
+{
+    SweepSessions();
+    for (const auto& [k, session] : sessions_)
+        if (k == key && session->CanOpen())
+            return session;
+    return nullptr;
+}
+
+void CConnPool::PutH2(const std::string& key, std::shared_ptr<CH2Session> session)
+{
+    SweepSessions();
+    sessions_.emplace_back(key, std::move(session));
+    h2Keys_.insert(key);
+    ++h2Made_;
+    Rearm();
+}
+
+void CConnPool::EndConnect(const std::string& key)
+{
+    const auto it = connecting_.find(key);
+    if (it != connecting_.end() && --it->second <= 0)
+        connecting_.erase(it);
+    std::vector<H2Waiter*> told;
+    std::erase_if(waiters_, [&](const auto& w) {
+        if (w.first != key)
+            return false;
+        told.push_back(w.second);
+        return true;
+    });
+    // Each takes a stream, waits again for another connection, or makes one.
+    for (H2Waiter* waiter : told)
+        waiter->OnH2Settled();
+}
+
+void CConnPool::Unwait(H2Waiter* waiter)
+{
+    std::erase_if(waiters_, [&](const auto& w) { return w.second == waiter; });
+}
+
+void CConnPool::SweepSessions()
+{
+    // Only the pool's reference goes here: a session still in use by a
+    // transfer (or inside its own report) lives on until that ends.
+    std::erase_if(sessions_, [](const auto& entry) {
+        const CH2Session& s = *entry.second;
+        return s.streams() == 0 && (s.retired() || s.idleMs() >= kDefaultIdleMs);
+    });
+}
+
 void CConnPool::Drop(size_t index)
 {
     std::unique_ptr<CWSSocket> socket = std::move(idle_[index].socket);
@@ -101,11 +152,11 @@ void CConnPool::Drop(size_t index)
 
 void CConnPool::Rearm()
 {
-    if (idle_.empty()) {
+    if (idle_.empty() && sessions_.empty()) {
         KillTimer(kExpiryTimer);
         return;
     }
-    int64_t first = idle_.front().expires;
+    int64_t first = clock_.elapsed() + kSessionSweepMs;
     for (const Idle& i : idle_)
         first = std::min(first, i.expires);
     SetTimer(kExpiryTimer, int(std::max<int64_t>(first - clock_.elapsed(), 1)));
@@ -121,6 +172,7 @@ void CConnPool::OnTimer(int id)
     for (size_t i = idle_.size(); i-- > 0;)
         if (idle_[i].expires <= now)
             Drop(i);
+    SweepSessions();
     Rearm();
 }
 

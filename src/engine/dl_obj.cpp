@@ -132,6 +132,7 @@ void DLObj::StartOn(CHttpTransfer* transfer, const CUrl& url, int kind)
         tls.port = port;
         tls.verify = !acceptUnverified_;
         tls.context = tlsContext_;
+        tls.offerH2 = !http10_; // HTTP/1.0 offers nothing, as it always has
         if (proxyOn_) {
             tls.tunnel = std::string(url.host()) + ":" + std::to_string(port);
             host = proxyName_;

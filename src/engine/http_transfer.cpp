@@ -84,6 +84,11 @@ CHttpTransfer::~CHttpTransfer()
         connMgr_.Cancel(false);
     if (socket_)
         socket_->SetListener(nullptr, 0);
+    if (h2_ && stream_)
+        h2_->Close(stream_);
+    if (waitingH2_)
+        form_.pool->Unwait(this);
+    ConnectSettled();
 }
 
 bool CHttpTransfer::Get(const std::string& host, uint16_t port, const std::string& requestUri,
@@ -118,6 +123,16 @@ bool CHttpTransfer::Start(Mode mode, const std::string& host, uint16_t port, con
     idleMs_ = 0;
     skipped_ = 0;
     wireDecoded_ = 0;
+    if (h2_ && stream_)
+        h2_->Close(stream_);
+    h2_.reset();
+    stream_ = 0;
+    h2Retries_ = 0;
+    usedH2_ = false;
+    if (waitingH2_)
+        form_.pool->Unwait(this);
+    waitingH2_ = false;
+    ConnectSettled();
     decoder_.Start({});
     header_.SetRequestLine(mode == ModeGet ? RequestMethod::Get : RequestMethod::Head, requestUri_,
                            form_.http10 ? RequestVersion::Http10 : RequestVersion::Http11);
@@ -235,6 +250,8 @@ std::string CHttpTransfer::failureCause() const
     if (!failedStatus_.empty())
         return failedStatus_;
     const int err = lastError_ != 0 ? lastError_ : connMgr_.lastError();
+    if (CH2Session::IsH2Error(err))
+        return CH2Session::ErrorText(err);
     if (err != 0 && err != WsaWouldBlock)
         return WsaErrorText(err);
     return status_.statusCode == 0 ? "no answer" : "the answer broke off";
@@ -253,7 +270,7 @@ bool CHttpTransfer::ReceiveHead()
     if (head_.full())
         return true;
     size_t n = head_.spaceLeft();
-    const int err = socket_->Receive(head_.space(), n);
+    const int err = ReceiveSome(head_.space(), n);
     if (err == 0) {
         head_.Commit(n);
         answerSeen_ = answerSeen_ || n > 0;
@@ -271,7 +288,7 @@ bool CHttpTransfer::ReceiveBody()
         if (bodyCount_ == kBodyChunk)
             return true;
         size_t n = kBodyChunk - bodyCount_;
-        const int err = socket_->Receive(body_.get() + bodyCount_, n);
+        const int err = ReceiveSome(body_.get() + bodyCount_, n);
         if (err == 0) {
             if (form_.http10)
                 bodyCount_ += n;
@@ -285,7 +302,7 @@ bool CHttpTransfer::ReceiveBody()
         return false;
     }
     size_t n = kBodyChunk;
-    const int err = socket_->Receive(wire_.get(), n);
+    const int err = ReceiveSome(wire_.get(), n);
     if (err == 0) {
         TakeBody(wire_.get(), Frame(wire_.get(), n));
         return true;
@@ -296,20 +313,77 @@ bool CHttpTransfer::ReceiveBody()
     return false;
 }
 
+void CHttpTransfer::ConnectSettled()
+{
+    if (!connectCounted_)
+        return;
+    connectCounted_ = false;
+    countedPool_->EndConnect(countedKey_);
+}
+
+void CHttpTransfer::OnH2Settled()
+{
+    waitingH2_ = false;
+    Feed(EvH2Settled);
+}
+
 void CHttpTransfer::Connect()
 {
     if (!socket_)
         socket_ = std::make_unique<CWSSocket>();
+    // Others to a server that spoke HTTP/2 wait for this connection.
+    if (!connectCounted_ && !form_.http10 && form_.pool && tls_ && form_.pool->SpeaksH2(form_.poolKey)) {
+        connectCounted_ = true;
+        countedPool_ = form_.pool;
+        countedKey_ = form_.poolKey;
+        countedPool_->BeginConnect(countedKey_);
+    }
     connMgr_.Start(host_.c_str(), port_, socket_.get(), this, 0, tls_ ? &*tls_ : nullptr);
+}
+
+int CHttpTransfer::ReceiveSome(char* data, size_t& length)
+{
+    if (h2_)
+        return h2_->Receive(stream_, data, length);
+    return socket_->Receive(data, length);
 }
 
 bool CHttpTransfer::MayRetry() const
 {
+    if (h2_)
+        return closeError_ != 0 && !answerSeen_ && h2Retries_ < kMaxH2Retries;
     return !form_.http10 && reused_ && !retried_ && !answerSeen_;
+}
+
+bool CHttpTransfer::TakeStream()
+{
+    if (form_.http10 || !form_.pool || !tls_)
+        return false;
+    h2_ = form_.pool->FindH2(form_.poolKey);
+    usedH2_ = usedH2_ || h2_ != nullptr;
+    return h2_ != nullptr;
 }
 
 void CHttpTransfer::Retry()
 {
+    if (h2_) {
+        // The stream was refused, reset or left out by a GOAWAY before its
+        // answer began: the request goes again on a new connection (another
+        // session of the server may be just as near its own end).
+        ++h2Retries_;
+        if (stream_)
+            h2_->Close(stream_);
+        stream_ = 0;
+        h2_.reset();
+        closeError_ = 0;
+        lastError_ = 0;
+        head_.Clear();
+        retrying_ = true;
+        reused_ = false;
+        SetState(State::Connecting);
+        Connect();
+        return;
+    }
     retried_ = true;
     reused_ = false;
     retrying_ = true;
@@ -332,6 +406,21 @@ void CHttpTransfer::RunBegin(int event)
     head_.Clear();
     bodyCount_ = 0;
     delivered_ = 0;
+    if (TakeStream()) {
+        reused_ = true;
+        SetState(State::Sending);
+        Notify(NoteConnected);
+        return;
+    }
+    if (!form_.http10 && form_.pool && tls_ && form_.pool->SpeaksH2(form_.poolKey)
+        && form_.pool->Connecting(form_.poolKey)) {
+        // Another transfer is making a connection to this server, which
+        // spoke HTTP/2: a stream of it costs no handshake.
+        waitingH2_ = true;
+        form_.pool->Wait(form_.poolKey, this);
+        SetState(State::Connecting);
+        return;
+    }
     if (!form_.http10 && form_.pool) {
         if (std::unique_ptr<CWSSocket> idle = form_.pool->TakeIdle(form_.poolKey)) {
             socket_ = std::move(idle);
@@ -349,8 +438,32 @@ void CHttpTransfer::RunBegin(int event)
 void CHttpTransfer::RunConnecting(int event)
 {
     switch (event) {
+    case EvH2Settled:
+        if (TakeStream()) {
+            reused_ = true;
+            SetState(State::Sending);
+            Notify(NoteConnected);
+        } else if (form_.pool->Connecting(form_.poolKey)) {
+            waitingH2_ = true;
+            form_.pool->Wait(form_.poolKey, this);
+        } else {
+            Connect();
+        }
+        break;
     case EvConnected:
-        SetState(State::Sending);
+        if (!form_.http10 && socket_ && socket_->negotiatedH2()) {
+            // The server chose HTTP/2: the connection becomes a session that
+            // the other transfers to this server take streams of.
+            h2_ = CH2Session::Create(std::move(socket_));
+            if (!h2_) {
+                Fail("HTTP/2: no session could be set up");
+                return;
+            }
+            usedH2_ = true;
+            if (form_.pool)
+                form_.pool->PutH2(form_.poolKey, h2_);
+        }
+        SetState(State::Sending); // the waiters are told once this transfer's own request is out
         if (retrying_)
             retrying_ = false;
         else
@@ -359,11 +472,18 @@ void CHttpTransfer::RunConnecting(int event)
     case EvConnectFailed:
         result_ = kFailed;
         SetState(State::Close);
+        ConnectSettled();
         break;
     case EvAbort:
-        connMgr_.Cancel(false);
+        if (waitingH2_) {
+            waitingH2_ = false;
+            form_.pool->Unwait(this);
+        } else {
+            connMgr_.Cancel(false);
+        }
         result_ = kAborted;
         SetState(State::Close);
+        ConnectSettled();
         break;
     default:
         break;
@@ -372,7 +492,26 @@ void CHttpTransfer::RunConnecting(int event)
 
 void CHttpTransfer::RunSending(int event)
 {
+    if (event == EvNeutral && h2_) {
+        stream_ = h2_->Open(request_, this, 0);
+        ConnectSettled();
+        if (stream_ != 0) {
+            SetState(State::AwaitStatus);
+            return;
+        }
+        // The session went away or filled up meanwhile.
+        closeError_ = WsaH2ConnectionLost;
+        if (MayRetry()) {
+            Retry();
+        } else {
+            lastError_ = WsaH2ConnectionLost;
+            result_ = kFailed;
+            SetState(State::Close);
+        }
+        return;
+    }
     if (event == EvNeutral) {
+        ConnectSettled();
         const int err = socket_->Send(request_.data(), request_.size());
         if (err == 0 || err == WsaWouldBlock) {
             SetState(State::AwaitStatus);
@@ -467,6 +606,14 @@ void CHttpTransfer::DecideFraming()
 {
     const std::string_view block = head_.headerBlock();
     const int code = status_.statusCode;
+    if (h2_) {
+        // The stream's end is the body's; the connection is the session's.
+        const bool none = mode_ == ModeHead || code == 204 || code == 304 || (code >= 100 && code < 200);
+        framing_.Reset(none ? BodyFraming::Kind::None : BodyFraming::Kind::Close);
+        keepAlive_ = false;
+        idleMs_ = 0;
+        return;
+    }
     if (mode_ == ModeHead || code == 204 || code == 304 || (code >= 100 && code < 200))
         framing_.Reset(BodyFraming::Kind::None);
     else if (FieldHasToken(block, "TRANSFER-ENCODING", "chunked", true))
@@ -734,6 +881,13 @@ void CHttpTransfer::RunClose(int event)
         return;
     if (socket_)
         socket_->Close();
+    if (h2_) {
+        if (stream_)
+            h2_->Close(stream_); // reset when the server has not ended it
+        stream_ = 0;
+        h2_.reset();
+    }
+    ConnectSettled();
     Notify(NoteFinished);
 }
 

@@ -7,12 +7,17 @@
 // HTTP/1.0 as this program has always spoken it (one request per
 // connection, the body ends at the close), and HTTP/1.1 on a persistent
 // connection (the body ends by its length or its chunked coding, and the
-// connection goes back to the pool for the next request). The download
-// object above does not know which one carries its request.
+// connection goes back to the pool for the next request). An https
+// connection whose server chose h2 becomes an HTTP/2 session in the pool,
+// and the transfers to that server each take a stream of it: the stream's
+// bytes read like an HTTP/1.1 answer whose body ends at the close. The
+// download object above does not know which one carries its request.
 
 #include "engine/body_framing.h"
 #include "engine/conn_mgr.h"
+#include "engine/conn_pool.h"
 #include "engine/content_decoder.h"
+#include "engine/h2_session.h"
 #include "engine/http_header.h"
 #include "engine/response_head.h"
 
@@ -38,7 +43,7 @@ struct ExchangeForm {
     std::string poolKey;         // CConnPool::Key of the connection
 };
 
-class CHttpTransfer : public ConnectListener, public WSSocketListener {
+class CHttpTransfer : public ConnectListener, public WSSocketListener, private H2Waiter {
 public:
     enum class State : int {
         Begin,       // entry: take an idle connection or start connecting
@@ -58,6 +63,7 @@ public:
         EvPeerClosed = 3,
         EvConnectFailed = 5,
         EvAbort = 6,
+        EvH2Settled = 7, // the connection waited for has come or failed
     };
     enum Notification : int {
         NoteConnected = 1,
@@ -136,6 +142,12 @@ public:
     // and whether the connection was kept for a later one.
     bool reusedConnection() const { return reused_; }
     bool keptConnection() const { return kept_; }
+    // Whether the answer came over HTTP/2.
+    bool http2() const { return usedH2_; }
+    // A stream refused or reset before any byte of its answer came, or cut
+    // off by a GOAWAY, is sent again on another connection, unseen by the
+    // owner, this many times at most.
+    static constexpr int kMaxH2Retries = 5;
 
     void OnConnectDone(int tag, int result) override;
     void OnSocketEvent(int tag, int code, int error, const char* sendTag) override;
@@ -159,6 +171,12 @@ private:
     // one, unseen by the owner.
     bool MayRetry() const;
     void Retry();
+    // HTTP/2: a stream of the pool's session for the key, if one has room.
+    bool TakeStream();
+    int ReceiveSome(char* data, size_t& length);
+    void OnH2Settled() override;
+    // The connection this transfer counted as being made is made or lost.
+    void ConnectSettled();
     // HTTP/1.1: where the body ends, and whether the connection outlives it.
     void DecideFraming();
     // Runs the framing over `count` new wire bytes at data (in place);
@@ -221,6 +239,15 @@ private:
     bool kept_ = false;        // the connection went back to the pool
     bool answerSeen_ = false;  // a byte of the answer came
     int idleMs_ = 0;           // the server's Keep-Alive time-out
+    // HTTP/2
+    std::shared_ptr<CH2Session> h2_;
+    int32_t stream_ = 0;
+    int h2Retries_ = 0;
+    bool usedH2_ = false;
+    bool waitingH2_ = false;     // for another transfer's connection to the server
+    bool connectCounted_ = false; // the pool counts this transfer's connection as being made
+    CConnPool* countedPool_ = nullptr;
+    std::string countedKey_;
     int64_t skipped_ = 0;
     // Before a request the transfer is deaf, as after one.
     State state_ = State::Close;

@@ -162,6 +162,10 @@ SSL* CTlsContext::NewConnection(int fd, const TlsTarget& target)
     }
     if (!target.verify)
         SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
+    if (ok && target.offerH2) {
+        static const unsigned char kProtocols[] = "\x02h2\x08http/1.1";
+        ok = SSL_set_alpn_protos(ssl, kProtocols, sizeof kProtocols - 1) == 0;
+    }
 
     auto* data = new (std::nothrow) ConnectionData{this, {}};
     if (!ok || !data) {

@@ -40,6 +40,7 @@ struct TlsTarget {
     bool verify = true;     // false: an unverified certificate is accepted
     std::string tunnel;     // "host:port" to ask a proxy to CONNECT to; empty when direct
     CTlsContext* context = nullptr; // null: CTlsContext::Default()
+    bool offerH2 = false;   // ALPN offers h2 before http/1.1 (nothing is offered otherwise)
 };
 
 class CTlsContext {

@@ -360,6 +360,16 @@ void CWSSocket::ReportReadSoon()
         Qt::QueuedConnection);
 }
 
+bool CWSSocket::negotiatedH2() const
+{
+    if (!ssl_ || tls_ != Tls::Open)
+        return false;
+    const unsigned char* protocol = nullptr;
+    unsigned int length = 0;
+    SSL_get0_alpn_selected(ssl_, &protocol, &length);
+    return length == 2 && protocol[0] == 'h' && protocol[1] == '2';
+}
+
 int CWSSocket::StartTls(const TlsTarget& target)
 {
     if (handle_ < 0 || state_ != Connected || ssl_) {

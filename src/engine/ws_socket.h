@@ -72,6 +72,8 @@ public:
     // the error, with the reason in tlsFailure().
     int StartTls(const TlsTarget& target);
     bool secured() const { return tls_ == Tls::Open; }
+    // Whether the server chose h2 by ALPN in the handshake.
+    bool negotiatedH2() const;
     // "certificate: ..." or "TLS: ..." after a failed handshake; else empty.
     const std::string& tlsFailure() const { return tlsFailure_; }
 

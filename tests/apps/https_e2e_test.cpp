@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 using ormbrook::test::CrawlFixture;
@@ -205,4 +206,138 @@ TEST_F(HttpsEndToEnd, OverHttp11OneTunnelThroughTheProxyCarriesEveryRequest)
     EXPECT_EQ(tunnels, 1u) << log;
     EXPECT_EQ(Logged(f, "200 GET /a.html HTTP/1.1"), 1);
     EXPECT_EQ(Logged(f, "200 GET /a.gif HTTP/1.1"), 1);
+}
+
+namespace {
+// nginx's connection log: "$connection $connection_requests ... $http2 $status $request".
+struct H2Logged {
+    int connection = 0;
+    int number = 0;
+    bool h2 = false;
+    std::string request; // "$status $request"
+};
+
+std::vector<H2Logged> H2Log(const CrawlFixture& f)
+{
+    std::vector<H2Logged> lines;
+    std::istringstream in(f.server().ConnectionLog());
+    for (std::string line; std::getline(in, line);) {
+        H2Logged l;
+        std::istringstream words(line);
+        std::string framing, coding;
+        words >> l.connection >> l.number >> framing >> coding;
+        const std::string rest = line.substr(size_t(words.tellg()) + 1);
+        l.h2 = rest.starts_with("h2 ");
+        l.request = rest.substr(l.h2 ? 3 : 1);
+        lines.push_back(l);
+    }
+    return lines;
+}
+
+std::string Noise(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        c = char(seed >> 16);
+    }
+    return bytes;
+}
+} // namespace
+
+// A server that offers h2 by ALPN is crawled over HTTP/2, every download a
+// stream of one connection: the files stored byte for byte (one larger
+// than a stream's window among them), robots.txt honoured, a missing page
+// failed with its answer, and the second crawl's conditional requests
+// answered 304. HTTP/1.0 offers nothing and gets HTTP/1.1's answers.
+TEST_F(HttpsEndToEnd, Http2ThroughAlpnCarriesTheCrawlOnOneConnection)
+{
+    const std::string big = Noise(5 * 1024 * 1024 + 17, 7);
+    f.Page("big.bin", big);
+    f.Page("a.html", "<html><body><a href=\"index.html\">top</a><img src=\"a.gif\"><a href=\"big.bin\">b</a>"
+                     "<a href=\"gone.html\">gone</a></body></html>");
+    NginxServer::Options server;
+    server.tlsCertificate = good.certificate;
+    server.tlsKey = good.key;
+    server.keepaliveTimeout = "10";
+    server.http2 = true;
+    ASSERT_TRUE(f.StartServer(server)) << f.server().lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=2\n\tDLoadRetry=0\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const Files stored = {"index.html", "a.html", "a.gif", "bg.gif", "pic.jpg", "sub/b.html", "robots.txt", "big.bin"};
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", stored)) << run.out;
+    EXPECT_TRUE(f.MirrorFile("P/127.0.0.1/big.bin") == big) << "stored byte for byte";
+    EXPECT_EQ(f.MirrorFile("P/127.0.0.1/pic.jpg"), "\xff\xd8\xff\xe0 not really a picture");
+    EXPECT_NE(run.out.find("Failed " + f.origin() + "/gone.html (404 Not Found)\n"), std::string::npos) << run.out;
+    std::set<int> connections;
+    for (const H2Logged& l : H2Log(f)) {
+        EXPECT_TRUE(l.h2) << l.request;
+        EXPECT_TRUE(l.request.ends_with(" HTTP/2.0")) << l.request;
+        EXPECT_EQ(l.request.find("/private"), std::string::npos) << l.request;
+        connections.insert(l.connection);
+    }
+    EXPECT_EQ(H2Log(f).size(), 9u) << f.server().ConnectionLog();
+    EXPECT_EQ(connections.size(), 1u) << f.server().ConnectionLog();
+
+    const size_t mark = H2Log(f).size();
+    auto second = f.Run({"--crawl", prj}, {{"UseRobotsTxt", "1"}});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    const auto all = H2Log(f);
+    for (size_t i = mark; i < all.size(); ++i) {
+        if (all[i].request.find("robots.txt") == std::string::npos && all[i].request.find("gone") == std::string::npos) {
+            EXPECT_TRUE(all[i].request.starts_with("304 ")) << all[i].request;
+        }
+    }
+    EXPECT_TRUE(f.MirrorFile("P/127.0.0.1/big.bin") == big);
+
+    const size_t before10 = H2Log(f).size();
+    auto http10 = f.Run({"--crawl", prj}, {{"UseHttp10", "1"}});
+    EXPECT_EQ(http10.exitCode, 0) << http10.err;
+    const auto after = H2Log(f);
+    ASSERT_GT(after.size(), before10);
+    for (size_t i = before10; i < after.size(); ++i) {
+        EXPECT_FALSE(after[i].h2) << after[i].request;
+        EXPECT_TRUE(after[i].request.ends_with(" HTTP/1.0")) << after[i].request;
+    }
+}
+
+// A server that ends its connections with GOAWAY after three requests
+// (nginx's keepalive_requests): the streams it left out go again on new
+// connections, and the crawl gets everything without a retry or a failure.
+TEST_F(HttpsEndToEnd, Http2GoawayMidCrawlSendsTheRestOnNewConnections)
+{
+    std::string top = "<html><body>";
+    Files files{"index.html"};
+    for (int i = 0; i < 30; ++i) {
+        const std::string n = std::to_string(i);
+        top += "<a href=\"p" + n + ".html\">" + n + "</a>";
+        f.Page("p" + n + ".html", "<html><body>page " + n + std::string(3000, char('a' + i % 26)) + "</body></html>");
+        files.insert("p" + n + ".html");
+    }
+    f.Page("index.html", top + "</body></html>");
+    NginxServer::Options server;
+    server.tlsCertificate = good.certificate;
+    server.tlsKey = good.key;
+    server.keepaliveTimeout = "10";
+    server.http2 = true;
+    server.extraHttpConfig = "  keepalive_requests 3;\n";
+    ASSERT_TRUE(f.StartServer(server)) << f.server().lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj}, {{"MaxDownloads", "8"}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.counters, "detected=31 retries=0 visited=31 failed=0 html=31 modified=31") << run.out;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", files));
+    for (int i = 0; i < 30; ++i)
+        EXPECT_TRUE(f.MirrorFile("P/127.0.0.1/p" + std::to_string(i) + ".html")
+                    == "<html><body>page " + std::to_string(i) + std::string(3000, char('a' + i % 26)) + "</body></html>");
+    std::map<int, int> perConnection;
+    for (const H2Logged& l : H2Log(f)) {
+        EXPECT_TRUE(l.h2) << l.request;
+        if (l.request.starts_with("200 "))
+            ++perConnection[l.connection];
+    }
+    EXPECT_GE(perConnection.size(), 11u) << f.server().ConnectionLog();
+    for (const auto& [connection, requests] : perConnection)
+        EXPECT_LE(requests, 3) << f.server().ConnectionLog();
 }
