@@ -612,8 +612,9 @@ TEST_F(DLObjTest, CompressedBodiesAreStoredDecoded)
         if (f.open(QIODevice::ReadOnly))
             file = f.readAll().toStdString();
         EXPECT_EQ(file == document, r.whole) << file.size() << " bytes";
-        if (r.result == 3)
+        if (r.result == 3) {
             EXPECT_FALSE(obj->failureText().empty());
+        }
         if (r.wire) {
             RunFor(20);
             ASSERT_FALSE(status.msgs.empty());

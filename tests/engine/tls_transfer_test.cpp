@@ -303,8 +303,9 @@ TEST_F(TlsTransferTest, ABodyWithoutALengthIsCompleteOnlyWithCloseNotify)
         CutTlsServer server(good, closeNotify);
         const Job job = Fetch("https://localhost:" + std::to_string(server.port()) + "/page.html");
         EXPECT_EQ(job.result, closeNotify ? 2 : 3) << "failed as a reset of a plain connection is: " << job.failure;
-        if (closeNotify)
+        if (closeNotify) {
             EXPECT_EQ(job.file, "<html>twenty bytes..");
+        }
     }
 }
 
