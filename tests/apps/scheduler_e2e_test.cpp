@@ -62,6 +62,22 @@ size_t Count(const std::string& text, const std::string& part)
     return n;
 }
 
+// A timer list of one ten-minute interval timer for the project's folder P
+// (or its record url).
+bool SaveIntervalTimer(CrawlFixture& f, const std::string& prj, const std::string& url = {})
+{
+    std::filesystem::create_directories(f.dataHome() + "/Ormbrook");
+    CTimerDoc doc;
+    TimerEntry entry;
+    entry.file = prj;
+    entry.folder = "P";
+    entry.url = url;
+    entry.kind = ormbrook::TimerInterval;
+    entry.intervalMinutes = 10;
+    doc.entries().push_back(entry);
+    return doc.Save(TimerBase(f));
+}
+
 } // namespace
 
 TEST(SchedulerEndToEnd, DueIntervalTimerCrawlsUntilASignalStopsIt)
@@ -74,16 +90,7 @@ TEST(SchedulerEndToEnd, DueIntervalTimerCrawlsUntilASignalStopsIt)
     ASSERT_TRUE(f.StartServer());
     const std::string prj = f.Project("P", "ProjectDefault\n{\n\tGraphMax=0\n}\nRecord\n{\n\tURL=\"@ORIGIN@/\"\n}\n");
 
-    std::filesystem::create_directories(f.dataHome() + "/Ormbrook");
-    CTimerDoc doc;
-    TimerEntry entry;
-    entry.file = prj;
-    entry.folder = "P";
-    entry.url = f.origin() + "/";
-    entry.kind = ormbrook::TimerInterval;
-    entry.intervalMinutes = 10;
-    doc.entries().push_back(entry);
-    ASSERT_TRUE(doc.Save(TimerBase(f)));
+    ASSERT_TRUE(SaveIntervalTimer(f, prj, f.origin() + "/"));
 
     // Started ten minutes ago: the interval is due in this minute, at
     // every tick, so the timer fires again each time the crawl has ended.
@@ -115,15 +122,7 @@ TEST(SchedulerEndToEnd, NothingFiresAndTheSignalEndsTheRun)
         ASSERT_TRUE(f.StartServer());
         const std::string prj = f.Project("P", "Record\n{\n\tURL=\"@ORIGIN@/\"\n}\n");
         if (c.writeTimer) {
-            std::filesystem::create_directories(f.dataHome() + "/Ormbrook");
-            CTimerDoc doc;
-            TimerEntry entry;
-            entry.file = prj;
-            entry.folder = "P";
-            entry.kind = ormbrook::TimerInterval;
-            entry.intervalMinutes = 10;
-            doc.entries().push_back(entry);
-            ASSERT_TRUE(doc.Save(TimerBase(f)));
+            ASSERT_TRUE(SaveIntervalTimer(f, prj));
         }
         SchedulerClock clock(std::time(nullptr) - 600);
         // Ten ticks go by before the signal.
@@ -166,15 +165,7 @@ TEST(SchedulerEndToEnd, TheServicesCommandLeavesTheTimersToTheDesktopProgramUnti
         GTEST_SKIP() << "nginx not installed";
     ASSERT_TRUE(f.StartServer());
     const std::string prj = f.Project("P", "Record\n{\n\tURL=\"@ORIGIN@/\"\n}\n");
-    std::filesystem::create_directories(f.dataHome() + "/Ormbrook");
-    CTimerDoc doc;
-    TimerEntry entry;
-    entry.file = prj;
-    entry.folder = "P";
-    entry.kind = ormbrook::TimerInterval;
-    entry.intervalMinutes = 10;
-    doc.entries().push_back(entry);
-    ASSERT_TRUE(doc.Save(TimerBase(f)));
+    ASSERT_TRUE(SaveIntervalTimer(f, prj));
 
     // The lock in the runtime folder that qry is given.
     const std::string runtime = f.dataHome().substr(0, f.dataHome().rfind('/')) + "/run";
