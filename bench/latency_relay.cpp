@@ -122,13 +122,13 @@ public:
         return epoll_ctl(epoll_, EPOLL_CTL_ADD, timer_, &ev) == 0 || Fail("epoll_ctl");
     }
 
-    bool AddListener(const std::string& listenAddr, const std::string& spec)
+    bool AddListener(const std::string& listenAddr, const std::string& forward)
     {
-        const size_t eq = spec.find('=');
+        const size_t eq = forward.find('=');
         if (eq == std::string::npos)
-            return Usage("expected PORT=HOST:PORT, got " + spec);
-        const std::string port = spec.substr(0, eq);
-        std::string host = spec.substr(eq + 1);
+            return Usage("expected PORT=HOST:PORT, got " + forward);
+        const std::string port = forward.substr(0, eq);
+        std::string host = forward.substr(eq + 1);
         const size_t colon = host.rfind(':');
         if (colon == std::string::npos || colon == 0)
             return Usage("expected HOST:PORT after =, got " + host);
@@ -170,7 +170,7 @@ public:
         sockaddr_storage bound{};
         socklen_t len = sizeof bound;
         getsockname(l.fd, reinterpret_cast<sockaddr*>(&bound), &len);
-        l.shown = Show(bound) + " -> " + spec.substr(eq + 1);
+        l.shown = Show(bound) + " -> " + forward.substr(eq + 1);
 
         const uint64_t id = listeners_.size();
         epoll_event ev{};
@@ -470,12 +470,12 @@ private:
         const Nanos next = timers_.top().first;
         if (armedFor_ != 0 && armedFor_ <= next)
             return;
-        itimerspec spec{};
-        spec.it_value.tv_sec = next / 1'000'000'000;
-        spec.it_value.tv_nsec = next % 1'000'000'000;
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-            spec.it_value.tv_nsec = 1;  // zero would disarm
-        timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec wakeUp{};
+        wakeUp.it_value.tv_sec = next / 1'000'000'000;
+        wakeUp.it_value.tv_nsec = next % 1'000'000'000;
+        if (wakeUp.it_value.tv_sec == 0 && wakeUp.it_value.tv_nsec == 0)
+            wakeUp.it_value.tv_nsec = 1;  // zero would disarm
+        timerfd_settime(timer_, TFD_TIMER_ABSTIME, &wakeUp, nullptr);
         armedFor_ = next;
     }
 
@@ -513,7 +513,7 @@ int main(int argc, char** argv)
 {
     double rttMs = 60;
     std::string listenAddr = "127.0.0.1";
-    std::vector<std::string> specs;
+    std::vector<std::string> forwards;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--rtt" || arg == "--listen") && i + 1 < argc) {
@@ -532,10 +532,10 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "usage: latency_relay [--rtt MS] [--listen ADDR] PORT=HOST:PORT...\n");
             return 2;
         } else {
-            specs.push_back(arg);
+            forwards.push_back(arg);
         }
     }
-    if (specs.empty()) {
+    if (forwards.empty()) {
         std::fprintf(stderr, "usage: latency_relay [--rtt MS] [--listen ADDR] PORT=HOST:PORT...\n");
         return 2;
     }
@@ -555,8 +555,8 @@ int main(int argc, char** argv)
     Relay relay(static_cast<Nanos>(rttMs * 1e6));
     if (!relay.Init())
         return 1;
-    for (const std::string& spec : specs)
-        if (!relay.AddListener(listenAddr, spec))
+    for (const std::string& forward : forwards)
+        if (!relay.AddListener(listenAddr, forward))
             return 1;
     relay.Announce();
     relay.Run();
