@@ -327,6 +327,23 @@ void CHttpTransfer::OnH2Settled()
     Feed(EvH2Settled);
 }
 
+void CHttpTransfer::ShareOrConnect()
+{
+    if (TakeStream()) {
+        reused_ = true;
+        SetState(State::Sending);
+        if (retrying_)
+            retrying_ = false;
+        else
+            Notify(NoteConnected);
+    } else if (form_.pool && form_.pool->Connecting(form_.poolKey)) {
+        waitingH2_ = true;
+        form_.pool->Wait(form_.poolKey, this);
+    } else {
+        Connect();
+    }
+}
+
 void CHttpTransfer::Connect()
 {
     if (!socket_)
@@ -381,7 +398,9 @@ void CHttpTransfer::Retry()
         retrying_ = true;
         reused_ = false;
         SetState(State::Connecting);
-        Connect();
+        // The other requests the session left out go again too: they share
+        // one new connection rather than making one each.
+        ShareOrConnect();
         return;
     }
     retried_ = true;
@@ -439,16 +458,7 @@ void CHttpTransfer::RunConnecting(int event)
 {
     switch (event) {
     case EvH2Settled:
-        if (TakeStream()) {
-            reused_ = true;
-            SetState(State::Sending);
-            Notify(NoteConnected);
-        } else if (form_.pool->Connecting(form_.poolKey)) {
-            waitingH2_ = true;
-            form_.pool->Wait(form_.poolKey, this);
-        } else {
-            Connect();
-        }
+        ShareOrConnect();
         break;
     case EvConnected:
         if (!form_.http10 && socket_ && socket_->negotiatedH2()) {

@@ -166,6 +166,9 @@ private:
     void Otherwise(int event);
     void Fail(std::string text = {});
     void Connect();
+    // To a server that spoke HTTP/2: a stream of an open session, else a
+    // wait for the connection another transfer is making, else Connect.
+    void ShareOrConnect();
     // HTTP/1.1: a connection taken from the pool that the server closed
     // while it idled (nothing of the answer came) is replaced once by a new
     // one, unseen by the owner.
