@@ -2,6 +2,7 @@
 // with TLS, trusting a throw-away authority through SSL_CERT_FILE.
 
 #include "support/crawl_fixture.h"
+#include "support/script_server.h"
 #include "support/test_authority.h"
 
 #include <gtest/gtest.h>
@@ -342,4 +343,43 @@ TEST_F(HttpsEndToEnd, Http2GoawayMidCrawlSendsTheRestOnNewConnections)
     EXPECT_LE(perConnection.size(), 12u) << f.server().ConnectionLog();
     for (const auto& [connection, requests] : perConnection)
         EXPECT_LE(requests, 3) << f.server().ConnectionLog();
+}
+
+// An answer that never comes (nginx waits on an upstream that takes the
+// request and says nothing): the reply time-out ends that stream alone, and
+// the other streams of the same connection carry the rest of the crawl, a
+// slow one that is still coming then among them.
+TEST_F(HttpsEndToEnd, Http2ATimeOutEndsOneStreamAndTheOthersGoOn)
+{
+    using namespace ormbrook::test;
+    ScriptServer silent({ReadHead(), KeepOpen(15000)});
+    f.Page("index.html", "<html><body><a href=\"a.html\">a</a><a href=\"stall.html\">s</a>"
+                         "<a href=\"b.html\">b</a><a href=\"big.bin\">c</a></body></html>");
+    for (const char* name : {"a", "b"})
+        f.Page(std::string(name) + ".html", std::string("<html><body>") + name + "</body></html>");
+    const std::string big = Noise(200 * 1024, 3);
+    f.Page("big.bin", big);
+    NginxServer::Options server;
+    server.tlsCertificate = good.certificate;
+    server.tlsKey = good.key;
+    server.keepaliveTimeout = "10";
+    server.http2 = true;
+    server.extraServerConfig = "location = /stall.html { proxy_pass http://127.0.0.1:" + std::to_string(silent.port()) + "; }\n"
+                               "location = /big.bin { limit_rate 100k; }\n";
+    ASSERT_TRUE(f.StartServer(server)) << f.server().lastError();
+    auto prj = f.Project("P", Prj("\tGraphMax=1\n\tDLoadRetry=0\n", Record("@ORIGIN@/")));
+    auto run = f.Run({"--crawl", prj}, {{"ReplyRcvTimeout", "1"}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Failed " + f.origin() + "/stall.html (time-out: reply)\n"), std::string::npos) << run.out;
+    EXPECT_EQ(f.MirrorFiles(), Prefixed("P/127.0.0.1/", {"index.html", "a.html", "b.html", "big.bin"}));
+    EXPECT_TRUE(f.MirrorFile("P/127.0.0.1/big.bin") == big);
+    std::set<int> connections;
+    int served = 0;
+    for (const H2Logged& l : H2Log(f)) {
+        EXPECT_TRUE(l.h2) << l.request;
+        served += l.request.starts_with("200 ");
+        connections.insert(l.connection);
+    }
+    EXPECT_EQ(served, 4) << f.server().ConnectionLog();
+    EXPECT_EQ(connections.size(), 1u) << f.server().ConnectionLog();
 }
