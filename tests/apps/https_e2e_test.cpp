@@ -12,9 +12,12 @@
 
 using ormbrook::test::CrawlFixture;
 using ormbrook::test::IssuedCertificate;
+using ormbrook::test::KeepOpen;
 using ormbrook::test::NginxServer;
 using ormbrook::test::Prefixed;
+using ormbrook::test::ReadHead;
 using ormbrook::test::Record;
+using ormbrook::test::ScriptServer;
 using ormbrook::test::TestAuthority;
 using ormbrook::test::TinyProxy;
 using Files = std::set<std::string>;
@@ -351,7 +354,6 @@ TEST_F(HttpsEndToEnd, Http2GoawayMidCrawlSendsTheRestOnNewConnections)
 // slow one that is still coming then among them.
 TEST_F(HttpsEndToEnd, Http2ATimeOutEndsOneStreamAndTheOthersGoOn)
 {
-    using namespace ormbrook::test;
     ScriptServer silent({ReadHead(), KeepOpen(15000)});
     f.Page("index.html", "<html><body><a href=\"a.html\">a</a><a href=\"stall.html\">s</a>"
                          "<a href=\"b.html\">b</a><a href=\"big.bin\">c</a></body></html>");
